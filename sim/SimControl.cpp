@@ -1,0 +1,65 @@
+#include "sim/SimControl.h"
+
+#include "sim/SimPeer.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+QString SimCommandHelp()
+{
+    return QStringLiteral(
+        "silent on|off        answer nothing\n"
+        "delay MS             answer after MS milliseconds (0: at once)\n"
+        "refuse on|off        refuse every write (N4 / N)\n"
+        "noise TEXT|off       send the line TEXT before every answer\n"
+        "echo on|off          repeat each command line before the answer\n"
+        "letter X|off         give every wired reply the letter X\n"
+        "baud N|off           pace the answers at N bit/s, 10 bits a byte\n"
+        "drop                 close the line, like an unplugged cable\n"
+        "state                print registers and record\n"
+        "quit                 end\n");
+}
+
+QString ApplySimCommand(SimPeer &peer, const QString &command)
+{
+    const QString trimmed = command.trimmed();
+    const int space = trimmed.indexOf(QLatin1Char(' '));
+    const QString verb = (space < 0 ? trimmed : trimmed.left(space)).toLower();
+    const QString arg = space < 0 ? QString() : trimmed.mid(space + 1).trimmed();
+    const bool on = arg == QLatin1String("on");
+    const bool off = arg == QLatin1String("off");
+    SimUnit &unit = peer.unit();
+    bool ok = true;
+
+    if (verb.isEmpty())
+        return {};
+    if (verb == QLatin1String("silent") && (on || off))
+        peer.silent = on;
+    else if (verb == QLatin1String("delay") && (arg.toInt(&ok), ok))
+        peer.delayMs = qMax(0, arg.toInt());
+    else if (verb == QLatin1String("refuse") && (on || off))
+        unit.refuseWrites = on;
+    else if (verb == QLatin1String("noise") && !arg.isEmpty())
+        unit.noiseLine = off ? QByteArray() : arg.toLatin1();
+    else if (verb == QLatin1String("echo") && (on || off))
+        unit.echo = on;
+    else if (verb == QLatin1String("letter") && arg.size() == 1)
+        unit.wrongLetter = arg[0];
+    else if (verb == QLatin1String("letter") && off)
+        unit.wrongLetter = QChar();
+    else if (verb == QLatin1String("baud") && off)
+        peer.setBitRate(0);
+    else if (verb == QLatin1String("baud") && arg.toInt() > 0)
+        peer.setBitRate(arg.toInt());
+    else if (verb == QLatin1String("drop"))
+        peer.dropLine();
+    else if (verb == QLatin1String("state"))
+        return unit.toText().trimmed();
+    else if (verb == QLatin1String("quit"))
+        QCoreApplication::quit();
+    else if (verb == QLatin1String("help"))
+        return SimCommandHelp().trimmed();
+    else
+        return QStringLiteral("? unknown command: ") + trimmed;
+    return QStringLiteral("ok");
+}

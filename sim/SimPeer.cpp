@@ -1,0 +1,194 @@
+#include "sim/SimPeer.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSaveFile>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+qint64 nowMs()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+} // namespace
+
+SimPeer::SimPeer(QObject *parent) : QObject(parent)
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return;
+    // Raw line: no echo, no CR/LF translation, as a serial line.
+    termios tio{};
+    if (tcgetattr(slave, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(slave, TCSANOW, &tio);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    m_master = master;
+    // Held open so the master does not see a hang-up while the program has
+    // the port closed.
+    m_slaveKeep = slave;
+    m_slavePath = QString::fromLocal8Bit(name);
+    m_notifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &SimPeer::onReadable);
+    m_pace = new QTimer(this);
+    m_pace->setTimerType(Qt::PreciseTimer);
+    connect(m_pace, &QTimer::timeout, this, &SimPeer::pump);
+}
+
+SimPeer::~SimPeer()
+{
+    dropLine();
+    if (m_slaveKeep >= 0)
+        ::close(m_slaveKeep);
+}
+
+void SimPeer::dropLine()
+{
+    if (m_notifier) {
+        m_notifier->setEnabled(false);
+        delete m_notifier;
+        m_notifier = nullptr;
+    }
+    if (m_master >= 0) {
+        ::close(m_master);
+        m_master = -1;
+    }
+    if (m_slaveKeep >= 0) {
+        ::close(m_slaveKeep);
+        m_slaveKeep = -1;
+    }
+    m_pending.clear();
+}
+
+void SimPeer::setBitRate(int bitsPerSecond)
+{
+    m_bitRate = qMax(0, bitsPerSecond);
+    m_paceStartMs = nowMs();
+    m_pacedBytes = 0;
+}
+
+QList<QByteArray> SimPeer::receivedLines() const
+{
+    QList<QByteArray> lines;
+    for (const QByteArray &l : m_received.split('\n')) {
+        QByteArray t = l;
+        if (t.endsWith('\r'))
+            t.chop(1);
+        if (!t.isEmpty())
+            lines << t;
+    }
+    return lines;
+}
+
+void SimPeer::onReadable()
+{
+    char buf[4096];
+    const ssize_t n = ::read(m_master, buf, sizeof buf);
+    if (n <= 0) {
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            return;
+        return; // EIO: nobody holds the slave right now
+    }
+    const QByteArray bytes(buf, int(n));
+    if (m_received.size() < MaxReceived)
+        m_received += bytes.left(MaxReceived - m_received.size());
+    const QList<QByteArray> replies = m_unit.feed(bytes);
+    for (const QByteArray &l : bytes.split('\n')) {
+        QByteArray t = l.trimmed();
+        if (!t.isEmpty())
+            emit lineReceived(t);
+    }
+    saveState();
+    if (silent)
+        return;
+    for (const QByteArray &reply : replies) {
+        if (delayMs > 0)
+            QTimer::singleShot(delayMs, this, [this, reply] { queue(reply); });
+        else
+            queue(reply);
+    }
+}
+
+void SimPeer::sendRaw(const QByteArray &bytes) { queue(bytes); }
+
+void SimPeer::queue(const QByteArray &bytes)
+{
+    if (m_master < 0)
+        return;
+    if (m_pending.size() + bytes.size() > MaxPending)
+        return; // nobody reads: answers beyond this are lost, as on a full line
+    if (m_pending.isEmpty() && m_bitRate > 0) {
+        m_paceStartMs = nowMs();
+        m_pacedBytes = 0;
+    }
+    m_pending += bytes;
+    pump();
+}
+
+// Writes what is due: everything at once, or at 10 bits a byte at the bit rate.
+void SimPeer::pump()
+{
+    if (m_master < 0 || m_pending.isEmpty()) {
+        m_pace->stop();
+        return;
+    }
+    qint64 due = m_pending.size();
+    if (m_bitRate > 0) {
+        const qint64 allowed = (nowMs() - m_paceStartMs) * m_bitRate / 10000 + 1;
+        due = qBound<qint64>(0, allowed - m_pacedBytes, m_pending.size());
+    }
+    if (due > 0) {
+        const ssize_t n = ::write(m_master, m_pending.constData(), size_t(due));
+        if (n > 0) {
+            m_pending.remove(0, int(n));
+            m_pacedBytes += n;
+        }
+    }
+    if (!m_pending.isEmpty()) {
+        if (!m_pace->isActive())
+            m_pace->start(1);
+    } else {
+        m_pace->stop();
+    }
+}
+
+bool SimPeer::loadState(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const bool ok = m_unit.fromText(QString::fromUtf8(f.read(1 << 16)));
+    if (ok)
+        m_lastSaved = m_unit.toText();
+    return ok;
+}
+
+bool SimPeer::saveState() const
+{
+    if (m_stateFile.isEmpty())
+        return false;
+    const QString text = m_unit.toText();
+    if (text == m_lastSaved)
+        return true;
+    QSaveFile f(m_stateFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(text.toUtf8());
+    if (!f.commit())
+        return false;
+    m_lastSaved = text;
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+// Sequential reader of comma-separated fields in the hand-edited text files.
+
+#include <QByteArray>
+#include <QString>
+
+// Shift-JIS (code page 932) unless the bytes start with a UTF-8 byte-order mark.
+QString DecodeIniText(const QByteArray &bytes);
+QByteArray EncodeIniText(const QString &text);
+
+class FieldReader {
+public:
+    explicit FieldReader(QString text) : m_text(std::move(text)) {}
+
+    bool atEnd() const { return m_pos >= m_text.size(); }
+
+    // Reads the next field; false (and `field` untouched) at the end of the text.
+    bool next(QString &field);
+
+private:
+    bool atLineEnd() const;
+    void consumeSeparator();
+
+    QString m_text;
+    int m_pos = 0;
+};

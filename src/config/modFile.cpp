@@ -1,0 +1,127 @@
+#include "config/modFile.h"
+
+#include "config/FieldReader.h"
+#include "config/TextConvert.h"
+#include "shell/AppState.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <optional>
+
+namespace {
+
+QString pathOf(const char *name) { return app().AppDir + QLatin1String(name); }
+
+// Whole file as text, or nothing when it is absent or cannot be read.
+std::optional<QString> readText(const char *name)
+{
+    QFile file(pathOf(name));
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // These files are a few hundred bytes; a huge one is not ours to take whole.
+    return DecodeIniText(file.read(1 << 20));
+}
+
+void readTable(const char *name, QStringList &table, int count,
+               QString (*normalise)(const QString &))
+{
+    const auto text = readText(name);
+    if (!text)
+        return;
+    FieldReader reader(*text);
+    for (int k = 0; k < count; ++k) {
+        if (reader.atEnd())
+            break;
+        QString field;
+        if (reader.next(field))
+            table[k] = normalise ? normalise(field) : field;
+    }
+}
+
+QString normaliseRegisterValue(const QString &field)
+{
+    const QString two = TextConvert::right2(field);
+    return TextConvert::isNumeric(two) ? TextConvert::formatWhole(two, 2) : two;
+}
+
+} // namespace
+
+void ReadSetcomIni()
+{
+    AppState &s = app();
+    if (!QFile::exists(pathOf("setcom.ini"))) {
+        s.ComPort = 1;
+        s.ComBaud = QStringLiteral("9600");
+        s.ComDataBits = QStringLiteral("8");
+        s.ComParity = QStringLiteral("N");
+        s.ComStopBits = QStringLiteral("1");
+        return;
+    }
+    const auto text = readText("setcom.ini");
+    if (!text)
+        return;
+    FieldReader reader(*text);
+    // One working text takes every field: a field past the end leaves it
+    // holding the previous one, and that is stored all the same.
+    QString work;
+    reader.next(work);
+    if (const auto port = TextConvert::toInt16(work))
+        s.ComPort = *port;
+    QString *texts[] = {&s.ComBaud, &s.ComDataBits, &s.ComParity, &s.ComStopBits};
+    for (QString *target : texts) {
+        reader.next(work);
+        *target = work;
+    }
+}
+
+void ReadDispNameIni()
+{
+    readTable("dispname.ini", app().DispNameTable, 50, nullptr);
+}
+
+void ReadMessageIni()
+{
+    readTable("message.ini", app().MessageTable, 50, nullptr);
+}
+
+void ReadFrhIni()
+{
+    readTable("FRH10.ini", app().FrhTable, AppState::RegisterCount, normaliseRegisterValue);
+}
+
+void ReadDebugIni()
+{
+    const auto text = readText("debug.ini");
+    if (!text)
+        return;
+    FieldReader reader(*text);
+    QString field;
+    app().DebugFlag = reader.next(field) && field == QLatin1String("DEBUG ON");
+}
+
+void WriteSetcomIni()
+{
+    const AppState &s = app();
+    const QString path = pathOf("setcom.ini");
+    if (!QFile::exists(path))
+        return; // never created, only replaced
+    QString out;
+    for (const QString &v : {QString::number(s.ComPort), s.ComBaud, s.ComDataBits, s.ComParity,
+                             s.ComStopBits})
+        out += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
+    // Written aside and renamed, so a full disk never leaves a half file.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return;
+    file.write(EncodeIniText(out));
+    file.commit();
+}
+
+bool FrhPresetComplete()
+{
+    const QStringList &table = app().FrhTable;
+    for (int n = 0; n < AppState::RegisterCount; ++n)
+        if (table.at(n).isEmpty())
+            return false;
+    return true;
+}

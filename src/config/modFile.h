@@ -1,0 +1,13 @@
+#pragma once
+// Readers of the five text files beside the program, and the setcom.ini writer.
+// None of them reports an error: what they cannot read keeps its default.
+
+void ReadSetcomIni();
+void ReadDispNameIni();
+void ReadMessageIni();
+void ReadFrhIni();
+void ReadDebugIni();
+void WriteSetcomIni();
+
+// True when FRH10.ini supplied a value for every register 00..27.
+bool FrhPresetComplete();

@@ -1,0 +1,9 @@
+#include "shell/modMain.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    return Main();
+}

@@ -1,0 +1,130 @@
+#include "protocol/modModem.h"
+
+#include "config/TextConvert.h"
+#include "config/modFile.h"
+#include "serial/CommControl.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "serial/mod232C.h"
+#include "shell/AppState.h"
+
+#include <functional>
+
+int ClassifyReply(const QString &line)
+{
+    const QString head = line.left(2);
+    if (head == QLatin1String("P0"))
+        return Accepted;
+    if (head == QLatin1String("P1"))
+        return Recognised;
+    if (head.size() == 2 && head[0] == u'N' && head[1] >= u'0' && head[1] <= u'4')
+        return Refused;
+    if (head == QLatin1String("RX"))
+        return line.size() > 6 ? RxLine : Other;
+    if (head == QLatin1String("RB"))
+        return RbLine;
+    return Other;
+}
+
+QString ReadRegisterCommand(int regNo)
+{
+    return QStringLiteral("@REG") + TextConvert::formatWhole(QString::number(regNo), 2);
+}
+
+QString WriteRegisterCommand(int regNo, const QString &value)
+{
+    return ReadRegisterCommand(regNo) + QLatin1Char(':') + TextConvert::right2(value)
+        + QLatin1Char('H');
+}
+
+namespace {
+
+// Sends `text` and waits for its acknowledgement. `onLine` acts on each line
+// and ends the wait by clearing AwaitingAck. Each send has its own 7000 ms
+// window, whatever other lines are sent meanwhile; `resends` more sends follow
+// a window that ran out.
+void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int resends,
+              const std::function<void(const QString &)> &onLine)
+{
+    AppState &s = app();
+    SendLine(comm, timer, text);
+    WaitLimit limit(RegisterReplyMs);
+    int resent = 0;
+    while (s.AwaitingAck) {
+        const QString line = ReceiveLine(comm);
+        if (!line.isEmpty())
+            onLine(line);
+        if (s.AwaitingAck && s.ExitConfirmed) {
+            s.AwaitingAck = false; // the program is ending: nobody waits for this reply
+            break;
+        }
+        if (s.AwaitingAck && limit.expired()) {
+            if (resent < resends) {
+                SendLine(comm, timer, text);
+                limit.restart(RegisterReplyMs);
+                ++resent;
+                DoEvents(&comm);
+                continue;
+            }
+            s.AwaitingAck = false;
+        }
+        if (s.AwaitingAck)
+            DoEvents(&comm);
+    }
+}
+
+} // namespace
+
+bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value)
+{
+    bool result = false;
+    awaitAck(comm, timer, ReadRegisterCommand(regNo), 2, [&](const QString &line) {
+        const int kind = ClassifyReply(line);
+        if (kind == Refused) {
+            app().AwaitingAck = false;
+        } else if (kind != Accepted && line.size() >= 3 && line[2] == u'H') {
+            value = line.left(2);
+            result = true;
+            app().AwaitingAck = false;
+        }
+    });
+    return result;
+}
+
+bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value)
+{
+    bool result = false;
+    awaitAck(comm, timer, WriteRegisterCommand(regNo, value), 2, [&](const QString &line) {
+        const int kind = ClassifyReply(line);
+        if (kind == Accepted || kind == Refused) {
+            result = kind == Accepted;
+            app().AwaitingAck = false;
+        }
+    });
+    return result;
+}
+
+void ResetUnit(CommControl &comm, ReplyTimer &timer)
+{
+    awaitAck(comm, timer, QStringLiteral("@RST"), 0, [](const QString &line) {
+        const int kind = ClassifyReply(line);
+        if (kind == Accepted || kind == Refused)
+            app().AwaitingAck = false;
+    });
+}
+
+bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer)
+{
+    // Without a value for every register the preset would write 00 into the
+    // missing ones and wipe the unit's set-up.
+    if (!FrhPresetComplete())
+        return false;
+    for (int n = 0; n < AppState::RegisterCount; ++n) {
+        if (!WriteRegister(comm, timer, qint16(n), app().FrhTable.at(n)))
+            return false;
+        if (app().ExitConfirmed)
+            return false;
+    }
+    ResetUnit(comm, timer);
+    return true;
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The unit's own register commands: "@REGnn" (read), "@REGnn:vvH" (write) and
+// "@RST", with their acknowledgement waits, and the FRH register preset.
+
+#include <QString>
+
+class CommControl;
+class ReplyTimer;
+
+enum ReplyKind { Other = 0, Accepted = 1, Recognised = 2, Refused = 3, RxLine = 4, RbLine = 5 };
+
+int ClassifyReply(const QString &line);
+
+bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value);
+bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value);
+void ResetUnit(CommControl &comm, ReplyTimer &timer);
+bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer);
+
+// Command texts as they go on the wire (without CR LF).
+QString ReadRegisterCommand(int regNo);
+QString WriteRegisterCommand(int regNo, const QString &value);
+
+// How long a register command waits after each send, in milliseconds.
+constexpr int RegisterReplyMs = 7000;

@@ -1,0 +1,84 @@
+#include "protocol/modWired.h"
+
+#include "config/TextConvert.h"
+#include "protocol/SettingsLists.h"
+#include "serial/CommControl.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "serial/mod232C.h"
+#include "shell/AppState.h"
+
+namespace {
+std::function<void(const QString &)> g_versionHook;
+
+int hexDigitOrZero(const QString &c)
+{
+    bool ok = false;
+    const int v = c.toInt(&ok, 16);
+    return ok && c.size() == 1 ? v : 0;
+}
+} // namespace
+
+void SetVersionHook(std::function<void(const QString &)> hook) { g_versionHook = std::move(hook); }
+
+bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text)
+{
+    SendLine(comm, timer, QStringLiteral("@KZ9") + text);
+    return true;
+}
+
+bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QString &letter)
+{
+    timer.setTag(QStringLiteral("0"));
+    timer.setInterval(interval);
+    timer.setEnabled(true);
+    // This wait's own limit: a poll sent meanwhile re-arms the shared timer
+    // but must not keep this wait alive.
+    WaitLimit limit(interval);
+    for (;;) {
+        const QString line = ReceiveLine(comm);
+        if (!line.isEmpty())
+            return ParseWiredReply(line, letter);
+        if (limit.expired() || app().ExitConfirmed)
+            return false;
+        DoEvents(&comm);
+    }
+}
+
+bool ParseWiredReply(const QString &line, QString &letter)
+{
+    AppState &s = app();
+    s.WatchMode = 0;
+    const QString body = line.mid(4);
+    letter = body.left(1);
+    if (letter == QLatin1String("$") || letter == QLatin1String("A")
+        || letter == QLatin1String("N"))
+        return true;
+    if (letter == QLatin1String("R")) {
+        s.ReplyBand = body.mid(1, 1);
+        s.ReplyChannel =
+            TextConvert::right2(QString::number(TextConvert::leadingHex(body.mid(2, 2))));
+        QString *targets[] = {&s.ReplyType,       &s.ReplyAntenna, &s.ReplyBitRate,
+                              &s.ReplyDataLength, &s.ReplyParity,  &s.ReplyStopBits,
+                              &s.ReplyFlow};
+        const auto lists = SettingsLists::recordLists();
+        for (int i = 0; i < 7; ++i) {
+            const int pos = hexDigitOrZero(body.mid(4 + i, 1));
+            // A position past the list's end shows as no item rather than a stale one.
+            *targets[i] = pos < lists[i]->size() ? lists[i]->at(pos) : QString();
+        }
+        return true;
+    }
+    if (letter == QLatin1String("V")) {
+        s.ReplyVersion = body.left(14);
+        if (g_versionHook)
+            g_versionHook(s.ReplyVersion);
+        return true;
+    }
+    if (letter == QLatin1String("F")) {
+        s.ReplyRegNo = body.mid(1, 2);
+        s.ReplyRegValue = body.mid(3, 2);
+        return true;
+    }
+    return false;
+}

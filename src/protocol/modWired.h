@@ -1,0 +1,16 @@
+#pragma once
+// The wired command path: command texts sent behind "@KZ9", one answer line
+// whose fifth character is the reply letter.
+
+#include <QString>
+#include <functional>
+
+class CommControl;
+class ReplyTimer;
+
+bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text);
+bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QString &letter);
+bool ParseWiredReply(const QString &line, QString &letter);
+
+// Where a "V" reply's text is shown; the settings screen sets it while open.
+void SetVersionHook(std::function<void(const QString &)> hook);

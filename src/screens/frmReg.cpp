@@ -1,0 +1,194 @@
+#include "screens/frmReg.h"
+
+#include "config/TextConvert.h"
+#include "protocol/modModem.h"
+#include "protocol/modWired.h"
+#include "shell/AppState.h"
+#include "shell/FocusValidator.h"
+#include "shell/Ui.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+constexpr int ReplyMs = 7000;
+
+class Disabled {
+public:
+    explicit Disabled(QWidget *w) : m_w(w) { m_w->setEnabled(false); }
+    ~Disabled() { m_w->setEnabled(true); }
+
+private:
+    QWidget *m_w;
+};
+} // namespace
+
+frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
+    : QDialog(parent), m_comm(comm), m_timer(timer)
+{
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    Ui::setClientSize(this, 5430, 2775);
+    const QFont boxFont = Ui::gothic(14.25);
+
+    TextMess = new QLineEdit(this);
+    TextMess->setReadOnly(true);
+    TextMess->setFont(boxFont);
+    Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
+    Ui::place(TextMess, 300, 120, 4785, 420);
+
+    Frame1 = new QFrame(this);
+    Frame1->setFrameShape(QFrame::Box);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    Ui::place(Frame1, 345, 735, 4725, 1110);
+
+    Text_C = new QLineEdit(QStringLiteral("Register"), Frame1);
+    Text_C->setReadOnly(true);
+    Text_C->setFont(boxFont);
+    Text_C->setToolTip(QStringLiteral("(00-27)"));
+    Ui::place(Text_C, 450, 360, 1635, 465);
+
+    Cmb_C = new QComboBox(Frame1);
+    Cmb_C->setEditable(true);
+    Cmb_C->setInsertPolicy(QComboBox::NoInsert);
+    Cmb_C->setFont(boxFont);
+    for (int n = 0; n < 28; ++n)
+        Cmb_C->addItem(QStringLiteral("  %1").arg(n, 2, 10, QLatin1Char('0')));
+    Ui::place(Cmb_C, 2100, 360, 1065, 465);
+
+    Text1 = new QLineEdit(QStringLiteral("00"), Frame1);
+    Text1->setFont(boxFont);
+    Text1->setAlignment(Qt::AlignCenter);
+    Text1->setMaxLength(2);
+    Text1->setContextMenuPolicy(Qt::NoContextMenu); // no paste around the key filter
+    Text1->installEventFilter(this);
+    Ui::place(Text1, 3360, 360, 975, 465);
+
+    Cmd_W = new QPushButton(QStringLiteral("Write"), this);
+    Cmd_R = new QPushButton(QStringLiteral("Read"), this);
+    for (QPushButton *b : {Cmd_W, Cmd_R}) {
+        b->setFont(Ui::gothic(12));
+        b->setAutoDefault(false);
+    }
+    Ui::place(Cmd_W, 810, 2070, 1215, 435);
+    Ui::place(Cmd_R, 2145, 2070, 1215, 435);
+
+    setTabOrder(Cmb_C, Text1);
+    setTabOrder(Text1, Cmd_W);
+    setTabOrder(Cmd_W, Cmd_R);
+    setTabOrder(Cmd_R, Text_C);
+    setTabOrder(Text_C, TextMess);
+
+    m_registerCheck = new FocusValidator(
+        Cmb_C,
+        [this] {
+            const auto v = TextConvert::parseNumber(Cmb_C->currentText());
+            return v && *v >= 0 && *v <= 27;
+        },
+        [this] { Cmb_C->setEditText(QString()); });
+
+    connect(Cmd_R, &QPushButton::clicked, this, &frmReg::Cmd_R_Click);
+    connect(Cmd_W, &QPushButton::clicked, this, &frmReg::Cmd_W_Click);
+}
+
+void frmReg::Form_Load()
+{
+    setWindowTitle(app().dispName(17));
+    Cmb_C->setEditText(QStringLiteral("  00"));
+    Cmb_C->setFocus();
+}
+
+QString frmReg::digitsOf(const QString &text) { return TextConvert::right2(text.trimmed()); }
+
+int frmReg::registerNumber(const QString &text)
+{
+    return int(TextConvert::roundHalfEven(TextConvert::leadingNumber(text)));
+}
+
+void frmReg::showMessage(int n) { TextMess->setText(app().message(n)); }
+
+// Only hexadecimal digits and "." reach the value box, letters in upper case.
+bool frmReg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != Text1 || event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    const QString text = key->text();
+    if (text.isEmpty() || key->key() == Qt::Key_Backspace)
+        return false; // no character: cursor keys and the like
+    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+        return false;
+    if (text.size() != 1)
+        return true;
+    const QChar c = text[0];
+    if (c == u'.' || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))
+        return false;
+    if (c >= u'a' && c <= u'f') {
+        Text1->insert(c.toUpper());
+        return true;
+    }
+    return true;
+}
+
+void frmReg::Cmd_R_Click()
+{
+    Disabled disabled(this);
+    const QString text = Cmb_C->currentText();
+    const QString command = QStringLiteral("F") + digitsOf(text);
+    const int mode = app().UnitMode;
+    if (mode == 4) {
+        showMessage(32);
+        QString value;
+        if (ReadRegister(m_comm, m_timer, quint8(registerNumber(text)), value)) {
+            Text1->setText(value);
+            showMessage(33);
+        } else {
+            showMessage(34);
+        }
+    } else if (mode == 2) {
+        showMessage(16);
+        SendWiredCommand(m_comm, m_timer, command);
+        QString letter;
+        if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter)) {
+            showMessage(24);
+        } else if (letter == QLatin1String("F")) {
+            Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
+            Text1->setText(app().ReplyRegValue);
+            showMessage(17);
+        } else {
+            showMessage(25);
+        }
+    }
+}
+
+void frmReg::Cmd_W_Click()
+{
+    Disabled disabled(this);
+    const QString text = Cmb_C->currentText();
+    const QString value = digitsOf(Text1->text());
+    const QString command = QStringLiteral("S") + digitsOf(text) + value;
+    const int mode = app().UnitMode;
+    if (mode == 4) {
+        showMessage(35);
+        if (WriteRegister(m_comm, m_timer, qint16(registerNumber(text)), value)) {
+            ResetUnit(m_comm, m_timer);
+            showMessage(36);
+        } else {
+            showMessage(37);
+        }
+    } else if (mode == 2) {
+        showMessage(13);
+        SendWiredCommand(m_comm, m_timer, command);
+        QString letter;
+        if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+            showMessage(24);
+        else if (letter == QLatin1String("A"))
+            showMessage(14);
+        else if (letter == QLatin1String("N"))
+            showMessage(15);
+        else
+            showMessage(25);
+    }
+}

@@ -1,0 +1,45 @@
+#pragma once
+// The register editor: reads or writes one unit register 00..27 at a time.
+
+#include <QDialog>
+
+class CommControl;
+class FocusValidator;
+class QComboBox;
+class QFrame;
+class QLineEdit;
+class QPushButton;
+class ReplyTimer;
+
+class frmReg : public QDialog {
+    Q_OBJECT
+public:
+    frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent = nullptr);
+    void Form_Load();
+
+    // "  05" -> "05", "7" -> "07": the last two characters of "00" + trimmed text.
+    static QString digitsOf(const QString &text);
+    // The register box's text as a register number.
+    static int registerNumber(const QString &text);
+
+    QLineEdit *TextMess = nullptr;
+    QFrame *Frame1 = nullptr;
+    QLineEdit *Text_C = nullptr;
+    QComboBox *Cmb_C = nullptr;
+    QLineEdit *Text1 = nullptr;
+    QPushButton *Cmd_W = nullptr;
+    QPushButton *Cmd_R = nullptr;
+
+    void Cmd_R_Click();
+    void Cmd_W_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void showMessage(int n);
+
+    CommControl &m_comm;
+    ReplyTimer &m_timer;
+    FocusValidator *m_registerCheck = nullptr;
+};

@@ -1,0 +1,385 @@
+#include "screens/frmSet.h"
+
+#include "config/TextConvert.h"
+#include "protocol/SettingsLists.h"
+#include "protocol/modModem.h"
+#include "protocol/modWired.h"
+#include "screens/frmReg.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "shell/AppState.h"
+#include "shell/FocusValidator.h"
+#include "shell/Ui.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRegularExpression>
+
+namespace {
+
+constexpr int ReplyMs = 7000;
+constexpr int PollMs = 500;
+constexpr int WatchMs = 20000;
+
+// Disables the screen for one exchange and enables it again whatever happens.
+class Busy {
+public:
+    Busy(QWidget *w, bool &flag) : m_w(w), m_flag(flag)
+    {
+        m_flag = true;
+        m_w->setEnabled(false);
+    }
+    ~Busy()
+    {
+        m_w->setEnabled(true);
+        m_flag = false;
+    }
+
+private:
+    QWidget *m_w;
+    bool &m_flag;
+};
+
+bool inRange(const QString &text, double high)
+{
+    const auto v = TextConvert::parseNumber(text);
+    return v && *v >= 0 && *v <= high;
+}
+
+} // namespace
+
+frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_comm(comm), m_timer(timer)
+{
+    Ui::setClientSize(this, 5850, 6030);
+    const QFont boxFont = Ui::gothic(14.25);
+
+    TextSign = new QLineEdit(this);
+    TextSign->setReadOnly(true);
+    TextSign->setFocusPolicy(Qt::NoFocus);
+    Ui::place(TextSign, 210, 150, 405, 420);
+    Ui::setBackground(TextSign, Ui::colour(Ui::Green));
+
+    TextMess = new QLineEdit(this);
+    TextMess->setReadOnly(true);
+    TextMess->setFont(boxFont);
+    Ui::place(TextMess, 660, 150, 5025, 420);
+    TextMess->installEventFilter(this);
+
+    Frame1 = new QFrame(this);
+    Frame1->setFrameShape(QFrame::Box);
+    Frame1->setFrameShadow(QFrame::Sunken);
+    Ui::place(Frame1, 210, 720, 5475, 4410);
+
+    struct Row {
+        const char *caption;
+        const char *tip;
+        QComboBox **box;
+        const QStringList *items;
+        bool typed;
+    };
+    const Row rows[] = {
+        {"周波数バンド", "(0-3)", &Cmb_B, &SettingsLists::band(), true},
+        {"周波数チャンネル", "(00-23)", &Cmb_C, &SettingsLists::channel(), true},
+        {"動作タイプ", "(ﾏｽﾀ-/ｽﾚｰﾌﾞ)", &Cmb_type, &SettingsLists::type(), false},
+        {"アンテナ", "(ｼﾝｸﾞﾙ/ﾀﾞｲﾊﾞｰｼﾃｨ)", &Cmb_ante, &SettingsLists::antenna(), false},
+        {"ボーレート", nullptr, &Cmb_bps, &SettingsLists::bitRate(), false},
+        {"データ長", nullptr, &Cmb_dlen, &SettingsLists::dataLength(), false},
+        {"パリティ", nullptr, &Cmb_parity, &SettingsLists::parity(), false},
+        {"ストップビット", nullptr, &Cmb_stop, &SettingsLists::stopBits(), false},
+        {"フロー制御", nullptr, &Cmb_flow, &SettingsLists::flow(), false},
+    };
+    const QColor scrollBar(200, 200, 200);
+    int top = 180;
+    for (const Row &row : rows) {
+        auto *caption = new QLineEdit(QString::fromUtf8(row.caption), Frame1);
+        caption->setReadOnly(true);
+        caption->setFocusPolicy(Qt::NoFocus);
+        caption->setFont(boxFont);
+        Ui::setBackground(caption, scrollBar);
+        if (row.tip)
+            caption->setToolTip(QString::fromUtf8(row.tip));
+        Ui::place(caption, 120, top, 2400, 420);
+        if (!Text_B)
+            Text_B = caption;
+
+        auto *box = new QComboBox(Frame1);
+        box->setFont(boxFont);
+        box->addItems(*row.items);
+        box->setEditable(row.typed);
+        if (row.typed)
+            box->setInsertPolicy(QComboBox::NoInsert);
+        Ui::place(box, 2580, top, 2760, 420);
+        *row.box = box;
+        top += 465;
+    }
+
+    auto button = [this](const char *caption, int left, int width) {
+        auto *b = new QPushButton(QString::fromUtf8(caption), this);
+        b->setFont(Ui::gothic(12));
+        Ui::place(b, left, 5310, width, 555);
+        return b;
+    };
+    Command_W = button("設定", 210, 1500);
+    Command_R = button("読込", 1830, 1500);
+    Command_V = button("バージョン読込", 3450, 2235);
+
+    m_bandCheck = new FocusValidator(
+        Cmb_B, [this] { return inRange(Cmb_B->currentText(), 4); },
+        [this] { Cmb_B->setEditText(QString()); });
+    m_channelCheck = new FocusValidator(
+        Cmb_C, [this] { return inRange(Cmb_C->currentText(), 23); },
+        [this] { Cmb_C->setEditText(QString()); });
+
+    Timer1.setTimerType(Qt::PreciseTimer);
+    connect(&Timer1, &QTimer::timeout, this, &frmSet::Timer1_Timer);
+    connect(&Timer2, &QTimer::timeout, this, [] {}); // fires and does nothing
+    connect(Command_W, &QPushButton::clicked, this, &frmSet::Command_W_Click);
+    connect(Command_R, &QPushButton::clicked, this, &frmSet::Command_R_Click);
+    connect(Command_V, &QPushButton::clicked, this, &frmSet::Command_V_Click);
+
+    SetVersionHook([this](const QString &text) { TextMess->setText(text); });
+}
+
+frmSet::~frmSet() { SetVersionHook(nullptr); }
+
+void frmSet::Form_Load()
+{
+    AppState &s = app();
+    setWindowTitle(s.dispName(13));
+    Command_V->setVisible(true);
+    TextSign->setVisible(true);
+    Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
+    QString tip;
+    for (int n = 18; n <= 22; ++n)
+        tip += s.dispName(n) + QStringLiteral("  ");
+    Text_B->setToolTip(tip);
+    Cmb_B->setEditText(QStringLiteral("0"));
+    Cmb_C->setEditText(QStringLiteral("00"));
+    for (QComboBox *box : {Cmb_type, Cmb_ante, Cmb_bps, Cmb_dlen, Cmb_parity, Cmb_stop, Cmb_flow})
+        box->setCurrentIndex(0);
+    Cmb_B->setToolTip(s.dispName(18));
+    Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+    s.MessageClickCount = 0;
+    TextMess->clear();
+    Timer1.stop();
+    Timer2.stop();
+    if (s.UnitMode == 2) {
+        s.WatchMode = 2;
+        Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+        showMessage(0);
+        Timer1.start(TimeScale::scaled(PollMs));
+        Timer2.start(TimeScale::scaled(WatchMs));
+    }
+}
+
+void frmSet::linkAnswered()
+{
+    if (!isVisible())
+        return; // closed meanwhile: nothing to update, nothing to reopen
+    Ui::setBackground(TextSign, Ui::colour(Ui::Green));
+    showMessage(1);
+    Timer1.stop();
+    Timer2.stop();
+    setEnabled(true);
+}
+
+void frmSet::closeEvent(QCloseEvent *event)
+{
+    Timer1.stop();
+    Timer2.stop();
+    event->accept();
+}
+
+void frmSet::showMessage(int n) { TextMess->setText(app().message(n)); }
+
+void frmSet::Timer1_Timer()
+{
+    if (app().UnitMode == 2)
+        SendWiredCommand(m_comm, m_timer, QStringLiteral("#"));
+    Timer1.setInterval(TimeScale::scaled(PollMs));
+    LetEventsRun();
+}
+
+bool frmSet::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == TextMess
+        && (event->type() == QEvent::MouseButtonPress
+            || event->type() == QEvent::MouseButtonDblClick))
+        TextMess_Click(); // a double-click counts twice, as a click and a double-click
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmSet::TextMess_Click()
+{
+    AppState &s = app();
+    if (++s.MessageClickCount < 5)
+        return;
+    s.MessageClickCount = 0;
+    frmReg editor(m_comm, m_timer, this);
+    editor.Form_Load();
+    editor.exec();
+}
+
+void frmSet::setListText(QComboBox *box, const QString &text)
+{
+    const int i = box->findText(text, Qt::MatchExactly);
+    if (i >= 0)
+        box->setCurrentIndex(i);
+}
+
+QString frmSet::bandDigit(const QString &bandText)
+{
+    static const QRegularExpression wholeBand(QStringLiteral("^ *0*([0-4]) *$"));
+    const auto m = wholeBand.match(bandText);
+    return m.hasMatch() ? m.captured(1) : QString();
+}
+
+QString frmSet::decodeBandRegister(const QString &value)
+{
+    if (value.isEmpty() || !value[0].isDigit() || value[0].unicode() > 127)
+        return {};
+    int digits = 0;
+    while (digits < value.size() && value[digits].unicode() >= '0' && value[digits].unicode() <= '9')
+        ++digits;
+    switch (value.left(digits).toInt()) {
+    case 1: return QStringLiteral("  00");
+    case 3: return QStringLiteral("  01");
+    case 4: return QStringLiteral("  02");
+    case 5: return QStringLiteral("  03");
+    case 6: return QStringLiteral("  04");
+    default: return {};
+    }
+}
+
+QString frmSet::decodeChannelRegister(const QString &value)
+{
+    bool ok = false;
+    const int raw = value.toInt(&ok, 16);
+    const int channel = raw - 0xE0;
+    if (!ok || value.size() != 2 || channel < 0 || channel > 23)
+        return {};
+    return QStringLiteral("  ") + TextConvert::right2(QString::number(channel));
+}
+
+void frmSet::Command_W_Click()
+{
+    Busy busy(this, m_busy);
+    // A record with a band that is no single digit would shift every later
+    // field: refuse it before anything goes out.
+    const QString band = bandDigit(Cmb_B->currentText());
+    const auto channel = TextConvert::parseNumber(Cmb_C->currentText());
+    if (band.isEmpty() || !channel) {
+        showMessage(38);
+        return;
+    }
+    QString command = QStringLiteral("D") + band + TextConvert::right2(TextConvert::hex(*channel));
+    for (QComboBox *box : {Cmb_type, Cmb_ante, Cmb_bps, Cmb_dlen, Cmb_parity, Cmb_stop, Cmb_flow})
+        command += (QStringLiteral("0") + QString::number(box->currentIndex())).right(1);
+
+    showMessage(29);
+    SendWiredCommand(m_comm, m_timer, command);
+    QString letter;
+    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+        showMessage(24);
+    else if (letter == QLatin1String("A"))
+        showMessage(30);
+    else if (letter == QLatin1String("N"))
+        showMessage(31);
+    else
+        showMessage(25);
+}
+
+void frmSet::Command_R_Click()
+{
+    Busy busy(this, m_busy);
+    if (app().UnitMode == 2)
+        readWired();
+    else if (app().UnitMode == 4)
+        readRegisters();
+}
+
+void frmSet::readWired()
+{
+    const AppState &s = app();
+    showMessage(26);
+    SendWiredCommand(m_comm, m_timer, QStringLiteral("R"));
+    QString letter;
+    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter)) {
+        showMessage(24);
+        return;
+    }
+    if (letter != QLatin1String("R")) {
+        showMessage(25);
+        return;
+    }
+    Cmb_B->setEditText(s.ReplyBand);
+    Cmb_C->setEditText(s.ReplyChannel);
+    setListText(Cmb_type, s.ReplyType);
+    setListText(Cmb_ante, s.ReplyAntenna);
+    setListText(Cmb_bps, s.ReplyBitRate);
+    setListText(Cmb_dlen, s.ReplyDataLength);
+    setListText(Cmb_parity, s.ReplyParity);
+    setListText(Cmb_stop, s.ReplyStopBits);
+    setListText(Cmb_flow, s.ReplyFlow);
+    showMessage(27);
+}
+
+void frmSet::readRegisters()
+{
+    AppState &s = app();
+    showMessage(32);
+    bool success = true;
+    QString value;
+    // Success only when the screen can show what the unit holds: a band code
+    // or channel the register map does not know fails the read.
+    if (ReadRegister(m_comm, m_timer, 27, value)) {
+        const QString band = decodeBandRegister(value);
+        if (band.isEmpty())
+            success = false;
+        else
+            s.RegisterBand = band;
+    } else {
+        success = false;
+    }
+    if (ReadRegister(m_comm, m_timer, 6, value)) {
+        const QString channel = decodeChannelRegister(value);
+        if (channel.isEmpty())
+            success = false;
+        else
+            s.RegisterChannel = channel;
+    } else {
+        success = false;
+    }
+    if (!ReadRegister(m_comm, m_timer, 4, value))
+        success = false;
+    if (!ReadRegister(m_comm, m_timer, 5, value))
+        success = false;
+    if (success) {
+        Cmb_B->setEditText(s.RegisterBand);
+        Cmb_C->setEditText(s.RegisterChannel);
+        showMessage(33);
+    } else {
+        showMessage(34);
+    }
+}
+
+void frmSet::Command_V_Click()
+{
+    Busy busy(this, m_busy);
+    if (app().UnitMode != 2)
+        return;
+    showMessage(19);
+    SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
+    QString letter;
+    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+        showMessage(24);
+    else if (letter != QLatin1String("V"))
+        showMessage(25);
+    else
+        TextMess->setText(app().ReplyVersion);
+}

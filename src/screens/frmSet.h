@@ -1,0 +1,69 @@
+#pragma once
+// The radio settings screen: the unit's settings record in nine rows, the
+// link handshake, and the read, write and version exchanges.
+
+#include <QWidget>
+#include <QTimer>
+
+class CommControl;
+class FocusValidator;
+class QComboBox;
+class QFrame;
+class QLineEdit;
+class QPushButton;
+class ReplyTimer;
+
+class frmSet : public QWidget {
+    Q_OBJECT
+public:
+    frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent = nullptr);
+    ~frmSet() override;
+
+    void Form_Load();
+    // The unit answered the link poll: green indicator, message 1, poll off.
+    void linkAnswered();
+    bool busy() const { return m_busy; }
+
+    // Band character of the write command, or nothing when the band is not
+    // a whole number 0 to 4.
+    static QString bandDigit(const QString &bandText);
+    // Band and channel decoded from registers 27 and 6; nothing when the
+    // value is not one the register map knows.
+    static QString decodeBandRegister(const QString &value);
+    static QString decodeChannelRegister(const QString &value);
+
+    QLineEdit *TextSign = nullptr;
+    QLineEdit *TextMess = nullptr;
+    QFrame *Frame1 = nullptr;
+    QLineEdit *Text_B = nullptr;
+    QComboBox *Cmb_B = nullptr, *Cmb_C = nullptr, *Cmb_type = nullptr, *Cmb_ante = nullptr,
+              *Cmb_bps = nullptr, *Cmb_dlen = nullptr, *Cmb_parity = nullptr,
+              *Cmb_stop = nullptr, *Cmb_flow = nullptr;
+    QPushButton *Command_W = nullptr;
+    QPushButton *Command_R = nullptr;
+    QPushButton *Command_V = nullptr;
+    QTimer Timer1;
+    QTimer Timer2;
+
+    void Command_W_Click();
+    void Command_R_Click();
+    void Command_V_Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Timer1_Timer();
+    void TextMess_Click();
+    void showMessage(int n);
+    void readWired();
+    void readRegisters();
+    static void setListText(QComboBox *box, const QString &text);
+
+    CommControl &m_comm;
+    ReplyTimer &m_timer;
+    FocusValidator *m_bandCheck = nullptr;
+    FocusValidator *m_channelCheck = nullptr;
+    bool m_busy = false;
+};

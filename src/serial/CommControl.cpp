@@ -1,0 +1,199 @@
+#include "serial/CommControl.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+namespace {
+QSet<const CommControl *> &liveControls()
+{
+    static QSet<const CommControl *> set;
+    return set;
+}
+} // namespace
+
+CommControl::CommControl(QObject *parent) : QObject(parent)
+{
+    liveControls().insert(this);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &CommControl::onError);
+}
+
+CommControl::~CommControl()
+{
+    liveControls().remove(this);
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool CommControl::anyInputWaiting()
+{
+    for (const CommControl *c : liveControls())
+        if (c->InBufferCount() > 0)
+            return true;
+    return false;
+}
+
+// "baud,P,data,stop", as the old control took it; anything else is refused.
+bool CommControl::setSettings(const QString &settings)
+{
+    const QStringList parts = settings.split(QLatin1Char(','));
+    if (parts.size() != 4)
+        return false;
+    bool ok = false;
+    const qint32 baud = parts[0].toInt(&ok);
+    if (!ok || baud <= 0)
+        return false;
+    QSerialPort::Parity parity;
+    const QString p = parts[1];
+    if (p == QLatin1String("N") || p == QLatin1String("n"))
+        parity = QSerialPort::NoParity;
+    else if (p == QLatin1String("E") || p == QLatin1String("e"))
+        parity = QSerialPort::EvenParity;
+    else if (p == QLatin1String("O") || p == QLatin1String("o"))
+        parity = QSerialPort::OddParity;
+    else if (p == QLatin1String("M") || p == QLatin1String("m"))
+        parity = QSerialPort::MarkParity;
+    else if (p == QLatin1String("S") || p == QLatin1String("s"))
+        parity = QSerialPort::SpaceParity;
+    else
+        return false;
+    const int data = parts[2].toInt(&ok);
+    if (!ok || data < 5 || data > 8)
+        return false;
+    QSerialPort::StopBits stop;
+    if (parts[3] == QLatin1String("1"))
+        stop = QSerialPort::OneStop;
+    else if (parts[3] == QLatin1String("1.5"))
+        stop = QSerialPort::OneAndHalfStop;
+    else if (parts[3] == QLatin1String("2"))
+        stop = QSerialPort::TwoStop;
+    else
+        return false;
+
+    m_settings = settings;
+    m_baud = baud;
+    m_parity = parity;
+    m_dataBits = QSerialPort::DataBits(data);
+    m_stopBits = stop;
+    return !m_port.isOpen() || applySettings();
+}
+
+bool CommControl::setCommPort(int port)
+{
+    if (port < 1 || port > 255 || m_port.isOpen())
+        return false;
+    m_commPort = port;
+    return true;
+}
+
+QString CommControl::deviceFor(int port) const
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    // A link COMn in the program folder names the device of port n. The
+    // device itself is opened, so its lock file guards it whatever name a
+    // second opener used.
+    if (!m_linkDir.isEmpty()) {
+        const QFileInfo link(m_linkDir + QStringLiteral("COM%1").arg(port));
+        if (link.isSymLink() || link.exists()) {
+            const QString target = link.canonicalFilePath();
+            if (!target.isEmpty())
+                return target;
+            return link.absoluteFilePath(); // dangling: the open fails on it
+        }
+    }
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+bool CommControl::applySettings()
+{
+    return m_port.setBaudRate(m_baud) && m_port.setParity(m_parity)
+        && m_port.setDataBits(m_dataBits) && m_port.setStopBits(m_stopBits)
+        && m_port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool CommControl::setPortOpen(bool open)
+{
+    if (!open) {
+        if (m_port.isOpen())
+            m_port.close();
+        return true;
+    }
+    if (m_port.isOpen())
+        return false; // already open
+    m_port.setPortName(deviceFor(m_commPort));
+    if (!m_port.open(QIODevice::ReadWrite))
+        return false;
+    if (!applySettings()) {
+        m_port.close();
+        return false;
+    }
+    return true;
+}
+
+// A pseudo-terminal has no modem lines; failing to assert them there is no
+// failure of the port.
+bool CommControl::setDTREnable(bool on)
+{
+    if (m_port.isOpen() && !m_port.setDataTerminalReady(on)
+        && m_port.error() != QSerialPort::UnsupportedOperationError)
+        return false;
+    m_port.clearError();
+    return true;
+}
+
+bool CommControl::setRTSEnable(bool on)
+{
+    if (m_port.isOpen() && !m_port.setRequestToSend(on)
+        && m_port.error() != QSerialPort::UnsupportedOperationError)
+        return false;
+    m_port.clearError();
+    return true;
+}
+
+bool CommControl::setInputMode(int mode)
+{
+    return mode == 0 || mode == 1; // bytes are always taken raw
+}
+
+int CommControl::InBufferCount() const
+{
+    return m_port.isOpen() ? int(qMin<qint64>(m_port.bytesAvailable(), INT_MAX)) : 0;
+}
+
+void CommControl::clearInBuffer()
+{
+    if (!m_port.isOpen())
+        return;
+    m_port.readAll();
+    m_port.clear(QSerialPort::Input);
+}
+
+QByteArray CommControl::Input()
+{
+    if (!m_port.isOpen())
+        return {};
+    return m_port.read(m_inputLen > 0 ? m_inputLen : m_port.bytesAvailable());
+}
+
+bool CommControl::setOutput(const QByteArray &bytes)
+{
+    if (!m_port.isOpen())
+        return false;
+    if (m_port.write(bytes) != bytes.size())
+        return false;
+    m_port.flush();
+    return true;
+}
+
+void CommControl::onError(QSerialPort::SerialPortError error)
+{
+    // Measured: with the far end gone, an open port reports these errors in a
+    // tight loop and burns a core until it is closed.
+    if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+        && m_port.isOpen()) {
+        m_port.close();
+        emit lineLost();
+    }
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The serial communications control: exactly the operations the serial
+// driver uses, on QSerialPort. A write that the control refuses returns false,
+// where the old control raised an error.
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+class CommControl : public QObject {
+    Q_OBJECT
+public:
+    explicit CommControl(QObject *parent = nullptr);
+    ~CommControl() override;
+
+    // Folder where links named COMn select the device of port n (not on Windows).
+    void setLinkDir(const QString &dir) { m_linkDir = dir; }
+
+    bool setSettings(const QString &settings);
+    bool setCommPort(int port);
+    bool setPortOpen(bool open);
+    bool PortOpen() const { return m_port.isOpen(); }
+    bool setDTREnable(bool on);
+    bool setRTSEnable(bool on);
+    bool setInputMode(int mode);
+    int InBufferCount() const;
+    void clearInBuffer(); // writing 0 to InBufferCount
+    void setInputLen(int len) { m_inputLen = len; }
+    QByteArray Input();
+    bool setOutput(const QByteArray &bytes);
+
+    // The device that port `n` opens, by this platform's mapping.
+    QString deviceFor(int port) const;
+    QString Settings() const { return m_settings; }
+    int CommPort() const { return m_commPort; }
+
+    // True when any open control holds received bytes not yet read.
+    static bool anyInputWaiting();
+
+signals:
+    // The line went away (unplugged adapter, far end closed): the port is closed.
+    void lineLost();
+
+private:
+    void onError(QSerialPort::SerialPortError error);
+    bool applySettings();
+
+    QSerialPort m_port;
+    QString m_linkDir;
+    QString m_settings = QStringLiteral("9600,N,8,1");
+    int m_commPort = 1;
+    int m_inputLen = 0;
+    qint32 m_baud = 9600;
+    QSerialPort::Parity m_parity = QSerialPort::NoParity;
+    QSerialPort::DataBits m_dataBits = QSerialPort::Data8;
+    QSerialPort::StopBits m_stopBits = QSerialPort::OneStop;
+};

@@ -1,0 +1,101 @@
+#include "serial/mod232C.h"
+
+#include "config/TextConvert.h"
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+#include "serial/modLog.h"
+#include "shell/AppState.h"
+
+namespace {
+PortErrorBox g_errorBox = nullptr;
+
+void showBox(const QString &title, const QString &text)
+{
+    if (g_errorBox)
+        g_errorBox(title, text);
+}
+} // namespace
+
+void SetPortErrorBox(PortErrorBox box) { g_errorBox = box; }
+
+QString BuildSettings(const QString &baud, const QString &dataBits, const QString &parity,
+                      const QString &stopBits)
+{
+    QString s = baud.trimmed() + QLatin1Char(',');
+    if (parity == QLatin1String("E"))
+        s += QStringLiteral("E,");
+    else if (parity == QLatin1String("O"))
+        s += QStringLiteral("O,");
+    else
+        s += QStringLiteral("N,");
+    s += TextConvert::formatWhole(dataBits, 1) + QLatin1Char(',');
+    if (stopBits == QLatin1String("1.5") || stopBits == QLatin1String("2"))
+        s += stopBits;
+    else
+        s += QLatin1Char('1');
+    return s;
+}
+
+bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
+              const QString &parity, const QString &stopBits)
+{
+    const bool ok = comm.setSettings(BuildSettings(baud, dataBits, parity, stopBits))
+        && comm.setCommPort(port) && comm.setPortOpen(true) && comm.setDTREnable(true)
+        && comm.setRTSEnable(true) && comm.setInputMode(1);
+    if (!ok) {
+        const AppState &s = app();
+        showBox(s.PortOpenErrTitle,
+                s.PortOpenErrLine1 + QLatin1Char('\n') + s.PortOpenErrLine2 + QLatin1Char('\n'));
+    }
+    return ok;
+}
+
+bool ClosePort(CommControl &comm)
+{
+    if (!comm.setPortOpen(false)) {
+        showBox(app().PortCloseErrTitle, app().PortCloseErrText + QLatin1Char('\n'));
+        return false;
+    }
+    return true;
+}
+
+qint32 GetRxCount(CommControl &comm) { return comm.InBufferCount(); }
+
+quint8 GetRxByte(CommControl &comm)
+{
+    comm.setInputLen(1);
+    const QByteArray bytes = comm.Input();
+    return bytes.isEmpty() ? 0 : quint8(bytes.at(0));
+}
+
+void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
+{
+    LogSend(text);
+    const QByteArray line = text.toLatin1() + "\r\n";
+    if (comm.PortOpen())
+        comm.setOutput(line);
+    app().AwaitingAck = true;
+    timer.arm(7000);
+}
+
+QString ReceiveLine(CommControl &comm)
+{
+    if (qint16(qMin(GetRxCount(comm), 32767)) <= 0)
+        return {};
+    const quint8 byte = GetRxByte(comm);
+    QString &buffer = app().RxLineBuffer;
+    if (byte == 10) {
+        buffer.clear();
+        return {};
+    }
+    if (byte == 13) {
+        const QString line = buffer;
+        LogReceive(line);
+        buffer.clear();
+        return line;
+    }
+    if (buffer.size() >= RxLineLimit)
+        buffer.clear(); // as a LF would: a line that never ends is noise
+    buffer += QChar(byte);
+    return {};
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The only code that touches the line to the unit: open, close, send one line,
+// assemble received bytes into lines.
+
+#include <QString>
+
+class CommControl;
+class ReplyTimer;
+
+// Received characters kept without a CR or LF; past this they are dropped,
+// so a line that never ends cannot grow without bound.
+constexpr int RxLineLimit = 4096;
+
+QString BuildSettings(const QString &baud, const QString &dataBits, const QString &parity,
+                      const QString &stopBits);
+
+bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
+              const QString &parity, const QString &stopBits);
+bool ClosePort(CommControl &comm);
+qint32 GetRxCount(CommControl &comm);
+quint8 GetRxByte(CommControl &comm);
+void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text);
+QString ReceiveLine(CommControl &comm);
+
+// How the driver shows its failure boxes; windows install a real one.
+using PortErrorBox = void (*)(const QString &title, const QString &text);
+void SetPortErrorBox(PortErrorBox box);

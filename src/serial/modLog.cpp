@@ -1,0 +1,32 @@
+#include "serial/modLog.h"
+
+#include "shell/AppState.h"
+
+#include <QFile>
+
+namespace {
+
+void appendEntry(const char *prefix, const QString &text)
+{
+    if (!app().DebugFlag)
+        return;
+    // A log that cannot be written is skipped: the exchange matters more.
+    QFile file(app().LogFilePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+    const QString line = QLatin1String(prefix)
+        + QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text
+        + QStringLiteral("\r\n");
+    file.write(line.toLatin1());
+}
+
+} // namespace
+
+void MakeLogName(const QDateTime &start)
+{
+    app().LogFilePath = app().AppDir + QStringLiteral("Log")
+        + start.toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".log");
+}
+
+void LogSend(const QString &text) { appendEntry("S>", text); }
+void LogReceive(const QString &text) { appendEntry("R<", text); }

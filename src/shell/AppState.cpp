@@ -1,0 +1,7 @@
+#include "shell/AppState.h"
+
+AppState &app()
+{
+    static AppState state;
+    return state;
+}

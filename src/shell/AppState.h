@@ -1,0 +1,77 @@
+#pragma once
+// Program-wide state shared by every window and module.
+//
+// Data flow: operator -> screen (frmSet, frmReg, frmMain) -> protocol
+// (modModem, modWired) -> serial driver (mod232C) -> unit, and back:
+// received bytes -> ReceiveLine -> the innermost wait -> the Reply* values
+// below -> screen. The text files fill this state once at start-up.
+
+#include <QString>
+#include <QStringList>
+
+struct AppState {
+    static constexpr int TableSize = 51;   // entries 0..50 of both text tables
+    static constexpr int FrhTableSize = 29; // entries 0..28, 28 never used
+    static constexpr int RegisterCount = 28;
+
+    // Location and serial-port settings
+    QString AppDir;
+    qint16 ComPort = 0;
+    QString ComBaud;
+    QString ComDataBits;
+    QString ComParity;
+    QString ComStopBits;
+
+    // Text tables
+    QStringList MessageTable = QStringList(TableSize);
+    QStringList DispNameTable = QStringList(TableSize);
+    QStringList FrhTable = QStringList(FrhTableSize);
+
+    // The serial driver's failure box texts, filled from messages 3..7 at load
+    QString PortOpenErrTitle;
+    QString PortOpenErrLine1;
+    QString PortOpenErrLine2;
+    QString PortCloseErrTitle;
+    QString PortCloseErrText;
+
+    // Switches and state flags
+    bool DebugFlag = false;
+    bool ExitConfirmed = false;
+    qint16 UnitMode = 0;
+    bool FrhDone = false;
+    qint16 WatchMode = 0;
+    qint32 MessageClickCount = 0;
+
+    // Exchange state
+    bool AwaitingAck = false;
+    QString RxLineBuffer;
+    QString LogFilePath;
+
+    // Values received from the unit or taken from the settings screen
+    QString ReplyBand = QStringLiteral("00");
+    QString ReplyChannel = QStringLiteral("00");
+    QString ReplyType;
+    QString ReplyAntenna;
+    QString ReplyBitRate;
+    QString ReplyDataLength;
+    QString ReplyParity;
+    QString ReplyStopBits;
+    QString ReplyFlow;
+    QString RegisterBand;
+    QString RegisterChannel;
+    QString ReplyVersion = QStringLiteral("00");
+    QString ReplyRegNo;
+    QString ReplyRegValue;
+
+    QString message(int n) const { return entry(MessageTable, n); }
+    QString dispName(int n) const { return entry(DispNameTable, n); }
+
+private:
+    static QString entry(const QStringList &table, int n)
+    {
+        return n >= 0 && n < table.size() ? table.at(n) : QString();
+    }
+};
+
+// The one instance of the running program. Tests assign a fresh AppState.
+AppState &app();

@@ -1,0 +1,37 @@
+#pragma once
+// Focus validation with cancel: before the focus leaves a checked field (a
+// click on another control of its window, Tab), its check runs. A failing
+// check clears the text, keeps the focus in the field and swallows the click,
+// so no other control of that window acts until the field holds valid text.
+
+#include <QObject>
+#include <QPointer>
+#include <functional>
+
+class QWidget;
+
+class FocusValidator : public QObject {
+    Q_OBJECT
+public:
+    using Check = std::function<bool()>;
+    using Clear = std::function<void()>;
+
+    // `check` decides; `clear` empties the field on failure.
+    FocusValidator(QWidget *field, Check check, Clear clear);
+    ~FocusValidator() override;
+
+    // Runs the check as if the focus were leaving; true when it may.
+    bool validate();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool fieldHasFocus() const;
+    bool isInField(const QObject *o) const;
+
+    QPointer<QWidget> m_field;
+    Check m_check;
+    Clear m_clear;
+    bool m_running = false;
+};

@@ -1,0 +1,17 @@
+#pragma once
+#include <QDialog>
+
+class QLabel;
+class QPushButton;
+
+// Asks whether the program is to end; "Yes" sets ExitConfirmed.
+class frmExit : public QDialog {
+    Q_OBJECT
+public:
+    explicit frmExit(QWidget *parent = nullptr);
+    void Form_Load();
+
+    QLabel *Lbl_exit = nullptr;
+    QPushButton *Cmd_OK = nullptr;
+    QPushButton *Cmd_Can = nullptr;
+};

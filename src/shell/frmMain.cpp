@@ -1,0 +1,200 @@
+#include "shell/frmMain.h"
+
+#include "config/modFile.h"
+#include "protocol/modModem.h"
+#include "screens/frmSet.h"
+#include "serial/DoEvents.h"
+#include "serial/mod232C.h"
+#include "shell/AppState.h"
+#include "shell/Ui.h"
+#include "shell/frmCom.h"
+#include "shell/frmExit.h"
+#include "shell/frmVer.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+
+namespace {
+void showPortErrorBox(const QString &title, const QString &text)
+{
+    Ui::messageBox(QApplication::activeWindow(), QMessageBox::Critical, title, text);
+}
+} // namespace
+
+frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
+{
+    auto *client = new QWidget(this);
+    Ui::setClientSize(client, 5940, 4410);
+    setCentralWidget(client);
+
+    TextMess = new QLineEdit(client);
+    TextMess->setReadOnly(true);
+    TextMess->setFont(Ui::gothic(14.25));
+    Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
+    Ui::place(TextMess, 540, 150, 4785, 480);
+
+    auto button = [client](const QString &caption, int top) {
+        auto *b = new QPushButton(caption, client);
+        b->setFont(Ui::gothic(14.25));
+        Ui::place(b, 1230, top, 3375, 555);
+        return b;
+    };
+    Cmd_Wireless = button(QStringLiteral("QML-47210"), 825);
+    Cmd_Wired = button(QStringLiteral("QML-5130"), 1485);
+    Cmd_Sim = button(QStringLiteral("Simulation"), 2145);
+    Cmd_FRH = button(QStringLiteral("FRH"), 2805);
+    Command1 = new QPushButton(QStringLiteral("Exit"), client);
+    Command1->setFont(Ui::gothic(12));
+    Ui::place(Command1, 3390, 3615, 1215, 435);
+
+    QMenu *menuSystem = menuBar()->addMenu(QStringLiteral("System"));
+    menuComSet = menuSystem->addAction(QStringLiteral("通信設定"));
+    menuEnd = menuSystem->addAction(QStringLiteral("終了"));
+    QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
+    menuVersion = menuVer->addAction(QStringLiteral("バージョン情報"));
+
+    connect(Cmd_Wireless, &QPushButton::clicked, this, &frmMain::Cmd_Wireless_Click);
+    connect(Cmd_Wired, &QPushButton::clicked, this, &frmMain::Cmd_Wireless_Click);
+    connect(Cmd_FRH, &QPushButton::clicked, this, &frmMain::Cmd_FRH_Click);
+    connect(Command1, &QPushButton::clicked, this, &QWidget::close);
+    connect(menuEnd, &QAction::triggered, this, &QWidget::close);
+    connect(menuComSet, &QAction::triggered, this, &frmMain::menuComSet_Click);
+    connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
+
+    m_comm.setLinkDir(app().AppDir);
+    SetPortErrorBox(showPortErrorBox);
+}
+
+frmMain::~frmMain()
+{
+    if (m_settings)
+        delete m_settings.data();
+}
+
+void frmMain::Form_Load()
+{
+    AppState &s = app();
+    setWindowTitle(s.dispName(0));
+    for (QPushButton *b : {Cmd_Wireless, Cmd_Wired, Cmd_Sim, Cmd_FRH})
+        b->setEnabled(true);
+    Cmd_Wireless->setText(s.dispName(2));
+    Cmd_Wired->setText(s.dispName(3));
+    Cmd_Sim->setText(s.dispName(4));
+    Cmd_FRH->setText(s.dispName(5));
+    menuComSet->setText(s.dispName(6));
+    menuEnd->setText(s.dispName(7));
+    menuVersion->setText(s.dispName(8));
+
+    s.PortOpenErrTitle = s.message(3);
+    s.PortOpenErrLine1 = s.message(4);
+    s.PortOpenErrLine2 = s.message(5);
+    s.PortCloseErrTitle = s.message(6);
+    s.PortCloseErrText = s.message(7);
+
+    if (!OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits))
+        Ui::messageBox(this, QMessageBox::Warning, QString(),
+                       QStringLiteral("<COM%1> ").arg(s.ComPort) + s.message(8));
+}
+
+void frmMain::Cmd_Wireless_Click()
+{
+    if (m_presetRunning)
+        return;
+    m_comm.clearInBuffer();
+    app().UnitMode = 2;
+    showSettingsScreen();
+}
+
+void frmMain::Cmd_FRH_Click()
+{
+    // A second preset must never start inside the first.
+    if (m_presetRunning)
+        return;
+    AppState &s = app();
+    m_comm.clearInBuffer();
+    if (!s.FrhDone) {
+        if (!FrhPresetComplete()) {
+            TextMess->setText(s.message(12));
+            return;
+        }
+        TextMess->setText(s.dispName(24));
+        m_presetRunning = true;
+        const bool ok = ApplyFrhPreset(m_comm, m_timer);
+        m_presetRunning = false;
+        if (ok) {
+            TextMess->clear();
+            s.FrhDone = true;
+        } else {
+            TextMess->setText(s.message(11));
+        }
+    }
+    if (s.FrhDone && !s.ExitConfirmed) {
+        s.UnitMode = 4;
+        showSettingsScreen();
+    }
+}
+
+void frmMain::showSettingsScreen()
+{
+    // The screen lives as long as this window; closing only hides it, so an
+    // exchange still under way in it never runs on a deleted window.
+    if (!m_settings)
+        m_settings = new frmSet(m_comm, m_timer);
+    if (!m_settings->isVisible())
+        m_settings->Form_Load();
+    m_settings->show();
+    m_settings->raise();
+    m_settings->activateWindow();
+}
+
+void frmMain::linkAnswered()
+{
+    if (m_settings)
+        m_settings->linkAnswered();
+}
+
+void frmMain::menuComSet_Click()
+{
+    frmCom dialog(m_comm, this);
+    dialog.Form_Load();
+    dialog.exec();
+}
+
+void frmMain::menuVersion_Click()
+{
+    frmVer dialog(this);
+    dialog.Form_Load();
+    dialog.exec();
+}
+
+// The close box, the Exit button and the end item all come here.
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    AppState &s = app();
+    if (m_closing) { // asked again during the pause: the first request decides
+        event->ignore();
+        return;
+    }
+    m_closing = true;
+    {
+        frmExit dialog(this);
+        dialog.Form_Load();
+        dialog.exec();
+    }
+    const bool confirmed = s.ExitConfirmed;
+    s.UnitMode = 0;
+    PauseWithEvents(1000);
+    if (m_comm.PortOpen())
+        ClosePort(m_comm);
+    m_closing = false;
+    if (confirmed) {
+        if (m_settings)
+            m_settings->close();
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The main window: unit choice, FRH preset, menu. It owns the serial control
+// and the reply timer that every exchange with the unit uses.
+
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+#include "screens/frmSet.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+class QAction;
+class QLineEdit;
+class QPushButton;
+
+
+class frmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit frmMain(QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    CommControl &MSComm1() { return m_comm; }
+    ReplyTimer &Timer1() { return m_timer; }
+    frmSet *settingsScreen() const { return m_settings; }
+
+    // The idle loop's watch heard the unit answer the link poll.
+    void linkAnswered();
+
+    QLineEdit *TextMess = nullptr;
+    QPushButton *Cmd_Wireless = nullptr;
+    QPushButton *Cmd_Wired = nullptr;
+    QPushButton *Cmd_Sim = nullptr;
+    QPushButton *Cmd_FRH = nullptr;
+    QPushButton *Command1 = nullptr;
+    QAction *menuComSet = nullptr;
+    QAction *menuEnd = nullptr;
+    QAction *menuVersion = nullptr;
+
+    void Form_Load();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void Cmd_Wireless_Click();
+    void Cmd_FRH_Click();
+    void menuComSet_Click();
+    void menuVersion_Click();
+    void showSettingsScreen();
+
+    CommControl m_comm;
+    ReplyTimer m_timer;
+    QPointer<frmSet> m_settings;
+    bool m_presetRunning = false;
+    bool m_closing = false;
+};

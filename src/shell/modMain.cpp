@@ -1,0 +1,86 @@
+#include "shell/modMain.h"
+
+#include "config/modFile.h"
+#include "protocol/modWired.h"
+#include "serial/DoEvents.h"
+#include "serial/modLog.h"
+#include "shell/AppState.h"
+#include "shell/frmMain.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+
+QString ProgramDir()
+{
+    QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
+    const QChar sep = QDir::separator();
+    if (!dir.endsWith(sep))
+        dir += sep;
+    return dir;
+}
+
+QString InstanceLockPath(const QString &programPath)
+{
+    QString canonical = QFileInfo(programPath).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = QFileInfo(programPath).absoluteFilePath();
+    const QByteArray id =
+        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    return QDir::tempPath() + QStringLiteral("/qml47210-") + QString::fromLatin1(id)
+        + QStringLiteral(".lock");
+}
+
+int Main()
+{
+    // Tied to the program file's path, so copies in other folders run side by
+    // side; a copy that was killed leaves a stale lock that the next start takes.
+    QLockFile lock(InstanceLockPath(QCoreApplication::applicationFilePath()));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0))
+        return 0;
+    return StartUp();
+}
+
+void IdlePass(frmMain &main)
+{
+    AppState &s = app();
+    if (s.WatchMode == 2) {
+        QString letter;
+        if (WaitWiredReply(main.MSComm1(), main.Timer1(), 20000, letter)
+            && letter == QLatin1String("$"))
+            main.linkAnswered();
+        else
+            s.WatchMode = 0;
+    }
+    if (!s.ExitConfirmed)
+        DoEvents();
+}
+
+int StartUp()
+{
+    AppState &s = app();
+    s.AppDir = ProgramDir();
+    ReadSetcomIni();
+    ReadDispNameIni();
+    ReadMessageIni();
+    ReadFrhIni();
+    ReadDebugIni();
+    s.FrhDone = false;
+    s.WatchMode = 0;
+    s.AwaitingAck = false;
+    s.RxLineBuffer.clear();
+    s.ReplyBand = QStringLiteral("00");
+    s.ReplyChannel = QStringLiteral("00");
+    s.ReplyVersion = QStringLiteral("00");
+    MakeLogName();
+
+    frmMain main;
+    main.show();
+    main.Form_Load();
+    while (!s.ExitConfirmed)
+        IdlePass(main);
+    return 0;
+}

@@ -1,0 +1,260 @@
+#include "config/FieldReader.h"
+#include "config/modFile.h"
+#include "shell/AppState.h"
+#include "support/TestSupport.h"
+
+#include <QRandomGenerator>
+#include <QTest>
+
+class TestModFile : public QObject {
+    Q_OBJECT
+private slots:
+    void fields_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("one per line") << "a\r\nb\r\n" << QStringList{"a", "b"};
+        QTest::newRow("comma splits a line") << "a,b\r\n" << QStringList{"a", "b"};
+        QTest::newRow("quoted comma stays") << "\"a,b\"\r\n" << QStringList{"a,b"};
+        QTest::newRow("leading spaces skipped, trailing dropped") << "  a  ,  b \r\n"
+                                                                   << QStringList{"a", "b"};
+        QTest::newRow("quoted keeps inner spaces") << "\" a \"\r\n" << QStringList{" a "};
+        QTest::newRow("text after closing quote skipped") << "\"a\"xyz,b\r\n"
+                                                          << QStringList{"a", "b"};
+        QTest::newRow("empty line is an empty field") << "a\r\n\r\nb\r\n"
+                                                      << QStringList{"a", "", "b"};
+        QTest::newRow("no final line end") << "a\r\nb" << QStringList{"a", "b"};
+        QTest::newRow("unclosed quote runs to the end") << "\"a,b\r\nc" << QStringList{"a,b\r\nc"};
+        QTest::newRow("bare LF ends a line") << "a\nb\n" << QStringList{"a", "b"};
+        QTest::newRow("empty file has no field") << "" << QStringList{};
+    }
+    void fields()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, fields);
+        FieldReader reader(text);
+        QStringList got;
+        QString f;
+        while (reader.next(f))
+            got << f;
+        QCOMPARE(got, fields);
+        QVERIFY(!reader.next(f));
+    }
+
+    void setcom_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // "-" for no file
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QStringList>("texts");
+        QTest::newRow("absent gives defaults") << QByteArray("-") << 1
+                                               << QStringList{"9600", "8", "N", "1"};
+        QTest::newRow("three lines repeat the last field")
+            << QByteArray("2\r\n19200\r\n7\r\n") << 2 << QStringList{"19200", "7", "7", "7"};
+        QTest::newRow("port name instead of number")
+            << QByteArray("COM2\r\n9600\r\n8\r\nN\r\n1\r\n") << 0
+            << QStringList{"9600", "8", "N", "1"};
+        QTest::newRow("empty file") << QByteArray("") << 0 << QStringList{"", "", "", ""};
+        QTest::newRow("quoted as written")
+            << QByteArray("\"3\"\r\n\"4800\"\r\n\"7\"\r\n\"E\"\r\n\"2\"\r\n") << 3
+            << QStringList{"4800", "7", "E", "2"};
+    }
+    void setcom()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, port);
+        QFETCH(QStringList, texts);
+        FreshState st;
+        if (file != "-")
+            st.write("setcom.ini", file);
+        ReadSetcomIni();
+        const AppState &s = app();
+        QCOMPARE(int(s.ComPort), port);
+        QCOMPARE((QStringList{s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits}), texts);
+    }
+
+    void setcomRoundTrip()
+    {
+        FreshState st;
+        st.write("setcom.ini", "1\r\n");
+        AppState &s = app();
+        s.ComPort = 7;
+        s.ComBaud = "19200";
+        s.ComDataBits = "7";
+        s.ComParity = "E";
+        s.ComStopBits = "2";
+        WriteSetcomIni();
+        QCOMPARE(st.read("setcom.ini"), QByteArray("\"7\"\r\n\"19200\"\r\n\"7\"\r\n\"E\"\r\n\"2\"\r\n"));
+        s.ComPort = 0;
+        s.ComBaud.clear();
+        ReadSetcomIni();
+        QCOMPARE(int(s.ComPort), 7);
+        QCOMPARE((QStringList{s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits}),
+                 (QStringList{"19200", "7", "E", "2"}));
+    }
+
+    void setcomNeverCreated()
+    {
+        FreshState st;
+        app().ComPort = 3;
+        WriteSetcomIni();
+        QVERIFY(!QFile::exists(st.path("setcom.ini")));
+    }
+
+    void tables_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("filled"); // entries 0..filled-1 hold "tN" or the expected text
+        QTest::addColumn<QString>("entry1");
+        QByteArray sixty, three;
+        for (int i = 0; i < 60; ++i)
+            sixty += "t" + QByteArray::number(i) + "\r\n";
+        for (int i = 0; i < 3; ++i)
+            three += "t" + QByteArray::number(i) + "\r\n";
+        QTest::newRow("60 lines fill 0..49") << sixty << 50 << "t1";
+        QTest::newRow("3 lines fill 0..2") << three << 3 << "t1";
+        QTest::newRow("comma makes two entries") << QByteArray("a,b\r\n") << 2 << "b";
+        QTest::newRow("quoted comma is one entry") << QByteArray("\"a,b\"\r\nc\r\n") << 2 << "c";
+    }
+    void tables()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, filled);
+        QFETCH(QString, entry1);
+        FreshState st;
+        st.write("message.ini", file);
+        st.write("dispname.ini", file);
+        ReadMessageIni();
+        ReadDispNameIni();
+        for (const QStringList &t : {app().MessageTable, app().DispNameTable}) {
+            QCOMPARE(t.size(), 51);
+            QCOMPARE(t.at(1), entry1);
+            for (int k = filled; k < 51; ++k)
+                QVERIFY2(t.at(k).isEmpty(), qPrintable(QString::number(k)));
+            for (int k = 0; k < filled; ++k)
+                QVERIFY(!t.at(k).isEmpty());
+        }
+    }
+
+    void textEncodings_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("entry0");
+        QTest::newRow("Shift-JIS") << QByteArray("\x83\x65\x83\x58\x83\x67\r\n") << "テスト";
+        QTest::newRow("half-width kana") << QByteArray("\xCF\xBD\xC0\x2D\r\n") << "ﾏｽﾀ-";
+        QTest::newRow("UTF-8 with mark") << QByteArray("\xEF\xBB\xBF\xE3\x83\x86\xE3\x82\xB9\xE3\x83\x88\r\n")
+                                         << "テスト";
+    }
+    void textEncodings()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, entry0);
+        FreshState st;
+        st.write("message.ini", file);
+        ReadMessageIni();
+        QCOMPARE(app().message(0), entry0);
+    }
+
+    void frh_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<bool>("complete");
+        QTest::newRow("normalised values") << QByteArray("5\r\n1A\r\n123\r\n\r\nff\r\n")
+                                           << QStringList{"05", "1A", "23", "00", "ff"} << false;
+        QByteArray thirty;
+        for (int i = 0; i < 30; ++i)
+            thirty += QByteArray::number(i) + "\r\n";
+        QTest::newRow("30 values fill 28") << thirty << QStringList{"00", "01", "02"} << true;
+    }
+    void frh()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, first);
+        QFETCH(bool, complete);
+        FreshState st;
+        st.write("FRH10.ini", file);
+        ReadFrhIni();
+        const QStringList &t = app().FrhTable;
+        QCOMPARE(t.size(), 29);
+        QCOMPARE(t.mid(0, first.size()), first);
+        QVERIFY(t.at(28).isEmpty());
+        QCOMPARE(FrhPresetComplete(), complete);
+        if (complete)
+            QCOMPARE(t.at(27), QString("27"));
+    }
+
+    void frhAbsentIsIncomplete()
+    {
+        FreshState st;
+        ReadFrhIni();
+        QVERIFY(!FrhPresetComplete());
+    }
+
+    void debug_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("on");
+        QTest::newRow("exact") << QByteArray("DEBUG ON\r\n") << true;
+        QTest::newRow("later lines ignored") << QByteArray("DEBUG ON\r\nxyz\r\n") << true;
+        QTest::newRow("followed by comma") << QByteArray("DEBUG ON,more\r\n") << true;
+        QTest::newRow("lower case") << QByteArray("debug on\r\n") << false;
+        QTest::newRow("two spaces") << QByteArray("DEBUG  ON\r\n") << false;
+        QTest::newRow("empty file") << QByteArray("") << false;
+        QTest::newRow("off") << QByteArray("DEBUG OFF\r\n") << false;
+    }
+    void debug()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, on);
+        FreshState st;
+        st.write("debug.ini", file);
+        ReadDebugIni();
+        QCOMPARE(app().DebugFlag, on);
+    }
+
+    void noFilesGiveDefaults()
+    {
+        FreshState st;
+        ReadSetcomIni();
+        ReadDispNameIni();
+        ReadMessageIni();
+        ReadFrhIni();
+        ReadDebugIni();
+        const AppState &s = app();
+        QCOMPARE(int(s.ComPort), 1);
+        QCOMPARE(s.ComBaud, QString("9600"));
+        QVERIFY(!s.DebugFlag);
+        for (int k = 0; k < 51; ++k)
+            QVERIFY(s.message(k).isEmpty() && s.dispName(k).isEmpty());
+        for (const QString &v : s.FrhTable)
+            QVERIFY(v.isEmpty());
+    }
+
+    // Binary junk in every file: the readers take what they can and never crash.
+    void junkNeverCrashes()
+    {
+        QRandomGenerator rng(4711);
+        for (int round = 0; round < 200; ++round) {
+            FreshState st;
+            for (const char *name :
+                 {"setcom.ini", "dispname.ini", "message.ini", "FRH10.ini", "debug.ini"}) {
+                QByteArray junk(int(rng.bounded(0, 3000)), Qt::Uninitialized);
+                for (char &c : junk)
+                    c = char(rng.bounded(256));
+                st.write(name, junk);
+            }
+            ReadSetcomIni();
+            ReadDispNameIni();
+            ReadMessageIni();
+            ReadFrhIni();
+            ReadDebugIni();
+            QCOMPARE(app().MessageTable.size(), 51);
+            QCOMPARE(app().FrhTable.size(), 29);
+            for (int n = 0; n < 28; ++n)
+                QVERIFY(app().FrhTable.at(n).size() <= 3);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestModFile)
+#include "tst_modfile.moc"

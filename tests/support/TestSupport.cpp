@@ -1,0 +1,127 @@
+#include "support/TestSupport.h"
+
+#include "shell/AppState.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+FreshState::FreshState()
+{
+    app() = AppState{};
+    app().AppDir = dir();
+}
+
+void FreshState::write(const QString &name, const QByteArray &bytes) const
+{
+    QFile f(path(name));
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+}
+
+QByteArray FreshState::read(const QString &name) const
+{
+    QFile f(path(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+Pty::Pty()
+{
+    int master = -1, slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0)
+        return;
+    termios tio{};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    m_master = master;
+    m_slaveKeep = slave;
+    m_slave = QString::fromLocal8Bit(name);
+}
+
+Pty::~Pty() { close(); }
+
+void Pty::close()
+{
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slaveKeep >= 0)
+        ::close(m_slaveKeep);
+    m_master = m_slaveKeep = -1;
+}
+
+bool Pty::linkAs(const QString &dir, int port) const
+{
+    const QString link = dir + QStringLiteral("COM%1").arg(port);
+    QFile::remove(link);
+    return QFile::link(m_slave, link);
+}
+
+void Pty::write(const QByteArray &bytes)
+{
+    if (m_master >= 0)
+        [[maybe_unused]] ssize_t n = ::write(m_master, bytes.constData(), size_t(bytes.size()));
+}
+
+QByteArray Pty::readAll(int waitMs)
+{
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    do {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        char buf[4096];
+        ssize_t n;
+        while (m_master >= 0 && (n = ::read(m_master, buf, sizeof buf)) > 0)
+            out += QByteArray(buf, int(n));
+        if (waitMs > 0)
+            QTest::qSleep(1);
+    } while (t.elapsed() < waitMs);
+    return out;
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QTest::qSleep(1);
+    }
+    return true;
+}
+
+ModalWatcher::ModalWatcher(std::function<void(QDialog *)> handler) : m_handler(std::move(handler))
+{
+    connect(&m_timer, &QTimer::timeout, this, &ModalWatcher::poll);
+    m_timer.start(10);
+}
+
+void ModalWatcher::poll()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        boxes << box->windowTitle() + QLatin1Char('|') + box->text();
+        icons << QString::number(int(box->icon()));
+        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+        return;
+    }
+    auto *dialog = qobject_cast<QDialog *>(modal);
+    if (dialog && m_handler && !dialog->property("watcherSeen").toBool()) {
+        dialog->setProperty("watcherSeen", true);
+        m_handler(dialog);
+    }
+}

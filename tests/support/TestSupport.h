@@ -1,0 +1,63 @@
+#pragma once
+// Shared pieces of the tests: a fresh program state in a folder of its own,
+// a pseudo-terminal whose master side the test holds, and a watcher that
+// answers modal boxes the way an operator would.
+
+#include <QByteArray>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+
+// A fresh AppState whose AppDir is a new temporary folder.
+class FreshState {
+public:
+    FreshState();
+    QString dir() const { return m_dir.path() + QLatin1Char('/'); }
+    QString path(const QString &name) const { return dir() + name; }
+    void write(const QString &name, const QByteArray &bytes) const;
+    QByteArray read(const QString &name) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+// A pseudo-terminal pair; the test reads and writes the master side.
+class Pty {
+public:
+    Pty();
+    ~Pty();
+    bool ok() const { return m_master >= 0; }
+    QString slavePath() const { return m_slave; }
+    // Link `dir`/COMn to the slave, as a serial port of the program.
+    bool linkAs(const QString &dir, int port) const;
+    void write(const QByteArray &bytes);
+    // Everything that arrived so far (events are let run while reading).
+    QByteArray readAll(int waitMs = 0);
+    void close();
+
+private:
+    int m_master = -1;
+    int m_slaveKeep = -1;
+    QString m_slave;
+};
+
+// Lets events run until `done` or the time is up; true when done.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
+
+// Answers every modal dialog that appears: message boxes are recorded and
+// closed with their only button; other dialogs are passed to `handler`.
+class ModalWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit ModalWatcher(std::function<void(QDialog *)> handler = {});
+    QStringList boxes; // "title|text" of each message box seen
+    QStringList icons; // icon of each, as a number
+
+private:
+    void poll();
+    QTimer m_timer;
+    std::function<void(QDialog *)> m_handler;
+};

@@ -1,0 +1,271 @@
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+#include "serial/mod232C.h"
+#include "serial/modLog.h"
+#include "shell/AppState.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+QStringList g_boxes;
+void recordBox(const QString &title, const QString &text) { g_boxes << title + "|" + text; }
+
+// Runs ReceiveLine until the bytes written so far are used up; returns the
+// result of every call.
+QStringList receiveAll(CommControl &comm, int calls)
+{
+    QStringList results;
+    waitUntil([&] { return comm.InBufferCount() >= calls; }, 2000);
+    for (int i = 0; i < calls; ++i)
+        results << ReceiveLine(comm);
+    return results;
+}
+} // namespace
+
+class TestSerial : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        g_boxes.clear();
+        SetPortErrorBox(recordBox);
+        TimeScale::set(1.0);
+    }
+
+    void settings_data()
+    {
+        QTest::addColumn<QStringList>("texts"); // baud, data bits, parity, stop bits
+        QTest::addColumn<QString>("settings");
+        QTest::newRow("defaults") << QStringList{"9600", "8", "N", "1"} << "9600,N,8,1";
+        QTest::newRow("blanks around baud, even, 7, 2")
+            << QStringList{" 19200 ", "7", "E", "2"} << "19200,E,7,2";
+        QTest::newRow("odd") << QStringList{"9600", "8", "O", "1"} << "9600,O,8,1";
+        QTest::newRow("lower-case parity is none") << QStringList{"9600", "8", "e", "1"}
+                                                   << "9600,N,8,1";
+        QTest::newRow("unknown parity is none") << QStringList{"9600", "8", "X", "1"}
+                                                << "9600,N,8,1";
+        QTest::newRow("1.5 stop bits") << QStringList{"9600", "8", "N", "1.5"} << "9600,N,8,1.5";
+        QTest::newRow("1.50 stop bits is 1") << QStringList{"9600", "8", "N", "1.50"}
+                                             << "9600,N,8,1";
+        QTest::newRow("3 stop bits is 1") << QStringList{"9600", "8", "N", "3"} << "9600,N,8,1";
+        QTest::newRow("data length rounded") << QStringList{"9600", "7.6", "N", "1"}
+                                             << "9600,N,8,1";
+        QTest::newRow("empty data length stays empty") << QStringList{"9600", "", "N", "1"}
+                                                       << "9600,N,,1";
+    }
+    void settings()
+    {
+        QFETCH(QStringList, texts);
+        QFETCH(QString, settings);
+        QCOMPARE(BuildSettings(texts[0], texts[1], texts[2], texts[3]), settings);
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("dataBits");
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("port 0") << 0 << "8" << true;
+        QTest::newRow("empty data length") << 1 << "" << true;
+        QTest::newRow("no such device") << 1 << "8" << false;
+    }
+    void openFailures()
+    {
+        QFETCH(int, port);
+        QFETCH(QString, dataBits);
+        QFETCH(bool, linked);
+        FreshState st;
+        app().PortOpenErrTitle = "T";
+        app().PortOpenErrLine1 = "L1";
+        app().PortOpenErrLine2 = "L2";
+        Pty pty;
+        if (linked)
+            QVERIFY(pty.linkAs(st.dir(), 1));
+        else
+            QVERIFY(QFile::link(st.dir() + "missing-device", st.dir() + "COM1"));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QVERIFY(!OpenPort(comm, qint16(port), "9600", dataBits, "N", "1"));
+        QVERIFY(!comm.PortOpen());
+        QCOMPARE(g_boxes, QStringList{"T|L1\nL2\n"});
+    }
+
+    void openPtyAndSecondOpenFails()
+    {
+        FreshState st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 3));
+        CommControl first, second;
+        first.setLinkDir(st.dir());
+        second.setLinkDir(st.dir());
+        QVERIFY(OpenPort(first, 3, "9600", "8", "N", "1"));
+        QVERIFY(first.PortOpen());
+        QVERIFY(g_boxes.isEmpty());
+        // The same device under its own name is in use too.
+        QVERIFY(QFile::link(pty.slavePath(), st.dir() + "COM4"));
+        QVERIFY(!OpenPort(second, 4, "9600", "8", "N", "1"));
+        QCOMPARE(g_boxes.size(), 1);
+        QVERIFY(ClosePort(first));
+        QVERIFY(!first.PortOpen());
+        QVERIFY(OpenPort(second, 4, "9600", "8", "N", "1"));
+    }
+
+    void portMapping()
+    {
+        FreshState st;
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QCOMPARE(comm.deviceFor(1), QString("/dev/ttyS0"));
+        QCOMPARE(comm.deviceFor(9), QString("/dev/ttyS8"));
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 2));
+        QCOMPARE(comm.deviceFor(2), QFileInfo(pty.slavePath()).canonicalFilePath());
+    }
+
+    void sendLine()
+    {
+        FreshState st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        ReplyTimer timer;
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        SendLine(comm, timer, "@RST");
+        QCOMPARE(pty.readAll(50), QByteArray("@RST\r\n"));
+        QVERIFY(app().AwaitingAck);
+        QVERIFY(timer.Enabled());
+        QCOMPARE(timer.Interval(), 7000);
+        QCOMPARE(timer.Tag(), QString("0"));
+        SendLine(comm, timer, "@RST");
+        QCOMPARE(pty.readAll(50), QByteArray("@RST\r\n"));
+    }
+
+    void sendOnClosedPortTimesOut()
+    {
+        FreshState st;
+        CommControl comm;
+        ReplyTimer timer;
+        TimeScale::set(0.01);
+        SendLine(comm, timer, "@REG05");
+        QVERIFY(app().AwaitingAck);
+        QVERIFY(!timer.expired());
+        QVERIFY(waitUntil([&] { return timer.expired(); }, 2000));
+        QVERIFY(!timer.Enabled());
+    }
+
+    void timerRearmClearsExpiry()
+    {
+        ReplyTimer timer;
+        TimeScale::set(0.01);
+        timer.arm(1000);
+        QVERIFY(waitUntil([&] { return timer.expired(); }, 2000));
+        timer.arm(1000);
+        QCOMPARE(timer.Tag(), QString("0"));
+        QVERIFY(timer.Enabled());
+    }
+
+    void receive_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("results");
+        QTest::newRow("P0 CR LF takes four calls") << QByteArray("P0\r\n")
+                                                   << QStringList{"", "", "P0", ""};
+        QTest::newRow("LF drops what came before") << QByteArray("RX\nP0\r")
+                                                   << QStringList{"", "", "", "", "", "P0"};
+        QTest::newRow("empty line") << QByteArray("\r") << QStringList{""};
+        QTest::newRow("two lines") << QByteArray("A\rB\r") << QStringList{"", "A", "", "B"};
+        QTest::newRow("high bytes are characters") << QByteArray("\xB1\r")
+                                                   << QStringList{"", QString(QChar(0xB1))};
+    }
+    void receive()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, results);
+        FreshState st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        pty.write(bytes);
+        QCOMPARE(receiveAll(comm, results.size()), results);
+        QVERIFY(app().RxLineBuffer.isEmpty());
+        QCOMPARE(ReceiveLine(comm), QString()); // nothing waiting
+    }
+
+    void endlessLineIsBounded()
+    {
+        FreshState st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        const QByteArray junk(3 * RxLineLimit, 'x');
+        int maxSeen = 0;
+        for (int sent = 0; sent < junk.size(); sent += 1024) {
+            pty.write(junk.mid(sent, 1024));
+            waitUntil([&] { return comm.InBufferCount() >= 1024; }, 2000);
+            while (comm.InBufferCount() > 0) {
+                QCOMPARE(ReceiveLine(comm), QString());
+                maxSeen = qMax(maxSeen, int(app().RxLineBuffer.size()));
+            }
+        }
+        QVERIFY(maxSeen <= RxLineLimit);
+        pty.write("P0\r");
+        QCOMPARE(receiveAll(comm, 3).last().right(2), QString("P0"));
+    }
+
+    void logged()
+    {
+        FreshState st;
+        app().DebugFlag = true;
+        MakeLogName(QDateTime(QDate(2004, 3, 16), QTime(9, 30, 15)));
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        ReplyTimer timer;
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        SendLine(comm, timer, "@RST");
+        pty.write("\rP0\r");
+        receiveAll(comm, 4);
+        const QStringList lines = QString::fromLatin1(st.read("Log20040316093015.log")).split("\r\n");
+        QCOMPARE(lines.size(), 4);
+        const QRegularExpression sent("^S>\\d\\d:\\d\\d:\\d\\d @RST$");
+        const QRegularExpression empty("^R<\\d\\d:\\d\\d:\\d\\d $");
+        const QRegularExpression p0("^R<\\d\\d:\\d\\d:\\d\\d P0$");
+        QVERIFY2(sent.match(lines[0]).hasMatch(), qPrintable(lines[0]));
+        QVERIFY2(empty.match(lines[1]).hasMatch(), qPrintable(lines[1]));
+        QVERIFY2(p0.match(lines[2]).hasMatch(), qPrintable(lines[2]));
+        QCOMPARE(lines[3], QString());
+    }
+
+    // With the far end gone the port is closed, quietly: later sends transmit
+    // nothing and their waits end by time-out, and no core is burnt meanwhile.
+    void lineLostClosesPort()
+    {
+        FreshState st;
+        auto pty = std::make_unique<Pty>();
+        QVERIFY(pty->linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        ReplyTimer timer;
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        QSignalSpy lost(&comm, &CommControl::lineLost);
+        pty.reset();
+        QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 3000));
+        QCOMPARE(lost.count(), 1);
+        TimeScale::set(0.01);
+        SendLine(comm, timer, "@RST");
+        QVERIFY(waitUntil([&] { return timer.expired(); }, 2000));
+        QVERIFY(g_boxes.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "tst_mod232c.moc"

@@ -32,6 +32,7 @@ public:
     QByteArray received() const { return m_received; }
     QList<QByteArray> receivedLines() const;
     void clearReceived() { m_received.clear(); }
+    int pendingBytes() const { return int(m_pending.size()); }
 
     // Raw bytes to the program, as a unit's noise or a test's own line.
     void sendRaw(const QByteArray &bytes);

@@ -3,6 +3,10 @@
 #include <QFileInfo>
 #include <QSet>
 
+#ifdef Q_OS_UNIX
+#include <poll.h>
+#endif
+
 namespace {
 QSet<const CommControl *> &liveControls()
 {
@@ -187,12 +191,27 @@ bool CommControl::setOutput(const QByteArray &bytes)
     return true;
 }
 
+bool CommControl::lineHungUp() const
+{
+#ifdef Q_OS_UNIX
+    pollfd p{int(m_port.handle()), POLLIN | POLLOUT, 0};
+    return ::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL));
+#else
+    return true;
+#endif
+}
+
 void CommControl::onError(QSerialPort::SerialPortError error)
 {
     // Measured: with the far end gone, an open port reports these errors in a
-    // tight loop and burns a core until it is closed.
+    // tight loop and burns a core until it is closed. A full output buffer
+    // reports a resource error too; that line is still there.
     if ((error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
         && m_port.isOpen()) {
+        if (!lineHungUp()) {
+            m_port.clearError();
+            return;
+        }
         m_port.close();
         emit lineLost();
     }

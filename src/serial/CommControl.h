@@ -45,6 +45,7 @@ signals:
 private:
     void onError(QSerialPort::SerialPortError error);
     bool applySettings();
+    bool lineHungUp() const;
 
     QSerialPort m_port;
     QString m_linkDir;

@@ -53,6 +53,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Cmb_C = new QComboBox(Frame1);
     Cmb_C->setEditable(true);
     Cmb_C->setInsertPolicy(QComboBox::NoInsert);
+    Cmb_C->setCompleter(nullptr);
     Cmb_C->setFont(boxFont);
     for (int n = 0; n < 28; ++n)
         Cmb_C->addItem(QStringLiteral("  %1").arg(n, 2, 10, QLatin1Char('0')));

@@ -111,8 +111,10 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
         box->setFont(boxFont);
         box->addItems(*row.items);
         box->setEditable(row.typed);
-        if (row.typed)
+        if (row.typed) {
             box->setInsertPolicy(QComboBox::NoInsert);
+            box->setCompleter(nullptr);
+        }
         Ui::place(box, 2580, top, 2760, 420);
         *row.box = box;
         top += 465;

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QFocusEvent>
-#include <QKeyEvent>
 #include <QTimer>
 #include <QWidget>
 
@@ -26,14 +25,6 @@ bool FocusValidator::isInField(const QObject *o) const
     return false;
 }
 
-bool FocusValidator::fieldHasFocus() const
-{
-    if (!m_field)
-        return false;
-    const QWidget *focus = m_field->window()->focusWidget();
-    return focus && isInField(focus);
-}
-
 bool FocusValidator::validate()
 {
     if (!m_field || m_running)
@@ -54,32 +45,32 @@ bool FocusValidator::eventFilter(QObject *watched, QEvent *event)
         return false;
     auto *target = static_cast<QWidget *>(watched);
     switch (event->type()) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonDblClick:
-        // A click on another control of the field's window, while the field
-        // holds the focus, is where the focus would leave it.
-        if (target->window() == m_field->window() && !isInField(target) && fieldHasFocus()
-            && target->focusPolicy() != Qt::NoFocus && target->isEnabled())
-            return !validate();
-        break;
-    case QEvent::KeyPress: {
-        const int key = static_cast<QKeyEvent *>(event)->key();
-        if ((key == Qt::Key_Tab || key == Qt::Key_Backtab) && isInField(target))
-            return !validate();
-        break;
-    }
     case QEvent::FocusOut: {
+        // The focus moves before the click that moved it is delivered, so
+        // the check runs here and, failing, takes the focus back and marks
+        // the click to be swallowed.
         const auto reason = static_cast<QFocusEvent *>(event)->reason();
-        // Switching windows or opening a popup is no leaving of the field.
-        if (target == m_field && reason != Qt::ActiveWindowFocusReason
-            && reason != Qt::PopupFocusReason && reason != Qt::MouseFocusReason
-            && reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason) {
-            QWidget *next = QApplication::focusWidget();
-            if (next && next->window() == m_field->window() && !isInField(next))
-                QTimer::singleShot(0, this, [this] { validate(); });
+        if (!isInField(target) || reason == Qt::ActiveWindowFocusReason
+            || reason == Qt::PopupFocusReason)
+            break;
+        const QWidget *next = QApplication::focusWidget();
+        if (!next || next->window() != m_field->window() || isInField(next))
+            break;
+        if (!validate() && reason == Qt::MouseFocusReason) {
+            m_swallowClick = true;
+            QTimer::singleShot(0, this, [this] { m_swallowClick = false; });
         }
         break;
     }
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseButtonRelease:
+        if (m_swallowClick && !isInField(target) && target->window() == m_field->window()) {
+            if (event->type() == QEvent::MouseButtonRelease)
+                m_swallowClick = false;
+            return true;
+        }
+        break;
     default:
         break;
     }

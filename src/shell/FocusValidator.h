@@ -1,8 +1,8 @@
 #pragma once
-// Focus validation with cancel: before the focus leaves a checked field (a
-// click on another control of its window, Tab), its check runs. A failing
-// check clears the text, keeps the focus in the field and swallows the click,
-// so no other control of that window acts until the field holds valid text.
+// Focus validation with cancel: when the focus leaves a checked field for
+// another control of its window (a click, Tab), its check runs. A failing
+// check clears the text, takes the focus back and swallows the click, so no
+// other control of that window acts until the field holds valid text.
 
 #include <QObject>
 #include <QPointer>
@@ -27,11 +27,11 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    bool fieldHasFocus() const;
     bool isInField(const QObject *o) const;
 
     QPointer<QWidget> m_field;
     Check m_check;
     Clear m_clear;
     bool m_running = false;
+    bool m_swallowClick = false;
 };

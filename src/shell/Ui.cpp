@@ -1,5 +1,8 @@
 #include "shell/Ui.h"
 
+#include "serial/mod232C.h"
+
+#include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
@@ -72,6 +75,13 @@ void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, c
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
     box.setWindowTitle(title);
     box.exec();
+}
+
+void installPortErrorBox()
+{
+    SetPortErrorBox([](const QString &title, const QString &text) {
+        messageBox(QApplication::activeWindow(), QMessageBox::Critical, title, text);
+    });
 }
 
 } // namespace Ui

@@ -34,4 +34,7 @@ QFont gothic(double points);
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                 const QString &text);
 
+// The serial driver's failure boxes: stop icon, OK, over the active window.
+void installPortErrorBox();
+
 } // namespace Ui

@@ -25,6 +25,7 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     cmbCH = new QComboBox(this);
     cmbCH->setEditable(true);
     cmbCH->setInsertPolicy(QComboBox::NoInsert);
+    cmbCH->setCompleter(nullptr); // typed text is checked as typed, case included
     for (int n = 1; n <= 9; ++n)
         cmbCH->addItem(QStringLiteral("COM%1").arg(n));
     Ui::place(cmbCH, 1950, 270, 1900, 450);

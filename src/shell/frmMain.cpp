@@ -17,13 +17,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 
-namespace {
-void showPortErrorBox(const QString &title, const QString &text)
-{
-    Ui::messageBox(QApplication::activeWindow(), QMessageBox::Critical, title, text);
-}
-} // namespace
-
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
     auto *client = new QWidget(this);
@@ -65,7 +58,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
 
     m_comm.setLinkDir(app().AppDir);
-    SetPortErrorBox(showPortErrorBox);
+    Ui::installPortErrorBox();
 }
 
 frmMain::~frmMain()

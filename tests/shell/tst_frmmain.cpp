@@ -1,0 +1,330 @@
+// The main window, its exit and version dialogs and the port dialog, driven
+// as an operator would on the offscreen platform.
+
+#include "config/FieldReader.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "shell/AppState.h"
+#include "shell/frmCom.h"
+#include "shell/frmExit.h"
+#include "shell/frmMain.h"
+#include "shell/frmVer.h"
+#include "shell/modMain.h"
+#include "shell/Ui.h"
+#include "support/TestSupport.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+QByteArray sjisLines(const QStringList &lines)
+{
+    return EncodeIniText(lines.join("\r\n") + "\r\n");
+}
+
+QStringList numbered(const QString &prefix, int count)
+{
+    QStringList l;
+    for (int i = 0; i < count; ++i)
+        l << prefix + QString::number(i);
+    return l;
+}
+
+void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        TimeScale::set(1.0);
+        Ui::installPortErrorBox();
+    }
+
+    void captions_data()
+    {
+        QTest::addColumn<bool>("withFile");
+        QTest::newRow("from dispname.ini") << true;
+        QTest::newRow("no dispname.ini: empty captions") << false;
+    }
+    void captions()
+    {
+        QFETCH(bool, withFile);
+        FreshState st;
+        Pty pty;
+        pty.linkAs(st.dir(), 1);
+        app().ComPort = 1;
+        app().ComBaud = "9600";
+        app().ComDataBits = "8";
+        app().ComParity = "N";
+        app().ComStopBits = "1";
+        if (withFile)
+            for (int i = 0; i < 51; ++i)
+                app().DispNameTable[i] = QStringLiteral("名前%1").arg(i);
+        frmMain w;
+        w.show();
+        w.Form_Load();
+        const QString n = withFile ? "名前%1" : "";
+        auto name = [&](int i) { return withFile ? n.arg(i) : QString(); };
+        QCOMPARE(w.windowTitle(), name(0));
+        QCOMPARE(w.Cmd_Wireless->text(), name(2));
+        QCOMPARE(w.Cmd_Wired->text(), name(3));
+        QCOMPARE(w.Cmd_Sim->text(), name(4));
+        QCOMPARE(w.Cmd_FRH->text(), name(5));
+        QCOMPARE(w.menuComSet->text(), name(6));
+        QCOMPARE(w.menuEnd->text(), name(7));
+        QCOMPARE(w.menuVersion->text(), name(8));
+        QCOMPARE(w.Command1->text(), QString("Exit"));
+        const QList<QAction *> menus = w.menuBar()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus[0]->text(), QString("System"));
+        QCOMPARE(menus[1]->text(), QString("Version"));
+        QVERIFY(w.MSComm1().PortOpen());
+    }
+
+    // A port that fails: the driver's box, then "<COM5> " and message 8.
+    void portFailureWarning()
+    {
+        FreshState st;
+        st.write("message.ini", sjisLines(numbered("m", 12)));
+        QVERIFY(QFile::link(st.dir() + "nothing-here", st.dir() + "COM5"));
+        app().ComPort = 5;
+        app().ComBaud = "9600";
+        app().ComDataBits = "8";
+        app().ComParity = "N";
+        app().ComStopBits = "1";
+        extern void ReadMessageIni();
+        ReadMessageIni();
+        ModalWatcher watcher;
+        frmMain w;
+        w.show();
+        w.Form_Load();
+        QCOMPARE(watcher.boxes, (QStringList{"m3|m4\nm5\n", "|<COM5> m8"}));
+        QCOMPARE(watcher.icons, (QStringList{QString::number(QMessageBox::Critical),
+                                             QString::number(QMessageBox::Warning)}));
+        QVERIFY(!w.MSComm1().PortOpen());
+        QVERIFY(w.isVisible());
+    }
+
+    void exitAnswers_data()
+    {
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<int>("how"); // 0 Exit button, 1 end menu item, 2 close box
+        QTest::newRow("No with the Exit button") << false << 0;
+        QTest::newRow("No with the end item") << false << 1;
+        QTest::newRow("No with the close box") << false << 2;
+        QTest::newRow("Yes with the Exit button") << true << 0;
+        QTest::newRow("Yes with the close box") << true << 2;
+    }
+    void exitAnswers()
+    {
+        QFETCH(bool, yes);
+        QFETCH(int, how);
+        FreshState st;
+        Pty pty;
+        pty.linkAs(st.dir(), 1);
+        app().ComPort = 1;
+        app().ComBaud = "9600";
+        app().ComDataBits = "8";
+        app().ComParity = "N";
+        app().ComStopBits = "1";
+        app().MessageTable[10] = "Exit?";
+        app().DispNameTable[1] = "Product";
+        frmMain w;
+        w.show();
+        w.Form_Load();
+        app().UnitMode = 2;
+        QVERIFY(w.MSComm1().PortOpen());
+
+        QString question, title;
+        bool portOpenWhileAsked = false;
+        ModalWatcher watcher([&](QDialog *d) {
+            auto *exit = qobject_cast<frmExit *>(d);
+            QVERIFY(exit);
+            question = exit->Lbl_exit->text();
+            title = exit->windowTitle();
+            portOpenWhileAsked = w.MSComm1().PortOpen();
+            click(yes ? exit->Cmd_OK : exit->Cmd_Can);
+        });
+        QElapsedTimer t;
+        t.start();
+        if (how == 0)
+            click(w.Command1);
+        else if (how == 1)
+            w.menuEnd->trigger();
+        else
+            w.close();
+        const qint64 elapsed = t.elapsed();
+        QCOMPARE(question, QString("Exit?"));
+        QCOMPARE(title, QString("Product"));
+        QVERIFY(portOpenWhileAsked);
+        QVERIFY2(elapsed >= 950, qPrintable(QString::number(elapsed)));
+        QVERIFY(!w.MSComm1().PortOpen());
+        QCOMPARE(app().UnitMode, qint16(0));
+        QCOMPARE(app().ExitConfirmed, yes);
+        QCOMPARE(w.isVisible(), !yes);
+        if (yes) {
+            // The idle loop ends at its next pass.
+            IdlePass(w);
+            QVERIFY(app().ExitConfirmed);
+        }
+    }
+
+    void exitDialogCloseBoxIsNo()
+    {
+        FreshState st;
+        frmExit d;
+        d.Form_Load();
+        d.show();
+        d.close();
+        QVERIFY(!app().ExitConfirmed);
+    }
+
+    void versionDialog()
+    {
+        FreshState st;
+        app().DispNameTable[0] = "Main title";
+        app().DispNameTable[1] = "Product";
+        app().DispNameTable[12] = "About";
+        frmVer d;
+        d.Form_Load();
+        QCOMPARE(d.lblVer->text(), QString("2004/03/16  Ver 1.00"));
+        QCOMPARE(d.lblTitle->text(), QString("Product"));
+        QCOMPARE(d.windowTitle(), QString("About"));
+        d.show();
+        click(d.Command1);
+        QVERIFY(!d.isVisible());
+    }
+
+    void portDialogValidation_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("port");
+        QTest::newRow("com3 is rejected (case)") << "com3" << false << 2;
+        QTest::newRow("COMX7 is port 7") << "COMX7" << true << 7;
+        QTest::newRow("COM10 is port 0") << "COM10" << true << 0;
+        QTest::newRow("COM alone is rejected") << "COM" << false << 2;
+        QTest::newRow("empty is rejected") << "" << false << 2;
+        QTest::newRow("COM4 is port 4") << "COM4" << true << 4;
+    }
+    void portDialogValidation()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QFETCH(int, port);
+        FreshState st;
+        app().ComPort = 2;
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        frmCom d(comm);
+        d.Form_Load();
+        QCOMPARE(d.cmbCH->currentText(), QString("COM2"));
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.cmbCH->setFocus();
+        d.cmbCH->setEditText(typed);
+        ModalWatcher watcher;
+        click(d.comSet); // the focus tries to leave the box here
+        QCOMPARE(int(app().ComPort), port);
+        if (!accepted) {
+            QCOMPARE(d.cmbCH->currentText(), QString());
+            QCOMPARE(d.focusWidget(), d.cmbCH);
+            QVERIFY(watcher.boxes.isEmpty()); // the click never reached the button
+            QVERIFY(d.isVisible());
+        } else {
+            // No device for these ports here: both failure boxes, dialog stays.
+            QCOMPARE(watcher.boxes.size(), 2);
+            QCOMPARE(watcher.boxes.last(), QString("|<%1> ").arg(typed));
+            QVERIFY(d.isVisible());
+        }
+    }
+
+    void portDialogApply_data()
+    {
+        QTest::addColumn<bool>("setcomExists");
+        QTest::addColumn<bool>("free");
+        QTest::newRow("free port, setcom.ini rewritten") << true << true;
+        QTest::newRow("free port, setcom.ini not created") << false << true;
+        QTest::newRow("port in use, setcom.ini kept") << true << false;
+    }
+    void portDialogApply()
+    {
+        QFETCH(bool, setcomExists);
+        QFETCH(bool, free);
+        FreshState st;
+        const QByteArray oldSetcom("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
+        if (setcomExists)
+            st.write("setcom.ini", oldSetcom);
+        app().ComPort = 1;
+        app().ComBaud = "9600";
+        app().ComDataBits = "8";
+        app().ComParity = "N";
+        app().ComStopBits = "1";
+        Pty one, two;
+        one.linkAs(st.dir(), 1);
+        two.linkAs(st.dir(), 2);
+        CommControl comm, other;
+        comm.setLinkDir(st.dir());
+        other.setLinkDir(st.dir());
+        QVERIFY(comm.setCommPort(1) && comm.setPortOpen(true));
+        if (!free)
+            QVERIFY(other.setCommPort(2) && other.setPortOpen(true)); // another program holds COM2
+
+        frmCom d(comm);
+        d.Form_Load();
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.cmbCH->setFocus();
+        d.cmbCH->setEditText("COM2");
+        ModalWatcher watcher;
+        click(d.comSet);
+        QCOMPARE(int(app().ComPort), 2);
+        if (free) {
+            QVERIFY(comm.PortOpen());
+            QCOMPARE(comm.deviceFor(2), QFileInfo(two.slavePath()).canonicalFilePath());
+            comm.setOutput("@RST\r\n");
+            QCOMPARE(two.readAll(50), QByteArray("@RST\r\n"));
+            QVERIFY(!d.isVisible());
+            QVERIFY(watcher.boxes.isEmpty());
+            if (setcomExists)
+                QCOMPARE(st.read("setcom.ini"),
+                         QByteArray("\"2\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n"));
+            else
+                QVERIFY(!QFile::exists(st.path("setcom.ini")));
+        } else {
+            QVERIFY(!comm.PortOpen()); // the old port was closed before the try
+            QCOMPARE(watcher.boxes.size(), 2);
+            QCOMPARE(watcher.boxes.last(), QString("|<COM2> "));
+            QVERIFY(d.isVisible());
+            QCOMPARE(st.read("setcom.ini"), oldSetcom);
+        }
+    }
+
+    void portDialogFromMenu()
+    {
+        FreshState st;
+        app().ComPort = 3;
+        frmMain w;
+        w.show();
+        QString shown;
+        ModalWatcher watcher([&](QDialog *d) {
+            if (auto *com = qobject_cast<frmCom *>(d)) {
+                shown = com->cmbCH->currentText();
+                d->reject();
+            }
+        });
+        w.menuComSet->trigger();
+        QCOMPARE(shown, QString("COM3"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_frmmain.moc"

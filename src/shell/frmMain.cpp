@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -22,6 +23,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     auto *client = new QWidget(this);
     Ui::setClientSize(client, 5940, 4410);
     setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize); // a fixed frame, as designed
 
     TextMess = new QLineEdit(client);
     TextMess->setReadOnly(true);

@@ -14,6 +14,8 @@
 #include "support/TestSupport.h"
 
 #include <QComboBox>
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
@@ -87,6 +89,10 @@ private slots:
         QCOMPARE(menus[0]->text(), QString("System"));
         QCOMPARE(menus[1]->text(), QString("Version"));
         QVERIFY(w.MSComm1().PortOpen());
+        // MS P Gothic is not on Debian; the IPA face with its metrics stands in.
+        if (QFontDatabase::hasFamily("IPAPGothic"))
+            QCOMPARE(QFontInfo(w.Cmd_FRH->font()).family(), QString("IPAPGothic"));
+        QVERIFY(QFontInfo(w.Cmd_FRH->font()).bold());
     }
 
     // A port that fails: the driver's box, then "<COM5> " and message 8.

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSocketNotifier>
 #include <QTest>
 
 #include <cerrno>
@@ -89,6 +90,32 @@ QByteArray Pty::readAll(int waitMs)
             QTest::qSleep(1);
     } while (t.elapsed() < waitMs);
     return out;
+}
+
+ScriptedPeer::ScriptedPeer(Script script) : m_script(std::move(script))
+{
+    m_notifier = new QSocketNotifier(m_pty.masterFd(), QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &ScriptedPeer::onReadable);
+}
+
+ScriptedPeer::~ScriptedPeer() { m_notifier->setEnabled(false); }
+
+void ScriptedPeer::onReadable()
+{
+    char buf[4096];
+    const ssize_t n = ::read(m_pty.masterFd(), buf, sizeof buf);
+    if (n <= 0)
+        return;
+    m_partial += QByteArray(buf, int(n));
+    int end;
+    while ((end = m_partial.indexOf("\r\n")) >= 0) {
+        const QByteArray line = m_partial.left(end);
+        m_partial.remove(0, end + 2);
+        lines << line;
+        const QByteArray reply = m_script(line);
+        if (!reply.isEmpty())
+            m_pty.write(reply);
+    }
 }
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)

@@ -37,11 +37,32 @@ public:
     // Everything that arrived so far (events are let run while reading).
     QByteArray readAll(int waitMs = 0);
     void close();
+    int masterFd() const { return m_master; }
 
 private:
     int m_master = -1;
     int m_slaveKeep = -1;
     QString m_slave;
+};
+
+// A pseudo-terminal whose master side answers each received line through a
+// script, for replies the simulated unit would never give.
+class ScriptedPeer : public QObject {
+    Q_OBJECT
+public:
+    using Script = std::function<QByteArray(const QByteArray &line)>;
+    explicit ScriptedPeer(Script script);
+    ~ScriptedPeer() override;
+    QString slavePath() const { return m_pty.slavePath(); }
+    bool linkAs(const QString &dir, int port) const { return m_pty.linkAs(dir, port); }
+    QList<QByteArray> lines; // every line received, without CR LF
+
+private:
+    void onReadable();
+    Pty m_pty;
+    Script m_script;
+    QByteArray m_partial;
+    class QSocketNotifier *m_notifier = nullptr;
 };
 
 // Lets events run until `done` or the time is up; true when done.

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# Takes the README's screenshots: the program against the simulated unit under
+# Xvfb with a window manager, driven by xdotool. Needs a build (scripts/build.sh).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+if [ -z "${INSIDE_XVFB:-}" ]; then
+  for p in xvfb xauth xdotool openbox imagemagick fonts-ipafont-gothic; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
+      || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" > /dev/null
+  done
+  INSIDE_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
+fi
+out=docs
+mkdir -p "$out"
+openbox > /dev/null 2>&1 &
+wm=$!
+sleep 1
+app=build/app
+state=$(mktemp)
+build/sim/qmlsim --link-dir "$app" --com 1 --state "$state" > /dev/null 2>&1 &
+sim=$!
+trap 'kill $sim $wm 2>/dev/null || true; rm -f "$state"' EXIT
+sleep 0.5
+"$app/qmlsetup" &
+prog=$!
+
+win() { xdotool search --sync --onlyvisible --name "$1" | tail -1; }
+shot() { sleep 0.8; import -frame -window "$1" "$out/$2.png"; }
+# Clicks at a point given in twips inside a window's client area.
+click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) click 1; }
+
+main=$(win "QML47210 設定ツール")
+shot "$main" main-window
+click_twips "$main" 3990 4240           # Exit button, below the menu bar
+exitw=$(win "QML47210 無線データ伝送ユニット")
+shot "$exitw" exit-dialog
+xdotool windowfocus --sync "$exitw" key Escape
+sleep 1.5
+xdotool mousemove --window "$main" 90 10 click 1   # "Version" menu
+sleep 0.5
+xdotool key Down Return
+ver=$(win "バージョン情報")
+shot "$ver" version-dialog
+xdotool windowfocus --sync "$ver" key Return
+sleep 0.5
+
+if [ "${1:-}" = screens ]; then
+  click_twips "$main" 2900 1400         # wireless unit button
+  set=$(win "無線設定")
+  sleep 1.5
+  click_twips "$set" 2500 5880          # read
+  sleep 1.5
+  shot "$set" settings-screen
+  for _ in 1 2 3 4 5; do click_twips "$set" 3000 360; done
+  reg=$(win "レジスタ編集")
+  click_twips "$reg" 2880 2450          # read
+  sleep 1
+  shot "$reg" register-editor
+  xdotool windowfocus --sync "$reg" key Escape
+fi
+kill $prog 2>/dev/null || true

@@ -1,0 +1,352 @@
+// Register commands, the FRH preset and the wired path end to end: the real
+// driver on a pseudo-terminal, the simulated unit (or a scripted peer) on the
+// other side, time shortened a hundredfold.
+
+#include "config/modFile.h"
+#include "protocol/modModem.h"
+#include "protocol/modWired.h"
+#include "serial/CommControl.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "shell/AppState.h"
+#include "sim/SimControl.h"
+#include "sim/SimPeer.h"
+#include "support/TestSupport.h"
+
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <sys/resource.h>
+
+namespace {
+constexpr double Scale = 0.01; // 7000 ms become 70 ms
+
+struct Rig {
+    FreshState st;
+    CommControl comm;
+    ReplyTimer timer;
+    explicit Rig(const QString &slavePath)
+    {
+        QFile::link(slavePath, st.dir() + "COM1");
+        comm.setLinkDir(st.dir());
+        comm.setCommPort(1);
+        comm.setPortOpen(true);
+    }
+};
+
+// Times at which the peer received each line, in ms from `clock`'s start.
+struct Arrivals {
+    QList<qint64> at;
+    QElapsedTimer clock;
+    void attach(SimPeer &peer)
+    {
+        clock.start();
+        QObject::connect(&peer, &SimPeer::lineReceived, [this](const QByteArray &) {
+            at << clock.elapsed();
+        });
+    }
+};
+} // namespace
+
+class TestExchange : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { TimeScale::set(Scale); }
+    void cleanup() { TimeScale::set(1.0); }
+
+    void readRegister()
+    {
+        SimPeer peer;
+        peer.unit().setReg(5, "3A");
+        Rig rig(peer.slavePath());
+        QString value = "--";
+        QVERIFY(ReadRegister(rig.comm, rig.timer, 5, value));
+        QCOMPARE(value, QString("3A"));
+        QCOMPARE(peer.received(), QByteArray("@REG05\r\n"));
+        QVERIFY(!app().AwaitingAck);
+    }
+
+    void writeRegister()
+    {
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        QVERIFY(WriteRegister(rig.comm, rig.timer, 5, "3A"));
+        QCOMPARE(peer.received(), QByteArray("@REG05:3AH\r\n"));
+        QCOMPARE(peer.unit().reg(5), QString("3A"));
+    }
+
+    void refusalEndsWithoutResend_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::newRow("read") << true;
+        QTest::newRow("write") << false;
+    }
+    void refusalEndsWithoutResend()
+    {
+        QFETCH(bool, read);
+        ScriptedPeer peer([](const QByteArray &) { return QByteArray("N2\r\n"); });
+        Rig rig(peer.slavePath());
+        QString value = "--";
+        const bool ok = read ? ReadRegister(rig.comm, rig.timer, 5, value)
+                             : WriteRegister(rig.comm, rig.timer, 5, "3A");
+        QVERIFY(!ok);
+        QCOMPARE(value, QString("--"));
+        QTest::qWait(300); // a resend would come 70 ms later
+        QCOMPARE(peer.lines.size(), 1);
+    }
+
+    // No answer: three sends, each with its own 7000 ms window.
+    void silentUnit_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::newRow("read") << true;
+        QTest::newRow("write") << false;
+    }
+    void silentUnit()
+    {
+        QFETCH(bool, read);
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        Arrivals arrivals;
+        arrivals.attach(peer);
+        QString value = "--";
+        const bool ok = read ? ReadRegister(rig.comm, rig.timer, 5, value)
+                             : WriteRegister(rig.comm, rig.timer, 5, "3A");
+        const qint64 total = arrivals.clock.elapsed();
+        QVERIFY(!ok);
+        QCOMPARE(value, QString("--"));
+        QTest::qWait(150);
+        const QByteArray one = read ? "@REG05" : "@REG05:3AH";
+        QCOMPARE(peer.receivedLines(), (QList<QByteArray>{one, one, one}));
+        QCOMPARE(arrivals.at.size(), 3);
+        for (int i = 1; i < 3; ++i) {
+            const qint64 gap = arrivals.at[i] - arrivals.at[i - 1];
+            QVERIFY2(gap >= 65 && gap < 200, qPrintable(QString::number(gap)));
+        }
+        QVERIFY2(total >= 205 && total < 500, qPrintable(QString::number(total)));
+    }
+
+    void writeAnsweredOnlyByP1()
+    {
+        ScriptedPeer peer([](const QByteArray &) { return QByteArray("P1\r\n"); });
+        Rig rig(peer.slavePath());
+        QVERIFY(!WriteRegister(rig.comm, rig.timer, 5, "3A"));
+        QCOMPARE(peer.lines.size(), 3);
+    }
+
+    void readSkipsOtherLinesForTheValue()
+    {
+        ScriptedPeer peer([](const QByteArray &) { return QByteArray("P0\r\nRX12345\r\nP1\r\n7FH\r\n"); });
+        Rig rig(peer.slavePath());
+        QString value;
+        QVERIFY(ReadRegister(rig.comm, rig.timer, 12, value));
+        QCOMPARE(value, QString("7F"));
+    }
+
+    void resetIsSentOnce()
+    {
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        QElapsedTimer t;
+        t.start();
+        ResetUnit(rig.comm, rig.timer);
+        QVERIFY(t.elapsed() >= 65 && t.elapsed() < 200);
+        QTest::qWait(150);
+        QCOMPARE(peer.receivedLines(), (QList<QByteArray>{"@RST"}));
+    }
+
+    void presetWritesAllAndResets()
+    {
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        QByteArray file = "5\r\n1A\r\n123\r\n\r\n";
+        for (int n = 4; n < 28; ++n)
+            file += QByteArray::number(n + 10) + "\r\n";
+        rig.st.write("FRH10.ini", file);
+        ReadFrhIni();
+        QVERIFY(ApplyFrhPreset(rig.comm, rig.timer));
+        const QList<QByteArray> lines = peer.receivedLines();
+        QCOMPARE(lines.size(), 29);
+        QCOMPARE(lines[0], QByteArray("@REG00:05H"));
+        QCOMPARE(lines[1], QByteArray("@REG01:1AH"));
+        QCOMPARE(lines[2], QByteArray("@REG02:23H"));
+        QCOMPARE(lines[3], QByteArray("@REG03:00H"));
+        QCOMPARE(lines[27], QByteArray("@REG27:37H"));
+        QCOMPARE(lines[28], QByteArray("@RST"));
+        QCOMPARE(peer.unit().reg(2), QString("23"));
+    }
+
+    void presetStopsAtRefusedRegister12()
+    {
+        ScriptedPeer peer([](const QByteArray &line) {
+            return QByteArray(line.startsWith("@REG12") ? "N1\r\n" : "P0\r\n");
+        });
+        Rig rig(peer.slavePath());
+        for (int n = 0; n < 28; ++n)
+            app().FrhTable[n] = "00";
+        QVERIFY(!ApplyFrhPreset(rig.comm, rig.timer));
+        QCOMPARE(peer.lines.size(), 13);
+        QCOMPARE(peer.lines.last(), QByteArray("@REG12:00H"));
+        QVERIFY(!peer.lines.contains("@RST"));
+    }
+
+    void incompletePresetSendsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // "-": no FRH10.ini
+        QTest::newRow("no file") << QByteArray("-");
+        QTest::newRow("27 values") << QByteArray("01\r\n").repeated(27);
+    }
+    void incompletePresetSendsNothing()
+    {
+        QFETCH(QByteArray, file);
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        if (file != "-")
+            rig.st.write("FRH10.ini", file);
+        ReadFrhIni();
+        QVERIFY(!ApplyFrhPreset(rig.comm, rig.timer));
+        QTest::qWait(50);
+        QCOMPARE(peer.received(), QByteArray());
+    }
+
+    void wiredFraming()
+    {
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        QVERIFY(SendWiredCommand(rig.comm, rig.timer, "F05"));
+        QVERIFY(app().AwaitingAck);
+        QString letter;
+        QVERIFY(WaitWiredReply(rig.comm, rig.timer, 7000, letter));
+        QCOMPARE(peer.received(), QByteArray("@KZ9F05\r\n"));
+        QCOMPARE(letter, QString("F"));
+        QCOMPARE(app().ReplyRegNo, QString("05"));
+        QVERIFY(app().AwaitingAck); // nothing on the wired path clears it
+    }
+
+    void noiseFirstEndsWaitWithFalse()
+    {
+        SimPeer peer;
+        ApplySimCommand(peer, "noise RX?");
+        Rig rig(peer.slavePath());
+        SendWiredCommand(rig.comm, rig.timer, "V");
+        QString letter = "unchanged";
+        QVERIFY(!WaitWiredReply(rig.comm, rig.timer, 7000, letter));
+        QCOMPARE(letter, QString()); // "RX?" has no fifth character
+        QCOMPARE(app().ReplyVersion, QString("00"));
+    }
+
+    void wiredSilenceEndsAtItsInterval()
+    {
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        SendWiredCommand(rig.comm, rig.timer, "R");
+        QElapsedTimer t;
+        t.start();
+        QString letter;
+        QVERIFY(!WaitWiredReply(rig.comm, rig.timer, 7000, letter));
+        QVERIFY2(t.elapsed() >= 65 && t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+        QTest::qWait(100);
+        QCOMPARE(peer.receivedLines().size(), 1); // never repeated
+    }
+
+    // A 500 ms poll re-arms the shared reply timer all the time; each wait
+    // still ends by its own limit.
+    void honestTimeOutsWhilePolling_data()
+    {
+        QTest::addColumn<int>("which"); // 0 wired 7000, 1 wired 20000, 2 register read
+        QTest::addColumn<int>("limitMs");
+        QTest::newRow("wired wait of 7000 ms") << 0 << 7000;
+        QTest::newRow("watch of 20000 ms") << 1 << 20000;
+        QTest::newRow("register read, three windows") << 2 << 21000;
+    }
+    void honestTimeOutsWhilePolling()
+    {
+        QFETCH(int, which);
+        QFETCH(int, limitMs);
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout,
+                         [&] { SendWiredCommand(rig.comm, rig.timer, "#"); });
+        poll.start(TimeScale::scaled(500));
+        QElapsedTimer t;
+        t.start();
+        QString out;
+        bool ok = true;
+        if (which == 2)
+            ok = ReadRegister(rig.comm, rig.timer, 5, out);
+        else
+            ok = WaitWiredReply(rig.comm, rig.timer, qint16(which == 0 ? 7000 : 20000), out);
+        const qint64 took = t.elapsed();
+        poll.stop();
+        QVERIFY(!ok);
+        const qint64 limit = qint64(limitMs * Scale);
+        QVERIFY2(took >= limit - 5 && took < limit + 150, qPrintable(QString::number(took)));
+        QVERIFY(peer.receivedLines().count("@KZ9#") >= 5); // the poll did keep sending
+    }
+
+    // Waits nest: the innermost takes the next line; the outer goes on after
+    // it, until its own limit.
+    void nestedWaits()
+    {
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        QString inner, outer;
+        bool innerOk = false;
+        qint64 innerDoneAt = -1;
+        QElapsedTimer t;
+        QTimer::singleShot(20, [&] {
+            SendWiredCommand(rig.comm, rig.timer, "V");
+            innerOk = WaitWiredReply(rig.comm, rig.timer, 7000, inner);
+            innerDoneAt = t.elapsed();
+        });
+        t.start();
+        const bool outerOk = WaitWiredReply(rig.comm, rig.timer, 20000, outer);
+        const qint64 took = t.elapsed();
+        QVERIFY(innerOk);
+        QCOMPARE(inner, QString("V"));
+        QVERIFY(innerDoneAt > 0 && innerDoneAt < 150);
+        QVERIFY(!outerOk);
+        QVERIFY2(took >= 195 && took < 350, qPrintable(QString::number(took)));
+    }
+
+    // Waiting blocks in the event loop instead of spinning.
+    void waitingDoesNotSpin()
+    {
+        TimeScale::set(1.0);
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        rusage before{}, after{};
+        getrusage(RUSAGE_SELF, &before);
+        QString letter;
+        QVERIFY(!WaitWiredReply(rig.comm, rig.timer, 1000, letter));
+        getrusage(RUSAGE_SELF, &after);
+        auto ms = [](const rusage &r) {
+            return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000
+                + (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 1000;
+        };
+        QVERIFY2(ms(after) - ms(before) < 50, qPrintable(QString::number(ms(after) - ms(before))));
+    }
+
+    void exitConfirmedEndsWaits()
+    {
+        SimPeer peer;
+        peer.silent = true;
+        Rig rig(peer.slavePath());
+        QTimer::singleShot(20, [] { app().ExitConfirmed = true; });
+        QElapsedTimer t;
+        t.start();
+        QString v;
+        QVERIFY(!ReadRegister(rig.comm, rig.timer, 5, v));
+        QVERIFY(t.elapsed() < 60);
+        QVERIFY(!WaitWiredReply(rig.comm, rig.timer, 20000, v));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExchange)
+#include "tst_exchange.moc"

@@ -1,0 +1,134 @@
+// The main window's FRH button against the simulated unit.
+
+#include "config/modFile.h"
+#include "screens/frmSet.h"
+#include "serial/ReplyTimer.h"
+#include "shell/AppState.h"
+#include "shell/Ui.h"
+#include "shell/frmMain.h"
+#include "sim/SimControl.h"
+#include "sim/SimPeer.h"
+#include "support/TestSupport.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+struct Rig {
+    FreshState st;
+    SimPeer peer;
+    std::unique_ptr<frmMain> w;
+    explicit Rig(bool fullPreset = true)
+    {
+        TimeScale::set(0.01);
+        QFile::link(peer.slavePath(), st.dir() + "COM1");
+        AppState &s = app();
+        s.ComPort = 1;
+        s.ComBaud = "9600";
+        s.ComDataBits = "8";
+        s.ComParity = "N";
+        s.ComStopBits = "1";
+        s.MessageTable[11] = "preset failed";
+        s.MessageTable[12] = "preset incomplete";
+        s.DispNameTable[24] = "writing preset";
+        if (fullPreset)
+            for (int n = 0; n < 28; ++n)
+                s.FrhTable[n] = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+        w = std::make_unique<frmMain>();
+        w->show();
+        w->Form_Load();
+    }
+    ~Rig() { TimeScale::set(1.0); }
+};
+} // namespace
+
+class TestFrhButton : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { Ui::installPortErrorBox(); }
+
+    void presetOnceThenRegisterMode()
+    {
+        Rig rig;
+        QString shownDuring;
+        QTimer::singleShot(5, [&] { shownDuring = rig.w->TextMess->text(); });
+        QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
+        QCOMPARE(shownDuring, QString("writing preset"));
+        const QList<QByteArray> lines = rig.peer.receivedLines();
+        QCOMPARE(lines.size(), 29);
+        QCOMPARE(lines.first(), QByteArray("@REG00:00H"));
+        QCOMPARE(lines[27], QByteArray("@REG27:27H"));
+        QCOMPARE(lines.last(), QByteArray("@RST"));
+        QVERIFY(app().FrhDone);
+        QCOMPARE(app().UnitMode, qint16(4));
+        QCOMPARE(rig.w->TextMess->text(), QString());
+        QVERIFY(rig.w->settingsScreen() && rig.w->settingsScreen()->isVisible());
+
+        rig.peer.clearReceived();
+        QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
+        QTest::qWait(50);
+        QCOMPARE(rig.peer.received(), QByteArray()); // no second preset
+        QVERIFY(rig.w->settingsScreen()->isVisible());
+    }
+
+    void noUnitFails()
+    {
+        Rig rig;
+        rig.peer.silent = true;
+        QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
+        QCOMPARE(rig.w->TextMess->text(), QString("preset failed"));
+        QVERIFY(!app().FrhDone);
+        QCOMPARE(app().UnitMode, qint16(0));
+        QVERIFY(!rig.w->settingsScreen());
+        QCOMPARE(rig.peer.receivedLines().size(), 3); // register 00, three times
+    }
+
+    void incompletePresetRefused()
+    {
+        Rig rig(false);
+        app().FrhTable[0] = "01";
+        QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
+        QTest::qWait(50);
+        QCOMPARE(rig.w->TextMess->text(), QString("preset incomplete"));
+        QCOMPARE(rig.peer.received(), QByteArray());
+        QVERIFY(!app().FrhDone);
+        QVERIFY(!rig.w->settingsScreen());
+    }
+
+    // Presses during the preset are ignored: a second preset never starts
+    // inside the first, and no unit button cuts in.
+    void pressesDuringPresetIgnored()
+    {
+        Rig rig;
+        ApplySimCommand(rig.peer, "delay 5");
+        QTimer::singleShot(30, [&] { QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton); });
+        QTimer::singleShot(60, [&] { QTest::mouseClick(rig.w->Cmd_Wireless, Qt::LeftButton); });
+        QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
+        QTest::qWait(50);
+        QCOMPARE(rig.peer.receivedLines().size(), 29);
+        QCOMPARE(app().UnitMode, qint16(4));
+    }
+
+    void unitButtonsAreAlike_data()
+    {
+        QTest::addColumn<bool>("wired");
+        QTest::newRow("wireless") << false;
+        QTest::newRow("wired") << true;
+    }
+    void unitButtonsAreAlike()
+    {
+        QFETCH(bool, wired);
+        Rig rig;
+        rig.peer.sendRaw("stale bytes"); // discarded by the press
+        QTest::qWait(30);
+        QTest::mouseClick(wired ? rig.w->Cmd_Wired : rig.w->Cmd_Wireless, Qt::LeftButton);
+        QCOMPARE(app().UnitMode, qint16(2));
+        QCOMPARE(app().WatchMode, qint16(2));
+        QVERIFY(rig.w->settingsScreen()->isVisible());
+        QCOMPARE(rig.w->MSComm1().InBufferCount(), 0);
+    }
+};
+
+QTEST_MAIN(TestFrhButton)
+#include "tst_frhbutton.moc"

@@ -299,7 +299,7 @@ private slots:
         bool innerOk = false;
         qint64 innerDoneAt = -1;
         QElapsedTimer t;
-        QTimer::singleShot(20, [&] {
+        QTimer::singleShot(20, &rig.comm, [&] {
             SendWiredCommand(rig.comm, rig.timer, "V");
             innerOk = WaitWiredReply(rig.comm, rig.timer, 7000, inner);
             innerDoneAt = t.elapsed();
@@ -338,7 +338,7 @@ private slots:
         SimPeer peer;
         peer.silent = true;
         Rig rig(peer.slavePath());
-        QTimer::singleShot(20, [] { app().ExitConfirmed = true; });
+        QTimer::singleShot(20, &rig.comm, [] { app().ExitConfirmed = true; });
         QElapsedTimer t;
         t.start();
         QString v;

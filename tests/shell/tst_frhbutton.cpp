@@ -52,7 +52,7 @@ private slots:
     {
         Rig rig;
         QString shownDuring;
-        QTimer::singleShot(5, [&] { shownDuring = rig.w->TextMess->text(); });
+        QTimer::singleShot(5, rig.w.get(), [&] { shownDuring = rig.w->TextMess->text(); });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QCOMPARE(shownDuring, QString("writing preset"));
         const QList<QByteArray> lines = rig.peer.receivedLines();
@@ -102,8 +102,8 @@ private slots:
     {
         Rig rig;
         ApplySimCommand(rig.peer, "delay 5");
-        QTimer::singleShot(30, [&] { QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton); });
-        QTimer::singleShot(60, [&] { QTest::mouseClick(rig.w->Cmd_Wireless, Qt::LeftButton); });
+        QTimer::singleShot(30, rig.w.get(), [&] { QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton); });
+        QTimer::singleShot(60, rig.w.get(), [&] { QTest::mouseClick(rig.w->Cmd_Wireless, Qt::LeftButton); });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QTest::qWait(50);
         QCOMPARE(rig.peer.receivedLines().size(), 29);

@@ -1,0 +1,243 @@
+// The register editor, opened as the operator opens it: five clicks on the
+// settings screen's message box, against the simulated unit.
+
+#include "screens/ScreenRig.h"
+#include "screens/frmReg.h"
+#include "sim/SimControl.h"
+
+namespace {
+void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+// Opens the editor from the settings screen and runs `drive` on it while it
+// is shown modally; the editor closes afterwards.
+void withEditor(frmSet *s, const std::function<void(frmReg *)> &drive)
+{
+    bool ran = false;
+    ModalWatcher watcher([&](QDialog *d) {
+        auto *reg = qobject_cast<frmReg *>(d);
+        if (!reg)
+            return;
+        ran = true;
+        drive(reg);
+        reg->reject();
+    });
+    for (int i = 0; i < 5; ++i)
+        click(s->TextMess);
+    QVERIFY(ran);
+}
+} // namespace
+
+class TestRegisterEditor : public QObject {
+    Q_OBJECT
+private slots:
+    void opensEmpty()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        withEditor(s, [](frmReg *r) {
+            QCOMPARE(r->windowTitle(), QString("d17"));
+            QCOMPARE(r->Cmb_C->currentText(), QString("  00"));
+            QCOMPARE(r->Text1->text(), QString("00"));
+            QCOMPARE(r->TextMess->text(), QString());
+            QCOMPARE(r->Cmb_C->count(), 28);
+            QCOMPARE(r->Cmb_C->itemText(27), QString("  27"));
+        });
+    }
+
+    void valueKeyFilter_data()
+    {
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("lower case made upper") << "a" << "A";
+        QTest::newRow("g discarded") << "g" << "";
+        QTest::newRow("point accepted") << "." << ".";
+        QTest::newRow("digits and F") << "9F" << "9F";
+        QTest::newRow("at most two") << "123" << "12";
+        QTest::newRow("space and sign discarded") << " -+e" << "E";
+    }
+    void valueKeyFilter()
+    {
+        QFETCH(QString, keys);
+        QFETCH(QString, text);
+        FreshState st;
+        CommControl comm;
+        ReplyTimer timer;
+        frmReg r(comm, timer);
+        r.Form_Load();
+        r.Text1->clear();
+        QTest::keyClicks(r.Text1, keys);
+        QCOMPARE(r.Text1->text(), text);
+        QTest::keyClick(r.Text1, Qt::Key_Backspace);
+        QCOMPARE(r.Text1->text(), text.left(text.size() - 1));
+    }
+
+    void registerCheck_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("28") << "28" << false;
+        QTest::newRow("-1") << "-1" << false;
+        QTest::newRow("x") << "x" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("  27") << "  27" << true;
+        QTest::newRow("5") << "5" << true;
+    }
+    void registerCheck()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        withEditor(s, [&](frmReg *r) {
+            QVERIFY(QTest::qWaitForWindowActive(r));
+            r->Cmb_C->setFocus();
+            r->Cmb_C->setEditText(typed);
+            click(r->Cmd_R);
+            if (accepted) {
+                QCOMPARE(r->Cmb_C->currentText(), typed);
+                QCOMPARE(r->TextMess->text(), QString("m33"));
+            } else {
+                QCOMPARE(r->Cmb_C->currentText(), QString());
+                QCOMPARE(r->focusWidget(), r->Cmb_C);
+                QCOMPARE(r->TextMess->text(), QString()); // the button never acted
+                QCOMPARE(rig.peer.received(), QByteArray());
+            }
+        });
+    }
+
+    void registerModeWriteResets()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  03");
+            r->Text1->setText("7");
+            click(r->Cmd_W);
+            QCOMPARE(rig.peer.receivedLines(), (QList<QByteArray>{"@REG03:07H", "@RST"}));
+            QCOMPARE(r->TextMess->text(), QString("m36"));
+            QVERIFY(r->isEnabled());
+        });
+        QCOMPARE(rig.peer.unit().reg(3), QString("07"));
+    }
+
+    void registerModeWriteRefused()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        ApplySimCommand(rig.peer, "refuse on");
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  03");
+            click(r->Cmd_W);
+            QCOMPARE(rig.peer.receivedLines(), (QList<QByteArray>{"@REG03:00H"})); // no reset
+            QCOMPARE(r->TextMess->text(), QString("m37"));
+        });
+    }
+
+    void registerModeRead_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("value read") << false << "3A" << "m33";
+        QTest::newRow("no answer") << true << "00" << "m34";
+    }
+    void registerModeRead()
+    {
+        QFETCH(bool, silent);
+        QFETCH(QString, value);
+        QFETCH(QString, message);
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        rig.peer.unit().setReg(5, "3A");
+        rig.peer.silent = silent;
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  05");
+            click(r->Cmd_R);
+            QCOMPARE(r->Text1->text(), value);
+            QCOMPARE(r->TextMess->text(), message);
+            QCOMPARE(rig.peer.receivedLines().first(), QByteArray("@REG05"));
+        });
+    }
+
+    void wiredRead()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        rig.peer.unit().setReg(5, "3A");
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("5");
+            click(r->Cmd_R);
+            QCOMPARE(rig.peer.received(), QByteArray("@KZ9F05\r\n"));
+            QCOMPARE(r->Cmb_C->currentText(), QString("  05"));
+            QCOMPARE(r->Text1->text(), QString("3A"));
+            QCOMPARE(r->TextMess->text(), QString("m17"));
+        });
+    }
+
+    void wiredWrite_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("accepted") << "" << "m14";
+        QTest::newRow("refused") << "refuse on" << "m15";
+        QTest::newRow("answered with R") << "letter R" << "m25";
+        QTest::newRow("no answer") << "silent on" << "m24";
+    }
+    void wiredWrite()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, message);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        if (!fault.isEmpty())
+            ApplySimCommand(rig.peer, fault);
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  05");
+            r->Text1->setText("3A");
+            click(r->Cmd_W);
+            QCOMPARE(rig.peer.received(), QByteArray("@KZ9S053A\r\n"));
+            QCOMPARE(r->TextMess->text(), message);
+            QCOMPARE(r->Text1->text(), QString("3A"));
+        });
+        if (fault.isEmpty())
+            QCOMPARE(rig.peer.unit().reg(5), QString("3A"));
+    }
+
+    void noUnitModeDoesNothing()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        withEditor(s, [&](frmReg *r) {
+            app().UnitMode = 0;
+            r->TextMess->setText("before");
+            click(r->Cmd_R);
+            click(r->Cmd_W);
+            QTest::qWait(30);
+            QCOMPARE(rig.peer.received(), QByteArray());
+            QCOMPARE(r->TextMess->text(), QString("before"));
+            QVERIFY(r->isEnabled());
+        });
+    }
+
+    void derivedTexts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("digits");
+        QTest::addColumn<int>("number");
+        QTest::newRow("list item") << "  05" << "05" << 5;
+        QTest::newRow("one digit") << "7" << "07" << 7;
+        QTest::newRow("empty") << "" << "00" << 0;
+        QTest::newRow("half to even") << "2.5" << ".5" << 2;
+    }
+    void derivedTexts()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, digits);
+        QFETCH(int, number);
+        QCOMPARE(frmReg::digitsOf(text), digits);
+        QCOMPARE(frmReg::registerNumber(text), number);
+    }
+};
+
+QTEST_MAIN(TestRegisterEditor)
+#include "tst_frmreg.moc"

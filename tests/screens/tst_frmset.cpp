@@ -1,0 +1,370 @@
+// The radio settings screen against the simulated unit.
+
+#include "sim/SimControl.h"
+#include "screens/ScreenRig.h"
+#include "screens/frmReg.h"
+
+#include <QComboBox>
+
+namespace {
+const QColor Red(255, 0, 0), Green(0, 255, 0);
+void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+} // namespace
+
+class TestSettingsScreen : public QObject {
+    Q_OBJECT
+private slots:
+    void loadsAndHandshakes()
+    {
+        ScreenRig rig;
+        QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
+        frmSet *s = rig.screen();
+        QVERIFY(s && s->isVisible());
+        QCOMPARE(s->windowTitle(), QString("d13"));
+        QCOMPARE(baseColour(s->TextSign), Red);
+        QCOMPARE(s->TextMess->text(), QString("m0"));
+        QCOMPARE(s->Cmb_B->currentText(), QString("0"));
+        QCOMPARE(s->Cmb_C->currentText(), QString("00"));
+        QCOMPARE(s->Cmb_bps->currentText(), QString("2400"));
+        QCOMPARE(s->Text_B->toolTip(), QString("d18  d19  d20  d21  d22  "));
+        QCOMPARE(s->Cmb_B->toolTip(), QString("d18"));
+        QCOMPARE(app().WatchMode, qint16(2));
+        QVERIFY(rig.idleUntil([&] { return app().WatchMode == 0; }));
+        QCOMPARE(baseColour(s->TextSign), Green);
+        QCOMPARE(s->TextMess->text(), QString("m1"));
+        QVERIFY(s->isEnabled());
+        rig.peer.clearReceived();
+        QTest::qWait(60); // a dozen poll periods
+        QCOMPARE(rig.peer.received(), QByteArray()); // the poll has stopped
+    }
+
+    void otherFirstLetterLeavesRed()
+    {
+        ScreenRig rig;
+        ApplySimCommand(rig.peer, "letter A");
+        QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
+        QVERIFY(rig.idleUntil([&] { return app().WatchMode == 0; }));
+        frmSet *s = rig.screen();
+        QCOMPARE(baseColour(s->TextSign), Red);
+        QCOMPARE(s->TextMess->text(), QString("m0"));
+        ApplySimCommand(rig.peer, "letter off"); // later "$" answers go unnoticed
+        rig.peer.clearReceived();
+        rig.idleUntil([] { return false; }, 60);
+        QVERIFY(rig.peer.receivedLines().count("@KZ9#") >= 3); // still polling
+        QCOMPARE(baseColour(s->TextSign), Red);
+    }
+
+    void registerModeHasNoHandshake()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        QVERIFY(s && s->isVisible());
+        QCOMPARE(app().UnitMode, qint16(4));
+        QCOMPARE(baseColour(s->TextSign), Red);
+        QCOMPARE(s->TextMess->text(), QString());
+        QTest::qWait(50);
+        QCOMPARE(rig.peer.received(), QByteArray());
+    }
+
+    void writeAndReadBack()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        s->Cmb_B->setEditText("1");
+        s->Cmb_C->setEditText("12");
+        s->Cmb_type->setCurrentIndex(1);
+        s->Cmb_ante->setCurrentIndex(1);
+        s->Cmb_bps->setCurrentIndex(2);
+        s->Cmb_dlen->setCurrentIndex(1);
+        s->Cmb_parity->setCurrentIndex(1);
+        s->Cmb_stop->setCurrentIndex(0);
+        s->Cmb_flow->setCurrentIndex(1);
+        click(s->Command_W);
+        QCOMPARE(rig.peer.received(), QByteArray("@KZ9D10C1121101\r\n"));
+        QCOMPARE(s->TextMess->text(), QString("m30"));
+        QVERIFY(s->isEnabled());
+
+        // Read back into a freshly loaded screen.
+        s->close();
+        rig.openLinked();
+        QCOMPARE(s->Cmb_C->currentText(), QString("00"));
+        click(s->Command_R);
+        QCOMPARE(rig.peer.received(), QByteArray("@KZ9R\r\n"));
+        QCOMPARE(s->TextMess->text(), QString("m27"));
+        QCOMPARE(s->Cmb_B->currentText(), QString("1"));
+        QCOMPARE(s->Cmb_C->currentText(), QString("12"));
+        QCOMPARE(s->Cmb_type->currentText(), QString("ｽﾚｰﾌﾞ"));
+        QCOMPARE(s->Cmb_ante->currentText(), QString("ﾀﾞｲﾊﾞｰｼﾃｨ"));
+        QCOMPARE(s->Cmb_bps->currentText(), QString("9600"));
+        QCOMPARE(s->Cmb_dlen->currentText(), QString("8"));
+        QCOMPARE(s->Cmb_parity->currentText(), QString("偶数"));
+        QCOMPARE(s->Cmb_stop->currentText(), QString("1ﾋﾞｯﾄ"));
+        QCOMPARE(s->Cmb_flow->currentText(), QString("RTS/CTS"));
+    }
+
+    void writeRecord_data()
+    {
+        QTest::addColumn<QString>("band");
+        QTest::addColumn<QString>("channel");
+        QTest::addColumn<QByteArray>("sent"); // empty: refused, message 38
+        QTest::newRow("band 4") << "4" << "0" << QByteArray("@KZ9D4000021000");
+        QTest::newRow("channel 23 as 17") << "0" << "23" << QByteArray("@KZ9D0170021000");
+        QTest::newRow("channel 10 as 0A") << "0" << "10" << QByteArray("@KZ9D00A0021000");
+        QTest::newRow("band from a register read") << "  02" << "  05"
+                                                   << QByteArray("@KZ9D2050021000");
+        QTest::newRow("band with leading zero") << "03" << "5" << QByteArray("@KZ9D3050021000");
+        QTest::newRow("band 2.5 refused") << "2.5" << "5" << QByteArray();
+        QTest::newRow("empty band refused") << "" << "5" << QByteArray();
+        QTest::newRow("band 5 refused") << "5" << "5" << QByteArray();
+    }
+    void writeRecord()
+    {
+        QFETCH(QString, band);
+        QFETCH(QString, channel);
+        QFETCH(QByteArray, sent);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        s->Cmb_B->setEditText(band);
+        s->Cmb_C->setEditText(channel);
+        s->Cmb_bps->setCurrentIndex(2);
+        s->Cmb_dlen->setCurrentIndex(1);
+        s->Command_W_Click();
+        QTest::qWait(20);
+        if (sent.isEmpty()) {
+            QCOMPARE(s->TextMess->text(), QString("m38"));
+            QCOMPARE(rig.peer.received(), QByteArray());
+        } else {
+            QCOMPARE(rig.peer.received(), sent + "\r\n");
+            QCOMPARE(s->TextMess->text(), QString("m30"));
+        }
+        QVERIFY(s->isEnabled());
+    }
+
+    void replyOutcomes_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("button"); // 0 write, 1 read, 2 version
+        QTest::addColumn<QString>("message");
+        QTest::newRow("write refused") << "refuse on" << 0 << "m31";
+        QTest::newRow("write, no answer") << "silent on" << 0 << "m24";
+        QTest::newRow("write, other letter") << "letter R" << 0 << "m25";
+        QTest::newRow("read, no answer") << "silent on" << 1 << "m24";
+        QTest::newRow("read answered with V") << "letter V" << 1 << "m25";
+        QTest::newRow("read, noise first") << "noise hello" << 1 << "m24";
+        QTest::newRow("version") << "" << 2 << "VQML47210 R1.2";
+        QTest::newRow("version, no answer") << "silent on" << 2 << "m24";
+        QTest::newRow("version answered with A") << "letter A" << 2 << "m25";
+    }
+    void replyOutcomes()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, button);
+        QFETCH(QString, message);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        if (!fault.isEmpty())
+            ApplySimCommand(rig.peer, fault);
+        bool disabledDuring = false;
+        QTimer::singleShot(10, s, [&] { disabledDuring = !s->isEnabled(); });
+        click(button == 0 ? s->Command_W : button == 1 ? s->Command_R : s->Command_V);
+        QCOMPARE(s->TextMess->text(), message);
+        QVERIFY(s->isEnabled());
+        if (fault == "silent on")
+            QVERIFY(disabledDuring);
+        QCOMPARE(s->Cmb_C->currentText(), QString("00")); // fields untouched
+    }
+
+    void registerModeRead_data()
+    {
+        QTest::addColumn<QString>("reg27");
+        QTest::addColumn<QString>("reg6");
+        QTest::addColumn<QString>("band"); // empty: the read fails, fields untouched
+        QTest::addColumn<QString>("channel");
+        QTest::newRow("band code 1, E0") << "01" << "E0" << "  00" << "  00";
+        QTest::newRow("band code 3, E5") << "03" << "E5" << "  01" << "  05";
+        QTest::newRow("band code 4, F7") << "04" << "F7" << "  02" << "  23";
+        QTest::newRow("band code 6") << "06" << "E1" << "  04" << "  01";
+        QTest::newRow("3F reads as 3") << "3F" << "E2" << "  01" << "  02";
+        QTest::newRow("band code 2 fails") << "02" << "E5" << "" << "";
+        QTest::newRow("band code 0 fails") << "00" << "E5" << "" << "";
+        QTest::newRow("band code 7 fails") << "07" << "E5" << "" << "";
+        QTest::newRow("0A reads as 0, fails") << "0A" << "E5" << "" << "";
+        QTest::newRow("no leading digit fails") << "AB" << "E5" << "" << "";
+        QTest::newRow("channel DF fails") << "03" << "DF" << "" << "";
+        QTest::newRow("channel F8 fails") << "03" << "F8" << "" << "";
+        QTest::newRow("channel 00 fails") << "03" << "00" << "" << "";
+    }
+    void registerModeRead()
+    {
+        QFETCH(QString, reg27);
+        QFETCH(QString, reg6);
+        QFETCH(QString, band);
+        QFETCH(QString, channel);
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        rig.peer.unit().setReg(27, reg27);
+        rig.peer.unit().setReg(6, reg6);
+        click(s->Command_R);
+        QCOMPARE(rig.peer.receivedLines(),
+                 (QList<QByteArray>{"@REG27", "@REG06", "@REG04", "@REG05"}));
+        if (band.isEmpty()) {
+            QCOMPARE(s->TextMess->text(), QString("m34"));
+            QCOMPARE(s->Cmb_B->currentText(), QString("0"));
+            QCOMPARE(s->Cmb_C->currentText(), QString("00"));
+        } else {
+            QCOMPARE(s->TextMess->text(), QString("m33"));
+            QCOMPARE(s->Cmb_B->currentText(), band);
+            QCOMPARE(s->Cmb_C->currentText(), channel);
+        }
+    }
+
+    void registerModeReadWithoutUnit()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        rig.peer.silent = true;
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), QString("m34"));
+        QCOMPARE(rig.peer.receivedLines().size(), 12); // four reads, three sends each
+    }
+
+    void versionInRegisterModeSendsNothing()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        click(s->Command_V);
+        QTest::qWait(30);
+        QCOMPARE(rig.peer.received(), QByteArray());
+        QCOMPARE(s->TextMess->text(), QString());
+    }
+
+    void noUnitModeReadsNothing()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        app().UnitMode = 0;
+        click(s->Command_R);
+        click(s->Command_V);
+        QTest::qWait(30);
+        QCOMPARE(rig.peer.received(), QByteArray());
+        QCOMPARE(s->TextMess->text(), QString("m1"));
+    }
+
+    void checks_data()
+    {
+        QTest::addColumn<bool>("bandField");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("message"); // of the write the click then runs
+        QTest::newRow("band 4") << true << "4" << true << "m30";
+        QTest::newRow("band 2.5 passes the check, not the write") << true << "2.5" << true << "m38";
+        QTest::newRow("band 0") << true << " 0 " << true << "m30";
+        QTest::newRow("band 5") << true << "5" << false << "m1";
+        QTest::newRow("band -1") << true << "-1" << false << "m1";
+        QTest::newRow("band letter") << true << "x" << false << "m1";
+        QTest::newRow("band empty") << true << "" << false << "m1";
+        QTest::newRow("channel 23") << false << "23" << true << "m30";
+        QTest::newRow("channel 24") << false << "24" << false << "m1";
+        QTest::newRow("channel 0") << false << "0" << true << "m30";
+    }
+    void checks()
+    {
+        QFETCH(bool, bandField);
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QFETCH(QString, message);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        s->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s));
+        QComboBox *field = bandField ? s->Cmb_B : s->Cmb_C;
+        field->setFocus();
+        field->setEditText(typed);
+        click(s->Command_W); // the focus tries to leave here
+        QTest::qWait(20);
+        QCOMPARE(s->TextMess->text(), message);
+        if (accepted) {
+            QCOMPARE(field->currentText(), typed);
+        } else {
+            QCOMPARE(field->currentText(), QString());
+            QCOMPARE(s->focusWidget(), field);
+            QCOMPARE(rig.peer.received(), QByteArray()); // the click did nothing
+            // Tab is refused as well while the field holds nothing valid.
+            QTest::keyClick(field, Qt::Key_Tab);
+            QCOMPARE(s->focusWidget(), field);
+        }
+    }
+
+    void fiveClicksOpenEditor_data()
+    {
+        QTest::addColumn<int>("clicks");
+        QTest::addColumn<int>("doubleClicks");
+        QTest::addColumn<int>("opened");
+        QTest::newRow("four clicks") << 4 << 0 << 0;
+        QTest::newRow("five clicks") << 5 << 0 << 1;
+        QTest::newRow("two double-clicks and a click") << 1 << 2 << 1;
+        QTest::newRow("ten clicks") << 10 << 0 << 2;
+    }
+    void fiveClicksOpenEditor()
+    {
+        QFETCH(int, clicks);
+        QFETCH(int, doubleClicks);
+        QFETCH(int, opened);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        int seen = 0;
+        QString title;
+        ModalWatcher watcher([&](QDialog *d) {
+            if (auto *reg = qobject_cast<frmReg *>(d)) {
+                ++seen;
+                title = reg->windowTitle();
+                reg->reject();
+            }
+        });
+        // A real double-click reaches a widget as a press and a double-click.
+        for (int i = 0; i < doubleClicks; ++i) {
+            QTest::mouseClick(s->TextMess, Qt::LeftButton);
+            QTest::mouseDClick(s->TextMess, Qt::LeftButton);
+        }
+        for (int i = 0; i < clicks; ++i)
+            QTest::mouseClick(s->TextMess, Qt::LeftButton);
+        QCOMPARE(seen, opened);
+        if (opened)
+            QCOMPARE(title, QString("d17"));
+        QCOMPARE(app().MessageClickCount, (clicks + 2 * doubleClicks) % 5);
+    }
+
+    void closedDuringWatchStaysClosed()
+    {
+        ScreenRig rig;
+        ApplySimCommand(rig.peer, "silent on");
+        QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
+        frmSet *s = rig.screen();
+        QTimer::singleShot(20, s, [&] {
+            s->close();
+            ApplySimCommand(rig.peer, "silent off");
+            rig.peer.sendRaw("KZ90$\r\n");
+        });
+        QVERIFY(rig.idleUntil([] { return app().WatchMode == 0; }));
+        QVERIFY(!s->isVisible());
+        QCOMPARE(baseColour(s->TextSign), Red);
+    }
+
+    void closedDuringExchange()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        ApplySimCommand(rig.peer, "delay 40");
+        QTimer::singleShot(10, s, [&] { s->close(); });
+        click(s->Command_R);
+        QVERIFY(!s->isVisible());
+        QCOMPARE(s->TextMess->text(), QString("m27"));
+        // Opening it again loads it afresh.
+        QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
+        QVERIFY(s->isVisible());
+        QCOMPARE(s->TextMess->text(), QString("m0"));
+    }
+};
+
+QTEST_MAIN(TestSettingsScreen)
+#include "tst_frmset.moc"

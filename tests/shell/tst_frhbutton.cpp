@@ -52,7 +52,10 @@ private slots:
     {
         Rig rig;
         QString shownDuring;
-        QTimer::singleShot(5, rig.w.get(), [&] { shownDuring = rig.w->TextMess->text(); });
+        QObject::connect(&rig.peer, &SimPeer::lineReceived, rig.w.get(), [&] {
+            if (shownDuring.isEmpty())
+                shownDuring = rig.w->TextMess->text();
+        });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QCOMPARE(shownDuring, QString("writing preset"));
         const QList<QByteArray> lines = rig.peer.receivedLines();

@@ -31,11 +31,24 @@ click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) cl
 
 main=$(win "QML47210 設定ツール")
 shot "$main" main-window
-click_twips "$main" 3990 4240           # Exit button, below the menu bar
-exitw=$(win "QML47210 無線データ伝送ユニット")
-shot "$exitw" exit-dialog
-xdotool windowfocus --sync "$exitw" key Escape
-sleep 1.5
+
+if [ "${1:-}" = screens ]; then
+  click_twips "$main" 2900 1400         # wireless unit button
+  set=$(win "無線設定")
+  sleep 1.5
+  click_twips "$set" 2580 5587          # read
+  sleep 1.5
+  shot "$set" settings-screen
+  for _ in 1 2 3 4 5; do click_twips "$set" 3170 360; sleep 0.2; done
+  reg=$(win "レジスタ編集")
+  click_twips "$reg" 2750 2287          # read
+  sleep 1
+  shot "$reg" register-editor
+  xdotool windowfocus --sync "$reg" key Escape
+  sleep 0.5
+  xdotool windowfocus --sync "$set" key alt+F4 || true
+fi
+
 xdotool mousemove --window "$main" 90 10 click 1   # "Version" menu
 sleep 0.5
 xdotool key Down Return
@@ -44,18 +57,10 @@ shot "$ver" version-dialog
 xdotool windowfocus --sync "$ver" key Return
 sleep 0.5
 
-if [ "${1:-}" = screens ]; then
-  click_twips "$main" 2900 1400         # wireless unit button
-  set=$(win "無線設定")
-  sleep 1.5
-  click_twips "$set" 2500 5880          # read
-  sleep 1.5
-  shot "$set" settings-screen
-  for _ in 1 2 3 4 5; do click_twips "$set" 3000 360; done
-  reg=$(win "レジスタ編集")
-  click_twips "$reg" 2880 2450          # read
-  sleep 1
-  shot "$reg" register-editor
-  xdotool windowfocus --sync "$reg" key Escape
-fi
+# Last: answering the exit question closes the port, as it should.
+click_twips "$main" 3990 4240           # Exit button, below the menu bar
+exitw=$(win "QML47210 無線データ伝送ユニット")
+shot "$exitw" exit-dialog
+xdotool windowfocus --sync "$exitw" key Escape
+sleep 1.5
 kill $prog 2>/dev/null || true

@@ -29,11 +29,7 @@ struct ScreenRig {
         Ui::installPortErrorBox();
         QFile::link(peer.slavePath(), st.dir() + "COM1");
         AppState &s = app();
-        s.ComPort = 1;
-        s.ComBaud = "9600";
-        s.ComDataBits = "8";
-        s.ComParity = "N";
-        s.ComStopBits = "1";
+        st.usePort(1);
         for (int n = 0; n < 50; ++n) {
             s.MessageTable[n] = QStringLiteral("m%1").arg(n);
             s.DispNameTable[n] = QStringLiteral("d%1").arg(n);

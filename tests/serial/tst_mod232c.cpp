@@ -13,6 +13,19 @@ namespace {
 QStringList g_boxes;
 void recordBox(const QString &title, const QString &text) { g_boxes << title + "|" + text; }
 
+// The driver's port opened on a fresh pseudo-terminal linked as COM1.
+struct OpenLine {
+    FreshState st;
+    Pty pty;
+    CommControl comm;
+    ReplyTimer timer;
+    bool open()
+    {
+        comm.setLinkDir(st.dir());
+        return pty.linkAs(st.dir(), 1) && OpenPort(comm, 1, "9600", "8", "N", "1");
+    }
+};
+
 // Runs ReceiveLine until the bytes written so far are used up; returns the
 // result of every call.
 QStringList receiveAll(CommControl &comm, int calls)
@@ -127,21 +140,16 @@ private slots:
 
     void sendLine()
     {
-        FreshState st;
-        Pty pty;
-        QVERIFY(pty.linkAs(st.dir(), 1));
-        CommControl comm;
-        comm.setLinkDir(st.dir());
-        ReplyTimer timer;
-        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
-        SendLine(comm, timer, "@RST");
-        QCOMPARE(pty.readAll(50), QByteArray("@RST\r\n"));
+        OpenLine l;
+        QVERIFY(l.open());
+        SendLine(l.comm, l.timer, "@RST");
+        QCOMPARE(l.pty.readAll(50), QByteArray("@RST\r\n"));
         QVERIFY(app().AwaitingAck);
-        QVERIFY(timer.Enabled());
-        QCOMPARE(timer.Interval(), 7000);
-        QCOMPARE(timer.Tag(), QString("0"));
-        SendLine(comm, timer, "@RST");
-        QCOMPARE(pty.readAll(50), QByteArray("@RST\r\n"));
+        QVERIFY(l.timer.Enabled());
+        QCOMPARE(l.timer.Interval(), 7000);
+        QCOMPARE(l.timer.Tag(), QString("0"));
+        SendLine(l.comm, l.timer, "@RST");
+        QCOMPARE(l.pty.readAll(50), QByteArray("@RST\r\n"));
     }
 
     void sendOnClosedPortTimesOut()
@@ -185,56 +193,43 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, results);
-        FreshState st;
-        Pty pty;
-        QVERIFY(pty.linkAs(st.dir(), 1));
-        CommControl comm;
-        comm.setLinkDir(st.dir());
-        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
-        pty.write(bytes);
-        QCOMPARE(receiveAll(comm, results.size()), results);
+        OpenLine l;
+        QVERIFY(l.open());
+        l.pty.write(bytes);
+        QCOMPARE(receiveAll(l.comm, results.size()), results);
         QVERIFY(app().RxLineBuffer.isEmpty());
-        QCOMPARE(ReceiveLine(comm), QString()); // nothing waiting
+        QCOMPARE(ReceiveLine(l.comm), QString()); // nothing waiting
     }
 
     void endlessLineIsBounded()
     {
-        FreshState st;
-        Pty pty;
-        QVERIFY(pty.linkAs(st.dir(), 1));
-        CommControl comm;
-        comm.setLinkDir(st.dir());
-        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        OpenLine l;
+        QVERIFY(l.open());
         const QByteArray junk(3 * RxLineLimit, 'x');
         int maxSeen = 0;
         for (int sent = 0; sent < junk.size(); sent += 1024) {
-            pty.write(junk.mid(sent, 1024));
-            waitUntil([&] { return comm.InBufferCount() >= 1024; }, 2000);
-            while (comm.InBufferCount() > 0) {
-                QCOMPARE(ReceiveLine(comm), QString());
+            l.pty.write(junk.mid(sent, 1024));
+            waitUntil([&] { return l.comm.InBufferCount() >= 1024; }, 2000);
+            while (l.comm.InBufferCount() > 0) {
+                QCOMPARE(ReceiveLine(l.comm), QString());
                 maxSeen = qMax(maxSeen, int(app().RxLineBuffer.size()));
             }
         }
         QVERIFY(maxSeen <= RxLineLimit);
-        pty.write("P0\r");
-        QCOMPARE(receiveAll(comm, 3).last().right(2), QString("P0"));
+        l.pty.write("P0\r");
+        QCOMPARE(receiveAll(l.comm, 3).last().right(2), QString("P0"));
     }
 
     void logged()
     {
-        FreshState st;
+        OpenLine l;
         app().DebugFlag = true;
         MakeLogName(QDateTime(QDate(2004, 3, 16), QTime(9, 30, 15)));
-        Pty pty;
-        QVERIFY(pty.linkAs(st.dir(), 1));
-        CommControl comm;
-        comm.setLinkDir(st.dir());
-        ReplyTimer timer;
-        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
-        SendLine(comm, timer, "@RST");
-        pty.write("\rP0\r");
-        receiveAll(comm, 4);
-        const QStringList lines = QString::fromLatin1(st.read("Log20040316093015.log")).split("\r\n");
+        QVERIFY(l.open());
+        SendLine(l.comm, l.timer, "@RST");
+        l.pty.write("\rP0\r");
+        receiveAll(l.comm, 4);
+        const QStringList lines = QString::fromLatin1(l.st.read("Log20040316093015.log")).split("\r\n");
         QCOMPARE(lines.size(), 4);
         const QRegularExpression sent("^S>\\d\\d:\\d\\d:\\d\\d @RST$");
         const QRegularExpression empty("^R<\\d\\d:\\d\\d:\\d\\d $");

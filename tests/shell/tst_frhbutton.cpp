@@ -24,11 +24,7 @@ struct Rig {
         TimeScale::set(0.01);
         QFile::link(peer.slavePath(), st.dir() + "COM1");
         AppState &s = app();
-        s.ComPort = 1;
-        s.ComBaud = "9600";
-        s.ComDataBits = "8";
-        s.ComParity = "N";
-        s.ComStopBits = "1";
+        st.usePort(1);
         s.MessageTable[11] = "preset failed";
         s.MessageTable[12] = "preset incomplete";
         s.DispNameTable[24] = "writing preset";

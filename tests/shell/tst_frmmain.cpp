@@ -62,11 +62,7 @@ private slots:
         FreshState st;
         Pty pty;
         pty.linkAs(st.dir(), 1);
-        app().ComPort = 1;
-        app().ComBaud = "9600";
-        app().ComDataBits = "8";
-        app().ComParity = "N";
-        app().ComStopBits = "1";
+        st.usePort(1);
         if (withFile)
             for (int i = 0; i < 51; ++i)
                 app().DispNameTable[i] = QStringLiteral("名前%1").arg(i);
@@ -101,11 +97,7 @@ private slots:
         FreshState st;
         st.write("message.ini", sjisLines(numbered("m", 12)));
         QVERIFY(QFile::link(st.dir() + "nothing-here", st.dir() + "COM5"));
-        app().ComPort = 5;
-        app().ComBaud = "9600";
-        app().ComDataBits = "8";
-        app().ComParity = "N";
-        app().ComStopBits = "1";
+        st.usePort(5);
         extern void ReadMessageIni();
         ReadMessageIni();
         ModalWatcher watcher;
@@ -136,11 +128,7 @@ private slots:
         FreshState st;
         Pty pty;
         pty.linkAs(st.dir(), 1);
-        app().ComPort = 1;
-        app().ComBaud = "9600";
-        app().ComDataBits = "8";
-        app().ComParity = "N";
-        app().ComStopBits = "1";
+        st.usePort(1);
         app().MessageTable[10] = "Exit?";
         app().DispNameTable[1] = "Product";
         frmMain w;
@@ -269,11 +257,7 @@ private slots:
         const QByteArray oldSetcom("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
         if (setcomExists)
             st.write("setcom.ini", oldSetcom);
-        app().ComPort = 1;
-        app().ComBaud = "9600";
-        app().ComDataBits = "8";
-        app().ComParity = "N";
-        app().ComStopBits = "1";
+        st.usePort(1);
         Pty one, two;
         one.linkAs(st.dir(), 1);
         two.linkAs(st.dir(), 2);

@@ -29,6 +29,16 @@ void FreshState::write(const QString &name, const QByteArray &bytes) const
     f.write(bytes);
 }
 
+void FreshState::usePort(int port) const
+{
+    AppState &s = app();
+    s.ComPort = qint16(port);
+    s.ComBaud = QStringLiteral("9600");
+    s.ComDataBits = QStringLiteral("8");
+    s.ComParity = QStringLiteral("N");
+    s.ComStopBits = QStringLiteral("1");
+}
+
 QByteArray FreshState::read(const QString &name) const
 {
     QFile f(path(name));

@@ -19,6 +19,8 @@ public:
     QString path(const QString &name) const { return dir() + name; }
     void write(const QString &name, const QByteArray &bytes) const;
     QByteArray read(const QString &name) const;
+    // The serial settings of a default setcom.ini, on port `port`.
+    void usePort(int port = 1) const;
 
 private:
     QTemporaryDir m_dir;

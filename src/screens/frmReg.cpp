@@ -13,19 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-constexpr int ReplyMs = 7000;
-
-class Disabled {
-public:
-    explicit Disabled(QWidget *w) : m_w(w) { m_w->setEnabled(false); }
-    ~Disabled() { m_w->setEnabled(true); }
-
-private:
-    QWidget *m_w;
-};
-} // namespace
-
 frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     : QDialog(parent), m_comm(comm), m_timer(timer)
 {
@@ -135,7 +122,7 @@ bool frmReg::eventFilter(QObject *watched, QEvent *event)
 
 void frmReg::Cmd_R_Click()
 {
-    Disabled disabled(this);
+    Ui::DisabledWhile busy(this);
     const QString text = Cmb_C->currentText();
     const QString command = QStringLiteral("F") + digitsOf(text);
     const int mode = app().UnitMode;
@@ -152,7 +139,7 @@ void frmReg::Cmd_R_Click()
         showMessage(16);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
-        if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter)) {
+        if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
             showMessage(24);
         } else if (letter == QLatin1String("F")) {
             Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
@@ -166,7 +153,7 @@ void frmReg::Cmd_R_Click()
 
 void frmReg::Cmd_W_Click()
 {
-    Disabled disabled(this);
+    Ui::DisabledWhile busy(this);
     const QString text = Cmb_C->currentText();
     const QString value = digitsOf(Text1->text());
     const QString command = QStringLiteral("S") + digitsOf(text) + value;
@@ -183,7 +170,7 @@ void frmReg::Cmd_W_Click()
         showMessage(13);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
-        if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+        if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
             showMessage(24);
         else if (letter == QLatin1String("A"))
             showMessage(14);

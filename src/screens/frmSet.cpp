@@ -21,28 +21,8 @@
 
 namespace {
 
-constexpr int ReplyMs = 7000;
 constexpr int PollMs = 500;
 constexpr int WatchMs = 20000;
-
-// Disables the screen for one exchange and enables it again whatever happens.
-class Busy {
-public:
-    Busy(QWidget *w, bool &flag) : m_w(w), m_flag(flag)
-    {
-        m_flag = true;
-        m_w->setEnabled(false);
-    }
-    ~Busy()
-    {
-        m_w->setEnabled(true);
-        m_flag = false;
-    }
-
-private:
-    QWidget *m_w;
-    bool &m_flag;
-};
 
 bool inRange(const QString &text, double high)
 {
@@ -270,7 +250,7 @@ QString frmSet::decodeChannelRegister(const QString &value)
 
 void frmSet::Command_W_Click()
 {
-    Busy busy(this, m_busy);
+    Ui::DisabledWhile busy(this);
     // A record with a band that is no single digit would shift every later
     // field: refuse it before anything goes out.
     const QString band = bandDigit(Cmb_B->currentText());
@@ -286,7 +266,7 @@ void frmSet::Command_W_Click()
     showMessage(29);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
-    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
         showMessage(24);
     else if (letter == QLatin1String("A"))
         showMessage(30);
@@ -298,7 +278,7 @@ void frmSet::Command_W_Click()
 
 void frmSet::Command_R_Click()
 {
-    Busy busy(this, m_busy);
+    Ui::DisabledWhile busy(this);
     if (app().UnitMode == 2)
         readWired();
     else if (app().UnitMode == 4)
@@ -311,7 +291,7 @@ void frmSet::readWired()
     showMessage(26);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("R"));
     QString letter;
-    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter)) {
+    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
         showMessage(24);
         return;
     }
@@ -372,13 +352,13 @@ void frmSet::readRegisters()
 
 void frmSet::Command_V_Click()
 {
-    Busy busy(this, m_busy);
+    Ui::DisabledWhile busy(this);
     if (app().UnitMode != 2)
         return;
     showMessage(19);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
-    if (!WaitWiredReply(m_comm, m_timer, ReplyMs, letter))
+    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
         showMessage(24);
     else if (letter != QLatin1String("V"))
         showMessage(25);

@@ -22,7 +22,6 @@ public:
     void Form_Load();
     // The unit answered the link poll: green indicator, message 1, poll off.
     void linkAnswered();
-    bool busy() const { return m_busy; }
 
     // Band character of the write command, or nothing when the band is not
     // a whole number 0 to 4.
@@ -65,5 +64,4 @@ private:
     ReplyTimer &m_timer;
     FocusValidator *m_bandCheck = nullptr;
     FocusValidator *m_channelCheck = nullptr;
-    bool m_busy = false;
 };

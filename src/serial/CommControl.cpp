@@ -73,7 +73,6 @@ bool CommControl::setSettings(const QString &settings)
     else
         return false;
 
-    m_settings = settings;
     m_baud = baud;
     m_parity = parity;
     m_dataBits = QSerialPort::DataBits(data);

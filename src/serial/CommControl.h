@@ -32,8 +32,6 @@ public:
 
     // The device that port `n` opens, by this platform's mapping.
     QString deviceFor(int port) const;
-    QString Settings() const { return m_settings; }
-    int CommPort() const { return m_commPort; }
 
     // True when any open control holds received bytes not yet read.
     static bool anyInputWaiting();
@@ -49,7 +47,6 @@ private:
 
     QSerialPort m_port;
     QString m_linkDir;
-    QString m_settings = QStringLiteral("9600,N,8,1");
     int m_commPort = 1;
     int m_inputLen = 0;
     qint32 m_baud = 9600;

@@ -77,6 +77,9 @@ void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, c
     box.exec();
 }
 
+DisabledWhile::DisabledWhile(QWidget *w) : m_w(w) { m_w->setEnabled(false); }
+DisabledWhile::~DisabledWhile() { m_w->setEnabled(true); }
+
 void installPortErrorBox()
 {
     SetPortErrorBox([](const QString &title, const QString &text) {

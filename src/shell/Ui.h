@@ -34,6 +34,18 @@ QFont gothic(double points);
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                 const QString &text);
 
+// Disables a window for one exchange and enables it again, whatever happens.
+class DisabledWhile {
+public:
+    explicit DisabledWhile(QWidget *w);
+    ~DisabledWhile();
+    DisabledWhile(const DisabledWhile &) = delete;
+    DisabledWhile &operator=(const DisabledWhile &) = delete;
+
+private:
+    QWidget *m_w;
+};
+
 // The serial driver's failure boxes: stop icon, OK, over the active window.
 void installPortErrorBox();
 

@@ -99,22 +99,24 @@ void ReadDebugIni()
     app().DebugFlag = reader.next(field) && field == QLatin1String("DEBUG ON");
 }
 
-void WriteSetcomIni()
+bool WriteSetcomIni()
 {
     const AppState &s = app();
     const QString path = pathOf("setcom.ini");
     if (!QFile::exists(path))
-        return; // never created, only replaced
+        return true; // never created, only replaced
     QString out;
     for (const QString &v : {QString::number(s.ComPort), s.ComBaud, s.ComDataBits, s.ComParity,
                              s.ComStopBits})
         out += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
-    // Written aside and renamed, so a full disk never leaves a half file.
+    // Written aside and renamed, so a full disk never leaves a half file;
+    // in place where the folder is closed to new files but the file is not.
     QSaveFile file(path);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
-        return;
+        return false;
     file.write(EncodeIniText(out));
-    file.commit();
+    return file.commit();
 }
 
 bool FrhPresetComplete()

@@ -7,7 +7,9 @@ void ReadDispNameIni();
 void ReadMessageIni();
 void ReadFrhIni();
 void ReadDebugIni();
-void WriteSetcomIni();
+// False when an existing setcom.ini could not be rewritten; an absent one is
+// never created, and that is no failure.
+bool WriteSetcomIni();
 
 // True when FRH10.ini supplied a value for every register 00..27.
 bool FrhPresetComplete();

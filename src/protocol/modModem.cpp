@@ -49,6 +49,7 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
     AppState &s = app();
     SendLine(comm, timer, text);
     WaitLimit limit(RegisterReplyMs);
+    const PortReader reading;
     int resent = 0;
     while (s.AwaitingAck) {
         const QString line = ReceiveLine(comm);

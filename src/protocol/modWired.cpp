@@ -35,11 +35,36 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
     // This wait's own limit: a poll sent meanwhile re-arms the shared timer
     // but must not keep this wait alive.
     WaitLimit limit(interval);
+    const PortReader reading;
     for (;;) {
         const QString line = ReceiveLine(comm);
         if (!line.isEmpty())
             return ParseWiredReply(line, letter);
         if (limit.expired() || app().ExitConfirmed)
+            return false;
+        DoEvents(&comm);
+    }
+}
+
+bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
+{
+    AppState &s = app();
+    timer.setTag(QStringLiteral("0"));
+    timer.setInterval(interval);
+    timer.setEnabled(true);
+    const quint32 exchangesBefore = s.ExchangesStarted;
+    const PortReader reading;
+    for (;;) {
+        const QString line = ReceiveLine(comm);
+        if (!line.isEmpty()) {
+            QString letter;
+            if (ParseWiredReply(line, letter) && letter == QLatin1String("$"))
+                return true;
+            if (s.ExchangesStarted == exchangesBefore)
+                return false;
+            s.WatchMode = 2; // a stray reply of that exchange: go on watching
+        }
+        if (timer.expired() || s.ExitConfirmed)
             return false;
         DoEvents(&comm);
     }

@@ -10,6 +10,11 @@ class ReplyTimer;
 
 bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text);
 bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QString &letter);
+// The idle loop's watch for the unit's "$" answer to the link poll. The poll
+// re-arms the reply timer with every send, so the watch lasts while the poll
+// runs and ends when the timer runs out. The unit's first answer of another
+// letter ends it; late replies to exchanges run meanwhile do not.
+bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval);
 bool ParseWiredReply(const QString &line, QString &letter);
 
 // How long the screens wait for a wired reply, in milliseconds.

@@ -3,20 +3,20 @@
 #include "config/TextConvert.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
+#include "serial/mod232C.h"
 #include "shell/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 
 #include <QComboBox>
 #include <QFrame>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
 frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     : QDialog(parent), m_comm(comm), m_timer(timer)
 {
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    Ui::fixedFrame(this, false);
     Ui::setClientSize(this, 5430, 2775);
     const QFont boxFont = Ui::gothic(14.25);
 
@@ -50,8 +50,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Text1->setFont(boxFont);
     Text1->setAlignment(Qt::AlignCenter);
     Text1->setMaxLength(2);
-    Text1->setContextMenuPolicy(Qt::NoContextMenu); // no paste around the key filter
-    Text1->installEventFilter(this);
+    Text1->setValidator(new ValueFilter(Text1));
     Ui::place(Text1, 3360, 360, 975, 465);
 
     Cmd_W = new QPushButton(QStringLiteral("Write"), this);
@@ -79,11 +78,12 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
 
     connect(Cmd_R, &QPushButton::clicked, this, &frmReg::Cmd_R_Click);
     connect(Cmd_W, &QPushButton::clicked, this, &frmReg::Cmd_W_Click);
+    Ui::enterPressesButtons(this);
 }
 
 void frmReg::Form_Load()
 {
-    setWindowTitle(app().dispName(17));
+    Ui::setTitle(this, app().dispName(17));
     Cmb_C->setEditText(QStringLiteral("  00"));
     Cmb_C->setFocus();
 }
@@ -98,31 +98,32 @@ int frmReg::registerNumber(const QString &text)
 void frmReg::showMessage(int n) { TextMess->setText(app().message(n)); }
 
 // Only hexadecimal digits and "." reach the value box, letters in upper case.
-bool frmReg::eventFilter(QObject *watched, QEvent *event)
+QChar frmReg::Text1_KeyPress(QChar c)
 {
-    if (watched != Text1 || event->type() != QEvent::KeyPress)
-        return QDialog::eventFilter(watched, event);
-    auto *key = static_cast<QKeyEvent *>(event);
-    const QString text = key->text();
-    if (text.isEmpty() || key->key() == Qt::Key_Backspace)
-        return false; // no character: cursor keys and the like
-    if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
-        return false;
-    if (text.size() != 1)
-        return true;
-    const QChar c = text[0];
     if (c == u'.' || (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F'))
-        return false;
-    if (c >= u'a' && c <= u'f') {
-        Text1->insert(c.toUpper());
-        return true;
+        return c;
+    if (c >= u'a' && c <= u'f')
+        return c.toUpper();
+    return QChar();
+}
+
+// The key filter applied to whatever comes in, typed or pasted; editing keys
+// (Delete, the arrows, select-all) bring no characters and pass untouched.
+QValidator::State frmReg::ValueFilter::validate(QString &input, int &) const
+{
+    for (QChar &c : input) {
+        const QChar kept = Text1_KeyPress(c);
+        if (kept.isNull())
+            return Invalid;
+        c = kept;
     }
-    return true;
+    return Acceptable;
 }
 
 void frmReg::Cmd_R_Click()
 {
-    Ui::DisabledWhile busy(this);
+    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
+    StartExchange(m_comm);
     const QString text = Cmb_C->currentText();
     const QString command = QStringLiteral("F") + digitsOf(text);
     const int mode = app().UnitMode;
@@ -153,7 +154,8 @@ void frmReg::Cmd_R_Click()
 
 void frmReg::Cmd_W_Click()
 {
-    Ui::DisabledWhile busy(this);
+    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
+    StartExchange(m_comm);
     const QString text = Cmb_C->currentText();
     const QString value = digitsOf(Text1->text());
     const QString command = QStringLiteral("S") + digitsOf(text) + value;

@@ -2,6 +2,7 @@
 // The register editor: reads or writes one unit register 00..27 at a time.
 
 #include <QDialog>
+#include <QValidator>
 
 class CommControl;
 class FocusValidator;
@@ -33,13 +34,21 @@ public:
     void Cmd_R_Click();
     void Cmd_W_Click();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
+    // The value box's key filter: the character that goes in for `c`, or
+    // none when it is refused.
+    static QChar Text1_KeyPress(QChar c);
 
 private:
+    class ValueFilter : public QValidator {
+    public:
+        using QValidator::QValidator;
+        State validate(QString &input, int &pos) const override;
+    };
+
     void showMessage(int n);
 
     CommControl &m_comm;
     ReplyTimer &m_timer;
+    bool m_exchangeRunning = false;
     FocusValidator *m_registerCheck = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "screens/frmReg.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
+#include "serial/mod232C.h"
 #include "shell/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
@@ -17,7 +18,10 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QRegularExpression>
+#include <QShortcut>
+
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -35,6 +39,7 @@ bool inRange(const QString &text, double high)
 frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     : QWidget(parent, Qt::Window), m_comm(comm), m_timer(timer)
 {
+    Ui::fixedFrame(this, true);
     Ui::setClientSize(this, 5850, 6030);
     const QFont boxFont = Ui::gothic(14.25);
 
@@ -125,6 +130,9 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     connect(Command_V, &QPushButton::clicked, this, &frmSet::Command_V_Click);
 
     SetVersionHook([this](const QString &text) { TextMess->setText(text); });
+    Ui::enterPressesButtons(this);
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
 }
 
 frmSet::~frmSet() { SetVersionHook(nullptr); }
@@ -132,7 +140,7 @@ frmSet::~frmSet() { SetVersionHook(nullptr); }
 void frmSet::Form_Load()
 {
     AppState &s = app();
-    setWindowTitle(s.dispName(13));
+    Ui::setTitle(this, s.dispName(13));
     Command_V->setVisible(true);
     TextSign->setVisible(true);
     Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
@@ -147,6 +155,7 @@ void frmSet::Form_Load()
     Cmb_B->setToolTip(s.dispName(18));
     Ui::setBackground(TextSign, Ui::colour(Ui::Red));
     s.MessageClickCount = 0;
+    m_fieldsFromUnit = false;
     TextMess->clear();
     Timer1.stop();
     Timer2.stop();
@@ -181,8 +190,13 @@ void frmSet::showMessage(int n) { TextMess->setText(app().message(n)); }
 
 void frmSet::Timer1_Timer()
 {
-    if (app().UnitMode == 2)
+    if (app().UnitMode == 2) {
+        // With no wait reading (the watch ended on another letter), the
+        // answers of earlier polls would pile up unread.
+        if (!PortReader::anyReading())
+            DiscardInput(m_comm);
         SendWiredCommand(m_comm, m_timer, QStringLiteral("#"));
+    }
     Timer1.setInterval(TimeScale::scaled(PollMs));
     LetEventsRun();
 }
@@ -191,7 +205,8 @@ bool frmSet::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == TextMess
         && (event->type() == QEvent::MouseButtonPress
-            || event->type() == QEvent::MouseButtonDblClick))
+            || event->type() == QEvent::MouseButtonDblClick)
+        && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton)
         TextMess_Click(); // a double-click counts twice, as a click and a double-click
     return QWidget::eventFilter(watched, event);
 }
@@ -199,6 +214,8 @@ bool frmSet::eventFilter(QObject *watched, QEvent *event)
 void frmSet::TextMess_Click()
 {
     AppState &s = app();
+    if (m_exchangeRunning)
+        return; // no second exchange inside the first
     if (++s.MessageClickCount < 5)
         return;
     s.MessageClickCount = 0;
@@ -207,18 +224,19 @@ void frmSet::TextMess_Click()
     editor.exec();
 }
 
+// A text that is no item (a list position the unit reported past the list's
+// end) shows as no item, never as the item shown before.
 void frmSet::setListText(QComboBox *box, const QString &text)
 {
-    const int i = box->findText(text, Qt::MatchExactly);
-    if (i >= 0)
-        box->setCurrentIndex(i);
+    box->setCurrentIndex(box->findText(text, Qt::MatchExactly));
 }
 
 QString frmSet::bandDigit(const QString &bandText)
 {
-    static const QRegularExpression wholeBand(QStringLiteral("^ *0*([0-4]) *$"));
-    const auto m = wholeBand.match(bandText);
-    return m.hasMatch() ? m.captured(1) : QString();
+    const auto v = TextConvert::parseNumber(bandText);
+    if (!v || *v < 0 || *v > 4 || *v != std::floor(*v))
+        return {};
+    return QString::number(int(*v));
 }
 
 QString frmSet::decodeBandRegister(const QString &value)
@@ -250,20 +268,29 @@ QString frmSet::decodeChannelRegister(const QString &value)
 
 void frmSet::Command_W_Click()
 {
-    Ui::DisabledWhile busy(this);
     // A record with a band that is no single digit would shift every later
-    // field: refuse it before anything goes out.
+    // field, and a list field showing no item would write a setting nobody
+    // chose: refuse it before anything goes out.
     const QString band = bandDigit(Cmb_B->currentText());
     const auto channel = TextConvert::parseNumber(Cmb_C->currentText());
-    if (band.isEmpty() || !channel) {
+    const QList<QComboBox *> lists{Cmb_type, Cmb_ante, Cmb_bps, Cmb_dlen,
+                                   Cmb_parity, Cmb_stop, Cmb_flow};
+    const bool listsShown =
+        std::all_of(lists.begin(), lists.end(), [](QComboBox *b) { return b->currentIndex() >= 0; });
+    if (band.isEmpty() || !channel || !listsShown) {
         showMessage(38);
         return;
     }
+    // The start values look like a unit's settings but are not.
+    if (!m_fieldsFromUnit && !Ui::ask(this, app().dispName(13), app().message(39)))
+        return;
+    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     QString command = QStringLiteral("D") + band + TextConvert::right2(TextConvert::hex(*channel));
-    for (QComboBox *box : {Cmb_type, Cmb_ante, Cmb_bps, Cmb_dlen, Cmb_parity, Cmb_stop, Cmb_flow})
+    for (QComboBox *box : lists)
         command += (QStringLiteral("0") + QString::number(box->currentIndex())).right(1);
 
     showMessage(29);
+    StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
@@ -278,7 +305,8 @@ void frmSet::Command_W_Click()
 
 void frmSet::Command_R_Click()
 {
-    Ui::DisabledWhile busy(this);
+    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
+    StartExchange(m_comm);
     if (app().UnitMode == 2)
         readWired();
     else if (app().UnitMode == 4)
@@ -308,6 +336,7 @@ void frmSet::readWired()
     setListText(Cmb_parity, s.ReplyParity);
     setListText(Cmb_stop, s.ReplyStopBits);
     setListText(Cmb_flow, s.ReplyFlow);
+    m_fieldsFromUnit = true;
     showMessage(27);
 }
 
@@ -352,10 +381,11 @@ void frmSet::readRegisters()
 
 void frmSet::Command_V_Click()
 {
-    Ui::DisabledWhile busy(this);
+    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     if (app().UnitMode != 2)
         return;
     showMessage(19);
+    StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))

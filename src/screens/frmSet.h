@@ -24,7 +24,7 @@ public:
     void linkAnswered();
 
     // Band character of the write command, or nothing when the band is not
-    // a whole number 0 to 4.
+    // a number 0 to 4 without a fraction, in whatever form it was typed.
     static QString bandDigit(const QString &bandText);
     // Band and channel decoded from registers 27 and 6; nothing when the
     // value is not one the register map knows.
@@ -62,6 +62,10 @@ private:
 
     CommControl &m_comm;
     ReplyTimer &m_timer;
+    bool m_exchangeRunning = false;
+    // All nine fields hold what a read in wired-path mode brought from the
+    // unit; until then they hold the screen's start values.
+    bool m_fieldsFromUnit = false;
     FocusValidator *m_bandCheck = nullptr;
     FocusValidator *m_channelCheck = nullptr;
 };

@@ -59,6 +59,22 @@ bool ClosePort(CommControl &comm)
     return true;
 }
 
+void DiscardInput(CommControl &comm)
+{
+    comm.clearInBuffer();
+    app().RxLineBuffer.clear();
+}
+
+void StartExchange(CommControl &comm)
+{
+    DiscardInput(comm);
+    ++app().ExchangesStarted;
+}
+
+PortReader::PortReader() { ++app().PortReaders; }
+PortReader::~PortReader() { --app().PortReaders; }
+bool PortReader::anyReading() { return app().PortReaders > 0; }
+
 qint32 GetRxCount(CommControl &comm) { return comm.InBufferCount(); }
 
 quint8 GetRxByte(CommControl &comm)

@@ -22,6 +22,23 @@ quint8 GetRxByte(CommControl &comm);
 void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text);
 QString ReceiveLine(CommControl &comm);
 
+// Drops every byte received so far and the line being collected.
+void DiscardInput(CommControl &comm);
+
+// Starts an exchange the operator asked for: what arrived before it (a late
+// reply, an unread poll answer) must never be taken as its reply.
+void StartExchange(CommControl &comm);
+
+// Held by every wait while it reads the port.
+class PortReader {
+public:
+    PortReader();
+    ~PortReader();
+    PortReader(const PortReader &) = delete;
+    PortReader &operator=(const PortReader &) = delete;
+    static bool anyReading();
+};
+
 // How the driver shows its failure boxes; windows install a real one.
 using PortErrorBox = void (*)(const QString &title, const QString &text);
 void SetPortErrorBox(PortErrorBox box);

@@ -46,6 +46,11 @@ struct AppState {
     bool AwaitingAck = false;
     QString RxLineBuffer;
     QString LogFilePath;
+    // Exchanges that the operator started; the link watch tells their late
+    // replies from the unit's answer to its poll.
+    quint32 ExchangesStarted = 0;
+    // Waits now reading the port; while none does, nobody takes what arrives.
+    int PortReaders = 0;
 
     // Values received from the unit or taken from the settings screen
     QString ReplyBand = QStringLiteral("00");

@@ -2,7 +2,11 @@
 
 #include "serial/mod232C.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QWindow>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPalette>
@@ -70,15 +74,92 @@ QFont gothic(double points)
     return f;
 }
 
+void setTitle(QWidget *w, const QString &title)
+{
+    w->setWindowTitle(title);
+    if (!title.isEmpty())
+        return;
+    // Qt's window-system layer puts the application name into an empty title;
+    // a zero-width space shows as nothing.
+    w->winId();
+    if (QWindow *native = w->windowHandle())
+        native->setTitle(QStringLiteral("\u200B"));
+}
+
+void fixedFrame(QWidget *w, bool minimize)
+{
+    Qt::WindowFlags flags = (w->windowFlags() & Qt::WindowType_Mask) | Qt::CustomizeWindowHint
+        | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (minimize)
+        flags |= Qt::WindowMinimizeButtonHint;
+    w->setWindowFlags(flags);
+}
+
+namespace {
+class EnterPresses : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        auto *button = qobject_cast<QAbstractButton *>(watched);
+        if (!button || (key != Qt::Key_Return && key != Qt::Key_Enter) || !button->isEnabled())
+            return false;
+        button->click();
+        return true;
+    }
+};
+} // namespace
+
+void enterPressesButtons(QWidget *window)
+{
+    auto *filter = new EnterPresses(window);
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        b->installEventFilter(filter);
+}
+
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-    box.setWindowTitle(title);
+    setTitle(&box, title);
     box.exec();
 }
 
-DisabledWhile::DisabledWhile(QWidget *w) : m_w(w) { m_w->setEnabled(false); }
-DisabledWhile::~DisabledWhile() { m_w->setEnabled(true); }
+bool ask(QWidget *parent, const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    setTitle(&box, title);
+    return box.exec() == QMessageBox::Yes;
+}
+
+ExchangeScope::ExchangeScope(QWidget *window, QWidget *messageLine, bool &running)
+    : m_running(running)
+{
+    m_running = true;
+    m_focus = window->focusWidget();
+    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (child == messageLine || !child->isEnabled() || child->isWindow())
+            continue;
+        child->setEnabled(false);
+        m_disabled << child;
+    }
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+}
+
+ExchangeScope::~ExchangeScope()
+{
+    QApplication::restoreOverrideCursor();
+    for (const QPointer<QWidget> &w : m_disabled)
+        if (w)
+            w->setEnabled(true);
+    if (m_focus && m_focus->isEnabled() && m_focus->isVisible())
+        m_focus->setFocus(Qt::OtherFocusReason);
+    m_running = false;
+}
 
 void installPortErrorBox()
 {

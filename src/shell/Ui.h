@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QFont>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 
@@ -30,20 +31,37 @@ void setForeground(QWidget *w, const QColor &c);
 // "ＭＳ Ｐゴシック", bold, in points.
 QFont gothic(double points);
 
+// A window title; an empty one stays empty in the title bar, where the
+// window system would otherwise put the program's name.
+void setTitle(QWidget *w, const QString &title);
+
+// A window of fixed size: no maximize button (and no minimize for dialogs).
+void fixedFrame(QWidget *w, bool minimize);
+
+// Enter on a focused button presses it, as Space does.
+void enterPressesButtons(QWidget *window);
+
 // One modal message box; "empty title" means an empty title.
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
                 const QString &text);
 
-// Disables a window for one exchange and enables it again, whatever happens.
-class DisabledWhile {
+// A question with Yes and No; true for Yes. No is the default.
+bool ask(QWidget *parent, const QString &title, const QString &text);
+
+// One exchange of a screen: its inputs and buttons disabled while the message
+// line stays readable, a busy cursor, and afterwards the focus back where the
+// exchange was started from. `running` is true meanwhile.
+class ExchangeScope {
 public:
-    explicit DisabledWhile(QWidget *w);
-    ~DisabledWhile();
-    DisabledWhile(const DisabledWhile &) = delete;
-    DisabledWhile &operator=(const DisabledWhile &) = delete;
+    ExchangeScope(QWidget *window, QWidget *messageLine, bool &running);
+    ~ExchangeScope();
+    ExchangeScope(const ExchangeScope &) = delete;
+    ExchangeScope &operator=(const ExchangeScope &) = delete;
 
 private:
-    QWidget *m_w;
+    QList<QPointer<QWidget>> m_disabled;
+    QPointer<QWidget> m_focus;
+    bool &m_running;
 };
 
 // The serial driver's failure boxes: stop icon, OK, over the active window.

@@ -9,6 +9,7 @@
 #include "shell/Ui.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -36,12 +37,13 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     m_validator = new FocusValidator(
         cmbCH, [this] { return cmbCH_Validate(); }, [this] { cmbCH->setEditText(QString()); });
     connect(comSet, &QPushButton::clicked, this, &frmCom::comSet_Click);
+    Ui::enterPressesButtons(this);
 }
 
 void frmCom::Form_Load()
 {
     const AppState &s = app();
-    setWindowTitle(s.dispName(9));
+    Ui::setTitle(this, s.dispName(9));
     comSet->setText(s.dispName(11));
     Label1->setText(s.dispName(10));
     cmbCH->setEditText(QStringLiteral("COM")
@@ -74,8 +76,16 @@ void frmCom::comSet_Click()
     if (m_comm.PortOpen())
         ClosePort(m_comm);
     if (OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
-        WriteSetcomIni();
-        accept();
+        // The port is open either way; the dialog closes only when the choice
+        // is saved too, so nobody is told it is kept when it is not.
+        if (WriteSetcomIni()) {
+            accept();
+            return;
+        }
+        Ui::messageBox(this, QMessageBox::Warning, QString(),
+                       s.message(9) + QLatin1Char('\n') + s.message(40)
+                           + QLatin1Char('\n') + QDir::toNativeSeparators(s.AppDir)
+                           + QStringLiteral("setcom.ini"));
     } else {
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        QLatin1Char('<') + text + QStringLiteral("> ") + s.message(8));

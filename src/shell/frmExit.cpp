@@ -32,10 +32,11 @@ frmExit::frmExit(QWidget *parent) : QDialog(parent)
         accept();
     });
     connect(Cmd_Can, &QPushButton::clicked, this, &QDialog::reject);
+    Ui::enterPressesButtons(this);
 }
 
 void frmExit::Form_Load()
 {
-    setWindowTitle(app().dispName(1));
+    Ui::setTitle(this, app().dispName(1));
     Lbl_exit->setText(app().message(10));
 }

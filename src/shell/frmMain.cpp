@@ -17,9 +17,11 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
+    Ui::fixedFrame(this, true);
     auto *client = new QWidget(this);
     Ui::setClientSize(client, 5940, 4410);
     setCentralWidget(client);
@@ -59,6 +61,12 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(menuComSet, &QAction::triggered, this, &frmMain::menuComSet_Click);
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
 
+    // F10 opens the menu bar, as on the platform the operators come from.
+    auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(menuBar()->actions().constFirst()); });
+    Ui::enterPressesButtons(this);
+
     m_comm.setLinkDir(app().AppDir);
     Ui::installPortErrorBox();
 }
@@ -72,7 +80,7 @@ frmMain::~frmMain()
 void frmMain::Form_Load()
 {
     AppState &s = app();
-    setWindowTitle(s.dispName(0));
+    Ui::setTitle(this, s.dispName(0));
     for (QPushButton *b : {Cmd_Wireless, Cmd_Wired, Cmd_Sim, Cmd_FRH})
         b->setEnabled(true);
     Cmd_Wireless->setText(s.dispName(2));
@@ -109,7 +117,7 @@ void frmMain::Cmd_FRH_Click()
     if (m_presetRunning)
         return;
     AppState &s = app();
-    m_comm.clearInBuffer();
+    StartExchange(m_comm);
     if (!s.FrhDone) {
         if (!FrhPresetComplete()) {
             TextMess->setText(s.message(12));

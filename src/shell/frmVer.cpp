@@ -26,7 +26,7 @@ frmVer::frmVer(QWidget *parent) : QDialog(parent)
 
 void frmVer::Form_Load()
 {
-    setWindowTitle(app().dispName(12));
+    Ui::setTitle(this, app().dispName(12));
     lblTitle->setText(app().dispName(1));
     lblVer->setText(QString::fromLatin1(VersionText));
 }

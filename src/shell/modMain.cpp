@@ -48,9 +48,7 @@ void IdlePass(frmMain &main)
 {
     AppState &s = app();
     if (s.WatchMode == 2) {
-        QString letter;
-        if (WaitWiredReply(main.MSComm1(), main.Timer1(), 20000, letter)
-            && letter == QLatin1String("$"))
+        if (WaitLinkAnswer(main.MSComm1(), main.Timer1(), 20000))
             main.linkAnswered();
         else
             s.WatchMode = 0;

@@ -5,6 +5,10 @@
 #include "screens/frmReg.h"
 #include "sim/SimControl.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+
 namespace {
 void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
 
@@ -69,6 +73,28 @@ private slots:
         QCOMPARE(r.Text1->text(), text);
         QTest::keyClick(r.Text1, Qt::Key_Backspace);
         QCOMPARE(r.Text1->text(), text.left(text.size() - 1));
+    }
+
+    // Editing keys work as in any text box; pasting passes the same filter.
+    void valueBoxEditing()
+    {
+        FreshState st;
+        CommControl comm;
+        ReplyTimer timer;
+        frmReg r(comm, timer);
+        r.Text1->setText("3A");
+        r.Text1->setFocus();
+        QTest::keyClick(r.Text1, Qt::Key_Home);
+        QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+        QApplication::sendEvent(r.Text1, &del); // Delete, as X11 hands it over
+        QCOMPARE(r.Text1->text(), QString("A"));
+        r.Text1->clear();
+        QApplication::clipboard()->setText("g1");
+        r.Text1->paste();
+        QCOMPARE(r.Text1->text(), QString());
+        QApplication::clipboard()->setText("b1");
+        r.Text1->paste();
+        QCOMPARE(r.Text1->text(), QString("B1"));
     }
 
     void registerCheck_data()

@@ -4,7 +4,9 @@
 #include "screens/ScreenRig.h"
 #include "screens/frmReg.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QMenu>
 
 namespace {
 const QColor Red(255, 0, 0), Green(0, 255, 0);
@@ -52,6 +54,47 @@ private slots:
         rig.idleUntil([] { return false; }, 60);
         QVERIFY(rig.peer.receivedLines().count("@KZ9#") >= 3); // still polling
         QCOMPARE(baseColour(s->TextSign), Red);
+        QVERIFY(rig.main->MSComm1().InBufferCount() <= 14); // unread answers do not pile up
+    }
+
+    // The operator opens the screen first and powers the unit later, or
+    // presses Read before the unit has answered the poll.
+    void lateAnswerStillLinks_data()
+    {
+        QTest::addColumn<bool>("readDuringWatch");
+        QTest::newRow("unit answers after the 20 s watch") << false;
+        QTest::newRow("Read takes a poll answer (message 25)") << true;
+    }
+    void lateAnswerStillLinks()
+    {
+        QFETCH(bool, readDuringWatch);
+        ScreenRig rig;
+        if (readDuringWatch)
+            TimeScale::set(0.03); // polls every 15 ms, a reply wait of 210 ms
+        ApplySimCommand(rig.peer, readDuringWatch ? "delay 100" : "silent on");
+        QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
+        frmSet *s = rig.screen();
+        QString readMessage;
+        if (readDuringWatch) {
+            // After the first poll, long before its answer: the answer is
+            // the first line the read gets.
+            QTimer::singleShot(25, s, [&] {
+                click(s->Command_R);
+                readMessage = s->TextMess->text();
+            });
+        } else {
+            QTimer::singleShot(300, s, [&] { // past 20 s, scaled
+                readMessage = baseColour(s->TextSign) == Red ? "red" : "not red";
+                ApplySimCommand(rig.peer, "silent off");
+            });
+        }
+        QVERIFY(rig.idleUntil([&] { return baseColour(s->TextSign) == Green; }, 3000));
+        QCOMPARE(s->TextMess->text(), QString("m1"));
+        QCOMPARE(readMessage, QString(readDuringWatch ? "m25" : "red"));
+        ApplySimCommand(rig.peer, "delay 0");
+        QTest::qWait(250); // let answers still on their way arrive unread
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), QString("m27"));
     }
 
     void registerModeHasNoHandshake()
@@ -79,7 +122,10 @@ private slots:
         s->Cmb_parity->setCurrentIndex(1);
         s->Cmb_stop->setCurrentIndex(0);
         s->Cmb_flow->setCurrentIndex(1);
+        ModalWatcher watcher;
+        watcher.answer = QMessageBox::Yes; // nothing was read: the screen asks first
         click(s->Command_W);
+        QCOMPARE(watcher.boxes, QStringList{"d13|m39"});
         QCOMPARE(rig.peer.received(), QByteArray("@KZ9D10C1121101\r\n"));
         QCOMPARE(s->TextMess->text(), QString("m30"));
         QVERIFY(s->isEnabled());
@@ -106,38 +152,74 @@ private slots:
     {
         QTest::addColumn<QString>("band");
         QTest::addColumn<QString>("channel");
-        QTest::addColumn<QByteArray>("sent"); // empty: refused, message 38
-        QTest::newRow("band 4") << "4" << "0" << QByteArray("@KZ9D4000021000");
-        QTest::newRow("channel 23 as 17") << "0" << "23" << QByteArray("@KZ9D0170021000");
-        QTest::newRow("channel 10 as 0A") << "0" << "10" << QByteArray("@KZ9D00A0021000");
+        QTest::addColumn<QByteArray>("sent"); // empty: nothing sent
+        QTest::addColumn<bool>("readFirst");  // false: the question is answered No
+        QTest::newRow("band 4") << "4" << "0" << QByteArray("@KZ9D4000021000") << true;
+        QTest::newRow("band +4") << "+4" << "0" << QByteArray("@KZ9D4000021000") << true;
+        QTest::newRow("band 4.") << "4." << "0" << QByteArray("@KZ9D4000021000") << true;
+        QTest::newRow("band &H4") << "&H4" << "0" << QByteArray("@KZ9D4000021000") << true;
+        QTest::newRow("channel 23 as 17") << "0" << "23" << QByteArray("@KZ9D0170021000") << true;
+        QTest::newRow("channel 10 as 0A") << "0" << "10" << QByteArray("@KZ9D00A0021000") << true;
         QTest::newRow("band from a register read") << "  02" << "  05"
-                                                   << QByteArray("@KZ9D2050021000");
-        QTest::newRow("band with leading zero") << "03" << "5" << QByteArray("@KZ9D3050021000");
-        QTest::newRow("band 2.5 refused") << "2.5" << "5" << QByteArray();
-        QTest::newRow("empty band refused") << "" << "5" << QByteArray();
-        QTest::newRow("band 5 refused") << "5" << "5" << QByteArray();
+                                                   << QByteArray("@KZ9D2050021000") << true;
+        QTest::newRow("band with leading zero") << "03" << "5" << QByteArray("@KZ9D3050021000")
+                                                << true;
+        QTest::newRow("band 2.5 refused") << "2.5" << "5" << QByteArray() << true;
+        QTest::newRow("empty band refused") << "" << "5" << QByteArray() << true;
+        QTest::newRow("band 5 refused") << "5" << "5" << QByteArray() << true;
+        QTest::newRow("start values, not written") << "1" << "5" << QByteArray() << false;
     }
     void writeRecord()
     {
         QFETCH(QString, band);
         QFETCH(QString, channel);
         QFETCH(QByteArray, sent);
+        QFETCH(bool, readFirst);
         ScreenRig rig;
         frmSet *s = rig.openLinked();
+        if (readFirst) {
+            click(s->Command_R);
+            QCOMPARE(s->TextMess->text(), QString("m27"));
+            rig.peer.clearReceived();
+        }
         s->Cmb_B->setEditText(band);
         s->Cmb_C->setEditText(channel);
         s->Cmb_bps->setCurrentIndex(2);
         s->Cmb_dlen->setCurrentIndex(1);
+        ModalWatcher watcher;
         s->Command_W_Click();
         QTest::qWait(20);
-        if (sent.isEmpty()) {
+        if (!readFirst) {
+            QCOMPARE(watcher.boxes, QStringList{"d13|m39"});
+            QCOMPARE(s->TextMess->text(), QString("m1"));
+            QCOMPARE(rig.peer.received(), QByteArray());
+        } else if (sent.isEmpty()) {
             QCOMPARE(s->TextMess->text(), QString("m38"));
             QCOMPARE(rig.peer.received(), QByteArray());
         } else {
             QCOMPARE(rig.peer.received(), sent + "\r\n");
             QCOMPARE(s->TextMess->text(), QString("m30"));
         }
-        QVERIFY(s->isEnabled());
+        QVERIFY(s->Command_W->isEnabled());
+    }
+
+    // A list position past the list's end shows as no item, and such a
+    // record is never written back.
+    void reportedPositionOutOfRange()
+    {
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        SimRecord record = rig.peer.unit().record();
+        record.positions[2] = 9; // bit rate
+        rig.peer.unit().setRecord(record);
+        s->Cmb_bps->setCurrentIndex(5);
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), QString("m27"));
+        QCOMPARE(s->Cmb_bps->currentText(), QString());
+        rig.peer.clearReceived();
+        click(s->Command_W);
+        QCOMPARE(s->TextMess->text(), QString("m38"));
+        QCOMPARE(rig.peer.received(), QByteArray());
     }
 
     void replyOutcomes_data()
@@ -164,13 +246,36 @@ private slots:
         frmSet *s = rig.openLinked();
         if (!fault.isEmpty())
             ApplySimCommand(rig.peer, fault);
-        bool disabledDuring = false;
-        QTimer::singleShot(10, s, [&] { disabledDuring = !s->isEnabled(); });
-        click(button == 0 ? s->Command_W : button == 1 ? s->Command_R : s->Command_V);
+        bool busyLooks = false;
+        bool editorOpened = false;
+        ModalWatcher watcher([&](QDialog *d) {
+            editorOpened = true;
+            d->reject();
+        });
+        watcher.answer = QMessageBox::Yes;
+        QPushButton *pressed = button == 0 ? s->Command_W : button == 1 ? s->Command_R : s->Command_V;
+        bool probed = false;
+        QTimer probe; // looks once the exchange has begun
+        connect(&probe, &QTimer::timeout, s, [&] {
+            if (probed || pressed->isEnabled())
+                return;
+            probed = true;
+            busyLooks = !s->Cmb_B->isEnabled() && s->TextMess->isEnabled()
+                && QApplication::overrideCursor();
+            for (int i = 0; i < 5; ++i) // no second exchange inside the first
+                QTest::mouseClick(s->TextMess, Qt::LeftButton);
+        });
+        probe.start(2);
+        pressed->setFocus();
+        click(pressed);
         QCOMPARE(s->TextMess->text(), message);
-        QVERIFY(s->isEnabled());
-        if (fault == "silent on")
-            QVERIFY(disabledDuring);
+        QVERIFY(pressed->isEnabled());
+        QCOMPARE(s->focusWidget(), pressed);
+        QVERIFY(!QApplication::overrideCursor());
+        if (fault == "silent on") {
+            QVERIFY(busyLooks);
+            QVERIFY(!editorOpened);
+        }
         QCOMPARE(s->Cmb_C->currentText(), QString("00")); // fields untouched
     }
 
@@ -259,12 +364,12 @@ private slots:
         QTest::newRow("band 4") << true << "4" << true << "m30";
         QTest::newRow("band 2.5 passes the check, not the write") << true << "2.5" << true << "m38";
         QTest::newRow("band 0") << true << " 0 " << true << "m30";
-        QTest::newRow("band 5") << true << "5" << false << "m1";
-        QTest::newRow("band -1") << true << "-1" << false << "m1";
-        QTest::newRow("band letter") << true << "x" << false << "m1";
-        QTest::newRow("band empty") << true << "" << false << "m1";
+        QTest::newRow("band 5") << true << "5" << false << "m27";
+        QTest::newRow("band -1") << true << "-1" << false << "m27";
+        QTest::newRow("band letter") << true << "x" << false << "m27";
+        QTest::newRow("band empty") << true << "" << false << "m27";
         QTest::newRow("channel 23") << false << "23" << true << "m30";
-        QTest::newRow("channel 24") << false << "24" << false << "m1";
+        QTest::newRow("channel 24") << false << "24" << false << "m27";
         QTest::newRow("channel 0") << false << "0" << true << "m30";
     }
     void checks()
@@ -275,6 +380,8 @@ private slots:
         QFETCH(QString, message);
         ScreenRig rig;
         frmSet *s = rig.openLinked();
+        click(s->Command_R);
+        rig.peer.clearReceived();
         s->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(s));
         QComboBox *field = bandField ? s->Cmb_B : s->Cmb_C;
@@ -300,16 +407,19 @@ private slots:
         QTest::addColumn<int>("clicks");
         QTest::addColumn<int>("doubleClicks");
         QTest::addColumn<int>("opened");
-        QTest::newRow("four clicks") << 4 << 0 << 0;
-        QTest::newRow("five clicks") << 5 << 0 << 1;
-        QTest::newRow("two double-clicks and a click") << 1 << 2 << 1;
-        QTest::newRow("ten clicks") << 10 << 0 << 2;
+        QTest::addColumn<int>("otherButtons"); // right and middle clicks, which do not count
+        QTest::newRow("four clicks") << 4 << 0 << 0 << 0;
+        QTest::newRow("five clicks") << 5 << 0 << 1 << 0;
+        QTest::newRow("two double-clicks and a click") << 1 << 2 << 1 << 0;
+        QTest::newRow("ten clicks") << 10 << 0 << 2 << 0;
+        QTest::newRow("four clicks, right and middle ones") << 4 << 0 << 0 << 3;
     }
     void fiveClicksOpenEditor()
     {
         QFETCH(int, clicks);
         QFETCH(int, doubleClicks);
         QFETCH(int, opened);
+        QFETCH(int, otherButtons);
         ScreenRig rig;
         frmSet *s = rig.openLinked();
         int seen = 0;
@@ -326,6 +436,8 @@ private slots:
             QTest::mouseClick(s->TextMess, Qt::LeftButton);
             QTest::mouseDClick(s->TextMess, Qt::LeftButton);
         }
+        for (int i = 0; i < otherButtons; ++i)
+            QTest::mouseClick(s->TextMess, i % 2 ? Qt::MiddleButton : Qt::RightButton);
         for (int i = 0; i < clicks; ++i)
             QTest::mouseClick(s->TextMess, Qt::LeftButton);
         QCOMPARE(seen, opened);
@@ -348,6 +460,32 @@ private slots:
         QVERIFY(rig.idleUntil([] { return app().WatchMode == 0; }));
         QVERIFY(!s->isVisible());
         QCOMPARE(baseColour(s->TextSign), Red);
+    }
+
+    // Enter presses the focused button, Escape closes the screen, F10 opens
+    // the menu bar.
+    void keyboard()
+    {
+        ScreenRig rig;
+        rig.main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+        rig.main->Cmd_Wireless->setFocus();
+        QTest::keyClick(rig.main->Cmd_Wireless, Qt::Key_Return);
+        frmSet *s = rig.screen();
+        QVERIFY(s && s->isVisible());
+        QVERIFY(rig.idleUntil([] { return app().WatchMode == 0; }));
+        s->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(s));
+        s->Command_R->setFocus();
+        QTest::keyClick(s->Command_R, Qt::Key_Enter);
+        QCOMPARE(s->TextMess->text(), QString("m27"));
+        QTest::keyClick(s, Qt::Key_Escape);
+        QVERIFY(!s->isVisible());
+        rig.main->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(rig.main.get()));
+        QTest::keyClick(rig.main.get(), Qt::Key_F10);
+        QVERIFY(qobject_cast<QMenu *>(QApplication::activePopupWidget()));
+        QApplication::activePopupWidget()->close();
     }
 
     void closedDuringExchange()

@@ -153,7 +153,7 @@ void ModalWatcher::poll()
     if (auto *box = qobject_cast<QMessageBox *>(modal)) {
         boxes << box->windowTitle() + QLatin1Char('|') + box->text();
         icons << QString::number(int(box->icon()));
-        box->button(QMessageBox::Ok) ? box->button(QMessageBox::Ok)->click() : box->reject();
+        box->button(answer) ? box->button(answer)->click() : box->reject();
         return;
     }
     auto *dialog = qobject_cast<QDialog *>(modal);

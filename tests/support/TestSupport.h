@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -77,6 +78,7 @@ class ModalWatcher : public QObject {
 public:
     explicit ModalWatcher(std::function<void(QDialog *)> handler = {});
     QStringList boxes; // "title|text" of each message box seen
+    QMessageBox::StandardButton answer = QMessageBox::Ok; // pressed where a box has it
     QStringList icons; // icon of each, as a number
 
 private:

@@ -2,6 +2,7 @@
 // as an operator would on the offscreen platform.
 
 #include "config/FieldReader.h"
+#include "config/modFile.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "shell/AppState.h"
@@ -22,7 +23,9 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextStream>
 
 namespace {
 QByteArray sjisLines(const QStringList &lines)
@@ -298,6 +301,46 @@ private slots:
         }
     }
 
+    // The folder is closed to new files, as for an ordinary user of an
+    // installed program; the choice is saved where the file itself allows it.
+    void portChoiceSavedAsOrdinaryUser_data()
+    {
+        QTest::addColumn<bool>("fileWritable");
+        QTest::newRow("read-only folder, writable setcom.ini: saved") << true;
+        QTest::newRow("setcom.ini not writable: the operator is told") << false;
+    }
+    void portChoiceSavedAsOrdinaryUser()
+    {
+        QFETCH(bool, fileWritable);
+        const QString self = QCoreApplication::applicationFilePath();
+        if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadOther | QFile::ExeOther);
+        const QString setcom = dir.path() + "/setcom.ini";
+        const QByteArray old("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
+        QFile f(setcom);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(old);
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther
+                         | (fileWritable ? QFile::WriteOther : QFile::Permissions()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QML_APPLY_PORT_IN", dir.path() + "/");
+        QByteArray output;
+        QCOMPARE(runAsNobody(self, {}, env, &output), 0);
+        f.open(QIODevice::ReadOnly);
+        const QByteArray now = f.readAll();
+        if (fileWritable) {
+            QCOMPARE(output.trimmed(), QByteArray("closed"));
+            QCOMPARE(now, QByteArray(old).replace("\"1\"\r\n\"9600", "\"2\"\r\n\"9600"));
+        } else {
+            QCOMPARE(output.trimmed(), QByteArray("open|m9\nm40\n") + setcom.toUtf8());
+            QCOMPARE(now, old);
+        }
+    }
+
     void portDialogFromMenu()
     {
         FreshState st;
@@ -316,5 +359,37 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestMainWindow)
+// Run as nobody by portChoiceSavedAsOrdinaryUser: applies COM2 in the port
+// dialog with the program folder given, and prints whether the dialog closed
+// and the boxes it showed.
+int applyPortAsUser(const QString &folder)
+{
+    FreshState st; // the links live in a folder of this user's
+    app().AppDir = folder;
+    ReadSetcomIni();
+    for (int n = 0; n < 50; ++n)
+        app().MessageTable[n] = QStringLiteral("m%1").arg(n);
+    Pty two;
+    two.linkAs(st.dir(), 2);
+    CommControl comm;
+    comm.setLinkDir(st.dir());
+    frmCom d(comm);
+    d.Form_Load();
+    d.show();
+    d.cmbCH->setEditText("COM2");
+    ModalWatcher watcher;
+    d.comSet->click();
+    QTextStream(stdout) << (d.isVisible() ? "open" : "closed")
+                        << (watcher.boxes.isEmpty() ? QString() : watcher.boxes.join("+")) << "\n";
+    return comm.PortOpen() ? 0 : 1;
+}
+
+int main(int argc, char *argv[])
+{
+    QApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("QML_APPLY_PORT_IN"))
+        return applyPortAsUser(qEnvironmentVariable("QML_APPLY_PORT_IN"));
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_frmmain.moc"

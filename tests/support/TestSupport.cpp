@@ -5,6 +5,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSocketNotifier>
@@ -126,6 +129,39 @@ void ScriptedPeer::onReadable()
         if (!reply.isEmpty())
             m_pty.write(reply);
     }
+}
+
+QString asNobodyUnavailable(const QString &program)
+{
+    if (geteuid() != 0)
+        return QStringLiteral("not root: cannot become another user");
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+        return QStringLiteral("setpriv (util-linux) is not installed");
+    // nobody must reach the program through every folder above it.
+    for (QFileInfo f(program); !f.isRoot(); f = QFileInfo(f.absolutePath())) {
+        const auto needed = f.isDir() ? QFile::ExeOther : QFile::ReadOther | QFile::ExeOther;
+        if ((f.permissions() & needed) != needed)
+            return QStringLiteral("nobody cannot reach ") + f.absoluteFilePath();
+    }
+    return {};
+}
+
+int runAsNobody(const QString &program, const QStringList &args, const QProcessEnvironment &env,
+                QByteArray *output)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QStringLiteral("setpriv"),
+            QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups", program} + args);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (output)
+        *output = p.readAll();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -67,6 +68,14 @@ private:
     QByteArray m_partial;
     class QSocketNotifier *m_notifier = nullptr;
 };
+
+// Permissions as an ordinary user: root passes every check, so such tests run
+// a program as `nobody`. Empty when that can be done here, else the reason.
+QString asNobodyUnavailable(const QString &program);
+// Runs `program` as nobody; its exit code, or -1 when it did not run.
+// `output` gets what it wrote to standard output.
+int runAsNobody(const QString &program, const QStringList &args,
+                const QProcessEnvironment &env, QByteArray *output = nullptr);
 
 // Lets events run until `done` or the time is up; true when done.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);

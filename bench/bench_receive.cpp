@@ -5,7 +5,7 @@
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/mod232C.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "sim/SimPeer.h"
 
 #include <QCoreApplication>

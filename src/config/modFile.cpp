@@ -2,7 +2,7 @@
 
 #include "config/FieldReader.h"
 #include "config/TextConvert.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 
 #include <QFile>
 #include <QSaveFile>

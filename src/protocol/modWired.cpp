@@ -6,7 +6,7 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 
 namespace {
 std::function<void(const QString &)> g_versionHook;

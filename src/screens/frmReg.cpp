@@ -4,7 +4,7 @@
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "serial/mod232C.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 

@@ -8,7 +8,7 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 

@@ -4,7 +4,7 @@
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 #include "serial/modLog.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 
 namespace {
 PortErrorBox g_errorBox = nullptr;

@@ -1,6 +1,6 @@
 #include "serial/modLog.h"
 
-#include "shell/AppState.h"
+#include "core/AppState.h"
 
 #include <QFile>
 

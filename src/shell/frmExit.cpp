@@ -1,6 +1,6 @@
 #include "shell/frmExit.h"
 
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/Ui.h"
 
 #include <QLabel>

@@ -5,7 +5,7 @@
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
 #include "serial/mod232C.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"

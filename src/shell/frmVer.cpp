@@ -1,6 +1,6 @@
 #include "shell/frmVer.h"
 
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/Ui.h"
 
 #include <QLabel>

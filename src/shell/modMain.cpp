@@ -4,7 +4,7 @@
 #include "protocol/modWired.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/frmMain.h"
 
 #include <QCoreApplication>

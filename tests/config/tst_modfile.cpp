@@ -1,6 +1,6 @@
 #include "config/FieldReader.h"
 #include "config/modFile.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QRandomGenerator>

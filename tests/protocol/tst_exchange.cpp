@@ -8,7 +8,7 @@
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
 #include "protocol/SettingsLists.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 
 #include <QTest>
 

@@ -4,11 +4,12 @@
 
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmMain.h"
 #include "shell/modMain.h"
 #include "sim/SimPeer.h"
+#include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>

@@ -2,7 +2,7 @@
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

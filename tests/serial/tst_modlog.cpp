@@ -1,5 +1,5 @@
 #include "serial/modLog.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -3,11 +3,12 @@
 #include "config/modFile.h"
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmMain.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
+#include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
 #include <QLineEdit>

@@ -5,13 +5,14 @@
 #include "config/modFile.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
-#include "shell/AppState.h"
+#include "core/AppState.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
 #include "shell/frmMain.h"
 #include "shell/frmVer.h"
 #include "shell/modMain.h"
 #include "shell/Ui.h"
+#include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
 #include <QComboBox>

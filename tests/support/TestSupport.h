@@ -1,12 +1,10 @@
 #pragma once
 // Shared pieces of the tests: a fresh program state in a folder of its own,
-// a pseudo-terminal whose master side the test holds, and a watcher that
-// answers modal boxes the way an operator would.
+// a pseudo-terminal whose master side the test holds, and running a program
+// as an ordinary user. No widgets: the lower layers' tests link this alone.
 
 #include <QByteArray>
-#include <QDialog>
 #include <QElapsedTimer>
-#include <QMessageBox>
 #include <QProcessEnvironment>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -79,19 +77,3 @@ int runAsNobody(const QString &program, const QStringList &args,
 
 // Lets events run until `done` or the time is up; true when done.
 bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
-
-// Answers every modal dialog that appears: message boxes are recorded and
-// closed with their only button; other dialogs are passed to `handler`.
-class ModalWatcher : public QObject {
-    Q_OBJECT
-public:
-    explicit ModalWatcher(std::function<void(QDialog *)> handler = {});
-    QStringList boxes; // "title|text" of each message box seen
-    QMessageBox::StandardButton answer = QMessageBox::Ok; // pressed where a box has it
-    QStringList icons; // icon of each, as a number
-
-private:
-    void poll();
-    QTimer m_timer;
-    std::function<void(QDialog *)> m_handler;
-};

@@ -1,10 +1,11 @@
 #pragma once
-// Program-wide state shared by every window and module.
+// Program-wide state shared by every window and module: the ground layer,
+// which includes no other folder of the program.
 //
-// Data flow: operator -> screen (frmSet, frmReg, frmMain) -> protocol
-// (modModem, modWired) -> serial driver (mod232C) -> unit, and back:
-// received bytes -> ReceiveLine -> the innermost wait -> the Reply* values
-// below -> screen. The text files fill this state once at start-up.
+// Data flow: operator -> screen (screens/, shell/) -> protocol (modModem,
+// modWired) -> serial driver (serial/mod232C) -> unit, and back: received
+// bytes -> ReceiveLine -> the innermost wait -> the Reply* values below ->
+// screen. The text files (config/) fill this state once at start-up.
 
 #include <QString>
 #include <QStringList>

@@ -2,10 +2,10 @@
 // call and lets events run between calls: lines a second over a
 // pseudo-terminal, against the wire time of the unit's fastest rate.
 
+#include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 #include "sim/SimPeer.h"
 
 #include <QCoreApplication>

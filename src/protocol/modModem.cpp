@@ -2,11 +2,11 @@
 
 #include "config/TextConvert.h"
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 
 #include <functional>
 

@@ -1,12 +1,12 @@
 #include "protocol/modWired.h"
 
 #include "config/TextConvert.h"
+#include "core/AppState.h"
 #include "protocol/SettingsLists.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 
 namespace {
 std::function<void(const QString &)> g_versionHook;

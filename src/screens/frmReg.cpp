@@ -1,10 +1,10 @@
 #include "screens/frmReg.h"
 
 #include "config/TextConvert.h"
+#include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 

@@ -1,6 +1,7 @@
 #include "screens/frmSet.h"
 
 #include "config/TextConvert.h"
+#include "core/AppState.h"
 #include "protocol/SettingsLists.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
@@ -8,7 +9,6 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 

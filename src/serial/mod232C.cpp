@@ -1,10 +1,10 @@
 #include "serial/mod232C.h"
 
 #include "config/TextConvert.h"
+#include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 #include "serial/modLog.h"
-#include "core/AppState.h"
 
 namespace {
 PortErrorBox g_errorBox = nullptr;

@@ -2,9 +2,9 @@
 
 #include "config/TextConvert.h"
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 

@@ -1,11 +1,11 @@
 #include "shell/frmMain.h"
 
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
 #include "serial/mod232C.h"
-#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"

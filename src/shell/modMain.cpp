@@ -1,10 +1,10 @@
 #include "shell/modMain.h"
 
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "protocol/modWired.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
-#include "core/AppState.h"
 #include "shell/frmMain.h"
 
 #include <QCoreApplication>

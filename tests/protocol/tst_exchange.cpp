@@ -3,12 +3,12 @@
 // other side, time shortened a hundredfold.
 
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
-#include "core/AppState.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"

@@ -1,7 +1,7 @@
+#include "core/AppState.h"
 #include "protocol/SettingsLists.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
-#include "core/AppState.h"
 
 #include <QTest>
 

@@ -2,9 +2,9 @@
 // The program's windows against the simulated unit on a pseudo-terminal, with
 // time shortened a hundredfold. Message n reads "m<n>".
 
+#include "core/AppState.h"
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmMain.h"
 #include "shell/modMain.h"

@@ -1,8 +1,8 @@
+#include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
-#include "core/AppState.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
-#include "serial/modLog.h"
 #include "core/AppState.h"
+#include "serial/modLog.h"
 #include "support/TestSupport.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // The main window's FRH button against the simulated unit.
 
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "core/AppState.h"
 #include "shell/Ui.h"
 #include "shell/frmMain.h"
 #include "sim/SimControl.h"

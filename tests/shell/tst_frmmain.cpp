@@ -3,15 +3,15 @@
 
 #include "config/FieldReader.h"
 #include "config/modFile.h"
+#include "core/AppState.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
-#include "core/AppState.h"
+#include "shell/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
 #include "shell/frmMain.h"
 #include "shell/frmVer.h"
 #include "shell/modMain.h"
-#include "shell/Ui.h"
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 

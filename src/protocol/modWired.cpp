@@ -52,7 +52,8 @@ bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
     timer.setTag(QStringLiteral("0"));
     timer.setInterval(interval);
     timer.setEnabled(true);
-    const quint32 exchangesBefore = s.ExchangesStarted;
+    // Each exchange started meanwhile may leave one late reply behind.
+    quint32 exchangesSeen = s.ExchangesStarted;
     const PortReader reading;
     for (;;) {
         const QString line = ReceiveLine(comm);
@@ -60,9 +61,10 @@ bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
             QString letter;
             if (ParseWiredReply(line, letter) && letter == QLatin1String("$"))
                 return true;
-            if (s.ExchangesStarted == exchangesBefore)
+            if (s.ExchangesStarted == exchangesSeen)
                 return false;
-            s.WatchMode = 2; // a stray reply of that exchange: go on watching
+            ++exchangesSeen;
+            s.WatchMode = 2; // that exchange's late reply: go on watching
         }
         if (timer.expired() || s.ExitConfirmed)
             return false;

@@ -13,7 +13,7 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
 // The idle loop's watch for the unit's "$" answer to the link poll. The poll
 // re-arms the reply timer with every send, so the watch lasts while the poll
 // runs and ends when the timer runs out. The unit's first answer of another
-// letter ends it; late replies to exchanges run meanwhile do not.
+// letter ends it; the late reply of an exchange run meanwhile does not.
 bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval);
 bool ParseWiredReply(const QString &line, QString &letter);
 

@@ -8,8 +8,12 @@
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -50,7 +54,10 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Text1->setFont(boxFont);
     Text1->setAlignment(Qt::AlignCenter);
     Text1->setMaxLength(2);
-    Text1->setValidator(new ValueFilter(Text1));
+    // Pasting and dropping would bring text past the key filter.
+    Text1->setContextMenuPolicy(Qt::NoContextMenu);
+    Text1->setAcceptDrops(false);
+    Text1->installEventFilter(this);
     Ui::place(Text1, 3360, 360, 975, 465);
 
     Cmd_W = new QPushButton(QStringLiteral("Write"), this);
@@ -107,17 +114,47 @@ QChar frmReg::Text1_KeyPress(QChar c)
     return QChar();
 }
 
-// The key filter applied to whatever comes in, typed or pasted; editing keys
-// (Delete, the arrows, select-all) bring no characters and pass untouched.
-QValidator::State frmReg::ValueFilter::validate(QString &input, int &) const
+QString frmReg::filtered(const QString &text)
 {
-    for (QChar &c : input) {
-        const QChar kept = Text1_KeyPress(c);
-        if (kept.isNull())
-            return Invalid;
-        c = kept;
+    QString kept;
+    for (const QChar c : text)
+        if (const QChar k = Text1_KeyPress(c); !k.isNull())
+            kept += k;
+    return kept;
+}
+
+// Typed characters and pasted text go through the key filter; editing keys
+// (Delete, Backspace, the arrows, select-all) bring no character and work as
+// in any text box.
+bool frmReg::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != Text1)
+        return QDialog::eventFilter(watched, event);
+    if (event->type() == QEvent::KeyPress) {
+        auto *key = static_cast<QKeyEvent *>(event);
+        if (key->matches(QKeySequence::Paste)) {
+            Text1->insert(filtered(QApplication::clipboard()->text()));
+            return true;
+        }
+        const QString text = key->text();
+        const bool typed = text.size() == 1 && text[0].isPrint()
+            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (!typed)
+            return false;
+        const QString kept = filtered(text);
+        if (kept == text)
+            return false;
+        Text1->insert(kept);
+        return true;
     }
-    return Acceptable;
+    // The X11 selection, pasted with the middle button.
+    if ((event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease)
+        && static_cast<QMouseEvent *>(event)->button() == Qt::MiddleButton) {
+        if (event->type() == QEvent::MouseButtonRelease)
+            Text1->insert(filtered(QApplication::clipboard()->text(QClipboard::Selection)));
+        return true;
+    }
+    return false;
 }
 
 void frmReg::Cmd_R_Click()

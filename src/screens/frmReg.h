@@ -2,7 +2,6 @@
 // The register editor: reads or writes one unit register 00..27 at a time.
 
 #include <QDialog>
-#include <QValidator>
 
 class CommControl;
 class FocusValidator;
@@ -38,13 +37,12 @@ public:
     // none when it is refused.
     static QChar Text1_KeyPress(QChar c);
 
-private:
-    class ValueFilter : public QValidator {
-    public:
-        using QValidator::QValidator;
-        State validate(QString &input, int &pos) const override;
-    };
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
+private:
+    // `text` with what the key filter refuses left out.
+    static QString filtered(const QString &text);
     void showMessage(int n);
 
     CommControl &m_comm;

@@ -66,19 +66,31 @@ struct ScreenRig {
         return screen();
     }
 
-    // Idle loop passes until `done`, for at most `ms`.
+    // Idle loop passes until `done`, for at most `ms`. A watch that never
+    // ended would keep the loop inside one pass: at the deadline the exit is
+    // confirmed for a moment, which ends every wait.
     bool idleUntil(const std::function<bool()> &done, int ms = 3000)
     {
         QElapsedTimer t;
         t.start();
         QTimer wake; // keeps each blocking pass short
         wake.start(5);
+        bool late = false;
+        QTimer deadline;
+        deadline.setSingleShot(true);
+        QObject::connect(&deadline, &QTimer::timeout, [&] {
+            late = true;
+            app().ExitConfirmed = true;
+        });
+        deadline.start(ms + 500);
         while (!done()) {
-            if (t.elapsed() > ms)
-                return false;
+            if (late || t.elapsed() > ms)
+                break;
             IdlePass(*main);
         }
-        return true;
+        if (late)
+            app().ExitConfirmed = false;
+        return done();
     }
 };
 

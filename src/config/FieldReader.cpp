@@ -1,5 +1,7 @@
 #include "config/FieldReader.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -19,6 +21,26 @@ QByteArray EncodeIniText(const QString &text)
     if (encoder.isValid())
         return encoder.encode(text);
     return text.toLatin1();
+}
+
+bool EncodableIniText(const QString &text)
+{
+    QStringEncoder encoder("CP932");
+    if (!encoder.isValid())
+        return text == QString::fromLatin1(text.toLatin1());
+    const QByteArray bytes = encoder.encode(text);
+    return !encoder.hasError() && DecodeIniText(bytes) == text;
+}
+
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit)
+{
+    // Anything but a regular file could block the open (a FIFO) or never end.
+    if (!QFileInfo(path).isFile())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return DecodeIniText(file.read(limit));
 }
 
 bool FieldReader::atLineEnd() const

@@ -3,10 +3,18 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 // Shift-JIS (code page 932) unless the bytes start with a UTF-8 byte-order mark.
 QString DecodeIniText(const QByteArray &bytes);
 QByteArray EncodeIniText(const QString &text);
+// True when `text` survives EncodeIniText and DecodeIniText unchanged.
+bool EncodableIniText(const QString &text);
+
+// A hand-edited text file, decoded, or nothing when the path is not a
+// regular file (absent, a directory, a FIFO, a device, a dangling link) or
+// cannot be read. At most `limit` bytes are taken.
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit = 1 << 20);
 
 class FieldReader {
 public:

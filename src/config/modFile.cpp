@@ -5,6 +5,7 @@
 #include "core/AppState.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <optional>
 
@@ -12,14 +13,16 @@ namespace {
 
 QString pathOf(const char *name) { return app().AppDir + QLatin1String(name); }
 
-// Whole file as text, or nothing when it is absent or cannot be read.
+// Whole file as text, or nothing when it is absent or cannot be read. These
+// files are a few hundred bytes; a huge one is not ours to take whole.
 std::optional<QString> readText(const char *name)
 {
-    QFile file(pathOf(name));
-    if (!file.exists() || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    // These files are a few hundred bytes; a huge one is not ours to take whole.
-    return DecodeIniText(file.read(1 << 20));
+    return ReadIniFile(pathOf(name));
+}
+
+bool present(const char *name)
+{
+    return QFileInfo(pathOf(name)).isFile();
 }
 
 void readTable(const char *name, QStringList &table, int count,
@@ -49,7 +52,7 @@ QString normaliseRegisterValue(const QString &field)
 void ReadSetcomIni()
 {
     AppState &s = app();
-    if (!QFile::exists(pathOf("setcom.ini"))) {
+    if (!present("setcom.ini")) {
         s.ComPort = 1;
         s.ComBaud = QStringLiteral("9600");
         s.ComDataBits = QStringLiteral("8");
@@ -103,12 +106,19 @@ bool WriteSetcomIni()
 {
     const AppState &s = app();
     const QString path = pathOf("setcom.ini");
-    if (!QFile::exists(path))
+    if (!QFileInfo::exists(path))
         return true; // never created, only replaced
+    if (!present("setcom.ini"))
+        return false; // a directory or a FIFO in its place is not ours to replace
     QString out;
     for (const QString &v : {QString::number(s.ComPort), s.ComBaud, s.ComDataBits, s.ComParity,
-                             s.ComStopBits})
+                             s.ComStopBits}) {
+        // A value the file cannot carry is refused rather than written damaged.
+        if (v.contains(QLatin1Char('"')) || v.contains(QLatin1Char('\r'))
+            || v.contains(QLatin1Char('\n')) || !EncodableIniText(v))
+            return false;
         out += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
+    }
     // Written aside and renamed, so a full disk never leaves a half file;
     // in place where the folder is closed to new files but the file is not.
     QSaveFile file(path);

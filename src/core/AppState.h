@@ -46,6 +46,9 @@ struct AppState {
     // Exchange state
     bool AwaitingAck = false;
     QString RxLineBuffer;
+    // The line being received lost bytes or grew past the limit: everything
+    // up to its CR or LF is dropped, so no tail of it becomes a reply.
+    bool RxDiscarding = false;
     QString LogFilePath;
     // Exchanges that the operator started; the link watch tells their late
     // replies from the unit's answer to its poll.

@@ -3,6 +3,8 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #endif
@@ -19,6 +21,8 @@ CommControl::CommControl(QObject *parent) : QObject(parent)
 {
     liveControls().insert(this);
     connect(&m_port, &QSerialPort::errorOccurred, this, &CommControl::onError);
+    connect(&m_port, &QSerialPort::readyRead, this, &CommControl::takeArrived);
+    m_port.setReadBufferSize(InputLimit);
 }
 
 CommControl::~CommControl()
@@ -121,6 +125,7 @@ bool CommControl::setPortOpen(bool open)
     if (!open) {
         if (m_port.isOpen())
             m_port.close();
+        clearInBuffer();
         return true;
     }
     if (m_port.isOpen())
@@ -160,13 +165,44 @@ bool CommControl::setInputMode(int mode)
     return mode == 0 || mode == 1; // bytes are always taken raw
 }
 
+void CommControl::takeArrived() const
+{
+    auto &port = const_cast<QSerialPort &>(m_port);
+    if (!port.isOpen() || port.bytesAvailable() <= 0)
+        return;
+    m_input += port.readAll();
+    qsizetype unread = m_input.size() - m_head;
+    if (unread > InputLimit) {
+        m_dropped += unread - InputLimit;
+        m_head += unread - InputLimit;
+        unread = InputLimit;
+    }
+    // What was read is given back now and then, not byte by byte.
+    if (m_head > 4096 && m_head > unread) {
+        m_input.remove(0, m_head);
+        m_head = 0;
+    }
+}
+
 int CommControl::InBufferCount() const
 {
-    return m_port.isOpen() ? int(qMin<qint64>(m_port.bytesAvailable(), INT_MAX)) : 0;
+    if (!m_port.isOpen())
+        return 0;
+    takeArrived();
+    return int(m_input.size() - m_head);
+}
+
+qint64 CommControl::takeDroppedInput()
+{
+    takeArrived();
+    return std::exchange(m_dropped, 0);
 }
 
 void CommControl::clearInBuffer()
 {
+    m_input.clear();
+    m_head = 0;
+    m_dropped = 0;
     if (!m_port.isOpen())
         return;
     m_port.readAll();
@@ -177,7 +213,16 @@ QByteArray CommControl::Input()
 {
     if (!m_port.isOpen())
         return {};
-    return m_port.read(m_inputLen > 0 ? m_inputLen : m_port.bytesAvailable());
+    takeArrived();
+    const qsizetype unread = m_input.size() - m_head;
+    const qsizetype n = m_inputLen > 0 ? qMin<qsizetype>(m_inputLen, unread) : unread;
+    const QByteArray bytes = m_input.mid(m_head, n);
+    m_head += n;
+    if (m_head == m_input.size()) {
+        m_input.clear();
+        m_head = 0;
+    }
+    return bytes;
 }
 
 bool CommControl::setOutput(const QByteArray &bytes)
@@ -212,6 +257,7 @@ void CommControl::onError(QSerialPort::SerialPortError error)
             return;
         }
         m_port.close();
+        clearInBuffer();
         emit lineLost();
     }
 }

@@ -28,6 +28,15 @@ public:
     void clearInBuffer(); // writing 0 to InBufferCount
     void setInputLen(int len) { m_inputLen = len; }
     QByteArray Input();
+
+    // Unread input kept at most. A reply is a line of some 20 bytes and an
+    // exchange has a few; 64 KiB is thousands of them, and more than 5 s of
+    // the unit's fastest rate. Past it the oldest bytes are dropped, so a
+    // unit that talks unasked, or noise, costs a fixed amount of memory.
+    static constexpr int InputLimit = 64 * 1024;
+    // Bytes dropped since the last call (0: none): the line being received
+    // has lost its beginning.
+    qint64 takeDroppedInput();
     bool setOutput(const QByteArray &bytes);
 
     // The device that port `n` opens, by this platform's mapping.
@@ -45,7 +54,14 @@ private:
     bool applySettings();
     bool lineHungUp() const;
 
+    void takeArrived() const;
+
     QSerialPort m_port;
+    // Received bytes not yet read: m_input from m_head on. Filled whenever
+    // the port has data, so the port's own buffer stays small.
+    mutable QByteArray m_input;
+    mutable qsizetype m_head = 0;
+    mutable qint64 m_dropped = 0;
     QString m_linkDir;
     int m_commPort = 1;
     int m_inputLen = 0;

@@ -63,6 +63,7 @@ void DiscardInput(CommControl &comm)
 {
     comm.clearInBuffer();
     app().RxLineBuffer.clear();
+    app().RxDiscarding = false;
 }
 
 void StartExchange(CommControl &comm)
@@ -96,22 +97,36 @@ void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
 
 QString ReceiveLine(CommControl &comm)
 {
+    if (const qint64 dropped = comm.takeDroppedInput()) {
+        LogNote(QStringLiteral("input overflow: %1 bytes dropped").arg(dropped));
+        app().RxLineBuffer.clear();
+        app().RxDiscarding = true;
+    }
     if (qint16(qMin(GetRxCount(comm), 32767)) <= 0)
         return {};
-    const quint8 byte = GetRxByte(comm);
-    QString &buffer = app().RxLineBuffer;
-    if (byte == 10) {
+    return AssembleLine(GetRxByte(comm));
+}
+
+QString AssembleLine(quint8 byte)
+{
+    AppState &s = app();
+    QString &buffer = s.RxLineBuffer;
+    if (byte == 10 || byte == 13) {
+        const bool complete = byte == 13 && !s.RxDiscarding;
+        s.RxDiscarding = false;
+        const QString line = complete ? buffer : QString();
         buffer.clear();
-        return {};
-    }
-    if (byte == 13) {
-        const QString line = buffer;
-        LogReceive(line);
-        buffer.clear();
+        if (complete)
+            LogReceive(line);
         return line;
     }
-    if (buffer.size() >= RxLineLimit)
-        buffer.clear(); // as a LF would: a line that never ends is noise
+    if (s.RxDiscarding)
+        return {};
+    if (buffer.size() >= RxLineLimit) {
+        buffer.clear();
+        s.RxDiscarding = true;
+        return {};
+    }
     buffer += QChar(byte);
     return {};
 }

@@ -7,8 +7,8 @@
 class CommControl;
 class ReplyTimer;
 
-// Received characters kept without a CR or LF; past this they are dropped,
-// so a line that never ends cannot grow without bound.
+// Received characters kept without a CR or LF. A longer line is noise: it is
+// dropped whole, up to and including its CR or LF.
 constexpr int RxLineLimit = 4096;
 
 QString BuildSettings(const QString &baud, const QString &dataBits, const QString &parity,
@@ -21,6 +21,9 @@ qint32 GetRxCount(CommControl &comm);
 quint8 GetRxByte(CommControl &comm);
 void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text);
 QString ReceiveLine(CommControl &comm);
+// One received byte into the line being collected: the completed line at a
+// CR, else the empty string.
+QString AssembleLine(quint8 byte);
 
 // Drops every byte received so far and the line being collected.
 void DiscardInput(CommControl &comm);

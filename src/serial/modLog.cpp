@@ -30,3 +30,4 @@ void MakeLogName(const QDateTime &start)
 
 void LogSend(const QString &text) { appendEntry("S>", text); }
 void LogReceive(const QString &text) { appendEntry("R<", text); }
+void LogNote(const QString &text) { appendEntry("--", text); }

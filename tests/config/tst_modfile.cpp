@@ -3,8 +3,14 @@
 #include "core/AppState.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QRandomGenerator>
+#include <QThread>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class TestModFile : public QObject {
     Q_OBJECT
@@ -90,6 +96,25 @@ private slots:
         QCOMPARE(int(s.ComPort), 7);
         QCOMPARE((QStringList{s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits}),
                  (QStringList{"19200", "7", "E", "2"}));
+    }
+
+    // What the file cannot carry is refused, and the file stays as it was.
+    void setcomRefusesWhatCannotRoundTrip_data()
+    {
+        QTest::addColumn<QString>("baud");
+        QTest::newRow("double quote") << "96\"00";
+        QTest::newRow("line end") << "9600\r\n";
+        QTest::newRow("outside Shift-JIS") << QString::fromUtf8("9600\xF0\x9F\x98\x80");
+    }
+    void setcomRefusesWhatCannotRoundTrip()
+    {
+        QFETCH(QString, baud);
+        FreshState st;
+        st.write("setcom.ini", "1\r\n");
+        st.usePort(2);
+        app().ComBaud = baud;
+        QVERIFY(!WriteSetcomIni());
+        QCOMPARE(st.read("setcom.ini"), QByteArray("1\r\n"));
     }
 
     void setcomNeverCreated()
@@ -212,14 +237,45 @@ private slots:
         QCOMPARE(app().DebugFlag, on);
     }
 
+    // Only regular files are read; anything else in a file's place counts as
+    // absent at once (a FIFO would block the open for good).
+    void noFilesGiveDefaults_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("absent") << "";
+        QTest::newRow("directories") << "dir";
+        QTest::newRow("FIFOs") << "fifo";
+        QTest::newRow("dangling links") << "link";
+    }
     void noFilesGiveDefaults()
     {
+        QFETCH(QString, kind);
         FreshState st;
-        ReadSetcomIni();
-        ReadDispNameIni();
-        ReadMessageIni();
-        ReadFrhIni();
-        ReadDebugIni();
+        const QStringList names{"setcom.ini", "dispname.ini", "message.ini", "FRH10.ini",
+                                "debug.ini"};
+        for (const QString &name : names) {
+            const QByteArray path = QFile::encodeName(st.path(name));
+            if (kind == "dir")
+                QVERIFY(QDir().mkdir(st.path(name)));
+            else if (kind == "fifo")
+                QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+            else if (kind == "link")
+                QVERIFY(QFile::link(st.path("nothing"), st.path(name)));
+        }
+        QThread *reading = QThread::create([] {
+            ReadSetcomIni();
+            ReadDispNameIni();
+            ReadMessageIni();
+            ReadFrhIni();
+            ReadDebugIni();
+        });
+        reading->start();
+        const bool done = reading->wait(QDeadlineTimer(2000));
+        while (!reading->wait(QDeadlineTimer(20))) // let readers stuck in FIFOs go, then fail
+            for (const QString &name : names)
+                ::close(::open(QFile::encodeName(st.path(name)).constData(), O_WRONLY | O_NONBLOCK));
+        delete reading;
+        QVERIFY2(done, "a reader blocked on a file that is no regular file");
         const AppState &s = app();
         QCOMPARE(int(s.ComPort), 1);
         QCOMPARE(s.ComBaud, QString("9600"));

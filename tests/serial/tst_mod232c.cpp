@@ -6,8 +6,11 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 QStringList g_boxes;
@@ -216,8 +219,43 @@ private slots:
             }
         }
         QVERIFY(maxSeen <= RxLineLimit);
+        // Noise never turns into an answer: the over-long line is dropped up
+        // to its CR; the next line is whole.
+        l.pty.write("P0\rP0\r");
+        QCOMPARE(receiveAll(l.comm, 6), (QStringList{"", "", "", "", "", "P0"}));
+    }
+
+    // A unit that talks unasked, or noise: a flood while nothing reads costs
+    // a fixed amount of memory, is noted in the log, and the next exchange works.
+    void floodIsBounded()
+    {
+        OpenLine l;
+        QVERIFY(l.open());
+        app().DebugFlag = true;
+        MakeLogName();
+        const auto residentKb = [] {
+            QFile f("/proc/self/statm");
+            f.open(QIODevice::ReadOnly);
+            return f.readAll().split(' ').value(1).toLongLong() * (sysconf(_SC_PAGESIZE) / 1024);
+        };
+        const qint64 before = residentKb();
+        const QByteArray chunk(64 * 1024, 'x');
+        qint64 written = 0;
+        while (written < 10 * 1024 * 1024) {
+            const ssize_t n = ::write(l.pty.masterFd(), chunk.constData(), size_t(chunk.size()));
+            if (n > 0)
+                written += n;
+            QCoreApplication::processEvents(); // the control takes what arrived
+        }
+        waitUntil([&] { return false; }, 50);
+        QVERIFY(l.comm.InBufferCount() <= CommControl::InputLimit);
+        QVERIFY2(residentKb() - before < 2048, qPrintable(QString::number(residentKb() - before)));
+        QCOMPARE(ReceiveLine(l.comm), QString());
+        QVERIFY(QString::fromLatin1(l.st.read(QFileInfo(app().LogFilePath).fileName()))
+                    .contains("input overflow"));
+        DiscardInput(l.comm); // as every exchange starts
         l.pty.write("P0\r");
-        QCOMPARE(receiveAll(l.comm, 3).last().right(2), QString("P0"));
+        QCOMPARE(receiveAll(l.comm, 3), (QStringList{"", "", "P0"}));
     }
 
     void logged()

@@ -249,7 +249,9 @@ private slots:
         }
         waitUntil([&] { return false; }, 50);
         QVERIFY(l.comm.InBufferCount() <= CommControl::InputLimit);
+#ifndef __SANITIZE_ADDRESS__ // ASan keeps freed memory in quarantine: resident size says nothing
         QVERIFY2(residentKb() - before < 2048, qPrintable(QString::number(residentKb() - before)));
+#endif
         QCOMPARE(ReceiveLine(l.comm), QString());
         QVERIFY(QString::fromLatin1(l.st.read(QFileInfo(app().LogFilePath).fileName()))
                     .contains("input overflow"));

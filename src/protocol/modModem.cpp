@@ -28,6 +28,13 @@ int ClassifyReply(const QString &line)
 
 QString ReadRegisterCommand(int regNo)
 {
+    // Number format "00"; the general conversion only for what no register is.
+    if (regNo >= 0 && regNo < 100) {
+        QString command = QStringLiteral("@REG00");
+        command[4] = QLatin1Char(char('0' + regNo / 10));
+        command[5] = QLatin1Char(char('0' + regNo % 10));
+        return command;
+    }
     return QStringLiteral("@REG") + TextConvert::formatWhole(QString::number(regNo), 2);
 }
 
@@ -52,8 +59,8 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
     const PortReader reading;
     int resent = 0;
     while (s.AwaitingAck) {
-        const QString line = ReceiveLine(comm);
-        if (!line.isEmpty())
+        // Every line already here before events run again.
+        for (QString line; s.AwaitingAck && !(line = ReceiveWaitingLine(comm)).isEmpty();)
             onLine(line);
         if (s.AwaitingAck && s.ExitConfirmed) {
             s.AwaitingAck = false; // the program is ending: nobody waits for this reply

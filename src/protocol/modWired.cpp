@@ -37,7 +37,7 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
     WaitLimit limit(interval);
     const PortReader reading;
     for (;;) {
-        const QString line = ReceiveLine(comm);
+        const QString line = ReceiveWaitingLine(comm);
         if (!line.isEmpty())
             return ParseWiredReply(line, letter);
         if (limit.expired() || app().ExitConfirmed)
@@ -56,7 +56,7 @@ bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
     quint32 exchangesSeen = s.ExchangesStarted;
     const PortReader reading;
     for (;;) {
-        const QString line = ReceiveLine(comm);
+        const QString line = ReceiveWaitingLine(comm);
         if (!line.isEmpty()) {
             QString letter;
             if (ParseWiredReply(line, letter) && letter == QLatin1String("$"))

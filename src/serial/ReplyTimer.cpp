@@ -54,16 +54,32 @@ void ReplyTimer::tick()
     emit Timer();
 }
 
+namespace {
+// Owner of the wait limits' timers. A firing timer only wakes the event loop;
+// the waiter looks at its deadline itself.
+QObject &waker()
+{
+    static QObject object;
+    return object;
+}
+} // namespace
+
 WaitLimit::WaitLimit(int milliseconds)
 {
-    m_timer.setSingleShot(true);
-    m_timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { m_expired = true; });
     restart(milliseconds);
+}
+
+WaitLimit::~WaitLimit()
+{
+    if (m_wake)
+        waker().killTimer(m_wake);
 }
 
 void WaitLimit::restart(int milliseconds)
 {
-    m_expired = false;
-    m_timer.start(TimeScale::scaled(qMax(0, milliseconds)));
+    if (m_wake)
+        waker().killTimer(m_wake);
+    const int ms = TimeScale::scaled(qMax(0, milliseconds));
+    m_deadline = QDeadlineTimer(ms, Qt::PreciseTimer);
+    m_wake = ms > 0 ? waker().startTimer(ms, Qt::PreciseTimer) : 0;
 }

@@ -2,6 +2,7 @@
 // The reply timer contract (Interval, Enabled, Tag, tick) and the program's
 // time scale. Only tests change the scale, to run the long waits quickly.
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -47,10 +48,13 @@ private:
 class WaitLimit {
 public:
     explicit WaitLimit(int milliseconds);
+    ~WaitLimit();
+    WaitLimit(const WaitLimit &) = delete;
+    WaitLimit &operator=(const WaitLimit &) = delete;
     void restart(int milliseconds);
-    bool expired() const { return m_expired; }
+    bool expired() const { return m_deadline.hasExpired(); }
 
 private:
-    QTimer m_timer;
-    bool m_expired = false;
+    QDeadlineTimer m_deadline;
+    int m_wake = 0; // wakes a wait blocked in the event loop at the deadline
 };

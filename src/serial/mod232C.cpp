@@ -88,7 +88,8 @@ quint8 GetRxByte(CommControl &comm)
 void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
 {
     LogSend(text);
-    const QByteArray line = text.toLatin1() + "\r\n";
+    QByteArray line = text.toLatin1();
+    line += "\r\n";
     if (comm.PortOpen())
         comm.setOutput(line);
     app().AwaitingAck = true;
@@ -105,6 +106,16 @@ QString ReceiveLine(CommControl &comm)
     if (qint16(qMin(GetRxCount(comm), 32767)) <= 0)
         return {};
     return AssembleLine(GetRxByte(comm));
+}
+
+QString ReceiveWaitingLine(CommControl &comm)
+{
+    while (GetRxCount(comm) > 0) {
+        const QString line = ReceiveLine(comm);
+        if (!line.isEmpty())
+            return line;
+    }
+    return {};
 }
 
 QString AssembleLine(quint8 byte)

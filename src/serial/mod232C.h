@@ -21,6 +21,9 @@ qint32 GetRxCount(CommControl &comm);
 quint8 GetRxByte(CommControl &comm);
 void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text);
 QString ReceiveLine(CommControl &comm);
+// The next line out of what has already arrived: ReceiveLine while bytes
+// wait, so that a wait lets events run once a line, not once a byte.
+QString ReceiveWaitingLine(CommControl &comm);
 // One received byte into the line being collected: the completed line at a
 // CR, else the empty string.
 QString AssembleLine(quint8 byte);

@@ -31,23 +31,34 @@ struct Line {
         comm.setLinkDir(dir.path() + "/");
         return comm.setCommPort(1) && comm.setPortOpen(true);
     }
-    // Sends a line and collects what comes back within `ms`.
-    QByteArray ask(const QByteArray &line, int ms = 200)
+    // Sends a line and collects what comes back: `expected` bytes, or, when
+    // nothing is expected, all that comes within `ms`.
+    QByteArray ask(const QByteArray &line, qsizetype expected, int ms = 2000)
     {
         comm.setOutput(line + "\r\n");
-        return collect(ms);
+        return collect(expected > 0 ? ms : qMin(ms, 100), expected);
     }
-    QByteArray collect(int ms)
+    // What arrives until `bytes` are in (0: until `ms` have passed); the
+    // wait blocks in the event loop between arrivals.
+    QByteArray collect(int ms, qsizetype bytes = 0)
     {
         QByteArray got;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            comm.setInputLen(0);
-            got += comm.Input();
-        }
+        waitUntil(
+            [&] {
+                comm.setInputLen(0);
+                got += comm.Input();
+                return bytes > 0 && got.size() >= bytes;
+            },
+            ms);
         return got;
+    }
+    // Everything until the line has been quiet for `quietMs`.
+    QByteArray drain(int quietMs)
+    {
+        QByteArray all;
+        for (QByteArray got; !(got = collect(quietMs, 1)).isEmpty();)
+            all += got;
+        return all;
     }
 };
 } // namespace
@@ -157,7 +168,7 @@ private slots:
         QCOMPARE(ApplySimCommand(peer, control), QString("ok"));
         Line line;
         QVERIFY(line.open(peer));
-        QCOMPARE(line.ask(command), reply);
+        QCOMPARE(line.ask(command, reply.size()), reply);
     }
 
     void delayedAnswer()
@@ -166,8 +177,8 @@ private slots:
         ApplySimCommand(peer, "delay 300");
         Line line;
         QVERIFY(line.open(peer));
-        QCOMPARE(line.ask("@RST", 150), QByteArray());
-        QCOMPARE(line.collect(400), QByteArray("P0\r\n"));
+        QCOMPARE(line.ask("@RST", 0, 150), QByteArray());
+        QCOMPARE(line.collect(2000, 4), QByteArray("P0\r\n"));
     }
 
     // 10 bits a byte: 20 bytes at 1200 bit/s take about 167 ms.
@@ -179,10 +190,9 @@ private slots:
         QVERIFY(line.open(peer));
         QElapsedTimer t;
         t.start();
-        QByteArray got = line.ask("@KZ9V", 60);
+        QByteArray got = line.ask("@KZ9V", 0, 60);
         QVERIFY2(got.size() < 15, got.constData());
-        while (got.size() < 21 && t.elapsed() < 2000)
-            got += line.collect(10);
+        got += line.collect(2000, 21 - got.size());
         QCOMPARE(got, QByteArray("KZ90VQML47210 R1.20\r\n"));
         QVERIFY2(t.elapsed() >= 150, qPrintable(QString::number(t.elapsed())));
     }
@@ -228,11 +238,10 @@ private slots:
         QTimer watch;
         connect(&watch, &QTimer::timeout, [&] { mostQueued = qMax(mostQueued, peer.pendingBytes()); });
         watch.start(1);
-        for (QByteArray got; !(got = line.collect(300)).isEmpty();)
-            total += got.size();
+        total = line.drain(300).size();
         QVERIFY(total > 0);
         QVERIFY2(mostQueued <= 65536, qPrintable(QString::number(mostQueued)));
-        QCOMPARE(line.ask("@RST"), QByteArray("P0\r\n"));
+        QCOMPARE(line.ask("@RST", 4), QByteArray("P0\r\n"));
     }
 
     // The executable: link, control channel, state file, link removed at the end.
@@ -254,11 +263,11 @@ private slots:
         QFile::link(slave, line.dir.path() + "/COM1");
         line.comm.setLinkDir(line.dir.path() + "/");
         QVERIFY(line.comm.setPortOpen(true));
-        QCOMPARE(line.ask("@REG12:5AH"), QByteArray("P0\r\n"));
+        QCOMPARE(line.ask("@REG12:5AH", 4), QByteArray("P0\r\n"));
         sim.write("silent on\n");
         QVERIFY(sim.waitForReadyRead(2000));
         QCOMPARE(sim.readLine().trimmed(), QByteArray("ok"));
-        QCOMPARE(line.ask("@RST"), QByteArray());
+        QCOMPARE(line.ask("@RST", 0), QByteArray());
         sim.write("bogus\n");
         QVERIFY(sim.waitForReadyRead(2000));
         QVERIFY(sim.readLine().startsWith('?'));

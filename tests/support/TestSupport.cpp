@@ -3,6 +3,7 @@
 #include "core/AppState.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -88,17 +89,17 @@ void Pty::write(const QByteArray &bytes)
 QByteArray Pty::readAll(int waitMs)
 {
     QByteArray out;
-    QElapsedTimer t;
-    t.start();
-    do {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const auto drain = [&] {
         char buf[4096];
         ssize_t n;
         while (m_master >= 0 && (n = ::read(m_master, buf, sizeof buf)) > 0)
             out += QByteArray(buf, int(n));
-        if (waitMs > 0)
-            QTest::qSleep(1);
-    } while (t.elapsed() < waitMs);
+        return !out.isEmpty();
+    };
+    if (!drain() && waitMs > 0 && m_master >= 0) {
+        QSocketNotifier arrived(m_master, QSocketNotifier::Read);
+        waitUntil(drain, waitMs);
+    }
     return out;
 }
 
@@ -157,19 +158,25 @@ int runAsNobody(const QString &program, const QStringList &args, const QProcessE
         return -1;
     }
     if (output)
-        *output = p.readAll();
+        *output = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs, int checkEveryMs)
 {
-    QElapsedTimer t;
-    t.start();
+    QDeadlineTimer deadline(timeoutMs, Qt::PreciseTimer);
+    QTimer wake; // the last blocking pass ends at the deadline
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    QTimer look; // for what changes without an event of this process
+    if (checkEveryMs > 0)
+        look.start(checkEveryMs);
     while (!done()) {
-        if (t.elapsed() > timeoutMs)
+        if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QTest::qSleep(1);
+        if (!wake.isActive())
+            wake.start(int(qMax<qint64>(1, deadline.remainingTime())));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }

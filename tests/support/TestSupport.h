@@ -36,7 +36,8 @@ public:
     // Link `dir`/COMn to the slave, as a serial port of the program.
     bool linkAs(const QString &dir, int port) const;
     void write(const QByteArray &bytes);
-    // Everything that arrived so far (events are let run while reading).
+    // What has arrived; when nothing has, the first bytes within `waitMs`
+    // (events run meanwhile).
     QByteArray readAll(int waitMs = 0);
     void close();
     int masterFd() const { return m_master; }
@@ -75,5 +76,7 @@ QString asNobodyUnavailable(const QString &program);
 int runAsNobody(const QString &program, const QStringList &args,
                 const QProcessEnvironment &env, QByteArray *output = nullptr);
 
-// Lets events run until `done` or the time is up; true when done.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000);
+// Blocks in the event loop until `done` or the time is up; true when done.
+// `done` is looked at after every event, and every `checkEveryMs` when it
+// depends on something that brings this process no event (another process).
+bool waitUntil(const std::function<bool()> &done, int timeoutMs = 5000, int checkEveryMs = 0);

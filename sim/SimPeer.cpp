@@ -36,6 +36,8 @@ SimPeer::SimPeer(QObject *parent) : QObject(parent)
         tcsetattr(slave, TCSANOW, &tio);
     }
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    fcntl(master, F_SETFD, FD_CLOEXEC); // a process started from here must not hold the line
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
     m_master = master;
     // Held open so the master does not see a hang-up while the program has
     // the port closed.

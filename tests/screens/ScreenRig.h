@@ -39,6 +39,7 @@ struct ScreenRig {
             s.FrhTable[n] = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
         main = std::make_unique<frmMain>();
         main->show();
+        ModalWatcher portFailure; // a port that fails to open fails the test, not hangs it
         main->Form_Load();
     }
     ~ScreenRig()

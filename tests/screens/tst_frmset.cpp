@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QMenu>
 
+#include <utility>
+
 namespace {
 const QColor Red(255, 0, 0), Green(0, 255, 0);
 void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
@@ -70,17 +72,22 @@ private slots:
         QFETCH(bool, readDuringWatch);
         ScreenRig rig;
         if (readDuringWatch)
-            TimeScale::set(0.03); // polls every 15 ms, a reply wait of 210 ms
+            TimeScale::set(0.03); // a reply wait of 210 ms, longer than the unit's delay
         ApplySimCommand(rig.peer, readDuringWatch ? "delay 100" : "silent on");
         QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
         frmSet *s = rig.screen();
         QString readMessage;
+        bool pressed = false;
         if (readDuringWatch) {
-            // After the first poll, long before its answer: the answer is
-            // the first line the read gets.
-            QTimer::singleShot(25, s, [&] {
-                click(s->Command_R);
-                readMessage = s->TextMess->text();
+            // Right after a poll has gone out: its delayed answer is the first
+            // line the read gets, however loaded the machine is.
+            connect(&rig.peer, &SimPeer::lineReceived, s, [&](const QByteArray &line) {
+                if (line != "@KZ9#" || std::exchange(pressed, true))
+                    return;
+                QTimer::singleShot(0, s, [&] {
+                    click(s->Command_R);
+                    readMessage = s->TextMess->text();
+                });
             });
         } else {
             QTimer::singleShot(300, s, [&] { // past 20 s, scaled

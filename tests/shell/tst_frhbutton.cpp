@@ -34,6 +34,7 @@ struct Rig {
                 s.FrhTable[n] = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
         w = std::make_unique<frmMain>();
         w->show();
+        ModalWatcher portFailure; // a port that fails to open fails the test, not hangs it
         w->Form_Load();
     }
     ~Rig() { TimeScale::set(1.0); }

@@ -57,6 +57,9 @@ Pty::Pty()
     cfmakeraw(&tio);
     tcsetattr(slave, TCSANOW, &tio);
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    // Programs the tests start must not hold the line open themselves.
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
     m_master = master;
     m_slaveKeep = slave;
     m_slave = QString::fromLocal8Bit(name);

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(s.MessageTable.size() == AppState::TableSize);
     FUZZ_CHECK(s.DispNameTable.size() == AppState::TableSize);
     FUZZ_CHECK(s.FrhTable.size() == AppState::FrhTableSize);
-    FUZZ_CHECK(s.MessageTable.at(50).isEmpty() && s.FrhTable.at(28).isEmpty());
+    FUZZ_CHECK(s.MessageTable.constLast().isEmpty() && s.FrhTable.at(28).isEmpty());
     for (int n = 0; n < AppState::RegisterCount; ++n)
         FUZZ_CHECK(s.FrhTable.at(n).isEmpty() || s.FrhTable.at(n).size() == 2
                    || s.FrhTable.at(n).startsWith(QLatin1Char('-')));

@@ -79,12 +79,12 @@ void ReadSetcomIni()
 
 void ReadDispNameIni()
 {
-    readTable("dispname.ini", app().DispNameTable, 50, nullptr);
+    readTable("dispname.ini", app().DispNameTable, AppState::TableSize - 1, nullptr);
 }
 
 void ReadMessageIni()
 {
-    readTable("message.ini", app().MessageTable, 50, nullptr);
+    readTable("message.ini", app().MessageTable, AppState::TableSize - 1, nullptr);
 }
 
 void ReadFrhIni()

@@ -62,8 +62,9 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
         // Every line already here before events run again.
         for (QString line; s.AwaitingAck && !(line = ReceiveWaitingLine(comm)).isEmpty();)
             onLine(line);
-        if (s.AwaitingAck && s.ExitConfirmed) {
-            s.AwaitingAck = false; // the program is ending: nobody waits for this reply
+        if (s.AwaitingAck && (s.ExitConfirmed || !comm.PortOpen())) {
+            // The program is ending, or the port is closed: no reply comes.
+            s.AwaitingAck = false;
             break;
         }
         if (s.AwaitingAck && limit.expired()) {

@@ -40,7 +40,8 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
         const QString line = ReceiveWaitingLine(comm);
         if (!line.isEmpty())
             return ParseWiredReply(line, letter);
-        if (limit.expired() || app().ExitConfirmed)
+        // A closed port (lost, or closed on purpose) brings no answer.
+        if (limit.expired() || app().ExitConfirmed || !comm.PortOpen())
             return false;
         DoEvents(&comm);
     }

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
+#include "serial/CommControl.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
@@ -104,6 +105,12 @@ int frmReg::registerNumber(const QString &text)
 
 void frmReg::showMessage(int n) { TextMess->setText(app().message(n)); }
 
+// An exchange that failed on a closed port says so, and where it is opened.
+void frmReg::showFailure(int n)
+{
+    showMessage(m_comm.PortOpen() ? n : PortClosedMessage);
+}
+
 // Only hexadecimal digits and "." reach the value box, letters in upper case.
 QChar frmReg::Text1_KeyPress(QChar c)
 {
@@ -171,14 +178,14 @@ void frmReg::Cmd_R_Click()
             Text1->setText(value);
             showMessage(33);
         } else {
-            showMessage(34);
+            showFailure(34);
         }
     } else if (mode == 2) {
         showMessage(16);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-            showMessage(24);
+            showFailure(24);
         } else if (letter == QLatin1String("F")) {
             Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
             Text1->setText(app().ReplyRegValue);
@@ -203,14 +210,14 @@ void frmReg::Cmd_W_Click()
             ResetUnit(m_comm, m_timer);
             showMessage(36);
         } else {
-            showMessage(37);
+            showFailure(37);
         }
     } else if (mode == 2) {
         showMessage(13);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-            showMessage(24);
+            showFailure(24);
         else if (letter == QLatin1String("A"))
             showMessage(14);
         else if (letter == QLatin1String("N"))

@@ -44,6 +44,7 @@ private:
     // `text` with what the key filter refuses left out.
     static QString filtered(const QString &text);
     void showMessage(int n);
+    void showFailure(int n);
 
     CommControl &m_comm;
     ReplyTimer &m_timer;

@@ -8,6 +8,7 @@
 #include "screens/frmReg.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
+#include "serial/CommControl.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
@@ -188,6 +189,12 @@ void frmSet::closeEvent(QCloseEvent *event)
 
 void frmSet::showMessage(int n) { TextMess->setText(app().message(n)); }
 
+// An exchange that failed on a closed port says so, and where it is opened.
+void frmSet::showFailure(int n)
+{
+    showMessage(m_comm.PortOpen() ? n : PortClosedMessage);
+}
+
 void frmSet::Timer1_Timer()
 {
     if (app().UnitMode == 2) {
@@ -294,7 +301,7 @@ void frmSet::Command_W_Click()
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showMessage(24);
+        showFailure(24);
     else if (letter == QLatin1String("A"))
         showMessage(30);
     else if (letter == QLatin1String("N"))
@@ -320,7 +327,7 @@ void frmSet::readWired()
     SendWiredCommand(m_comm, m_timer, QStringLiteral("R"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-        showMessage(24);
+        showFailure(24);
         return;
     }
     if (letter != QLatin1String("R")) {
@@ -375,7 +382,7 @@ void frmSet::readRegisters()
         Cmb_C->setEditText(s.RegisterChannel);
         showMessage(33);
     } else {
-        showMessage(34);
+        showFailure(34);
     }
 }
 
@@ -389,7 +396,7 @@ void frmSet::Command_V_Click()
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showMessage(24);
+        showFailure(24);
     else if (letter != QLatin1String("V"))
         showMessage(25);
     else

@@ -56,6 +56,7 @@ private:
     void Timer1_Timer();
     void TextMess_Click();
     void showMessage(int n);
+    void showFailure(int n);
     void readWired();
     void readRegisters();
     static void setListText(QComboBox *box, const QString &text);

@@ -46,6 +46,7 @@ bool CommControl::anyInputWaiting()
 // "baud,P,data,stop", as the old control took it; anything else is refused.
 bool CommControl::setSettings(const QString &settings)
 {
+    m_failedDevice.clear(); // the first step of every open
     const QStringList parts = settings.split(QLatin1Char(','));
     if (parts.size() != 4)
         return false;
@@ -125,7 +126,9 @@ bool CommControl::applySettings()
 
 bool CommControl::setPortOpen(bool open)
 {
+    m_failedDevice.clear();
     if (!open) {
+        m_lineLost = false;
         if (m_port.isOpen())
             m_port.close();
         clearInBuffer();
@@ -133,13 +136,22 @@ bool CommControl::setPortOpen(bool open)
     }
     if (m_port.isOpen())
         return false; // already open
-    m_port.setPortName(deviceFor(m_commPort));
-    if (!m_port.open(QIODevice::ReadWrite))
+    const QString device = deviceFor(m_commPort);
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        m_failedDevice = device;
+        m_failedError = m_port.error();
+        m_failedErrorText = m_port.errorString();
         return false;
+    }
     if (!applySettings()) {
+        m_failedDevice = device;
+        m_failedError = m_port.error();
+        m_failedErrorText = m_port.errorString();
         m_port.close();
         return false;
     }
+    m_lineLost = false;
     return true;
 }
 
@@ -286,6 +298,7 @@ void CommControl::onError(QSerialPort::SerialPortError error)
         }
         m_port.close();
         clearInBuffer();
+        m_lineLost = true;
         emit lineLost();
     }
 }

@@ -41,6 +41,17 @@ public:
 
     // The device that port `n` opens, by this platform's mapping.
     QString deviceFor(int port) const;
+    QString linkDir() const { return m_linkDir; }
+
+    // The last open that failed at the device: which device, and Qt's error.
+    QString failedDevice() const { return m_failedDevice; }
+    QSerialPort::SerialPortError failedError() const { return m_failedError; }
+    QString failedErrorText() const { return m_failedErrorText; }
+
+    // The port closed because the line went away, not because it was asked
+    // to; until it opens again or the program closes it on purpose.
+    bool lineWasLost() const { return m_lineLost; }
+    void forgetLostLine() { m_lineLost = false; }
 
     // True when any open control holds received bytes not yet read.
     static bool anyInputWaiting();
@@ -63,6 +74,10 @@ private:
     mutable qsizetype m_head = 0;
     mutable qint64 m_dropped = 0;
     QString m_linkDir;
+    QString m_failedDevice;
+    QSerialPort::SerialPortError m_failedError = QSerialPort::NoError;
+    QString m_failedErrorText;
+    bool m_lineLost = false;
     int m_commPort = 1;
     int m_inputLen = 0;
     qint32 m_baud = 9600;

@@ -4,6 +4,7 @@
 #include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
+#include "serial/SerialDevices.h"
 #include "serial/modLog.h"
 
 namespace {
@@ -36,16 +37,29 @@ QString BuildSettings(const QString &baud, const QString &dataBits, const QStrin
     return s;
 }
 
+bool ReopenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
+                const QString &parity, const QString &stopBits)
+{
+    return comm.setSettings(BuildSettings(baud, dataBits, parity, stopBits))
+        && comm.setCommPort(port) && comm.setPortOpen(true) && comm.setDTREnable(true)
+        && comm.setRTSEnable(true) && comm.setInputMode(1);
+}
+
 bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
               const QString &parity, const QString &stopBits)
 {
-    const bool ok = comm.setSettings(BuildSettings(baud, dataBits, parity, stopBits))
-        && comm.setCommPort(port) && comm.setPortOpen(true) && comm.setDTREnable(true)
-        && comm.setRTSEnable(true) && comm.setInputMode(1);
+    const bool ok = ReopenPort(comm, port, baud, dataBits, parity, stopBits);
     if (!ok) {
         const AppState &s = app();
-        showBox(s.PortOpenErrTitle,
-                s.PortOpenErrLine1 + QLatin1Char('\n') + s.PortOpenErrLine2 + QLatin1Char('\n'));
+        QString text =
+            s.PortOpenErrLine1 + QLatin1Char('\n') + s.PortOpenErrLine2 + QLatin1Char('\n');
+        // The device it was, and why, when the device itself refused.
+        if (!comm.failedDevice().isEmpty() && !comm.PortOpen())
+            text += DescribeOpenFailure(comm.failedDevice(),
+                                        DiagnoseOpen(comm.failedDevice(), comm.failedError(),
+                                                     comm.failedErrorText()))
+                + QLatin1Char('\n');
+        showBox(s.PortOpenErrTitle, text);
     }
     return ok;
 }

@@ -16,6 +16,9 @@ QString BuildSettings(const QString &baud, const QString &dataBits, const QStrin
 
 bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
               const QString &parity, const QString &stopBits);
+// OpenPort without its failure box, for reopening a port whose line was lost.
+bool ReopenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
+                const QString &parity, const QString &stopBits);
 bool ClosePort(CommControl &comm);
 qint32 GetRxCount(CommControl &comm);
 quint8 GetRxByte(CommControl &comm);
@@ -44,6 +47,11 @@ public:
     PortReader &operator=(const PortReader &) = delete;
     static bool anyReading();
 };
+
+// Messages about the port itself, for every window that talks to the unit.
+constexpr int PortLostMessage = 47;    // the line went away
+constexpr int PortClosedMessage = 48;  // an exchange found the port closed
+constexpr int PortReopenedMessage = 49; // the lost line is back
 
 // How the driver shows its failure boxes; windows install a real one.
 using PortErrorBox = void (*)(const QString &title, const QString &text);

@@ -4,21 +4,24 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
+#include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTreeWidget>
 
 frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(comm)
 {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setWindowTitle(QStringLiteral("通信ポート選択"));
-    Ui::setClientSize(this, 4200, 1800);
+    Ui::setClientSize(this, 8400, 5100);
     setFont(Ui::gothic(12));
 
     Label1 = new QLabel(QStringLiteral("Com Port"), this);
@@ -30,14 +33,89 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     for (int n = 1; n <= 9; ++n)
         cmbCH->addItem(QStringLiteral("COM%1").arg(n));
     Ui::place(cmbCH, 1950, 270, 1900, 450);
+    lblDevice = new QLabel(this);
+    Ui::place(lblDevice, 4000, 300, 4100, 400);
+
+    QFont listFont = font();
+    listFont.setBold(false);
+    listFont.setPointSizeF(10);
+    lblDevices = new QLabel(this);
+    lblDevices->setFont(listFont);
+    Ui::place(lblDevices, 300, 900, 7800, 400);
+    lstDevices = new QTreeWidget(this);
+    lstDevices->setFont(listFont);
+    lstDevices->setRootIsDecorated(false);
+    lstDevices->setColumnCount(5);
+    lstDevices->setSelectionMode(QAbstractItemView::SingleSelection);
+    Ui::place(lstDevices, 300, 1350, 7800, 2700);
+
     comSet = new QPushButton(QStringLiteral("Set"), this);
     comSet->setAutoDefault(false);
-    Ui::place(comSet, 1500, 1050, 1215, 435);
+    Ui::place(comSet, 3600, 4350, 1215, 435);
 
     m_validator = new FocusValidator(
         cmbCH, [this] { return cmbCH_Validate(); }, [this] { cmbCH->setEditText(QString()); });
     connect(comSet, &QPushButton::clicked, this, &frmCom::comSet_Click);
+    connect(cmbCH, &QComboBox::editTextChanged, this, &frmCom::showMapping);
+    connect(lstDevices, &QTreeWidget::itemSelectionChanged, this, [this] {
+#ifdef Q_OS_WIN
+        // COMn is the port itself: choosing it is choosing the number.
+        if (chosenDevice().startsWith(QLatin1String("COM")))
+            cmbCH->setEditText(chosenDevice());
+#endif
+        showMapping();
+    });
+    // An adapter plugged in shows up within a second.
+    connect(&m_refresh, &QTimer::timeout, this, &frmCom::refreshDevices);
+    m_refresh.start(700);
     Ui::enterPressesButtons(this);
+}
+
+QString frmCom::chosenDevice() const
+{
+    const QList<QTreeWidgetItem *> chosen = lstDevices->selectedItems();
+    return chosen.isEmpty() ? QString() : chosen.first()->text(0);
+}
+
+void frmCom::refreshDevices()
+{
+    const QString chosen = chosenDevice();
+    const QList<SerialDevice> devices = ListSerialDevices(m_comm.linkDir());
+    lstDevices->clear();
+    for (const SerialDevice &d : devices) {
+        QStringList coms;
+        for (int n : d.comLinks)
+            coms << QStringLiteral("COM%1").arg(n);
+        auto *item = new QTreeWidgetItem(lstDevices, {d.path, d.description, d.manufacturer,
+                                                      d.serialNumber, coms.join(u' ')});
+        if (d.path == chosen)
+            item->setSelected(true);
+    }
+    showMapping();
+}
+
+// "→ device (present)": what the COM number in the box reaches now, or the
+// device chosen in the list that it is going to reach.
+void frmCom::showMapping()
+{
+    const AppState &s = app();
+    const QString text = cmbCH->currentText();
+    if (!text.startsWith(QLatin1String("COM")) || text.isEmpty() || !text.back().isDigit()
+        || text.back().unicode() > 127) {
+        lblDevice->clear();
+        return;
+    }
+    const int port = text.back().digitValue();
+    const QString chosen = chosenDevice();
+#ifndef Q_OS_WIN
+    if (!chosen.isEmpty()) {
+        lblDevice->setText(QStringLiteral("→ %1 (%2)").arg(chosen, s.dispName(33)));
+        return;
+    }
+#endif
+    const QString device = m_comm.deviceFor(port);
+    lblDevice->setText(QStringLiteral("→ %1 (%2)").arg(
+        device, s.dispName(DevicePresent(device) ? 25 : 26)));
 }
 
 void frmCom::Form_Load()
@@ -46,9 +124,14 @@ void frmCom::Form_Load()
     Ui::setTitle(this, s.dispName(9));
     comSet->setText(s.dispName(11));
     Label1->setText(s.dispName(10));
+    lblDevices->setText(s.dispName(27));
+    lstDevices->setHeaderLabels(
+        {s.dispName(28), s.dispName(29), s.dispName(30), s.dispName(31), s.dispName(32)});
     cmbCH->setEditText(QStringLiteral("COM")
                        + TextConvert::formatWhole(QString::number(s.ComPort), 1));
     cmbCH->setFocus();
+    refreshDevices();
+    lstDevices->resizeColumnToContents(0);
 }
 
 // "COM" and a digit at the end; only that last digit counts.
@@ -73,8 +156,23 @@ void frmCom::comSet_Click()
     }
     const QString text = cmbCH->currentText();
     s.ComPort = qint16(text.back().digitValue());
+#ifndef Q_OS_WIN
+    // A device chosen in the list becomes what COMn reaches.
+    const QString chosen = chosenDevice();
+    if (!chosen.isEmpty()
+        && QFileInfo(chosen).canonicalFilePath()
+            != QFileInfo(m_comm.deviceFor(s.ComPort)).canonicalFilePath()) {
+        QString error;
+        if (!AssignComLink(m_comm.linkDir(), s.ComPort, chosen, &error)) {
+            Ui::messageBox(this, QMessageBox::Warning, QString(),
+                           s.message(9) + QLatin1Char('\n') + error);
+            return;
+        }
+    }
+#endif
     if (m_comm.PortOpen())
         ClosePort(m_comm);
+    m_comm.forgetLostLine(); // from here on the dialog decides about the port
     if (OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         // The port is open either way; the dialog closes only when the choice
         // is saved too, so nobody is told it is kept when it is not.

@@ -5,6 +5,7 @@
 #include "protocol/modModem.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
+#include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "shell/Ui.h"
 #include "shell/frmCom.h"
@@ -69,6 +70,8 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 
     m_comm.setLinkDir(app().AppDir);
     Ui::installPortErrorBox();
+    connect(&m_comm, &CommControl::lineLost, this, &frmMain::portLost);
+    connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
 }
 
 frmMain::~frmMain()
@@ -131,7 +134,7 @@ void frmMain::Cmd_FRH_Click()
             TextMess->clear();
             s.FrhDone = true;
         } else {
-            TextMess->setText(s.message(11));
+            TextMess->setText(s.message(m_comm.PortOpen() ? 11 : PortClosedMessage));
         }
     }
     if (s.FrhDone && !s.ExitConfirmed) {
@@ -151,6 +154,31 @@ void frmMain::showSettingsScreen()
     m_settings->show();
     m_settings->raise();
     m_settings->activateWindow();
+}
+
+// The adapter was unplugged, or the far end hung up: say so, and take the
+// port back by itself when its device is there again.
+void frmMain::portLost()
+{
+    TextMess->setText(app().message(PortLostMessage));
+    m_reopen.start(TimeScale::scaled(500));
+}
+
+void frmMain::tryReopen()
+{
+    const AppState &s = app();
+    // Only a lost line comes back by itself; a port closed on purpose (the
+    // exit question, the port dialog) stays closed.
+    if (m_comm.PortOpen() || !m_comm.lineWasLost()) {
+        m_reopen.stop();
+        return;
+    }
+    if (!DevicePresent(m_comm.deviceFor(s.ComPort)))
+        return;
+    if (ReopenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
+        m_reopen.stop();
+        TextMess->setText(s.message(PortReopenedMessage));
+    }
 }
 
 void frmMain::linkAnswered()
@@ -192,6 +220,7 @@ void frmMain::closeEvent(QCloseEvent *event)
     PauseWithEvents(1000);
     if (m_comm.PortOpen())
         ClosePort(m_comm);
+    m_comm.forgetLostLine(); // closed on purpose: it stays closed
     m_closing = false;
     if (confirmed) {
         if (m_settings)

@@ -8,6 +8,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 
 class QAction;
 class QLineEdit;
@@ -48,9 +49,12 @@ private:
     void menuComSet_Click();
     void menuVersion_Click();
     void showSettingsScreen();
+    void portLost();
+    void tryReopen();
 
     CommControl m_comm;
     ReplyTimer m_timer;
+    QTimer m_reopen; // looks for the lost line's device while it is away
     QPointer<frmSet> m_settings;
     bool m_presetRunning = false;
     bool m_closing = false;

@@ -130,12 +130,16 @@ private slots:
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<int>("filled"); // entries 0..filled-1 hold "tN" or the expected text
         QTest::addColumn<QString>("entry1");
-        QByteArray sixty, three;
+        QByteArray sixty, many, three;
         for (int i = 0; i < 60; ++i)
             sixty += "t" + QByteArray::number(i) + "\r\n";
+        for (int i = 0; i < AppState::TableSize + 10; ++i)
+            many += "t" + QByteArray::number(i) + "\r\n";
         for (int i = 0; i < 3; ++i)
             three += "t" + QByteArray::number(i) + "\r\n";
-        QTest::newRow("60 lines fill 0..49") << sixty << 50 << "t1";
+        QTest::newRow("60 lines fill 0..59") << sixty << 60 << "t1";
+        QTest::newRow("a longer file fills all but the last entry")
+            << many << AppState::TableSize - 1 << "t1";
         QTest::newRow("3 lines fill 0..2") << three << 3 << "t1";
         QTest::newRow("comma makes two entries") << QByteArray("a,b\r\n") << 2 << "b";
         QTest::newRow("quoted comma is one entry") << QByteArray("\"a,b\"\r\nc\r\n") << 2 << "c";
@@ -151,9 +155,9 @@ private slots:
         ReadMessageIni();
         ReadDispNameIni();
         for (const QStringList &t : {app().MessageTable, app().DispNameTable}) {
-            QCOMPARE(t.size(), 51);
+            QCOMPARE(t.size(), AppState::TableSize);
             QCOMPARE(t.at(1), entry1);
-            for (int k = filled; k < 51; ++k)
+            for (int k = filled; k < AppState::TableSize; ++k)
                 QVERIFY2(t.at(k).isEmpty(), qPrintable(QString::number(k)));
             for (int k = 0; k < filled; ++k)
                 QVERIFY(!t.at(k).isEmpty());
@@ -280,7 +284,7 @@ private slots:
         QCOMPARE(int(s.ComPort), 1);
         QCOMPARE(s.ComBaud, QString("9600"));
         QVERIFY(!s.DebugFlag);
-        for (int k = 0; k < 51; ++k)
+        for (int k = 0; k < AppState::TableSize; ++k)
             QVERIFY(s.message(k).isEmpty() && s.dispName(k).isEmpty());
         for (const QString &v : s.FrhTable)
             QVERIFY(v.isEmpty());
@@ -304,7 +308,7 @@ private slots:
             ReadMessageIni();
             ReadFrhIni();
             ReadDebugIni();
-            QCOMPARE(app().MessageTable.size(), 51);
+            QCOMPARE(app().MessageTable.size(), AppState::TableSize);
             QCOMPARE(app().FrhTable.size(), 29);
             for (int n = 0; n < 28; ++n)
                 QVERIFY(app().FrhTable.at(n).size() <= 3);

@@ -31,7 +31,7 @@ struct ScreenRig {
         QFile::link(peer.slavePath(), st.dir() + "COM1");
         AppState &s = app();
         st.usePort(1);
-        for (int n = 0; n < 50; ++n) {
+        for (int n = 0; n < AppState::TableSize - 1; ++n) {
             s.MessageTable[n] = QStringLiteral("m%1").arg(n);
             s.DispNameTable[n] = QStringLiteral("d%1").arg(n);
         }

@@ -6,7 +6,12 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTextStream>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -79,34 +84,113 @@ private slots:
         QCOMPARE(BuildSettings(texts[0], texts[1], texts[2], texts[3]), settings);
     }
 
+    // The failure box: its two lines, then the device and why it did not open.
     void openFailures_data()
     {
         QTest::addColumn<int>("port");
         QTest::addColumn<QString>("dataBits");
-        QTest::addColumn<bool>("linked");
-        QTest::newRow("port 0") << 0 << "8" << true;
-        QTest::newRow("empty data length") << 1 << "" << true;
-        QTest::newRow("no such device") << 1 << "8" << false;
+        QTest::addColumn<QString>("device"); // what COM1 links to
+        QTest::addColumn<QString>("reason"); // the added line after "<device>: "; "-" none
+        QTest::newRow("port 0") << 0 << "8" << "pty" << "-";
+        QTest::newRow("empty data length") << 1 << "" << "pty" << "-";
+        QTest::newRow("no such device") << 1 << "8" << "missing" << "r41";
+        QTest::newRow("a regular file") << 1 << "8" << "file" << "r44";
+        QTest::newRow("a directory") << 1 << "8" << "dir" << "r44";
+        QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
     }
     void openFailures()
     {
         QFETCH(int, port);
         QFETCH(QString, dataBits);
-        QFETCH(bool, linked);
+        QFETCH(QString, device);
+        QFETCH(QString, reason);
         FreshState st;
         app().PortOpenErrTitle = "T";
         app().PortOpenErrLine1 = "L1";
         app().PortOpenErrLine2 = "L2";
+        for (int n = 41; n <= 46; ++n)
+            app().MessageTable[n] = QStringLiteral("r%1").arg(n);
         Pty pty;
-        if (linked)
-            QVERIFY(pty.linkAs(st.dir(), 1));
-        else
-            QVERIFY(QFile::link(st.dir() + "missing-device", st.dir() + "COM1"));
+        QString target = pty.slavePath();
+        QProcess holder;
+        QString lock;
+        if (device == "missing") {
+            target = st.path("missing-device");
+        } else if (device == "file") {
+            st.write("plain", "x");
+            target = st.path("plain");
+        } else if (device == "dir") {
+            QDir().mkdir(st.path("folder"));
+            target = st.path("folder");
+        } else if (device == "held") {
+            // Another program holds the device by its lock file, as serial
+            // programs do; Qt's own open reads it as a permission error.
+            holder.start("sleep", {"30"});
+            QVERIFY(holder.waitForStarted());
+            lock = "/var/lock/LCK.." + target.mid(5).replace('/', '_');
+            QFile f(lock);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray::number(holder.processId()) + "\nsleep\n"
+                    + QSysInfo::machineHostName().toUtf8() + "\n");
+            reason = reason.arg(holder.processId());
+        }
+        QVERIFY(QFile::link(target, st.dir() + "COM1"));
         CommControl comm;
         comm.setLinkDir(st.dir());
-        QVERIFY(!OpenPort(comm, qint16(port), "9600", dataBits, "N", "1"));
+        const bool opened = OpenPort(comm, qint16(port), "9600", dataBits, "N", "1");
+        if (!lock.isEmpty())
+            QFile::remove(lock);
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(!opened);
         QVERIFY(!comm.PortOpen());
-        QCOMPARE(g_boxes, QStringList{"T|L1\nL2\n"});
+        const QString shown = device == "missing" ? st.dir() + "COM1" : target;
+        QCOMPARE(g_boxes, QStringList{reason == "-" ? QString("T|L1\nL2\n")
+                                                    : "T|L1\nL2\n" + shown + ": " + reason + "\n"});
+    }
+
+    // What only an ordinary user meets: root may open any device and remove
+    // any lock file. Run as nobody.
+    void openFailuresAsOrdinaryUser_data()
+    {
+        QTest::addColumn<bool>("staleLock");
+        QTest::newRow("permission denied: how to get access") << false;
+        QTest::newRow("a lock file whose program has ended, not removable") << true;
+    }
+    void openFailuresAsOrdinaryUser()
+    {
+        QFETCH(bool, staleLock);
+        const QString self = QCoreApplication::applicationFilePath();
+        if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadOther | QFile::ExeOther);
+        Pty pty;
+        QVERIFY(pty.linkAs(dir.path() + "/", 1));
+        QString expected;
+        const QString lock = "/var/lock/LCK.." + pty.slavePath().mid(5).replace('/', '_');
+        if (staleLock) {
+            QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                       | QFile::ReadOther | QFile::WriteOther);
+            QProcess ended; // a process id nobody holds any more
+            ended.start("true", {});
+            QVERIFY(ended.waitForFinished());
+            QFile f(lock);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray::number(ended.processId()) + "\ntrue\n"
+                    + QSysInfo::machineHostName().toUtf8() + "\n");
+            expected = "r45 " + lock;
+        } else {
+            expected = "r43 sudo usermod -aG " + QFileInfo(pty.slavePath()).group() + " $USER";
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QML_OPEN_AS_USER", dir.path() + "/");
+        QByteArray output;
+        const int rc = runAsNobody(self, {}, env, &output);
+        QFile::remove(lock);
+        QCOMPARE(rc, 0);
+        QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + pty.slavePath() + ": " + expected + "\n");
     }
 
     void openPtyAndSecondOpenFails()
@@ -302,5 +386,29 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestSerial)
+// Run as nobody by openFailuresAsOrdinaryUser: opens COM1 of the folder
+// given and prints the failure box's text.
+void printBox(const QString &, const QString &text) { QTextStream(stdout) << text; }
+
+int openAsUser(const QString &folder)
+{
+    app() = AppState{};
+    app().PortOpenErrLine1 = "L1";
+    app().PortOpenErrLine2 = "L2";
+    for (int n = 41; n <= 46; ++n)
+        app().MessageTable[n] = QStringLiteral("r%1").arg(n);
+    SetPortErrorBox(printBox);
+    CommControl comm;
+    comm.setLinkDir(folder);
+    return OpenPort(comm, 1, "9600", "8", "N", "1") ? 1 : 0;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("QML_OPEN_AS_USER"))
+        return openAsUser(qEnvironmentVariable("QML_OPEN_AS_USER"));
+    TestSerial test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_mod232c.moc"

@@ -108,7 +108,7 @@ private slots:
         frmMain w;
         w.show();
         w.Form_Load();
-        QCOMPARE(watcher.boxes, (QStringList{"m3|m4\nm5\n", "|<COM5> m8"}));
+        QCOMPARE(watcher.boxes, (QStringList{"m3|m4\nm5\n" + st.dir() + "COM5: \n", "|<COM5> m8"}));
         QCOMPARE(watcher.icons, (QStringList{QString::number(QMessageBox::Critical),
                                              QString::number(QMessageBox::Warning)}));
         QVERIFY(!w.MSComm1().PortOpen());

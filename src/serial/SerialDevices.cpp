@@ -1,0 +1,328 @@
+#include "serial/SerialDevices.h"
+
+#include "core/AppState.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+QString canonical(const QString &path)
+{
+    const QString c = QFileInfo(path).canonicalFilePath();
+    return c.isEmpty() ? path : c;
+}
+
+// Port number n of a link named COMn, or 0.
+int comNumber(const QString &name)
+{
+    if (!name.startsWith(QLatin1String("COM")))
+        return 0;
+    bool ok = false;
+    const int n = name.mid(3).toInt(&ok);
+    return ok && n >= 1 && n <= 255 ? n : 0;
+}
+
+#ifdef Q_OS_UNIX
+bool isCharDevice(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+QString programOf(qint64 pid)
+{
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+    if (!comm.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLocal8Bit(comm.readAll()).trimmed();
+}
+
+QString holder(qint64 pid)
+{
+    return QStringLiteral("%1 (pid %2)").arg(programOf(pid)).arg(pid);
+}
+
+bool alive(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+}
+
+// The lock files serial programs (Qt's among them) leave for a device: LCK..
+// and its name below /dev, '/' as '_', in the system's lock folders.
+QStringList lockFilesFor(const QString &device)
+{
+    QString name = device;
+    if (name.startsWith(QLatin1String("/dev/")))
+        name = name.mid(5);
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    QStringList found, seen;
+    for (const char *dir : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
+                            "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
+        const QString path = QLatin1String(dir) + QStringLiteral("/LCK..") + name;
+        const QString real = canonical(path);
+        if (QFileInfo(path).isFile() && !seen.contains(real)) {
+            seen << real;
+            found << path;
+        }
+    }
+    return found;
+}
+
+// The process id a lock file names: text (Qt, UUCP) or a binary integer.
+qint64 lockPid(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray bytes = f.read(256);
+    bool ok = false;
+    const qint64 pid = bytes.split('\n').value(0).trimmed().toLongLong(&ok);
+    if (ok)
+        return pid;
+    if (bytes.size() == int(sizeof(int))) {
+        int binary = 0;
+        std::memcpy(&binary, bytes.constData(), sizeof binary);
+        return binary;
+    }
+    return -1;
+}
+
+// Whether this user could remove the file: a writable folder, and in a sticky
+// one (the lock folders are) the file or the folder must be this user's.
+bool removable(const QString &path)
+{
+    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
+    struct stat d{}, f{};
+    if (::stat(dir.constData(), &d) != 0 || ::access(dir.constData(), W_OK | X_OK) != 0)
+        return false;
+    if (!(d.st_mode & S_ISVTX))
+        return true;
+    const uid_t me = ::geteuid();
+    return me == 0 || d.st_uid == me
+        || (::stat(QFile::encodeName(path).constData(), &f) == 0 && f.st_uid == me);
+}
+
+// Other processes that hold the device open, as far as this user may see.
+QStringList openersOf(const QString &device)
+{
+    QStringList found;
+    const qint64 self = QCoreApplication::applicationPid();
+    const QString target = canonical(device);
+    const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &p : pids) {
+        bool ok = false;
+        const qint64 pid = p.toLongLong(&ok);
+        if (!ok || pid == self)
+            continue;
+        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+        for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System)) {
+            if (fd.symLinkTarget() == target) {
+                found << holder(pid);
+                break;
+            }
+        }
+    }
+    return found;
+}
+#endif
+
+} // namespace
+
+QList<SerialDevice> ListSerialDevices(const QString &linkDir)
+{
+    QList<SerialDevice> devices;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        SerialDevice d;
+#ifdef Q_OS_WIN
+        d.path = info.portName();
+#else
+        d.path = info.systemLocation();
+#endif
+        d.description = info.description();
+        d.manufacturer = info.manufacturer();
+        d.serialNumber = info.serialNumber();
+        devices << d;
+    }
+#ifndef Q_OS_WIN
+    if (!linkDir.isEmpty()) {
+        const QFileInfoList links =
+            QDir(linkDir).entryInfoList({QStringLiteral("COM*")}, QDir::Files | QDir::System);
+        for (const QFileInfo &link : links) {
+            const int n = comNumber(link.fileName());
+            const QString target = link.canonicalFilePath();
+            if (!n || target.isEmpty() || !DevicePresent(target))
+                continue;
+            auto it = std::find_if(devices.begin(), devices.end(), [&](const SerialDevice &d) {
+                return canonical(d.path) == target;
+            });
+            if (it == devices.end()) {
+                SerialDevice d;
+                d.path = target;
+                devices << d;
+                it = devices.end() - 1;
+            }
+            it->comLinks << n;
+        }
+    }
+#endif
+    for (SerialDevice &d : devices)
+        std::sort(d.comLinks.begin(), d.comLinks.end());
+    std::sort(devices.begin(), devices.end(),
+              [](const SerialDevice &a, const SerialDevice &b) { return a.path < b.path; });
+    return devices;
+}
+
+bool DevicePresent(const QString &device)
+{
+#ifdef Q_OS_WIN
+    const auto ports = QSerialPortInfo::availablePorts();
+    return std::any_of(ports.begin(), ports.end(),
+                       [&](const QSerialPortInfo &p) { return p.portName() == device; });
+#else
+    return isCharDevice(device);
+#endif
+}
+
+bool AssignComLink(const QString &linkDir, int port, const QString &device, QString *error)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(linkDir);
+    Q_UNUSED(device);
+    if (error)
+        *error = QStringLiteral("COM%1 is the port itself").arg(port);
+    return false;
+#else
+    const QString link = QDir(linkDir).filePath(QStringLiteral("COM%1").arg(port));
+    const QString fresh = QDir(linkDir).filePath(QStringLiteral(".COM%1.new").arg(port));
+    QFile::remove(fresh);
+    // Made aside and renamed over the old link, so COMn never points nowhere.
+    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(fresh).constData()) != 0
+        || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData())
+            != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + link;
+        QFile::remove(fresh);
+        return false;
+    }
+    return true;
+#endif
+}
+
+OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
+                           const QString &qtErrorText)
+{
+    OpenDiagnosis d;
+    d.detail = qtErrorText;
+#ifndef Q_OS_UNIX
+    // Windows says what it knows through Qt: a port in use is "access denied".
+    if (qtError == QSerialPort::DeviceNotFoundError)
+        d.problem = OpenDiagnosis::Missing;
+    else if (qtError == QSerialPort::PermissionError || qtError == QSerialPort::OpenError)
+        d.problem = OpenDiagnosis::InUse;
+    Q_UNUSED(device);
+#else
+    Q_UNUSED(qtError);
+    const QByteArray path = QFile::encodeName(device);
+    struct stat st{};
+    if (::stat(path.constData(), &st) != 0) {
+        d.problem = errno == EACCES ? OpenDiagnosis::PermissionDenied : OpenDiagnosis::Missing;
+        return d;
+    }
+    if (!S_ISCHR(st.st_mode)) {
+        d.problem = OpenDiagnosis::NotSerial;
+        return d;
+    }
+    for (const QString &lock : lockFilesFor(device)) {
+        const qint64 pid = lockPid(lock);
+        if (pid == QCoreApplication::applicationPid())
+            continue;
+        if (alive(pid)) {
+            d.problem = OpenDiagnosis::InUse;
+            d.detail = holder(pid);
+            return d;
+        }
+        if (!removable(lock)) {
+            d.problem = OpenDiagnosis::StaleLock;
+            d.detail = lock;
+            return d;
+        }
+    }
+    if (::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
+        d.problem = OpenDiagnosis::PermissionDenied;
+        d.detail = QFileInfo(device).group();
+        return d;
+    }
+    const QStringList openers = openersOf(device);
+    if (!openers.isEmpty()) {
+        d.problem = OpenDiagnosis::InUse;
+        d.detail = openers.join(QStringLiteral(", "));
+        return d;
+    }
+    // Nothing to see from outside: ask the device itself.
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENXIO || e == ENODEV)
+            d.problem = OpenDiagnosis::Missing;
+        else if (e == EBUSY)
+            d.problem = OpenDiagnosis::InUse;
+        else if (e == EACCES || e == EPERM)
+            d.problem = OpenDiagnosis::PermissionDenied;
+        if (e == EACCES || e == EPERM)
+            d.detail = QFileInfo(device).group();
+        else if (d.problem == OpenDiagnosis::Other)
+            d.detail = QString::fromLocal8Bit(std::strerror(e));
+        return d;
+    }
+    if (!::isatty(fd))
+        d.problem = OpenDiagnosis::NotSerial;
+    ::close(fd);
+#endif
+    return d;
+}
+
+QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosis)
+{
+    const AppState &s = app();
+    QString line = device + QStringLiteral(": ");
+    switch (diagnosis.problem) {
+    case OpenDiagnosis::Missing:
+        return line + s.message(41);
+    case OpenDiagnosis::InUse:
+        line += s.message(42);
+        break;
+    case OpenDiagnosis::PermissionDenied:
+        line += s.message(43);
+#ifdef Q_OS_UNIX
+        return line + QStringLiteral(" sudo usermod -aG %1 $USER")
+                          .arg(diagnosis.detail.isEmpty() ? QStringLiteral("dialout")
+                                                          : diagnosis.detail);
+#else
+        break;
+#endif
+    case OpenDiagnosis::NotSerial:
+        return line + s.message(44);
+    case OpenDiagnosis::StaleLock:
+        line += s.message(45);
+        break;
+    case OpenDiagnosis::Other:
+        line += s.message(46);
+        break;
+    }
+    return diagnosis.detail.isEmpty() ? line : line + QLatin1Char(' ') + diagnosis.detail;
+}

@@ -1,0 +1,43 @@
+#pragma once
+// The serial devices of this machine as an operator needs to see them: which
+// are present, what COMn reaches, assigning a device to COMn, and why a
+// device did not open.
+
+#include <QList>
+#include <QSerialPort>
+#include <QString>
+
+struct SerialDevice {
+    QString path; // /dev/ttyUSB0; on Windows the port name, COM3
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    QList<int> comLinks; // the COMn links that lead here
+};
+
+// Devices present now: Qt's enumeration, plus the targets of existing COMn
+// links in `linkDir`, which it does not list when they are pseudo-terminals.
+QList<SerialDevice> ListSerialDevices(const QString &linkDir);
+
+// True when `device` is there now, as a character device (or, on Windows, a
+// port the enumeration lists).
+bool DevicePresent(const QString &device);
+
+// Points the link COMn in `linkDir` at `device`, creating or replacing it.
+// Not on Windows, where COMn is the port itself. False, with `error`, when
+// the folder does not take it.
+bool AssignComLink(const QString &linkDir, int port, const QString &device, QString *error);
+
+// Why a device did not open, found from the device itself: Qt reports a lock
+// held by another program as a permission error.
+struct OpenDiagnosis {
+    enum Problem { Missing, InUse, PermissionDenied, NotSerial, StaleLock, Other };
+    Problem problem = Other;
+    QString detail; // the holder "name (pid 123)", the group, the lock file, or Qt's error text
+};
+OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
+                           const QString &qtErrorText);
+
+// The line the port failure box adds: the device, the reason and, where there
+// is one, what to do; from the message table.
+QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosis);

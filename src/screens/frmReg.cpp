@@ -103,7 +103,7 @@ int frmReg::registerNumber(const QString &text)
     return int(TextConvert::roundHalfEven(TextConvert::leadingNumber(text)));
 }
 
-void frmReg::showMessage(int n) { TextMess->setText(app().message(n)); }
+void frmReg::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
 // An exchange that failed on a closed port says so, and where it is opened.
 void frmReg::showFailure(int n)

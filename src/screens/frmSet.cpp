@@ -187,7 +187,7 @@ void frmSet::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void frmSet::showMessage(int n) { TextMess->setText(app().message(n)); }
+void frmSet::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
 // An exchange that failed on a closed port says so, and where it is opened.
 void frmSet::showFailure(int n)

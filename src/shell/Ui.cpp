@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QWindow>
 #include <QFontDatabase>
@@ -118,6 +119,12 @@ void enterPressesButtons(QWidget *window)
     auto *filter = new EnterPresses(window);
     for (QPushButton *b : window->findChildren<QPushButton *>())
         b->installEventFilter(filter);
+}
+
+void showLine(QLineEdit *line, const QString &text)
+{
+    line->setText(text);
+    line->setCursorPosition(0);
 }
 
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text)

@@ -9,6 +9,7 @@
 #include <QRect>
 #include <QString>
 
+class QLineEdit;
 class QWidget;
 
 namespace Ui {
@@ -40,6 +41,9 @@ void fixedFrame(QWidget *w, bool minimize);
 
 // Enter on a focused button presses it, as Space does.
 void enterPressesButtons(QWidget *window);
+
+// A message line's text, shown from its beginning when it is longer than the line.
+void showLine(QLineEdit *line, const QString &text);
 
 // One modal message box; "empty title" means an empty title.
 void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,

@@ -123,10 +123,10 @@ void frmMain::Cmd_FRH_Click()
     StartExchange(m_comm);
     if (!s.FrhDone) {
         if (!FrhPresetComplete()) {
-            TextMess->setText(s.message(12));
+            Ui::showLine(TextMess, s.message(12));
             return;
         }
-        TextMess->setText(s.dispName(24));
+        Ui::showLine(TextMess, s.dispName(24));
         m_presetRunning = true;
         const bool ok = ApplyFrhPreset(m_comm, m_timer);
         m_presetRunning = false;
@@ -134,7 +134,7 @@ void frmMain::Cmd_FRH_Click()
             TextMess->clear();
             s.FrhDone = true;
         } else {
-            TextMess->setText(s.message(m_comm.PortOpen() ? 11 : PortClosedMessage));
+            Ui::showLine(TextMess, s.message(m_comm.PortOpen() ? 11 : PortClosedMessage));
         }
     }
     if (s.FrhDone && !s.ExitConfirmed) {
@@ -160,7 +160,7 @@ void frmMain::showSettingsScreen()
 // port back by itself when its device is there again.
 void frmMain::portLost()
 {
-    TextMess->setText(app().message(PortLostMessage));
+    Ui::showLine(TextMess, app().message(PortLostMessage));
     m_reopen.start(TimeScale::scaled(500));
 }
 
@@ -177,7 +177,7 @@ void frmMain::tryReopen()
         return;
     if (ReopenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         m_reopen.stop();
-        TextMess->setText(s.message(PortReopenedMessage));
+        Ui::showLine(TextMess, s.message(PortReopenedMessage));
     }
 }
 

@@ -3,6 +3,7 @@
 #include "sim/SimControl.h"
 #include "screens/ScreenRig.h"
 #include "screens/frmReg.h"
+#include "shell/frmExit.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -468,6 +469,51 @@ private slots:
         QVERIFY(rig.idleUntil([] { return app().WatchMode == 0; }));
         QVERIFY(!s->isVisible());
         QCOMPARE(baseColour(s->TextSign), Red);
+    }
+
+    // An adapter pulled out: said at once, exchanges end at once; plugged
+    // in again (a new line in its place), the port comes back by itself.
+    // A port closed on purpose stays closed.
+    void portLostAndBack_data()
+    {
+        QTest::addColumn<bool>("unplugged"); // false: the exit question answered No
+        QTest::newRow("adapter unplugged and back") << true;
+        QTest::newRow("closed by the exit question") << false;
+    }
+    void portLostAndBack()
+    {
+        QFETCH(bool, unplugged);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        CommControl &comm = rig.main->MSComm1();
+        if (unplugged) {
+            rig.peer.dropLine();
+            QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 2000));
+            QCOMPARE(rig.main->TextMess->text(), QString("m47"));
+        } else {
+            ModalWatcher no([](QDialog *d) { static_cast<frmExit *>(d)->Cmd_Can->click(); });
+            rig.main->close();
+            QVERIFY(!comm.PortOpen());
+            app().UnitMode = 2;
+        }
+        ModalWatcher unexpected;
+        QElapsedTimer t;
+        t.start();
+        click(s->Command_R);
+        QVERIFY2(t.elapsed() < 50, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(s->TextMess->text(), QString("m48"));
+        SimPeer again; // the adapter back, as a new line under the same name
+        QFile::remove(rig.st.dir() + "COM1");
+        QVERIFY(QFile::link(again.slavePath(), rig.st.dir() + "COM1"));
+        QCOMPARE(waitUntil([&] { return comm.PortOpen(); }, 500), unplugged);
+        QVERIFY(unexpected.boxes.isEmpty());
+        if (!unplugged)
+            return;
+        QCOMPARE(rig.main->TextMess->text(), QString("m49"));
+        QVERIFY(s->isVisible());
+        QCOMPARE(app().UnitMode, qint16(2));
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), QString("m27"));
     }
 
     // Enter presses the focused button, Escape closes the screen, F10 opens

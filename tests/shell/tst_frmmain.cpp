@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QTest>
 #include <QTextStream>
 
@@ -341,6 +342,54 @@ private slots:
             QCOMPARE(output.trimmed(), QByteArray("open|m9\nm40\n") + setcom.toUtf8());
             QCOMPARE(now, old);
         }
+    }
+
+    // The devices present and what COMn reaches; a device chosen in the list
+    // is assigned to the COM number and opened.
+    void portDialogListsAndAssigns()
+    {
+        FreshState st;
+        st.usePort(1);
+        app().DispNameTable[25] = "present";
+        app().DispNameTable[26] = "absent";
+        app().DispNameTable[33] = "assign";
+        Pty one, seven;
+        one.linkAs(st.dir(), 1);
+        seven.linkAs(st.dir(), 7);
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        frmCom d(comm);
+        d.Form_Load();
+        d.show();
+        const auto row = [&](const QString &device) -> QTreeWidgetItem * {
+            const auto found = d.lstDevices->findItems(QFileInfo(device).canonicalFilePath(),
+                                                        Qt::MatchExactly, 0);
+            return found.isEmpty() ? nullptr : found.first();
+        };
+        QVERIFY(row(one.slavePath()));
+        QCOMPARE(row(one.slavePath())->text(4), QString("COM1"));
+        QCOMPARE(d.lblDevice->text(),
+                 "→ " + QFileInfo(one.slavePath()).canonicalFilePath() + " (present)");
+        d.cmbCH->setEditText("COM4");
+        QCOMPARE(d.lblDevice->text(), QString("→ /dev/ttyS3 (%1)")
+                                          .arg(QFileInfo::exists("/dev/ttyS3") ? "present" : "absent"));
+
+        Pty later; // plugged in while the dialog is open
+        later.linkAs(st.dir(), 8);
+        QVERIFY(waitUntil([&] { return row(later.slavePath()) != nullptr; }, 1500));
+
+        row(seven.slavePath())->setSelected(true);
+        d.cmbCH->setEditText("COM2");
+        QCOMPARE(d.lblDevice->text(),
+                 "→ " + QFileInfo(seven.slavePath()).canonicalFilePath() + " (assign)");
+        ModalWatcher watcher;
+        d.comSet->click();
+        QVERIFY(watcher.boxes.isEmpty());
+        QVERIFY(!d.isVisible());
+        QCOMPARE(comm.deviceFor(2), QFileInfo(seven.slavePath()).canonicalFilePath());
+        QVERIFY(comm.PortOpen());
+        comm.setOutput("@RST\r\n");
+        QCOMPARE(seven.readAll(500), QByteArray("@RST\r\n"));
     }
 
     void portDialogFromMenu()

@@ -105,10 +105,11 @@ int frmReg::registerNumber(const QString &text)
 
 void frmReg::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
-// An exchange that failed on a closed port says so, and where it is opened.
+// An exchange that failed on a closed port says why: the line was lost during
+// it, or the port is closed and the port dialog opens it.
 void frmReg::showFailure(int n)
 {
-    showMessage(m_comm.PortOpen() ? n : PortClosedMessage);
+    showMessage(ExchangeFailureMessage(m_comm, m_openAtStart, n));
 }
 
 // Only hexadecimal digits and "." reach the value box, letters in upper case.
@@ -167,7 +168,7 @@ bool frmReg::eventFilter(QObject *watched, QEvent *event)
 void frmReg::Cmd_R_Click()
 {
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    StartExchange(m_comm);
+    m_openAtStart = StartExchange(m_comm);
     const QString text = Cmb_C->currentText();
     const QString command = QStringLiteral("F") + digitsOf(text);
     const int mode = app().UnitMode;
@@ -199,7 +200,7 @@ void frmReg::Cmd_R_Click()
 void frmReg::Cmd_W_Click()
 {
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    StartExchange(m_comm);
+    m_openAtStart = StartExchange(m_comm);
     const QString text = Cmb_C->currentText();
     const QString value = digitsOf(Text1->text());
     const QString command = QStringLiteral("S") + digitsOf(text) + value;

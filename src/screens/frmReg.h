@@ -49,5 +49,6 @@ private:
     CommControl &m_comm;
     ReplyTimer &m_timer;
     bool m_exchangeRunning = false;
+    bool m_openAtStart = false; // the port was open when the exchange began
     FocusValidator *m_registerCheck = nullptr;
 };

@@ -189,10 +189,11 @@ void frmSet::closeEvent(QCloseEvent *event)
 
 void frmSet::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
-// An exchange that failed on a closed port says so, and where it is opened.
+// An exchange that failed on a closed port says why: the line was lost during
+// it, or the port is closed and the port dialog opens it.
 void frmSet::showFailure(int n)
 {
-    showMessage(m_comm.PortOpen() ? n : PortClosedMessage);
+    showMessage(ExchangeFailureMessage(m_comm, m_openAtStart, n));
 }
 
 void frmSet::Timer1_Timer()
@@ -297,7 +298,7 @@ void frmSet::Command_W_Click()
         command += (QStringLiteral("0") + QString::number(box->currentIndex())).right(1);
 
     showMessage(29);
-    StartExchange(m_comm);
+    m_openAtStart = StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
@@ -313,7 +314,7 @@ void frmSet::Command_W_Click()
 void frmSet::Command_R_Click()
 {
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    StartExchange(m_comm);
+    m_openAtStart = StartExchange(m_comm);
     if (app().UnitMode == 2)
         readWired();
     else if (app().UnitMode == 4)
@@ -392,7 +393,7 @@ void frmSet::Command_V_Click()
     if (app().UnitMode != 2)
         return;
     showMessage(19);
-    StartExchange(m_comm);
+    m_openAtStart = StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))

@@ -64,6 +64,7 @@ private:
     CommControl &m_comm;
     ReplyTimer &m_timer;
     bool m_exchangeRunning = false;
+    bool m_openAtStart = false; // the port was open when the exchange began
     // All nine fields hold what a read in wired-path mode brought from the
     // unit; until then they hold the screen's start values.
     bool m_fieldsFromUnit = false;

@@ -80,10 +80,18 @@ void DiscardInput(CommControl &comm)
     app().RxDiscarding = false;
 }
 
-void StartExchange(CommControl &comm)
+bool StartExchange(CommControl &comm)
 {
     DiscardInput(comm);
     ++app().ExchangesStarted;
+    return comm.PortOpen();
+}
+
+int ExchangeFailureMessage(const CommControl &comm, bool openAtStart, int failed)
+{
+    if (comm.PortOpen())
+        return failed;
+    return openAtStart && comm.lineWasLost() ? PortLostMessage : PortClosedMessage;
 }
 
 PortReader::PortReader() { ++app().PortReaders; }

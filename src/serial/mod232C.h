@@ -35,8 +35,9 @@ QString AssembleLine(quint8 byte);
 void DiscardInput(CommControl &comm);
 
 // Starts an exchange the operator asked for: what arrived before it (a late
-// reply, an unread poll answer) must never be taken as its reply.
-void StartExchange(CommControl &comm);
+// reply, an unread poll answer) must never be taken as its reply. True when
+// the port is open.
+bool StartExchange(CommControl &comm);
 
 // Held by every wait while it reads the port.
 class PortReader {
@@ -52,6 +53,10 @@ public:
 constexpr int PortLostMessage = 47;    // the line went away
 constexpr int PortClosedMessage = 48;  // an exchange found the port closed
 constexpr int PortReopenedMessage = 49; // the lost line is back
+
+// The message for an exchange that failed: `failed` while the port is open;
+// on a closed port, that the line was lost during it, or that it was closed.
+int ExchangeFailureMessage(const CommControl &comm, bool openAtStart, int failed);
 
 // How the driver shows its failure boxes; windows install a real one.
 using PortErrorBox = void (*)(const QString &title, const QString &text);

@@ -120,7 +120,7 @@ void frmMain::Cmd_FRH_Click()
     if (m_presetRunning)
         return;
     AppState &s = app();
-    StartExchange(m_comm);
+    const bool openAtStart = StartExchange(m_comm);
     if (!s.FrhDone) {
         if (!FrhPresetComplete()) {
             Ui::showLine(TextMess, s.message(12));
@@ -134,7 +134,7 @@ void frmMain::Cmd_FRH_Click()
             TextMess->clear();
             s.FrhDone = true;
         } else {
-            Ui::showLine(TextMess, s.message(m_comm.PortOpen() ? 11 : PortClosedMessage));
+            Ui::showLine(TextMess, s.message(ExchangeFailureMessage(m_comm, openAtStart, 11)));
         }
     }
     if (s.FrhDone && !s.ExitConfirmed) {

@@ -79,17 +79,25 @@ QString frmCom::chosenDevice() const
 
 void frmCom::refreshDevices()
 {
-    const QString chosen = chosenDevice();
-    const QList<SerialDevice> devices = ListSerialDevices(m_comm.linkDir());
-    lstDevices->clear();
-    for (const SerialDevice &d : devices) {
+    QList<QStringList> rows;
+    for (const SerialDevice &d : ListSerialDevices(m_comm.linkDir())) {
         QStringList coms;
         for (int n : d.comLinks)
             coms << QStringLiteral("COM%1").arg(n);
-        auto *item = new QTreeWidgetItem(lstDevices, {d.path, d.description, d.manufacturer,
-                                                      d.serialNumber, coms.join(u' ')});
-        if (d.path == chosen)
-            item->setSelected(true);
+        rows << QStringList{d.path, d.description, d.manufacturer, d.serialNumber,
+                            coms.join(u' ')};
+    }
+    // Rebuilt only when something changed, so the list keeps its scroll
+    // position and the operator's choice.
+    if (rows != m_rows) {
+        m_rows = rows;
+        const QString chosen = chosenDevice();
+        lstDevices->clear();
+        for (const QStringList &row : rows) {
+            auto *item = new QTreeWidgetItem(lstDevices, row);
+            if (row.first() == chosen)
+                item->setSelected(true);
+        }
     }
     showMapping();
 }

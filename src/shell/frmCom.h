@@ -37,4 +37,5 @@ private:
     CommControl &m_comm;
     FocusValidator *m_validator = nullptr;
     QTimer m_refresh;
+    QList<QStringList> m_rows; // what the list shows
 };

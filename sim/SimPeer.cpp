@@ -149,7 +149,8 @@ void SimPeer::pump()
     }
     qint64 due = m_pending.size();
     if (m_bitRate > 0) {
-        const qint64 allowed = (nowMs() - m_paceStartMs) * m_bitRate / 10000 + 1;
+        // A byte is out once its ten bits have gone over the wire.
+        const qint64 allowed = (nowMs() - m_paceStartMs) * m_bitRate / 10000;
         due = qBound<qint64>(0, allowed - m_pacedBytes, m_pending.size());
     }
     if (due > 0) {

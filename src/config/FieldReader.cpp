@@ -5,6 +5,12 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 QString DecodeIniText(const QByteArray &bytes)
 {
     if (bytes.startsWith("\xEF\xBB\xBF"))
@@ -32,15 +38,38 @@ bool EncodableIniText(const QString &text)
     return !encoder.hasError() && DecodeIniText(bytes) == text;
 }
 
-std::optional<QString> ReadIniFile(const QString &path, qint64 limit)
+std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit)
 {
     // Anything but a regular file could block the open (a FIFO) or never end.
     if (!QFileInfo(path).isFile())
         return std::nullopt;
-    QFile file(path);
+    QFile file;
+#ifdef Q_OS_UNIX
+    // Opened without waiting and read only if it still is a regular file, so
+    // a FIFO put in its place after the look above cannot block either.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+#else
+    file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    return DecodeIniText(file.read(limit));
+#endif
+    return file.read(limit);
+}
+
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit)
+{
+    const auto bytes = ReadRegularFile(path, limit);
+    if (!bytes)
+        return std::nullopt;
+    return DecodeIniText(*bytes);
 }
 
 bool FieldReader::atLineEnd() const

@@ -11,9 +11,12 @@ QByteArray EncodeIniText(const QString &text);
 // True when `text` survives EncodeIniText and DecodeIniText unchanged.
 bool EncodableIniText(const QString &text);
 
-// A hand-edited text file, decoded, or nothing when the path is not a
+// The first `limit` bytes of a file, or nothing when the path is not a
 // regular file (absent, a directory, a FIFO, a device, a dangling link) or
-// cannot be read. At most `limit` bytes are taken.
+// cannot be read. Never blocks on what it finds there.
+std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit);
+
+// A hand-edited text file, decoded (ReadRegularFile).
 std::optional<QString> ReadIniFile(const QString &path, qint64 limit = 1 << 20);
 
 class FieldReader {

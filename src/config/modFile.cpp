@@ -137,3 +137,8 @@ bool FrhPresetComplete()
             return false;
     return true;
 }
+
+QString BackupFolder()
+{
+    return app().AppDir + QStringLiteral("backups");
+}

@@ -2,6 +2,8 @@
 // Readers of the five text files beside the program, and the setcom.ini writer.
 // None of them reports an error: what they cannot read keeps its default.
 
+#include <QString>
+
 void ReadSetcomIni();
 void ReadDispNameIni();
 void ReadMessageIni();
@@ -13,3 +15,6 @@ bool WriteSetcomIni();
 
 // True when FRH10.ini supplied a value for every register 00..27.
 bool FrhPresetComplete();
+
+// Where backups of units' configurations go: a folder beside the text files.
+QString BackupFolder();

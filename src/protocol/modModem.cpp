@@ -84,12 +84,17 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
 
 } // namespace
 
-bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value)
+bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value,
+                  bool *refused)
 {
     bool result = false;
+    if (refused)
+        *refused = false;
     awaitAck(comm, timer, ReadRegisterCommand(regNo), 2, [&](const QString &line) {
         const int kind = ClassifyReply(line);
         if (kind == Refused) {
+            if (refused)
+                *refused = true;
             app().AwaitingAck = false;
         } else if (kind != Accepted && line.size() >= 3 && line[2] == u'H') {
             value = line.left(2);
@@ -100,13 +105,18 @@ bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &v
     return result;
 }
 
-bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value)
+bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value,
+                   bool *refused)
 {
     bool result = false;
+    if (refused)
+        *refused = false;
     awaitAck(comm, timer, WriteRegisterCommand(regNo, value), 2, [&](const QString &line) {
         const int kind = ClassifyReply(line);
         if (kind == Accepted || kind == Refused) {
             result = kind == Accepted;
+            if (refused)
+                *refused = kind == Refused;
             app().AwaitingAck = false;
         }
     });

@@ -11,8 +11,11 @@ enum ReplyKind { Other = 0, Accepted = 1, Recognised = 2, Refused = 3, RxLine = 
 
 int ClassifyReply(const QString &line);
 
-bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value);
-bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value);
+// `refused`, when given, tells a refusal apart from no answer.
+bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value,
+                  bool *refused = nullptr);
+bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value,
+                   bool *refused = nullptr);
 void ResetUnit(CommControl &comm, ReplyTimer &timer);
 bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer);
 

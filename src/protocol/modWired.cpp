@@ -83,6 +83,7 @@ bool ParseWiredReply(const QString &line, QString &letter)
         || letter == QLatin1String("N"))
         return true;
     if (letter == QLatin1String("R")) {
+        s.ReplyRecord = body.mid(1, 10);
         s.ReplyBand = body.mid(1, 1);
         s.ReplyChannel =
             TextConvert::right2(QString::number(TextConvert::leadingHex(body.mid(2, 2))));

@@ -58,6 +58,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     // Pasting and dropping would bring text past the key filter.
     Text1->setContextMenuPolicy(Qt::NoContextMenu);
     Text1->setAcceptDrops(false);
+    Text1->setAttribute(Qt::WA_InputMethodEnabled, false); // composed text skips key presses
     Text1->installEventFilter(this);
     Ui::place(Text1, 3360, 360, 975, 465);
 
@@ -167,6 +168,8 @@ bool frmReg::eventFilter(QObject *watched, QEvent *event)
 
 void frmReg::Cmd_R_Click()
 {
+    if (app().TransferRunning)
+        return; // one exchange at a time
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     m_openAtStart = StartExchange(m_comm);
     const QString text = Cmb_C->currentText();
@@ -199,6 +202,8 @@ void frmReg::Cmd_R_Click()
 
 void frmReg::Cmd_W_Click()
 {
+    if (app().TransferRunning)
+        return; // one exchange at a time
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     m_openAtStart = StartExchange(m_comm);
     const QString text = Cmb_C->currentText();

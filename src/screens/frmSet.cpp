@@ -198,7 +198,8 @@ void frmSet::showFailure(int n)
 
 void frmSet::Timer1_Timer()
 {
-    if (app().UnitMode == 2) {
+    // While a unit configuration is transferred, the poll would answer into it.
+    if (app().UnitMode == 2 && !app().TransferRunning) {
         // With no wait reading (the watch ended on another letter), the
         // answers of earlier polls would pile up unread.
         if (!PortReader::anyReading())
@@ -276,6 +277,8 @@ QString frmSet::decodeChannelRegister(const QString &value)
 
 void frmSet::Command_W_Click()
 {
+    if (app().TransferRunning)
+        return; // one exchange at a time
     // A record with a band that is no single digit would shift every later
     // field, and a list field showing no item would write a setting nobody
     // chose: refuse it before anything goes out.
@@ -313,6 +316,8 @@ void frmSet::Command_W_Click()
 
 void frmSet::Command_R_Click()
 {
+    if (app().TransferRunning)
+        return; // one exchange at a time
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     m_openAtStart = StartExchange(m_comm);
     if (app().UnitMode == 2)
@@ -389,6 +394,8 @@ void frmSet::readRegisters()
 
 void frmSet::Command_V_Click()
 {
+    if (app().TransferRunning)
+        return; // one exchange at a time
     Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
     if (app().UnitMode != 2)
         return;

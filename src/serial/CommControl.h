@@ -19,6 +19,7 @@ public:
 
     bool setSettings(const QString &settings);
     bool setCommPort(int port);
+    int commPort() const { return m_commPort; }
     bool setPortOpen(bool open);
     bool PortOpen() const { return m_port.isOpen(); }
     bool setDTREnable(bool on);

@@ -9,6 +9,7 @@
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <limits>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -21,14 +22,14 @@
 
 namespace {
 
-QString canonical(const QString &path)
+[[maybe_unused]] QString canonical(const QString &path)
 {
     const QString c = QFileInfo(path).canonicalFilePath();
     return c.isEmpty() ? path : c;
 }
 
 // Port number n of a link named COMn, or 0.
-int comNumber(const QString &name)
+[[maybe_unused]] int comNumber(const QString &name)
 {
     if (!name.startsWith(QLatin1String("COM")))
         return 0;
@@ -59,7 +60,9 @@ QString holder(qint64 pid)
 
 bool alive(qint64 pid)
 {
-    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
+    // A lock file can hold anything; only a real process id is asked about.
+    return pid > 0 && pid <= std::numeric_limits<pid_t>::max()
+        && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 // The lock files serial programs (Qt's among them) leave for a device: LCK..
@@ -241,6 +244,7 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
     struct stat st{};
     if (::stat(path.constData(), &st) != 0) {
         d.problem = errno == EACCES ? OpenDiagnosis::PermissionDenied : OpenDiagnosis::Missing;
+        d.detail.clear(); // a folder on the way is closed: no device group to name
         return d;
     }
     if (!S_ISCHR(st.st_mode)) {

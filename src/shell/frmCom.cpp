@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTreeWidget>
 
 frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(comm)
@@ -59,8 +60,10 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     connect(cmbCH, &QComboBox::editTextChanged, this, &frmCom::showMapping);
     connect(lstDevices, &QTreeWidget::itemSelectionChanged, this, [this] {
 #ifdef Q_OS_WIN
-        // COMn is the port itself: choosing it is choosing the number.
-        if (chosenDevice().startsWith(QLatin1String("COM")))
+        // COMn is the port itself: choosing it is choosing the number, where
+        // it is one the box can carry (COM1 to COM9).
+        static const QRegularExpression oneDigit(QStringLiteral("^COM[1-9]$"));
+        if (oneDigit.match(chosenDevice()).hasMatch())
             cmbCH->setEditText(chosenDevice());
 #endif
         showMapping();

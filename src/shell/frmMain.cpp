@@ -2,6 +2,7 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
@@ -14,9 +15,13 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
 
@@ -50,6 +55,8 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 
     QMenu *menuSystem = menuBar()->addMenu(QStringLiteral("System"));
     menuComSet = menuSystem->addAction(QStringLiteral("通信設定"));
+    menuSaveConfig = menuSystem->addAction(QString());
+    menuApplyConfig = menuSystem->addAction(QString());
     menuEnd = menuSystem->addAction(QStringLiteral("終了"));
     QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
     menuVersion = menuVer->addAction(QStringLiteral("バージョン情報"));
@@ -60,6 +67,8 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(Command1, &QPushButton::clicked, this, &QWidget::close);
     connect(menuEnd, &QAction::triggered, this, &QWidget::close);
     connect(menuComSet, &QAction::triggered, this, &frmMain::menuComSet_Click);
+    connect(menuSaveConfig, &QAction::triggered, this, &frmMain::menuSaveConfig_Click);
+    connect(menuApplyConfig, &QAction::triggered, this, &frmMain::menuApplyConfig_Click);
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
 
     // F10 opens the menu bar, as on the platform the operators come from.
@@ -92,6 +101,8 @@ void frmMain::Form_Load()
     Cmd_FRH->setText(s.dispName(5));
     menuComSet->setText(s.dispName(6));
     menuEnd->setText(s.dispName(7));
+    menuSaveConfig->setText(s.dispName(34));
+    menuApplyConfig->setText(s.dispName(35));
     menuVersion->setText(s.dispName(8));
 
     s.PortOpenErrTitle = s.message(3);
@@ -105,9 +116,15 @@ void frmMain::Form_Load()
                        QStringLiteral("<COM%1> ").arg(s.ComPort) + s.message(8));
 }
 
+// The exchange state is program-wide: one exchange at a time.
+bool frmMain::exchangeRunning() const
+{
+    return m_presetRunning || app().TransferRunning;
+}
+
 void frmMain::Cmd_Wireless_Click()
 {
-    if (m_presetRunning)
+    if (exchangeRunning())
         return;
     m_comm.clearInBuffer();
     app().UnitMode = 2;
@@ -117,7 +134,7 @@ void frmMain::Cmd_Wireless_Click()
 void frmMain::Cmd_FRH_Click()
 {
     // A second preset must never start inside the first.
-    if (m_presetRunning)
+    if (exchangeRunning())
         return;
     AppState &s = app();
     const bool openAtStart = StartExchange(m_comm);
@@ -160,6 +177,8 @@ void frmMain::showSettingsScreen()
 // port back by itself when its device is there again.
 void frmMain::portLost()
 {
+    // A line begun before the loss never continues on the reopened port.
+    DiscardInput(m_comm);
     Ui::showLine(TextMess, app().message(PortLostMessage));
     m_reopen.start(TimeScale::scaled(500));
 }
@@ -173,9 +192,11 @@ void frmMain::tryReopen()
         m_reopen.stop();
         return;
     }
-    if (!DevicePresent(m_comm.deviceFor(s.ComPort)))
+    // The port that was lost, whatever the port dialog's box shows meanwhile.
+    const qint16 port = qint16(m_comm.commPort());
+    if (!DevicePresent(m_comm.deviceFor(port)))
         return;
-    if (ReopenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
+    if (ReopenPort(m_comm, port, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         m_reopen.stop();
         Ui::showLine(TextMess, s.message(PortReopenedMessage));
     }
@@ -192,6 +213,95 @@ void frmMain::menuComSet_Click()
     frmCom dialog(m_comm, this);
     dialog.Form_Load();
     dialog.exec();
+}
+
+namespace {
+
+// A progress dialog for a transfer: exchange n of N, cancel after the
+// exchange under way.
+TransferProgress showProgress(QProgressDialog &dialog)
+{
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    return [&dialog](int stage, int n, int total) {
+        dialog.setMaximum(total);
+        dialog.setLabelText(QStringLiteral("%1  %2 / %3").arg(app().message(stage)).arg(n).arg(total));
+        dialog.setValue(n - 1);
+        return !dialog.wasCanceled();
+    };
+}
+
+QString portName(const CommControl &comm)
+{
+    return QStringLiteral("COM%1").arg(app().ComPort) + QStringLiteral(" (")
+        + QDir::toNativeSeparators(comm.deviceFor(app().ComPort)) + QLatin1Char(')');
+}
+
+} // namespace
+
+void frmMain::menuSaveConfig_Click()
+{
+    if (exchangeRunning())
+        return;
+    const AppState &s = app();
+    const QString suggested = s.AppDir
+        + QStringLiteral("unit-COM%1-%2.ini")
+              .arg(s.ComPort)
+              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString file =
+        QFileDialog::getSaveFileName(this, s.dispName(34), suggested, s.dispName(37));
+    if (file.isEmpty())
+        return;
+    QProgressDialog progress(this);
+    Ui::setTitle(&progress, s.dispName(36));
+    const ReadResult read =
+        ReadUnitConfig(m_comm, m_timer, CurrentTransferPath(), showProgress(progress));
+    progress.close();
+    if (!read.ok) {
+        Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
+                       s.message(ConfigMessages::ReadFailed) + QLatin1Char(' ') + read.failure.what
+                           + QStringLiteral(": ") + s.message(read.failure.reason));
+        return;
+    }
+    QString error;
+    if (!WriteConfigFile(file, WriteConfigText(read.config, portName(m_comm), QDateTime::currentDateTime()),
+                         false, &error)) {
+        Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
+                       s.message(ConfigMessages::CannotRead) + QStringLiteral(": ")
+                           + QDir::toNativeSeparators(file) + QStringLiteral("\n") + error);
+        return;
+    }
+    Ui::messageBox(this, QMessageBox::Information, s.dispName(36),
+                   s.message(ConfigMessages::Saved) + QLatin1Char('\n')
+                       + QDir::toNativeSeparators(file));
+}
+
+void frmMain::menuApplyConfig_Click()
+{
+    if (exchangeRunning())
+        return;
+    const AppState &s = app();
+    const QString file = QFileDialog::getOpenFileName(this, s.dispName(35), s.AppDir, s.dispName(37));
+    if (file.isEmpty())
+        return;
+    ConfigFileError error;
+    const auto config = ReadConfigFile(file, &error);
+    if (!config) { // nothing goes to the unit from a file that does not parse
+        Ui::messageBox(this, QMessageBox::Warning, s.dispName(36), error.describe());
+        return;
+    }
+    QProgressDialog progress(this);
+    Ui::setTitle(&progress, s.dispName(36));
+    const ApplyResult result =
+        ApplyUnitConfig(m_comm, m_timer, CurrentTransferPath(), *config, BackupFolder(),
+                        portName(m_comm), showProgress(progress));
+    progress.close();
+    Ui::messageBox(this,
+                   result.outcome == ApplyResult::Verified ? QMessageBox::Information
+                                                           : QMessageBox::Warning,
+                   s.dispName(36), result.describe());
 }
 
 void frmMain::menuVersion_Click()

@@ -35,6 +35,8 @@ public:
     QPushButton *Cmd_FRH = nullptr;
     QPushButton *Command1 = nullptr;
     QAction *menuComSet = nullptr;
+    QAction *menuSaveConfig = nullptr;
+    QAction *menuApplyConfig = nullptr;
     QAction *menuEnd = nullptr;
     QAction *menuVersion = nullptr;
 
@@ -47,6 +49,9 @@ private:
     void Cmd_Wireless_Click();
     void Cmd_FRH_Click();
     void menuComSet_Click();
+    void menuSaveConfig_Click();
+    void menuApplyConfig_Click();
+    bool exchangeRunning() const;
     void menuVersion_Click();
     void showSettingsScreen();
     void portLost();

@@ -89,8 +89,10 @@ struct ScreenRig {
                 break;
             IdlePass(*main);
         }
-        if (late)
+        if (late) { // forced to end: whatever it waited for did not happen by itself
             app().ExitConfirmed = false;
+            return false;
+        }
         return done();
     }
 };

@@ -476,10 +476,10 @@ private slots:
     // A port closed on purpose stays closed.
     void portLostAndBack_data()
     {
-        QTest::addColumn<int>("how"); // 0 unplugged, 1 unplugged during a read, 2 exit "No"
+        QTest::addColumn<int>("how"); // 0 unplugged, 1 unplugged during a read, 2 then exit "No"
         QTest::newRow("adapter unplugged and back") << 0;
         QTest::newRow("unplugged during a read") << 1;
-        QTest::newRow("closed by the exit question") << 2;
+        QTest::newRow("unplugged, then closed by the exit question") << 2;
     }
     void portLostAndBack()
     {
@@ -489,34 +489,33 @@ private slots:
         CommControl &comm = rig.main->MSComm1();
         ModalWatcher unexpected;
         QElapsedTimer t;
+        TimeScale::set(1.0); // a read would wait 7 s for an answer that never comes
         if (how == 1) {
             ApplySimCommand(rig.peer, "silent on");
-            TimeScale::set(1.0); // the read would wait 7 s for its answer
             QTimer::singleShot(20, s, [&] { rig.peer.dropLine(); });
             t.start();
             click(s->Command_R);
             QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
             QCOMPARE(s->TextMess->text(), QString("m47"));
-            TimeScale::set(0.01);
-        } else if (how == 0) {
+        } else {
             rig.peer.dropLine();
             QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 2000));
-        } else {
+        }
+        QCOMPARE(rig.main->TextMess->text(), QString("m47"));
+        if (how == 2) {
             ModalWatcher no([](QDialog *d) { static_cast<frmExit *>(d)->Cmd_Can->click(); });
             rig.main->close();
-            QVERIFY(!comm.PortOpen());
             app().UnitMode = 2;
         }
-        if (how != 2)
-            QCOMPARE(rig.main->TextMess->text(), QString("m47"));
         t.start();
         click(s->Command_R);
-        QVERIFY2(t.elapsed() < 50, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(s->TextMess->text(), QString("m48"));
+        TimeScale::set(0.01);
         SimPeer again; // the adapter back, as a new line under the same name
         QFile::remove(rig.st.dir() + "COM1");
         QVERIFY(QFile::link(again.slavePath(), rig.st.dir() + "COM1"));
-        QCOMPARE(waitUntil([&] { return comm.PortOpen(); }, how == 2 ? 300 : 1500), how != 2);
+        QCOMPARE(waitUntil([&] { return comm.PortOpen(); }, how == 2 ? 1000 : 1500), how != 2);
         QVERIFY(unexpected.boxes.isEmpty());
         if (how == 2)
             return;

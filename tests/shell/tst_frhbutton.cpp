@@ -122,7 +122,7 @@ private slots:
         QFETCH(bool, wired);
         Rig rig;
         rig.peer.sendRaw("stale bytes"); // discarded by the press
-        QTest::qWait(30);
+        QVERIFY(waitUntil([&] { return rig.w->MSComm1().InBufferCount() >= 11; }, 2000));
         QTest::mouseClick(wired ? rig.w->Cmd_Wired : rig.w->Cmd_Wireless, Qt::LeftButton);
         QCOMPARE(app().UnitMode, qint16(2));
         QCOMPARE(app().WatchMode, qint16(2));

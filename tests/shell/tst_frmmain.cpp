@@ -3,6 +3,7 @@
 
 #include "config/FieldReader.h"
 #include "config/modFile.h"
+#include "sim/SimPeer.h"
 #include "core/AppState.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
@@ -24,6 +25,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QTest>
@@ -390,6 +392,54 @@ private slots:
         QVERIFY(comm.PortOpen());
         comm.setOutput("@RST\r\n");
         QCOMPARE(seven.readAll(500), QByteArray("@RST\r\n"));
+    }
+
+    // Save a unit's configuration from the menu, change the unit, apply the
+    // file: verified, and a backup; a bad file sends nothing.
+    void unitConfigurationFromTheMenu()
+    {
+        FreshState st;
+        TimeScale::set(0.01);
+        SimPeer peer;
+        QFile::link(peer.slavePath(), st.dir() + "COM1");
+        st.usePort(1);
+        for (int n = 0; n < AppState::TableSize - 1; ++n)
+            app().MessageTable[n] = QStringLiteral("m%1").arg(n);
+        frmMain w;
+        w.show();
+        w.Form_Load();
+        QString chosen;
+        ModalWatcher watcher([&](QDialog *d) {
+            if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                files->setDirectory(QFileInfo(chosen).absolutePath());
+                if (auto *name = files->findChild<QLineEdit *>("fileNameEdit"))
+                    name->setText(QFileInfo(chosen).fileName());
+                QMetaObject::invokeMethod(files, "accept");
+            }
+        });
+        chosen = st.path("unit.ini");
+        w.menuSaveConfig->trigger();
+        QCOMPARE(watcher.boxes.last(), "|m50\n" + st.path("unit.ini"));
+        const QString saved = QString::fromUtf8(st.read("unit.ini"));
+        QVERIFY(saved.contains("[record]\nband        = 1"));
+        QVERIFY(saved.contains("\n12 = 54\n"));
+
+        peer.unit().setRecord(SimRecord{4, 2, {1, 1, 1, 1, 1, 1, 1}});
+        peer.unit().setReg(12, "AA");
+        w.menuApplyConfig->trigger();
+        QVERIFY2(watcher.boxes.last().startsWith("|m51\nm56 "), qPrintable(watcher.boxes.last()));
+        QCOMPARE(peer.unit().record().band, 1);
+        QCOMPARE(peer.unit().reg(12), QString("54"));
+        QCOMPARE(QDir(BackupFolder()).entryList(QDir::Files).size(), 1);
+
+        st.write("bad.ini", "[unit]\nformat = 1\n[registers]\n28 = 00\n");
+        chosen = st.path("bad.ini");
+        peer.clearReceived();
+        w.menuApplyConfig->trigger();
+        QCOMPARE(watcher.boxes.last(), QString("|m57 4: m80: 28"));
+        QTest::qWait(20);
+        QCOMPARE(peer.received(), QByteArray());
+        TimeScale::set(1.0);
     }
 
     void portDialogFromMenu()

@@ -1,0 +1,119 @@
+#pragma once
+// A unit's configuration: its version text, its settings record and its
+// registers 00..27, and the plain-text file that keeps it. An operator reads,
+// edits and versions these files; a file may hold the record, the registers
+// or both, and applying writes only what it holds.
+//
+//   [unit]            format = 1 (required), version, saved, port (for people)
+//   [record]          band = 0..4, channel = 0..23, type = master|slave, ...
+//   [registers]       00 = 3A ... 27 = 06 (two hexadecimal digits)
+//
+// Comments start with # or ; (at the start of a line, or after a blank).
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <optional>
+
+constexpr int ConfigFormatVersion = 1;
+
+struct UnitRecord {
+    static constexpr int Lists = 7; // type, antenna, bit rate, data length, parity, stop bits, flow
+
+    // Each field as its character in the record that "D" takes and "R" gives:
+    // the band digit, the channel (0..23), one digit per list setting (its
+    // position, raw, so that positions no item names survive).
+    std::optional<QChar> band;
+    std::optional<int> channel;
+    std::array<std::optional<QChar>, Lists> lists;
+
+    bool isEmpty() const;
+    bool isComplete() const;
+    // The ten characters after "D"; complete records only.
+    QString text() const;
+    // From the ten characters of an "R" reply; nothing when they are not a record.
+    static std::optional<UnitRecord> fromText(const QString &ten);
+    // Takes the fields this record lacks from `unit`.
+    void fillFrom(const UnitRecord &unit);
+    bool operator==(const UnitRecord &o) const
+    {
+        return band == o.band && channel == o.channel && lists == o.lists;
+    }
+};
+
+struct UnitConfig {
+    static constexpr int Registers = 28;
+
+    QString version; // the "V" text, for people; never written to the unit
+    UnitRecord record;
+    std::array<std::optional<QString>, Registers> registers; // two characters each
+
+    int registerCount() const;
+    bool isEmpty() const { return record.isEmpty() && registerCount() == 0; }
+};
+
+// Names of the list settings' items in files, in list order; a position past
+// the end is written "raw N".
+QString RecordKey(int list);
+QString RecordItemName(int list, QChar position);
+
+// Why a file cannot be used: the line (0: the file as a whole), a message-table
+// number and the text at fault.
+struct ConfigFileError {
+    int line = 0;
+    int message = 0;
+    QString detail;
+    QString describe() const;
+};
+
+QString WriteConfigText(const UnitConfig &config, const QString &port, const QDateTime &when);
+// The whole text or nothing: a file that does not parse completely is refused.
+std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *error);
+// A regular file of at most ConfigFileLimit bytes of UTF-8 text.
+std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error);
+constexpr qint64 ConfigFileLimit = 64 * 1024;
+// Written aside and renamed; with `fresh`, only as a new file (backups never
+// replace one another). False, with the reason, when it cannot be written.
+bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error);
+
+// Message-table numbers of what the configuration files and transfers say.
+namespace ConfigMessages {
+constexpr int Saved = 50;            // the configuration was saved in
+constexpr int Verified = 51;         // applied and verified
+constexpr int Differ = 52;           // applied, the unit holds other values
+constexpr int Stopped = 53;          // stopped at
+constexpr int WrittenBefore = 54;    // written before it stopped
+constexpr int NothingWritten = 55;
+constexpr int Backup = 56;           // the backup is in
+constexpr int BadFile = 57;          // the file cannot be used
+constexpr int Refused = 58;
+constexpr int NoAnswer = 59;
+constexpr int OtherAnswer = 60;
+constexpr int PortClosed = 61;
+constexpr int Cancelled = 62;
+constexpr int BackupFailed = 63;     // nothing was sent
+constexpr int RecordNeedsWired = 64;
+constexpr int NothingToApply = 65;
+constexpr int Meant = 66;
+constexpr int Holds = 67;
+constexpr int Reading = 68;
+constexpr int Writing = 69;
+constexpr int Verifying = 70;
+constexpr int ReadFailed = 71;       // reading the unit's configuration failed
+// Reasons a file is refused
+constexpr int NotText = 72;
+constexpr int TooLarge = 73;
+constexpr int NoFormat = 74;
+constexpr int UnknownSection = 75;
+constexpr int OutsideSection = 76;
+constexpr int UnknownKey = 77;
+constexpr int Twice = 78;
+constexpr int BadValue = 79;
+constexpr int NoRegister = 80;
+constexpr int NotKeyValue = 81;
+constexpr int CannotRead = 82;
+constexpr int Record = 83;           // "record"
+constexpr int Register = 84;         // "register"
+constexpr int Version = 85;          // "version"
+} // namespace ConfigMessages

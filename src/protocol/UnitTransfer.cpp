@@ -1,0 +1,332 @@
+#include "protocol/UnitTransfer.h"
+
+#include "core/AppState.h"
+#include "protocol/modModem.h"
+#include "protocol/modWired.h"
+#include "serial/CommControl.h"
+#include "serial/mod232C.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QRandomGenerator>
+
+namespace {
+
+using namespace ConfigMessages;
+
+QString registerName(int n)
+{
+    return app().message(Register) + QStringLiteral(" %1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+QString recordName()
+{
+    return app().message(Record);
+}
+
+// One wired exchange: the command, then the reply whose letter it expects.
+// 0 when it came, else why not (a message number).
+int wired(CommControl &comm, ReplyTimer &timer, const QString &command, const QString &expected)
+{
+    if (!StartExchange(comm))
+        return PortClosed;
+    SendWiredCommand(comm, timer, command);
+    QString letter;
+    if (!WaitWiredReply(comm, timer, WiredReplyMs, letter))
+        return comm.PortOpen() ? NoAnswer : PortClosed;
+    if (letter == expected)
+        return 0;
+    return letter == QLatin1String("N") ? ConfigMessages::Refused : OtherAnswer;
+}
+
+int registerFailure(const CommControl &comm, bool refused)
+{
+    if (!comm.PortOpen())
+        return PortClosed;
+    return refused ? ConfigMessages::Refused : NoAnswer;
+}
+
+// Counts the exchanges and asks the caller whether to go on.
+struct Steps {
+    const TransferProgress &progress;
+    int total;
+    int done = 0;
+    bool next(int stage)
+    {
+        ++done;
+        return !progress || progress(stage, done, total);
+    }
+};
+
+int readRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record)
+{
+    if (const int failed = wired(comm, timer, QStringLiteral("R"), QStringLiteral("R")))
+        return failed;
+    const auto r = UnitRecord::fromText(app().ReplyRecord);
+    if (!r)
+        return OtherAnswer;
+    record = *r;
+    return 0;
+}
+
+int readRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n, QString &value)
+{
+    if (path == TransferPath::Registers) {
+        if (!StartExchange(comm))
+            return PortClosed;
+        bool refused = false;
+        if (!ReadRegister(comm, timer, quint8(n), value, &refused))
+            return registerFailure(comm, refused);
+        value = value.toUpper();
+        return 0;
+    }
+    const QString nn = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
+    if (const int failed = wired(comm, timer, QStringLiteral("F") + nn, QStringLiteral("F")))
+        return failed;
+    if (app().ReplyRegNo != nn || app().ReplyRegValue.size() != 2)
+        return OtherAnswer;
+    value = app().ReplyRegValue.toUpper();
+    return 0;
+}
+
+int writeRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
+                  const QString &value)
+{
+    if (path == TransferPath::Registers) {
+        if (!StartExchange(comm))
+            return PortClosed;
+        bool refused = false;
+        return WriteRegister(comm, timer, qint16(n), value, &refused)
+            ? 0
+            : registerFailure(comm, refused);
+    }
+    return wired(comm, timer,
+                 QStringLiteral("S%1%2").arg(n, 2, 10, QLatin1Char('0')).arg(value),
+                 QStringLiteral("A"));
+}
+
+ReadResult readAll(CommControl &comm, ReplyTimer &timer, TransferPath path, Steps &steps)
+{
+    ReadResult result;
+    const auto stop = [&](int reason, const QString &what) {
+        result.failure = {reason, what};
+        return result;
+    };
+    UnitConfig &c = result.config;
+    if (path == TransferPath::Wired) {
+        if (!steps.next(Reading))
+            return stop(Cancelled, app().message(Version));
+        if (const int failed = wired(comm, timer, QStringLiteral("V"), QStringLiteral("V")))
+            return stop(failed, app().message(Version));
+        c.version = app().ReplyVersion;
+        if (!steps.next(Reading))
+            return stop(Cancelled, recordName());
+        if (const int failed = readRecord(comm, timer, c.record))
+            return stop(failed, recordName());
+    }
+    for (int n = 0; n < UnitConfig::Registers; ++n) {
+        if (!steps.next(Reading))
+            return stop(Cancelled, registerName(n));
+        QString value;
+        if (const int failed = readRegister(comm, timer, path, n, value))
+            return stop(failed, registerName(n));
+        c.registers[size_t(n)] = value;
+    }
+    result.ok = true;
+    return result;
+}
+
+QString recordField(const UnitRecord &r, int field)
+{
+    if (field == 0)
+        return r.band ? QString(*r.band) : QString();
+    if (field == 1)
+        return r.channel ? QString::number(*r.channel) : QString();
+    const auto &l = r.lists[size_t(field - 2)];
+    return l ? RecordItemName(field - 2, *l) : QString();
+}
+
+QString recordFieldName(int field)
+{
+    if (field == 0)
+        return QStringLiteral("band");
+    if (field == 1)
+        return QStringLiteral("channel");
+    return RecordKey(field - 2);
+}
+
+} // namespace
+
+TransferPath CurrentTransferPath()
+{
+    return app().UnitMode == 4 ? TransferPath::Registers : TransferPath::Wired;
+}
+
+int ReadExchanges(TransferPath path)
+{
+    return UnitConfig::Registers + (path == TransferPath::Wired ? 2 : 0);
+}
+
+TransferScope::TransferScope()
+{
+    app().TransferRunning = true;
+}
+
+TransferScope::~TransferScope()
+{
+    app().TransferRunning = false;
+}
+
+ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                          const TransferProgress &progress)
+{
+    const TransferScope running;
+    Steps steps{progress, ReadExchanges(path)};
+    return readAll(comm, timer, path, steps);
+}
+
+QString BackupPath(const QString &backupDir, const QString &port)
+{
+    QString safePort = port;
+    safePort.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QDir(backupDir).filePath(
+        QStringLiteral("backup-%1-%2-%3-%4.ini")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), safePort)
+            .arg(QCoreApplication::applicationPid())
+            .arg(QRandomGenerator::global()->generate() & 0xFFFF, 4, 16, QLatin1Char('0')));
+}
+
+ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                            const UnitConfig &file, const QString &backupDir,
+                            const QString &port, const TransferProgress &progress)
+{
+    ApplyResult result;
+    if (file.isEmpty()) {
+        result.refusal = NothingToApply;
+        return result;
+    }
+    // The record goes over the wired path only ("D"); the register commands
+    // have no whole record to write.
+    if (path == TransferPath::Registers && !file.record.isEmpty()) {
+        result.refusal = RecordNeedsWired;
+        return result;
+    }
+    const TransferScope running;
+    const bool withRecord = !file.record.isEmpty();
+    const int writes = file.registerCount() + (withRecord ? 1 : 0);
+    Steps steps{progress, ReadExchanges(path) + 2 * writes};
+
+    // What the unit holds now: the backup, and the fields a record lacks.
+    const ReadResult before = readAll(comm, timer, path, steps);
+    if (!before.ok) {
+        result.failure = before.failure;
+        return result;
+    }
+    QDir().mkpath(backupDir);
+    QString path_;
+    QString error;
+    bool saved = false;
+    for (int attempt = 0; attempt < 5 && !saved; ++attempt) {
+        path_ = BackupPath(backupDir, port);
+        saved = WriteConfigFile(path_, WriteConfigText(before.config, port, QDateTime::currentDateTime()),
+                                true, &error);
+    }
+    if (!saved) {
+        result.refusal = BackupFailed;
+        result.detail = QDir::toNativeSeparators(backupDir) + QStringLiteral(": ") + error;
+        return result;
+    }
+    result.backupPath = path_;
+
+    const auto stop = [&](int reason, const QString &what) {
+        result.outcome = ApplyResult::Stopped;
+        result.failure = {reason, what};
+        return result;
+    };
+    UnitRecord record = file.record;
+    if (withRecord) {
+        record.fillFrom(before.config.record);
+        if (!steps.next(Writing))
+            return stop(Cancelled, recordName());
+        if (const int failed =
+                wired(comm, timer, QStringLiteral("D") + record.text(), QStringLiteral("A")))
+            return stop(failed, recordName());
+        result.written << recordName();
+    }
+    for (int n = 0; n < UnitConfig::Registers; ++n) {
+        const auto &value = file.registers[size_t(n)];
+        if (!value)
+            continue;
+        if (!steps.next(Writing))
+            return stop(Cancelled, registerName(n));
+        if (const int failed = writeRegister(comm, timer, path, n, *value))
+            return stop(failed, registerName(n));
+        result.written << registerName(n);
+    }
+    if (path == TransferPath::Registers)
+        ResetUnit(comm, timer); // as the register editor does after its writes
+
+    // Everything written, read back.
+    if (withRecord) {
+        if (!steps.next(Verifying))
+            return stop(Cancelled, recordName());
+        UnitRecord holds;
+        if (const int failed = readRecord(comm, timer, holds))
+            return stop(failed, recordName());
+        for (int field = 0; field < 2 + UnitRecord::Lists; ++field)
+            if (recordField(record, field) != recordField(holds, field))
+                result.differences << Difference{recordFieldName(field), recordField(record, field),
+                                                 recordField(holds, field)};
+    }
+    for (int n = 0; n < UnitConfig::Registers; ++n) {
+        const auto &value = file.registers[size_t(n)];
+        if (!value)
+            continue;
+        if (!steps.next(Verifying))
+            return stop(Cancelled, registerName(n));
+        QString holds;
+        if (const int failed = readRegister(comm, timer, path, n, holds))
+            return stop(failed, registerName(n));
+        if (holds != *value)
+            result.differences << Difference{registerName(n), *value, holds};
+    }
+    result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;
+    return result;
+}
+
+QString ApplyResult::describe() const
+{
+    const AppState &s = app();
+    QStringList lines;
+    const auto because = [&](const TransferFailure &f) {
+        return f.what + QStringLiteral(": ") + s.message(f.reason);
+    };
+    switch (outcome) {
+    case Verified:
+        lines << s.message(ConfigMessages::Verified);
+        break;
+    case Differ:
+        lines << s.message(ConfigMessages::Differ);
+        for (const Difference &d : differences)
+            lines << QStringLiteral("  %1: %2 %3, %4 %5")
+                         .arg(d.what, s.message(ConfigMessages::Meant), d.meant, s.message(ConfigMessages::Holds), d.holds);
+        break;
+    case Stopped:
+        lines << s.message(ConfigMessages::Stopped) + QLatin1Char(' ') + because(failure);
+        lines << (written.isEmpty() ? s.message(ConfigMessages::NothingWritten)
+                                    : s.message(ConfigMessages::WrittenBefore) + QLatin1Char(' ')
+                                          + written.join(QStringLiteral(", ")));
+        break;
+    case NotStarted:
+        if (refusal)
+            lines << s.message(refusal) + (detail.isEmpty() ? QString() : QLatin1Char(' ') + detail);
+        else
+            lines << s.message(ConfigMessages::ReadFailed) + QLatin1Char(' ') + because(failure);
+        lines << s.message(ConfigMessages::NothingWritten);
+        break;
+    }
+    if (!backupPath.isEmpty())
+        lines << s.message(ConfigMessages::Backup) + QLatin1Char(' ') + QDir::toNativeSeparators(backupPath);
+    return lines.join(QLatin1Char('\n'));
+}

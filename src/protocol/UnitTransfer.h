@@ -1,0 +1,79 @@
+#pragma once
+// A unit's whole configuration over the line: reading it, and writing one to
+// it with a backup of what it held before and a verification after. The
+// exchanges are those of the current path: the wired commands ("V", "R",
+// "Fnn"; "D", "Snnvv"), or after the FRH preset the register commands and one
+// reset at the end. No widgets: the windows and the command line share it.
+
+#include "protocol/UnitConfig.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class CommControl;
+class ReplyTimer;
+
+enum class TransferPath { Wired, Registers };
+// Register commands after the FRH preset (UnitMode 4), the wired path otherwise.
+TransferPath CurrentTransferPath();
+
+// Called before each exchange with its stage (a message number: reading,
+// writing, verifying) and its place, n of total. Returning false stops the
+// transfer once the exchange under way has ended.
+using TransferProgress = std::function<bool(int stage, int n, int total)>;
+
+// Why a transfer stopped: a message number (refused, no answer, another
+// answer, port closed, cancelled) and what it was at ("register 12").
+struct TransferFailure {
+    int reason = 0;
+    QString what;
+};
+
+struct ReadResult {
+    bool ok = false;
+    UnitConfig config;
+    TransferFailure failure;
+};
+ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                          const TransferProgress &progress = {});
+// How many exchanges ReadUnitConfig makes.
+int ReadExchanges(TransferPath path);
+
+struct Difference {
+    QString what, meant, holds;
+};
+
+struct ApplyResult {
+    enum Outcome { Verified, Differ, Stopped, NotStarted };
+    Outcome outcome = NotStarted;
+    QString backupPath;
+    QStringList written;           // what reached the unit, in order
+    TransferFailure failure;       // Stopped, and NotStarted when reading failed
+    QList<Difference> differences; // Differ
+    int refusal = 0;               // NotStarted for another reason: its message number
+    QString detail;
+    // The result as an operator reads it, from the message table.
+    QString describe() const;
+};
+
+// Reads the unit's configuration, saves it in `backupDir` (named after the
+// time, `port` and something unique), writes what `file` holds (a record
+// completed from the unit's own), stops at the first refusal or time-out,
+// then reads back everything written and compares.
+ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                            const UnitConfig &file, const QString &backupDir,
+                            const QString &port, const TransferProgress &progress = {});
+
+QString BackupPath(const QString &backupDir, const QString &port);
+
+// Reading or writing runs: no other exchange may start (the exchange state is
+// program-wide), and the link poll sends nothing.
+class TransferScope {
+public:
+    TransferScope();
+    ~TransferScope();
+    TransferScope(const TransferScope &) = delete;
+    TransferScope &operator=(const TransferScope &) = delete;
+};

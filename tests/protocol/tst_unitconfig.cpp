@@ -1,0 +1,239 @@
+// Unit configuration files, and saving and applying them against simulated
+// units on pseudo-terminals.
+
+#include "core/AppState.h"
+#include "protocol/UnitConfig.h"
+#include "protocol/UnitTransfer.h"
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+#include "sim/SimControl.h"
+#include "sim/SimPeer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QTest>
+
+namespace {
+
+const char *const GoodFile = "# a unit\n"
+                             "[unit]\n"
+                             "format = 1\n"
+                             "[record]\n"
+                             "band = 3        # comment\n"
+                             "channel = 17\n"
+                             "type = slave\n"
+                             "bit-rate = raw 9\n"
+                             "[registers]\n"
+                             "05 = 3a\n";
+
+// The program's line to a simulated unit, and the unit's state as a config.
+struct Line {
+    FreshState st;
+    CommControl comm;
+    ReplyTimer timer;
+    explicit Line(SimPeer &peer)
+    {
+        QFile::link(peer.slavePath(), st.dir() + "COM1");
+        comm.setLinkDir(st.dir());
+        comm.setCommPort(1);
+        comm.setPortOpen(true);
+    }
+};
+
+UnitConfig unitState(SimUnit &unit)
+{
+    UnitConfig c;
+    const SimRecord &r = unit.record();
+    QString ten = QString::number(r.band) + QStringLiteral("%1").arg(r.channel, 2, 16, QLatin1Char('0')).toUpper();
+    for (int p : r.positions)
+        ten += QString::number(p, 16).toUpper();
+    c.record = *UnitRecord::fromText(ten);
+    for (int n = 0; n < UnitConfig::Registers; ++n)
+        c.registers[size_t(n)] = unit.reg(n).toUpper();
+    return c;
+}
+
+} // namespace
+
+class TestUnitConfig : public QObject {
+    Q_OBJECT
+private slots:
+    void init() { TimeScale::set(0.01); }
+    void cleanup() { TimeScale::set(1.0); }
+
+    void readsWhatItWrites()
+    {
+        FreshState st;
+        ConfigFileError error;
+        const auto parsed = ParseConfigText(GoodFile, &error);
+        QVERIFY2(parsed, qPrintable(error.describe()));
+        QCOMPARE(*parsed->record.band, QChar('3'));
+        QCOMPARE(*parsed->record.channel, 17);
+        QCOMPARE(*parsed->record.lists[0], QChar('1'));
+        QCOMPARE(*parsed->record.lists[2], QChar('9')); // a position no item names
+        QVERIFY(!parsed->record.lists[1]);
+        QCOMPARE(*parsed->registers[5], QString("3A"));
+        QCOMPARE(parsed->registerCount(), 1);
+        const auto again = ParseConfigText(WriteConfigText(*parsed, "COM1", QDateTime()), &error);
+        QVERIFY(again);
+        QCOMPARE(again->record, parsed->record);
+        QCOMPARE(again->registers, parsed->registers);
+    }
+
+    // A file that does not parse completely is refused with its line.
+    void badFiles_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("message");
+        QTest::addColumn<int>("line");
+        const QByteArray head("[unit]\nformat = 1\n");
+        QTest::newRow("empty") << QByteArray() << int(ConfigMessages::NoFormat) << 0;
+        QTest::newRow("binary junk") << QByteArray("\x01\xff\xfe\x00junk", 8)
+                                     << int(ConfigMessages::NotText) << 0;
+        QTest::newRow("10 MB") << QByteArray(10 << 20, 'x') << int(ConfigMessages::TooLarge) << 0;
+        QTest::newRow("unknown key") << head + "[record]\ncolour = red\n"
+                                     << int(ConfigMessages::UnknownKey) << 4;
+        QTest::newRow("register 28") << head + "[registers]\n28 = 00\n"
+                                     << int(ConfigMessages::NoRegister) << 4;
+        QTest::newRow("value G1") << head + "[registers]\n05 = G1\n"
+                                  << int(ConfigMessages::BadValue) << 4;
+        QTest::newRow("band 9") << head + "[record]\nband = 9\n" << int(ConfigMessages::BadValue) << 4;
+        QTest::newRow("duplicate key") << head + "[registers]\n05 = 01\n05 = 02\n"
+                                       << int(ConfigMessages::Twice) << 5;
+        QTest::newRow("no format version") << QByteArray("[registers]\n05 = 01\n")
+                                           << int(ConfigMessages::NoFormat) << 0;
+        QTest::newRow("another format") << QByteArray("[unit]\nformat = 2\n")
+                                        << int(ConfigMessages::BadValue) << 2;
+        QTest::newRow("before any section") << QByteArray("band = 1\n")
+                                            << int(ConfigMessages::OutsideSection) << 1;
+    }
+    void badFiles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, message);
+        QFETCH(int, line);
+        FreshState st;
+        st.write("unit.ini", file);
+        ConfigFileError error;
+        QVERIFY(!ReadConfigFile(st.path("unit.ini"), &error));
+        QCOMPARE(error.message, message);
+        QCOMPARE(error.line, line);
+    }
+
+    // Against simulated units: the outcome, what reached the unit, the backup.
+    void apply_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("registerPath");
+        QTest::addColumn<int>("outcome");
+        QTest::newRow("another unit's configuration") << "" << false << int(ApplyResult::Verified);
+        QTest::newRow("register path, one reset at the end") << "" << true << int(ApplyResult::Verified);
+        QTest::newRow("record and registers disagree") << "disagree" << false << int(ApplyResult::Differ);
+        QTest::newRow("writes refused") << "refuse on" << false << int(ApplyResult::Stopped);
+        QTest::newRow("unplugged halfway") << "drop" << false << int(ApplyResult::Stopped);
+        QTest::newRow("silent unit") << "silent on" << false << int(ApplyResult::NotStarted);
+        QTest::newRow("other letters") << "letter Q" << false << int(ApplyResult::NotStarted);
+    }
+    void apply()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, registerPath);
+        QFETCH(int, outcome);
+        // The configuration of a first unit, saved and read back from its file.
+        SimPeer first;
+        first.unit().setRecord(SimRecord{3, 17, {1, 1, 6, 0, 2, 1, 1}});
+        first.unit().setReg(12, "5A");
+        UnitConfig saved;
+        {
+            Line line(first);
+            const ReadResult read = ReadUnitConfig(line.comm, line.timer, TransferPath::Wired);
+            QVERIFY(read.ok);
+            QCOMPARE(read.config.version, QString("VQML47210 R1.2")); // 14 characters, the letter included
+            line.st.write("first.ini", WriteConfigText(read.config, "COM1", QDateTime::currentDateTime()).toUtf8());
+            ConfigFileError error;
+            const auto parsed = ReadConfigFile(line.st.path("first.ini"), &error);
+            QVERIFY2(parsed, qPrintable(error.describe()));
+            saved = *parsed;
+        }
+        if (registerPath)
+            saved.record = UnitRecord();
+        if (fault == "disagree")
+            saved.registers[27] = "06"; // band 4, where the record says band 3
+
+        SimPeer second;
+        const UnitConfig before = unitState(second.unit());
+        if (fault != "disagree" && fault != "drop" && !fault.isEmpty())
+            ApplySimCommand(second, fault);
+        Line line(second);
+        second.clearReceived();
+        int exchanges = 0;
+        const ApplyResult result = ApplyUnitConfig(
+            line.comm, line.timer, registerPath ? TransferPath::Registers : TransferPath::Wired,
+            saved, line.st.path("backups"), "COM1", [&](int stage, int, int) {
+                if (fault == "drop" && stage == ConfigMessages::Writing && ++exchanges == 10)
+                    second.dropLine();
+                return true;
+            });
+        QCOMPARE(int(result.outcome), outcome);
+        const QStringList backups = QDir(line.st.path("backups")).entryList(QDir::Files);
+        if (outcome == ApplyResult::NotStarted) {
+            QVERIFY(result.written.isEmpty());
+            QVERIFY(backups.isEmpty());
+            QCOMPARE(unitState(second.unit()).registers, before.registers);
+            return;
+        }
+        QCOMPARE(backups.size(), 1);
+        QCOMPARE(line.st.path("backups/") + backups.first(), result.backupPath);
+        QVERIFY(result.describe().contains(QDir::toNativeSeparators(result.backupPath)));
+        const UnitConfig after = unitState(second.unit());
+        if (outcome == ApplyResult::Verified) {
+            QCOMPARE(after.registers, saved.registers);
+            if (!registerPath)
+                QCOMPARE(after.record, saved.record);
+            const auto lines = second.receivedLines();
+            QCOMPARE(lines.count("@RST"), registerPath ? 1 : 0);
+            if (registerPath)
+                QCOMPARE(lines.indexOf("@RST"), lines.indexOf("@REG27:" + saved.registers[27]->toLatin1() + "H") + 1);
+            // The backup restores what the unit held.
+            ConfigFileError error;
+            const auto backup = ReadConfigFile(result.backupPath, &error);
+            QVERIFY(backup);
+            QCOMPARE(ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired, *backup,
+                                     line.st.path("backups"), "COM1")
+                         .outcome,
+                     ApplyResult::Verified);
+            QCOMPARE(unitState(second.unit()).registers, before.registers);
+            QCOMPARE(unitState(second.unit()).record, before.record);
+        } else if (outcome == ApplyResult::Differ) {
+            QCOMPARE(result.differences.size(), 1);
+            QCOMPARE(result.differences.first().what, QString("band"));
+            QCOMPARE(result.differences.first().meant, QString("3"));
+            QCOMPARE(result.differences.first().holds, QString("4"));
+        } else if (fault == "refuse on") {
+            QVERIFY(result.written.isEmpty());
+            QCOMPARE(result.failure.reason, int(ConfigMessages::Refused));
+            QCOMPARE(after.registers, before.registers);
+        } else {
+            QCOMPARE(result.failure.reason, int(ConfigMessages::PortClosed));
+            QCOMPARE(result.written.size(), 9); // the record and registers 00 to 07
+        }
+    }
+
+    void recordNeedsTheWiredPath()
+    {
+        SimPeer peer;
+        Line line(peer);
+        peer.clearReceived();
+        UnitConfig file;
+        file.record.band = QChar('1');
+        const ApplyResult result = ApplyUnitConfig(line.comm, line.timer, TransferPath::Registers,
+                                                   file, line.st.path("backups"), "COM1");
+        QCOMPARE(int(result.outcome), int(ApplyResult::NotStarted));
+        QCOMPARE(result.refusal, int(ConfigMessages::RecordNeedsWired));
+        QTest::qWait(20);
+        QCOMPARE(peer.received(), QByteArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnitConfig)
+#include "tst_unitconfig.moc"

@@ -189,11 +189,14 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
         QString l = raw.trimmed();
         if (l.isEmpty() || l.startsWith(QLatin1Char('#')) || l.startsWith(QLatin1Char(';')))
             continue;
-        // A comment after the value begins with a blank and # or ;.
-        for (int i = 1; i < l.size(); ++i) {
-            if ((l[i] == u'#' || l[i] == u';') && l[i - 1].isSpace()) {
-                l = l.left(i).trimmed();
-                break;
+        // After a record or register value, a blank and # or ; begin a
+        // comment. [unit] values (the version text) are taken as they stand.
+        if (section != QLatin1String("unit") || l.startsWith(QLatin1Char('['))) {
+            for (int i = 1; i < l.size(); ++i) {
+                if ((l[i] == u'#' || l[i] == u';') && l[i - 1].isSpace()) {
+                    l = l.left(i).trimmed();
+                    break;
+                }
             }
         }
         if (l.startsWith(QLatin1Char('['))) {

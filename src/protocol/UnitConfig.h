@@ -8,7 +8,8 @@
 //   [record]          band = 0..4, channel = 0..23, type = master|slave, ...
 //   [registers]       00 = 3A ... 27 = 06 (two hexadecimal digits)
 //
-// Comments start with # or ; (at the start of a line, or after a blank).
+// Comments start with # or ; at the start of a line, and after a blank
+// behind a [record] or [registers] value.
 
 #include <QDateTime>
 #include <QString>

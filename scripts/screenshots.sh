@@ -16,11 +16,14 @@ mkdir -p "$out"
 openbox > /dev/null 2>&1 &
 wm=$!
 sleep 1
-app=build/app
+app=${QML_APP_DIR:-build/app}
 state=$(mktemp)
-build/sim/qmlsim --link-dir "$app" --com 1 --state "$state" > /dev/null 2>&1 &
+control=$(mktemp -u)
+mkfifo "$control"
+"${QML_SIM_BIN:-build/sim/qmlsim}" --link-dir "$app" --com 1 --state "$state" < "$control" > /dev/null 2>&1 &
 sim=$!
-trap 'kill $sim $wm 2>/dev/null || true; rm -f "$state"' EXIT
+exec 3> "$control" # held open: the unit takes commands at run time
+trap 'exec 3>&-; kill $sim $wm 2>/dev/null || true; rm -f "$state" "$control"' EXIT
 sleep 0.5
 "$app/qmlsetup" &
 prog=$!
@@ -31,6 +34,43 @@ shot() { sleep 0.8; import -frame -window "$1" "$out/$2.png"; }
 click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) click 1; }
 
 main=$(win "QML47210 設定ツール")
+
+if [ "${1:-}" = config ]; then
+  # Saving the unit's configuration (the unit answers at 1200 bit/s, so the
+  # progress can be seen), then applying a file whose register 27 says
+  # another band than its record: the result lists the difference.
+  echo "baud 1200" > "$control"
+  saved=$(mktemp -u /tmp/unit-XXXX.ini)
+  xdotool mousemove --window "$main" 30 10 click 1
+  sleep 0.5
+  xdotool key Down Down Return
+  files=$(win "ユニット設定を保存")
+  sleep 0.5
+  xdotool windowfocus --sync "$files" key ctrl+a
+  xdotool type "$saved"
+  xdotool key Return
+  progress=$(win "ユニット設定")
+  sleep 1.5
+  shot "$progress" config-progress
+  for _ in $(seq 100); do [ -s "$saved" ] && break; sleep 0.2; done
+  sleep 0.5
+  xdotool key Return                                 # the "saved" box
+  sed -e 's/^27 = .*/27 = 06/' "$saved" > "$saved.diff.ini"
+  xdotool mousemove --window "$main" 30 10 click 1
+  sleep 0.5
+  xdotool key Down Down Down Return
+  files=$(win "ユニット設定を適用")
+  sleep 0.5
+  xdotool windowfocus --sync "$files" key ctrl+a
+  xdotool type "$saved.diff.ini"
+  xdotool key Return
+  sleep 12
+  shot "$(win "ユニット設定")" config-difference
+  xdotool key Return
+  rm -f "$saved" "$saved.diff.ini"
+  kill $prog 2>/dev/null || true
+  exit 0
+fi
 
 if [ "${1:-}" = ports ]; then
   # The port dialog with the devices present.

@@ -158,6 +158,7 @@ void SimPeer::pump()
         if (n > 0) {
             m_pending.remove(0, int(n));
             m_pacedBytes += n;
+            m_sent += n;
         }
     }
     if (!m_pending.isEmpty()) {

@@ -33,6 +33,7 @@ public:
     QList<QByteArray> receivedLines() const;
     void clearReceived() { m_received.clear(); }
     int pendingBytes() const { return int(m_pending.size()); }
+    qint64 sentBytes() const { return m_sent; } // answers put on the line so far
 
     // Raw bytes to the program, as a unit's noise or a test's own line.
     void sendRaw(const QByteArray &bytes);
@@ -61,6 +62,7 @@ private:
     int m_bitRate = 0;
     qint64 m_paceStartMs = 0;
     qint64 m_pacedBytes = 0;
+    qint64 m_sent = 0;
     QString m_stateFile;
     mutable QString m_lastSaved;
 

@@ -39,36 +39,90 @@ if [ "${1:-}" = config ]; then
   # Saving the unit's configuration (the unit answers at 1200 bit/s, so the
   # progress can be seen), then applying a file whose register 27 says
   # another band than its record: the result lists the difference.
+  # The progress dialog and the boxes after it share one title, so each
+  # window is told from the ones before it by its id.
+  visible() { xdotool search --onlyvisible --name "$2" 2> /dev/null | grep -qx "$1"; }
+  # The first visible window titled exactly $1 that is none of $3...;
+  # waits up to $2 seconds.
+  next_win() {
+    local title="^$1\$" tries=$(( $2 * 10 )) id
+    shift 2
+    for _ in $(seq "$tries"); do
+      for id in $(xdotool search --onlyvisible --name "$title" 2> /dev/null); do
+        case " $* " in *" $id "*) ;; *) echo "$id"; return 0 ;; esac
+      done
+      sleep 0.1
+    done
+    echo "screenshots: no window \"${title}\"" >&2
+    return 1
+  }
+  # Waits until window $1 (titled like $2) is gone; $3 seconds at most.
+  until_gone() {
+    for _ in $(seq $(( $3 * 10 ))); do visible "$1" "$2" || return 0; sleep 0.1; done
+    echo "screenshots: window $1 still open" >&2
+    return 1
+  }
+  # Real key events to the focused window: Qt drops xdotool's synthetic
+  # ones (--window), and focusing an unmapped window breaks the connection.
+  focus() { xdotool windowactivate --sync "$1" 2> /dev/null || xdotool windowfocus --sync "$1"; sleep 0.3; }
+  # Qt's file dialog opens with its file name box focused.
+  choose_file() {
+    focus "$1"
+    xdotool key ctrl+a
+    xdotool type --delay 20 "$2"
+    sleep 0.3
+    xdotool key Return
+    until_gone "$1" "$3" 5 || { focus "$1"; xdotool key Return; until_gone "$1" "$3" 5; }
+  }
+  system_menu() { # opens item $1 of the "System" menu
+    focus "$main"
+    xdotool mousemove --window "$main" 30 10 click 1
+    sleep 0.5
+    for _ in $(seq "$1"); do xdotool key Down; done
+    xdotool key Return
+  }
+  line=$(readlink -f "$app/COM1")
+  work=$(mktemp -d)
+  started="$work/started"
+  touch "$started"
+  saved="$work/unit.ini"
+  changed="$work/unit-band.ini"
   echo "baud 1200" > "$control"
-  saved=$(mktemp -u /tmp/unit-XXXX.ini)
-  xdotool mousemove --window "$main" 30 10 click 1
-  sleep 0.5
-  xdotool key Down Down Return
+
+  system_menu 2
   files=$(win "ユニット設定を保存")
   sleep 0.5
-  xdotool windowfocus --sync "$files" key ctrl+a
-  xdotool type "$saved"
-  xdotool key Return
-  progress=$(win "ユニット設定")
-  sleep 1.5
+  choose_file "$files" "$saved" "ユニット設定を保存"
+  progress=$(next_win "ユニット設定" 10)
+  sleep 0.3
   shot "$progress" config-progress
-  for _ in $(seq 100); do [ -s "$saved" ] && break; sleep 0.2; done
-  sleep 0.5
-  xdotool key Return                                 # the "saved" box
-  sed -e 's/^27 = .*/27 = 06/' "$saved" > "$saved.diff.ini"
-  xdotool mousemove --window "$main" 30 10 click 1
-  sleep 0.5
-  xdotool key Down Down Down Return
+  box=$(next_win "ユニット設定" 60 "$progress")   # "saved"
+  [ -s "$saved" ]
+  focus "$box"
+  xdotool key Return
+  until_gone "$box" "^ユニット設定\$" 5
+
+  sed -e 's/^27 = .*/27 = 06/' "$saved" > "$changed"
+  system_menu 3
   files=$(win "ユニット設定を適用")
   sleep 0.5
-  xdotool windowfocus --sync "$files" key ctrl+a
-  xdotool type "$saved.diff.ini"
+  choose_file "$files" "$changed" "ユニット設定を適用"
+  progress=$(next_win "ユニット設定" 10)
+  box=$(next_win "ユニット設定" 90 "$progress")   # the result
+  shot "$box" config-difference
+  focus "$box"
   xdotool key Return
-  sleep 12
-  shot "$(win "ユニット設定")" config-difference
-  xdotool key Return
-  rm -f "$saved" "$saved.diff.ini"
-  kill $prog 2>/dev/null || true
+  until_gone "$box" "^ユニット設定\$" 5
+
+  kill $prog 2> /dev/null || true
+  wait $prog 2> /dev/null || true
+  rm -f "/var/lock/LCK..${line#/dev/}" "/var/lock/LCK..pts_${line##*/}" # left by the kill
+  # The backup the apply made of the simulated unit.
+  if [ -d "$app/backups" ]; then
+    find "$app/backups" -maxdepth 1 -name 'backup-*.ini' -newer "$started" -delete
+    rmdir "$app/backups" 2> /dev/null || true
+  fi
+  rm -rf "$work"
   exit 0
 fi
 

@@ -1,9 +1,17 @@
+#include "cli/CommandLine.h"
 #include "shell/modMain.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 
 int main(int argc, char *argv[])
 {
+    // With a command the program runs in a terminal, over ssh, in a script:
+    // no window, no display, no single-copy lock.
+    if (argc > 1) {
+        QCoreApplication application(argc, argv);
+        return RunCommandLine(application.arguments().mid(1));
+    }
     QApplication application(argc, argv);
     return Main();
 }

@@ -25,10 +25,9 @@ bool present(const char *name)
     return QFileInfo(pathOf(name)).isFile();
 }
 
-void readTable(const char *name, QStringList &table, int count,
-               QString (*normalise)(const QString &))
+void readTableFrom(const std::optional<QString> &text, QStringList &table, int count,
+                   QString (*normalise)(const QString &))
 {
-    const auto text = readText(name);
     if (!text)
         return;
     FieldReader reader(*text);
@@ -39,6 +38,12 @@ void readTable(const char *name, QStringList &table, int count,
         if (reader.next(field))
             table[k] = normalise ? normalise(field) : field;
     }
+}
+
+void readTable(const char *name, QStringList &table, int count,
+               QString (*normalise)(const QString &))
+{
+    readTableFrom(readText(name), table, count, normalise);
 }
 
 QString normaliseRegisterValue(const QString &field)
@@ -90,6 +95,15 @@ void ReadMessageIni()
 void ReadFrhIni()
 {
     readTable("FRH10.ini", app().FrhTable, AppState::RegisterCount, normaliseRegisterValue);
+}
+
+bool ReadFrhFile(const QString &path)
+{
+    AppState &s = app();
+    s.FrhTable = QStringList(AppState::FrhTableSize);
+    const auto text = ReadIniFile(path);
+    readTableFrom(text, s.FrhTable, AppState::RegisterCount, normaliseRegisterValue);
+    return text.has_value();
 }
 
 void ReadDebugIni()

@@ -13,6 +13,10 @@ void ReadDebugIni();
 // never created, and that is no failure.
 bool WriteSetcomIni();
 
+// The FRH preset table from another file of FRH10.ini's form; false when
+// it cannot be read (the table is then empty).
+bool ReadFrhFile(const QString &path);
+
 // True when FRH10.ini supplied a value for every register 00..27.
 bool FrhPresetComplete();
 

@@ -91,3 +91,6 @@ private:
 
 // The one instance of the running program. Tests assign a fresh AppState.
 AppState &app();
+
+// The program folder, ending in the platform's separator.
+QString ProgramDir();

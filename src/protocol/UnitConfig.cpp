@@ -122,6 +122,19 @@ QString RecordItemName(int list, QChar position)
     return p >= 0 && p < names.size() ? names.at(p) : QStringLiteral("raw ") + position;
 }
 
+QList<QPair<QString, QString>> RecordFields(const UnitRecord &r)
+{
+    QList<QPair<QString, QString>> fields;
+    if (r.band)
+        fields.append({QStringLiteral("band"), QString(*r.band)});
+    if (r.channel)
+        fields.append({QStringLiteral("channel"), QString::number(*r.channel)});
+    for (int i = 0; i < UnitRecord::Lists; ++i)
+        if (const auto &l = r.lists[size_t(i)])
+            fields.append({RecordKey(i), RecordItemName(i, *l)});
+    return fields;
+}
+
 QString ConfigFileError::describe() const
 {
     const QString what = app().message(message) + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail);

@@ -58,6 +58,9 @@ struct UnitConfig {
 // the end is written "raw N".
 QString RecordKey(int list);
 QString RecordItemName(int list, QChar position);
+// The record's fields as the file names them: band, channel, type, ... and
+// their values; fields it lacks are left out.
+QList<QPair<QString, QString>> RecordFields(const UnitRecord &record);
 
 // Why a file cannot be used: the line (0: the file as a whole), a message-table
 // number and the text at fault.

@@ -158,6 +158,28 @@ QString recordFieldName(int field)
 
 } // namespace
 
+int ReadVersion(CommControl &comm, ReplyTimer &timer, QString &version)
+{
+    const TransferScope running;
+    if (const int failed = wired(comm, timer, QStringLiteral("V"), QStringLiteral("V")))
+        return failed;
+    version = app().ReplyVersion;
+    return 0;
+}
+
+int ReadRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record)
+{
+    const TransferScope running;
+    return readRecord(comm, timer, record);
+}
+
+int ReadOneRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
+                    QString &value)
+{
+    const TransferScope running;
+    return readRegister(comm, timer, path, n, value);
+}
+
 TransferPath CurrentTransferPath()
 {
     return app().UnitMode == 4 ? TransferPath::Registers : TransferPath::Wired;
@@ -188,8 +210,11 @@ ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath pat
 
 QString BackupPath(const QString &backupDir, const QString &port)
 {
-    QString safePort = port;
-    safePort.replace(QLatin1Char('/'), QLatin1Char('_'));
+    // "COM1 (/dev/ttyUSB0)" names a backup by its first word.
+    QString safePort = port.section(QLatin1Char(' '), 0, 0);
+    for (QChar &c : safePort)
+        if (!c.isLetterOrNumber() && c != u'-')
+            c = u'_';
     return QDir(backupDir).filePath(
         QStringLiteral("backup-%1-%2-%3-%4.ini")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), safePort)
@@ -214,30 +239,46 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
     }
     const TransferScope running;
     const bool withRecord = !file.record.isEmpty();
+    const bool withBackup = !backupDir.isEmpty();
     const int writes = file.registerCount() + (withRecord ? 1 : 0);
-    Steps steps{progress, ReadExchanges(path) + 2 * writes};
+    const int reads = withBackup ? ReadExchanges(path) : (withRecord ? 1 : 0);
+    Steps steps{progress, reads + 2 * writes};
 
     // What the unit holds now: the backup, and the fields a record lacks.
-    const ReadResult before = readAll(comm, timer, path, steps);
+    ReadResult before;
+    if (withBackup) {
+        before = readAll(comm, timer, path, steps);
+    } else if (withRecord) {
+        before.ok = steps.next(Reading);
+        if (!before.ok)
+            before.failure = {Cancelled, recordName()};
+        else if (const int failed = readRecord(comm, timer, before.config.record))
+            before = ReadResult{false, {}, {failed, recordName()}};
+    } else {
+        before.ok = true;
+    }
     if (!before.ok) {
         result.failure = before.failure;
         return result;
     }
-    QDir().mkpath(backupDir);
-    QString path_;
-    QString error;
-    bool saved = false;
-    for (int attempt = 0; attempt < 5 && !saved; ++attempt) {
-        path_ = BackupPath(backupDir, port);
-        saved = WriteConfigFile(path_, WriteConfigText(before.config, port, QDateTime::currentDateTime()),
-                                true, &error);
+    if (withBackup) {
+        QDir().mkpath(backupDir);
+        QString error;
+        bool saved = false;
+        QString backup;
+        for (int attempt = 0; attempt < 5 && !saved; ++attempt) {
+            backup = BackupPath(backupDir, port);
+            saved = WriteConfigFile(
+                backup, WriteConfigText(before.config, port, QDateTime::currentDateTime()), true,
+                &error);
+        }
+        if (!saved) {
+            result.refusal = BackupFailed;
+            result.detail = QDir::toNativeSeparators(backupDir) + QStringLiteral(": ") + error;
+            return result;
+        }
+        result.backupPath = backup;
     }
-    if (!saved) {
-        result.refusal = BackupFailed;
-        result.detail = QDir::toNativeSeparators(backupDir) + QStringLiteral(": ") + error;
-        return result;
-    }
-    result.backupPath = path_;
 
     const auto stop = [&](int reason, const QString &what) {
         result.outcome = ApplyResult::Stopped;

@@ -31,6 +31,13 @@ struct TransferFailure {
     QString what;
 };
 
+// Single exchanges of the current path, for the command line: 0 when the
+// answer came, else why not (a message number, as TransferFailure::reason).
+int ReadVersion(CommControl &comm, ReplyTimer &timer, QString &version);
+int ReadRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record);
+int ReadOneRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
+                    QString &value);
+
 struct ReadResult {
     bool ok = false;
     UnitConfig config;
@@ -61,7 +68,8 @@ struct ApplyResult {
 // Reads the unit's configuration, saves it in `backupDir` (named after the
 // time, `port` and something unique), writes what `file` holds (a record
 // completed from the unit's own), stops at the first refusal or time-out,
-// then reads back everything written and compares.
+// then reads back everything written and compares. With no `backupDir`,
+// only the record is read first, when the file has one.
 ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
                             const UnitConfig &file, const QString &backupDir,
                             const QString &port, const TransferProgress &progress = {});

@@ -132,14 +132,16 @@ void ResetUnit(CommControl &comm, ReplyTimer &timer)
     });
 }
 
-bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer)
+bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer, bool *refused)
 {
+    if (refused)
+        *refused = false;
     // Without a value for every register the preset would write 00 into the
     // missing ones and wipe the unit's set-up.
     if (!FrhPresetComplete())
         return false;
     for (int n = 0; n < AppState::RegisterCount; ++n) {
-        if (!WriteRegister(comm, timer, qint16(n), app().FrhTable.at(n)))
+        if (!WriteRegister(comm, timer, qint16(n), app().FrhTable.at(n), refused))
             return false;
         if (app().ExitConfirmed)
             return false;

@@ -17,7 +17,7 @@ bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &v
 bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value,
                    bool *refused = nullptr);
 void ResetUnit(CommControl &comm, ReplyTimer &timer);
-bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer);
+bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer, bool *refused = nullptr);
 
 // Command texts as they go on the wire (without CR LF).
 QString ReadRegisterCommand(int regNo);

@@ -136,7 +136,7 @@ bool CommControl::setPortOpen(bool open)
     }
     if (m_port.isOpen())
         return false; // already open
-    const QString device = deviceFor(m_commPort);
+    const QString device = m_devicePath.isEmpty() ? deviceFor(m_commPort) : m_devicePath;
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_failedDevice = device;

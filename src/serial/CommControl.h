@@ -42,6 +42,9 @@ public:
 
     // The device that port `n` opens, by this platform's mapping.
     QString deviceFor(int port) const;
+    // A device named outright (the command line's --port /dev/ttyUSB0): the
+    // next open uses it whatever the port number; empty: the mapping again.
+    void setDevicePath(const QString &path) { m_devicePath = path; }
     QString linkDir() const { return m_linkDir; }
 
     // The last open that failed at the device: which device, and Qt's error.
@@ -75,6 +78,7 @@ private:
     mutable qsizetype m_head = 0;
     mutable qint64 m_dropped = 0;
     QString m_linkDir;
+    QString m_devicePath;
     QString m_failedDevice;
     QSerialPort::SerialPortError m_failedError = QSerialPort::NoError;
     QString m_failedErrorText;

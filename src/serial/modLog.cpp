@@ -28,6 +28,17 @@ void MakeLogName(const QDateTime &start)
         + start.toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".log");
 }
 
+void MakeLogName(const QDateTime &start, const QString &tag)
+{
+    QString safe = tag;
+    for (QChar &c : safe)
+        if (!c.isLetterOrNumber() && c != u'-')
+            c = u'_';
+    app().LogFilePath = app().AppDir + QStringLiteral("Log")
+        + start.toString(QStringLiteral("yyyyMMddHHmmss")) + QLatin1Char('-') + safe
+        + QStringLiteral(".log");
+}
+
 void LogSend(const QString &text) { appendEntry("S>", text); }
 void LogReceive(const QString &text) { appendEntry("R<", text); }
 void LogNote(const QString &text) { appendEntry("--", text); }

@@ -13,15 +13,6 @@
 #include <QFileInfo>
 #include <QLockFile>
 
-QString ProgramDir()
-{
-    QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-    const QChar sep = QDir::separator();
-    if (!dir.endsWith(sep))
-        dir += sep;
-    return dir;
-}
-
 QString InstanceLockPath(const QString &programPath)
 {
     QString canonical = QFileInfo(programPath).canonicalFilePath();

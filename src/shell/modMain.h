@@ -13,9 +13,6 @@ int Main();
 // the exit is confirmed.
 int StartUp();
 
-// The program folder, ending in the platform's separator.
-QString ProgramDir();
-
 // One pass of the idle loop: the link watch when asked for, then one
 // pass of window events.
 void IdlePass(frmMain &main);

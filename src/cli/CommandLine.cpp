@@ -1,0 +1,622 @@
+#include "cli/CommandLine.h"
+
+#include "config/FieldReader.h"
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "protocol/modModem.h"
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+#include "serial/SerialDevices.h"
+#include "serial/mod232C.h"
+#include "serial/modLog.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#endif
+
+namespace {
+
+struct CommandInfo {
+    const char *name;
+    const char *synopsis;
+    const char *what;
+};
+
+const CommandInfo Commands[] = {
+    {"ports", "ports", "Lists the serial devices present and what COM1 to COM9 reach."},
+    {"info", "info", "The unit's version text and its settings record."},
+    {"read", "read", "The unit's settings record."},
+    {"write", "write KEY=VALUE...",
+     "Changes the named fields of the settings record (the others as read from the unit),\n"
+     "writes the record and verifies it. Keys and values as in a configuration file:\n"
+     "band=0..4 channel=0..23 type=master|slave antenna=single|diversity\n"
+     "bit-rate=2400..115200 data-length=7|8 parity=none|even|odd stop-bits=1|2\n"
+     "flow=none|rts-cts"},
+    {"reg", "reg get NN | reg set NN VV",
+     "Reads register NN (00 to 27), or writes the two hexadecimal digits VV to it and\n"
+     "verifies them."},
+    {"save", "save FILE", "Saves the unit's whole configuration in FILE."},
+    {"apply", "apply FILE",
+     "Applies the configuration in FILE: the unit's own is saved in backups/ first,\n"
+     "what FILE holds is written and then read back and compared."},
+    {"preset", "preset [FILE]",
+     "Writes the FRH register preset (FRH10.ini, or FILE in its form) and resets the\n"
+     "unit; refused when the table does not hold all 28 values."},
+};
+
+const char *const OptionsHelp =
+    "Options:\n"
+    "  --port PORT        COMn (mapped as the windows map it) or a device path;\n"
+    "                     default: the port in setcom.ini\n"
+    "  --baud N, --data-bits N, --parity N|E|O, --stop-bits 1|1.5|2\n"
+    "                     the serial settings; default: those in setcom.ini\n"
+    "  --path wired|registers\n"
+    "                     the unit's command path; registers after the FRH preset;\n"
+    "                     default: wired\n"
+    "  --json             one JSON document on standard output\n"
+    "  -h, --help         this help; COMMAND --help for one command\n";
+
+const char *const ExitHelp =
+    "Exit codes: 0 done (and verified), 1 other failure, 2 bad usage (nothing sent),\n"
+    "3 the port did not open, 4 no answer (or the line was lost), 5 refused by the unit,\n"
+    "6 written but the unit holds other values, 7 a file that cannot be used,\n"
+    "8 an answer that does not fit the command.\n";
+
+QString message(int n)
+{
+    return app().message(n);
+}
+
+bool isTerminal(FILE *stream)
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(fileno(stream));
+#elif defined(Q_OS_WIN)
+    return ::_isatty(::_fileno(stream));
+#else
+    return false;
+#endif
+}
+
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+// A KEY=VALUE or a register checked as a configuration file checks it, so
+// the command line and the files take exactly the same values.
+std::optional<UnitConfig> parseAsFile(const QString &section, const QString &key,
+                                      const QString &value, CliError *error)
+{
+    if (value.contains(QLatin1Char('\n')) || key.contains(QLatin1Char('\n'))) {
+        *error = {ConfigMessages::BadValue, key + QLatin1Char('=') + value};
+        return std::nullopt;
+    }
+    ConfigFileError fileError;
+    const auto config = ParseConfigText(QStringLiteral("[unit]\nformat = 1\n[%1]\n%2 = %3\n")
+                                            .arg(section, key, value),
+                                        &fileError);
+    if (!config)
+        *error = {fileError.message, key + QLatin1Char('=') + value};
+    return config;
+}
+
+} // namespace
+
+std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *error)
+{
+    CliError ignored;
+    if (!error)
+        error = &ignored;
+    const auto fail = [&](int message, const QString &detail) {
+        *error = {message, detail};
+        return std::nullopt;
+    };
+    QCommandLineParser parser;
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("port"));
+    const QCommandLineOption baud(QStringLiteral("baud"), QString(), QStringLiteral("n"));
+    const QCommandLineOption dataBits(QStringLiteral("data-bits"), QString(), QStringLiteral("n"));
+    const QCommandLineOption parity(QStringLiteral("parity"), QString(), QStringLiteral("p"));
+    const QCommandLineOption stopBits(QStringLiteral("stop-bits"), QString(), QStringLiteral("n"));
+    const QCommandLineOption path(QStringLiteral("path"), QString(), QStringLiteral("path"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, help});
+    if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + args)) {
+        if (!parser.unknownOptionNames().isEmpty())
+            return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
+        static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
+        return fail(CliMessages::MissingValue, quoted.match(parser.errorText()).captured(1));
+    }
+    CliRequest r;
+    QStringList words = parser.positionalArguments();
+    if (parser.isSet(help) || words.value(0) == QLatin1String("help")) {
+        if (words.value(0) == QLatin1String("help"))
+            words.removeFirst();
+        r.command = CliRequest::Help;
+        r.helpFor = words.value(0);
+        const bool known = std::any_of(std::begin(Commands), std::end(Commands),
+                                       [&](const CommandInfo &c) { return r.helpFor == QLatin1String(c.name); });
+        if (!r.helpFor.isEmpty() && !known)
+            return fail(CliMessages::UnknownCommand, r.helpFor);
+        return r;
+    }
+
+    r.json = parser.isSet(json);
+    r.port = parser.value(port);
+    if (parser.isSet(port)) {
+        static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
+        const auto m = com.match(r.port);
+        const bool comOk = m.hasMatch() && m.captured(1).toInt() <= 255;
+        if (!comOk && !QDir::isAbsolutePath(r.port))
+            return fail(CliMessages::NoSuchPort, r.port);
+    }
+    r.baud = parser.value(baud);
+    bool ok = true;
+    if (parser.isSet(baud) && (r.baud.toInt(&ok) <= 0 || !ok))
+        return fail(ConfigMessages::BadValue, QStringLiteral("--baud ") + r.baud);
+    r.dataBits = parser.value(dataBits);
+    if (parser.isSet(dataBits)
+        && !QStringList{QStringLiteral("5"), QStringLiteral("6"), QStringLiteral("7"), QStringLiteral("8")}
+                .contains(r.dataBits))
+        return fail(ConfigMessages::BadValue, QStringLiteral("--data-bits ") + r.dataBits);
+    r.parity = parser.value(parity);
+    if (parser.isSet(parity)
+        && !QStringList{QStringLiteral("N"), QStringLiteral("E"), QStringLiteral("O")}.contains(r.parity))
+        return fail(ConfigMessages::BadValue, QStringLiteral("--parity ") + r.parity);
+    r.stopBits = parser.value(stopBits);
+    if (parser.isSet(stopBits)
+        && !QStringList{QStringLiteral("1"), QStringLiteral("1.5"), QStringLiteral("2")}.contains(r.stopBits))
+        return fail(ConfigMessages::BadValue, QStringLiteral("--stop-bits ") + r.stopBits);
+    if (parser.isSet(path)) {
+        if (parser.value(path) == QLatin1String("registers"))
+            r.path = TransferPath::Registers;
+        else if (parser.value(path) != QLatin1String("wired"))
+            return fail(CliMessages::BadPath, parser.value(path));
+    }
+
+    if (words.isEmpty())
+        return fail(CliMessages::UnknownCommand, QString());
+    const QString command = words.takeFirst();
+    const auto count = [&](int least, int most) { return words.size() >= least && words.size() <= most; };
+    if (command == QLatin1String("ports") || command == QLatin1String("info")
+        || command == QLatin1String("read")) {
+        if (!count(0, 0))
+            return fail(CliMessages::WrongArguments, words.join(u' '));
+        r.command = command == QLatin1String("ports") ? CliRequest::Ports
+            : command == QLatin1String("info")        ? CliRequest::Info
+                                                      : CliRequest::Read;
+    } else if (command == QLatin1String("write")) {
+        if (words.isEmpty())
+            return fail(CliMessages::NotKeyValue, QString());
+        r.command = CliRequest::Write;
+        QStringList seen;
+        for (const QString &w : words) {
+            const int eq = w.indexOf(QLatin1Char('='));
+            if (eq <= 0)
+                return fail(CliMessages::NotKeyValue, w);
+            const QString key = w.left(eq).trimmed().toLower();
+            if (seen.contains(key))
+                return fail(ConfigMessages::Twice, key);
+            seen << key;
+            const auto one = parseAsFile(QStringLiteral("record"), key, w.mid(eq + 1), error);
+            if (!one)
+                return std::nullopt;
+            UnitRecord merged = one->record;
+            merged.fillFrom(r.changes);
+            r.changes = merged;
+        }
+    } else if (command == QLatin1String("reg")) {
+        const QString verb = words.value(0);
+        if (!((verb == QLatin1String("get") && count(2, 2))
+              || (verb == QLatin1String("set") && count(3, 3))))
+            return fail(CliMessages::WrongArguments, words.join(u' '));
+        QString number = words.value(1);
+        if (number.size() == 1 && number[0].isDigit())
+            number.prepend(QLatin1Char('0'));
+        const QString value = verb == QLatin1String("set") ? words.value(2) : QStringLiteral("00");
+        const auto one = parseAsFile(QStringLiteral("registers"), number, value, error);
+        if (!one) {
+            error->detail = verb == QLatin1String("set") ? words.value(1) + QLatin1Char(' ') + value
+                                                         : words.value(1);
+            return std::nullopt;
+        }
+        r.reg = number.toInt();
+        r.command = verb == QLatin1String("get") ? CliRequest::RegGet : CliRequest::RegSet;
+        r.value = one->registers[size_t(r.reg)].value_or(QString());
+    } else if (command == QLatin1String("save") || command == QLatin1String("apply")) {
+        if (!count(1, 1))
+            return fail(CliMessages::WrongArguments, words.join(u' '));
+        r.command = command == QLatin1String("save") ? CliRequest::Save : CliRequest::Apply;
+        r.file = words.first();
+    } else if (command == QLatin1String("preset")) {
+        if (!count(0, 1))
+            return fail(CliMessages::WrongArguments, words.join(u' '));
+        r.command = CliRequest::Preset;
+        r.file = words.value(0);
+    } else {
+        return fail(CliMessages::UnknownCommand, command);
+    }
+    return r;
+}
+
+QString CommandLineHelp(const QString &command)
+{
+    for (const CommandInfo &c : Commands)
+        if (command == QLatin1String(c.name))
+            return QStringLiteral("Usage: qmlsetup [options] %1\n\n%2\n\n%3\n%4")
+                .arg(QLatin1String(c.synopsis), QLatin1String(c.what), QLatin1String(OptionsHelp),
+                     QLatin1String(ExitHelp));
+    QString text = QStringLiteral(
+        "Usage: qmlsetup [options] COMMAND [ARGUMENTS]\n"
+        "Sets up a QML47210 unit from the command line; without arguments the window opens.\n\n"
+        "Commands:\n");
+    for (const CommandInfo &c : Commands)
+        text += QStringLiteral("  %1%2\n")
+                    .arg(QString::fromLatin1(c.synopsis).leftJustified(28),
+                         QString::fromLatin1(c.what).section(QLatin1Char('\n'), 0, 0));
+    return text + QLatin1Char('\n') + QLatin1String(OptionsHelp) + QLatin1Char('\n')
+        + QLatin1String(ExitHelp);
+}
+
+namespace {
+
+// One run of a command against the unit, with what it prints.
+class Run {
+public:
+    Run(const CliRequest &request) : r(request) {}
+
+    int execute();
+
+private:
+    int openPort();
+    int finish(int code, const QString &text);
+    int exchangeFailed(int reason, const QString &what);
+    int fromApply(const ApplyResult &result);
+    TransferProgress progress();
+    QJsonObject recordJson(const UnitRecord &record) const;
+    QString recordText(const UnitRecord &record) const;
+
+    const CliRequest &r;
+    CommControl comm;
+    ReplyTimer timer;
+    QJsonObject out;
+    QString portName;
+};
+
+int exitFor(int reason)
+{
+    switch (reason) {
+    case ConfigMessages::Refused:
+        return ExitCode::Refused;
+    case ConfigMessages::NoAnswer:
+    case ConfigMessages::PortClosed:
+        return ExitCode::NoAnswer;
+    case ConfigMessages::OtherAnswer:
+        return ExitCode::OtherAnswer;
+    default:
+        return ExitCode::Failed;
+    }
+}
+
+int Run::finish(int code, const QString &text)
+{
+    out.insert(QStringLiteral("exit"), code);
+    out.insert(QStringLiteral("ok"), code == ExitCode::Done);
+    if (r.json) {
+        if (code != ExitCode::Done)
+            out.insert(QStringLiteral("message"), text);
+        print(stdout, QString::fromUtf8(QJsonDocument(out).toJson(QJsonDocument::Indented)));
+    } else if (!text.isEmpty()) {
+        print(code == ExitCode::Done ? stdout : stderr, text + QLatin1Char('\n'));
+    }
+    return code;
+}
+
+int Run::exchangeFailed(int reason, const QString &what)
+{
+    out.insert(QStringLiteral("failed"), what);
+    out.insert(QStringLiteral("reason"), message(reason));
+    return finish(exitFor(reason), what + QStringLiteral(": ") + message(reason));
+}
+
+TransferProgress Run::progress()
+{
+    if (r.json || !isTerminal(stderr))
+        return {};
+    return [](int stage, int n, int total) {
+        print(stderr, QStringLiteral("\r%1: exchange %2 of %3 ").arg(message(stage)).arg(n).arg(total)
+                          + (n == total ? QStringLiteral("\n") : QString()));
+        return true;
+    };
+}
+
+QJsonObject Run::recordJson(const UnitRecord &record) const
+{
+    QJsonObject o;
+    for (const auto &[key, value] : RecordFields(record)) {
+        if (key == QLatin1String("channel"))
+            o.insert(key, value.toInt());
+        else
+            o.insert(key, value);
+    }
+    return o;
+}
+
+QString Run::recordText(const UnitRecord &record) const
+{
+    QStringList lines;
+    for (const auto &[key, value] : RecordFields(record))
+        lines << key.leftJustified(12) + QStringLiteral("= ") + value;
+    return lines.join(QLatin1Char('\n'));
+}
+
+// The port as --port names it, or setcom.ini's; a port that is not there is
+// a wrong command line, one that is there and does not open a port failure.
+int Run::openPort()
+{
+    AppState &s = app();
+    comm.setLinkDir(s.AppDir);
+    int number = s.ComPort;
+    QString device;
+    if (r.port.startsWith(QLatin1String("COM"))) {
+        number = r.port.mid(3).toInt();
+        device = comm.deviceFor(number);
+        portName = r.port;
+    } else if (!r.port.isEmpty()) {
+        device = r.port;
+        comm.setDevicePath(device);
+        portName = device;
+    } else {
+        device = comm.deviceFor(number);
+        portName = QStringLiteral("COM%1").arg(number);
+    }
+    out.insert(QStringLiteral("port"), portName);
+    out.insert(QStringLiteral("device"), QDir::toNativeSeparators(device));
+    MakeLogName(QDateTime::currentDateTime(),
+                portName + QLatin1Char('-') + QString::number(QCoreApplication::applicationPid()));
+
+    const QString hint = QLatin1Char('\n') + message(CliMessages::UsageHint);
+#ifndef Q_OS_WIN
+    if (!QFileInfo::exists(device))
+        return finish(ExitCode::BadUsage,
+                      message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
+                          + device + QLatin1Char(')') + hint);
+    if (!DevicePresent(device))
+        return finish(ExitCode::BadUsage, device + QStringLiteral(": ") + message(44) + hint);
+#endif
+    const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
+    const QString dataBits = r.dataBits.isEmpty() ? s.ComDataBits : r.dataBits;
+    const QString parity = r.parity.isEmpty() ? s.ComParity : r.parity;
+    const QString stopBits = r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits;
+    if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits))
+        return -1;
+    QString why = s.message(4);
+    if (!comm.failedDevice().isEmpty())
+        why += QLatin1Char('\n')
+            + DescribeOpenFailure(comm.failedDevice(),
+                                  DiagnoseOpen(comm.failedDevice(), comm.failedError(),
+                                               comm.failedErrorText()));
+    return finish(ExitCode::PortFailure, why);
+}
+
+int Run::fromApply(const ApplyResult &result)
+{
+    QJsonArray written;
+    for (const QString &w : result.written)
+        written.append(w);
+    out.insert(QStringLiteral("written"), written);
+    if (!result.backupPath.isEmpty())
+        out.insert(QStringLiteral("backup"), QDir::toNativeSeparators(result.backupPath));
+    QJsonArray differences;
+    for (const Difference &d : result.differences)
+        differences.append(QJsonObject{{QStringLiteral("what"), d.what},
+                                       {QStringLiteral("meant"), d.meant},
+                                       {QStringLiteral("holds"), d.holds}});
+    out.insert(QStringLiteral("differences"), differences);
+    out.insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
+    switch (result.outcome) {
+    case ApplyResult::Verified:
+        return finish(ExitCode::Done, r.command == CliRequest::Apply
+                                          ? result.describe()
+                                          : message(CliMessages::WrittenVerified));
+    case ApplyResult::Differ:
+        return finish(ExitCode::Differences, result.describe());
+    case ApplyResult::Stopped:
+        out.insert(QStringLiteral("failed"), result.failure.what);
+        out.insert(QStringLiteral("reason"), message(result.failure.reason));
+        return finish(exitFor(result.failure.reason), result.describe());
+    case ApplyResult::NotStarted:
+        if (result.refusal == ConfigMessages::RecordNeedsWired)
+            return finish(ExitCode::BadUsage, result.describe());
+        if (result.refusal)
+            return finish(ExitCode::Failed, result.describe());
+        out.insert(QStringLiteral("failed"), result.failure.what);
+        out.insert(QStringLiteral("reason"), message(result.failure.reason));
+        return finish(exitFor(result.failure.reason), result.describe());
+    }
+    return ExitCode::Failed;
+}
+
+int Run::execute()
+{
+    static const char *const names[] = {"help", "ports", "info", "read", "write",
+                                        "reg get", "reg set", "save", "apply", "preset"};
+    out.insert(QStringLiteral("command"), QLatin1String(names[r.command]));
+    if (r.command == CliRequest::Ports) {
+        QJsonArray devices, mapping;
+        QStringList lines;
+        for (const SerialDevice &d : ListSerialDevices(app().AppDir)) {
+            QStringList coms;
+            for (int n : d.comLinks)
+                coms << QStringLiteral("COM%1").arg(n);
+            devices.append(QJsonObject{{QStringLiteral("path"), d.path},
+                                       {QStringLiteral("description"), d.description},
+                                       {QStringLiteral("manufacturer"), d.manufacturer},
+                                       {QStringLiteral("serialNumber"), d.serialNumber},
+                                       {QStringLiteral("com"), QJsonArray::fromStringList(coms)}});
+            lines << QStringLiteral("%1 %2 %3 %4 %5")
+                         .arg(d.path.leftJustified(16), coms.join(u' ').leftJustified(6),
+                              d.description, d.manufacturer, d.serialNumber)
+                         .trimmed();
+        }
+        comm.setLinkDir(app().AppDir);
+        lines << QString();
+        for (int n = 1; n <= 9; ++n) {
+            const QString device = comm.deviceFor(n);
+            const bool present = DevicePresent(device);
+            mapping.append(QJsonObject{{QStringLiteral("port"), QStringLiteral("COM%1").arg(n)},
+                                       {QStringLiteral("device"), device},
+                                       {QStringLiteral("present"), present}});
+            lines << QStringLiteral("COM%1 -> %2 (%3)").arg(n).arg(device, app().dispName(present ? 25 : 26));
+        }
+        out.insert(QStringLiteral("devices"), devices);
+        out.insert(QStringLiteral("com"), mapping);
+        return finish(ExitCode::Done, lines.join(QLatin1Char('\n')));
+    }
+
+    // The files first: a wrong one sends nothing.
+    UnitConfig file;
+    if (r.command == CliRequest::Apply) {
+        ConfigFileError error;
+        const auto parsed = ReadConfigFile(r.file, &error);
+        if (!parsed)
+            return finish(ExitCode::BadFile, error.describe());
+        file = *parsed;
+    } else if (r.command == CliRequest::Preset) {
+        if (!r.file.isEmpty() && !ReadFrhFile(r.file))
+            return finish(ExitCode::BadFile, message(ConfigMessages::CannotRead) + QStringLiteral(": ") + r.file);
+        if (!FrhPresetComplete())
+            return finish(ExitCode::BadFile, message(CliMessages::PresetIncomplete));
+    }
+    if (const int code = openPort(); code >= 0)
+        return code;
+
+    switch (r.command) {
+    case CliRequest::Info: {
+        QString version;
+        if (const int failed = ReadVersion(comm, timer, version))
+            return exchangeFailed(failed, message(ConfigMessages::Version));
+        UnitRecord record;
+        if (const int failed = ReadRecord(comm, timer, record))
+            return exchangeFailed(failed, message(ConfigMessages::Record));
+        out.insert(QStringLiteral("version"), version);
+        out.insert(QStringLiteral("record"), recordJson(record));
+        return finish(ExitCode::Done, QStringLiteral("version     = ") + version + QLatin1Char('\n')
+                                          + recordText(record));
+    }
+    case CliRequest::Read: {
+        UnitRecord record;
+        if (const int failed = ReadRecord(comm, timer, record))
+            return exchangeFailed(failed, message(ConfigMessages::Record));
+        out.insert(QStringLiteral("record"), recordJson(record));
+        return finish(ExitCode::Done, recordText(record));
+    }
+    case CliRequest::Write: {
+        UnitConfig change;
+        change.record = r.changes;
+        return fromApply(ApplyUnitConfig(comm, timer, TransferPath::Wired, change, QString(),
+                                         portName, progress()));
+    }
+    case CliRequest::RegGet: {
+        QString value;
+        const QString name = message(ConfigMessages::Register) + QStringLiteral(" %1").arg(r.reg, 2, 10, QLatin1Char('0'));
+        if (const int failed = ReadOneRegister(comm, timer, r.path, r.reg, value))
+            return exchangeFailed(failed, name);
+        out.insert(QStringLiteral("register"), QStringLiteral("%1").arg(r.reg, 2, 10, QLatin1Char('0')));
+        out.insert(QStringLiteral("value"), value);
+        return finish(ExitCode::Done, QStringLiteral("%1 = %2").arg(r.reg, 2, 10, QLatin1Char('0')).arg(value));
+    }
+    case CliRequest::RegSet: {
+        UnitConfig change;
+        change.registers[size_t(r.reg)] = r.value;
+        return fromApply(ApplyUnitConfig(comm, timer, r.path, change, QString(), portName, progress()));
+    }
+    case CliRequest::Save: {
+        const ReadResult read = ReadUnitConfig(comm, timer, r.path, progress());
+        if (!read.ok)
+            return exchangeFailed(read.failure.reason, read.failure.what);
+        QString error;
+        if (!WriteConfigFile(r.file, WriteConfigText(read.config, portName, QDateTime::currentDateTime()),
+                             false, &error))
+            return finish(ExitCode::Failed, r.file + QStringLiteral(": ") + error);
+        out.insert(QStringLiteral("file"), QDir::toNativeSeparators(QFileInfo(r.file).absoluteFilePath()));
+        out.insert(QStringLiteral("version"), read.config.version);
+        out.insert(QStringLiteral("record"), recordJson(read.config.record));
+        return finish(ExitCode::Done, message(ConfigMessages::Saved) + QLatin1Char(' ')
+                                          + QDir::toNativeSeparators(r.file));
+    }
+    case CliRequest::Apply:
+        return fromApply(ApplyUnitConfig(comm, timer, r.path, file, BackupFolder(), portName,
+                                         progress()));
+    case CliRequest::Preset: {
+        bool refused = false;
+        const TransferScope running;
+        if (!ApplyFrhPreset(comm, timer, &refused)) {
+            const int reason = refused ? ConfigMessages::Refused
+                : comm.PortOpen()      ? ConfigMessages::NoAnswer
+                                       : ConfigMessages::PortClosed;
+            return finish(exitFor(reason), message(11) + QStringLiteral(": ") + message(reason));
+        }
+        return finish(ExitCode::Done, message(CliMessages::PresetWritten));
+    }
+    default:
+        return ExitCode::Failed;
+    }
+}
+
+} // namespace
+
+int RunCommandLine(const QStringList &args)
+{
+    AppState &s = app();
+    // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
+    if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
+        TimeScale::set(scale);
+    s.AppDir = ProgramDir();
+    ReadSetcomIni();
+    ReadDispNameIni();
+    ReadMessageIni();
+    ReadFrhIni();
+    ReadDebugIni();
+    s.RxLineBuffer.clear();
+
+    CliError error;
+    const auto request = ParseCommandLine(args, &error);
+    if (!request) {
+        const QString text = QStringLiteral("qmlsetup: ") + s.message(error.message)
+            + (error.detail.isEmpty() ? QString() : QStringLiteral(": ") + error.detail);
+        if (args.contains(QStringLiteral("--json"))) {
+            const QJsonObject doc{{QStringLiteral("ok"), false},
+                                  {QStringLiteral("exit"), ExitCode::BadUsage},
+                                  {QStringLiteral("message"), text}};
+            print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
+        }
+        print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
+        return ExitCode::BadUsage;
+    }
+    if (request->command == CliRequest::Help) {
+        print(stdout, CommandLineHelp(request->helpFor));
+        return ExitCode::Done;
+    }
+    Run run(*request);
+    return run.execute();
+}

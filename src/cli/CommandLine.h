@@ -1,0 +1,75 @@
+#pragma once
+// The command line: every exchange with the unit as a command, for scripts
+// and batches of units. A thin front end over the protocol layer, the same
+// code the windows use; no window, no display, no single-copy lock.
+//
+//   qmlsetup [options] COMMAND [ARGUMENTS]     qmlsetup --help, qmlsetup COMMAND --help
+
+#include "protocol/UnitConfig.h"
+#include "protocol/UnitTransfer.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+// Exit codes, one per kind of outcome.
+namespace ExitCode {
+constexpr int Done = 0;         // done (and verified, where it writes)
+constexpr int Failed = 1;       // anything else: an output file that cannot be written
+constexpr int BadUsage = 2;     // the command line itself is wrong; nothing was sent
+constexpr int PortFailure = 3;  // the port did not open (the reason is printed)
+constexpr int NoAnswer = 4;     // the unit did not answer, or the line was lost
+constexpr int Refused = 5;      // the unit refused a command
+constexpr int Differences = 6;  // written, but the unit holds other values
+constexpr int BadFile = 7;      // a configuration or preset file that cannot be used
+constexpr int OtherAnswer = 8;  // an answer that does not fit the command
+} // namespace ExitCode
+
+struct CliRequest {
+    enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset };
+    Command command = Help;
+    QString helpFor; // Help: the command asked about, or none for the overview
+
+    QString port; // --port: COMn or a device path; empty: setcom.ini's
+    QString baud, dataBits, parity, stopBits; // overrides of setcom.ini's
+    TransferPath path = TransferPath::Wired;
+    bool json = false;
+
+    UnitRecord changes; // write: the named fields
+    int reg = -1;       // reg get / reg set
+    QString value;      // reg set
+    QString file;       // save, apply, preset
+};
+
+// What was wrong with the command line: a message-table number and the text
+// at fault.
+struct CliError {
+    int message = 0;
+    QString detail;
+};
+
+// Pure parsing: no file, no port. Nothing when the line is wrong.
+std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *error);
+
+// Usage, overall or for one command.
+QString CommandLineHelp(const QString &command = {});
+
+// Runs a command: reads the text files as the windows do, opens the port,
+// prints the result (text, or one JSON document with --json) and returns
+// the exit code.
+int RunCommandLine(const QStringList &args);
+
+// Message-table numbers of the command line's own texts.
+namespace CliMessages {
+constexpr int UnknownCommand = 86;
+constexpr int UnknownOption = 87;
+constexpr int MissingValue = 88;
+constexpr int NoSuchPort = 89;
+constexpr int WrongArguments = 90;
+constexpr int UsageHint = 91;
+constexpr int WrittenVerified = 92;
+constexpr int PresetWritten = 93;
+constexpr int NotKeyValue = 94;
+constexpr int BadPath = 95;
+constexpr int PresetIncomplete = 96;
+} // namespace CliMessages

@@ -51,13 +51,13 @@ struct Result {
 };
 
 // Starts the program without a display, as over ssh.
-void start(QProcess &p, const Folder &f, const QStringList &args)
+void start(QProcess &p, const Folder &f, const QStringList &args, const char *timeScale = "0.01")
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
-    env.insert("QML_TIME_SCALE", "0.01");
+    env.insert("QML_TIME_SCALE", timeScale);
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(f.dir.path()); // files named on the command line are found there
     p.start(f.path("qmlsetup"), args);
@@ -239,8 +239,9 @@ private slots:
         QCOMPARE(QDir(f.dir.path()).entryList({"Log*.log"}).size(), 4);
 
         ApplySimCommand(units[0], "delay 40"); // 30 exchanges: the port is held for a second
+        units[0].clearReceived();
         QProcess holder;
-        start(holder, f, {"save", "held.ini", "--port", "COM1"});
+        start(holder, f, {"save", "held.ini", "--port", "COM1"}, "1"); // no time-out meanwhile
         QVERIFY(waitUntil([&] { return units[0].receivedLines().contains("@KZ9R"); }, 5000));
         const Result second = run(f, {"read", "--port", "COM1"});
         QCOMPARE(second.code, 3);

@@ -106,7 +106,15 @@ void print(FILE *stream, const QString &text)
 std::optional<UnitConfig> parseAsFile(const QString &section, const QString &key,
                                       const QString &value, CliError *error)
 {
-    if (value.contains(QLatin1Char('\n')) || key.contains(QLatin1Char('\n'))) {
+    // Only a key and a value: nothing that would read as another line, a
+    // comment or a section of the file.
+    static const QRegularExpression plainKey(QStringLiteral("^[A-Za-z0-9-]+$"));
+    static const QRegularExpression plainValue(QStringLiteral("^[A-Za-z0-9. -]+$"));
+    if (!plainKey.match(key).hasMatch()) {
+        *error = {ConfigMessages::UnknownKey, key};
+        return std::nullopt;
+    }
+    if (!plainValue.match(value).hasMatch()) {
         *error = {ConfigMessages::BadValue, key + QLatin1Char('=') + value};
         return std::nullopt;
     }
@@ -166,7 +174,12 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
         const auto m = com.match(r.port);
         const bool comOk = m.hasMatch() && m.captured(1).toInt() <= 255;
-        if (!comOk && !QDir::isAbsolutePath(r.port))
+#ifdef Q_OS_WIN
+        const bool devicePath = false; // there, a port is COMn
+#else
+        const bool devicePath = r.port.startsWith(QLatin1Char('/'));
+#endif
+        if (!comOk && !devicePath)
             return fail(CliMessages::NoSuchPort, r.port);
     }
     r.baud = parser.value(baud);
@@ -243,12 +256,12 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         r.command = verb == QLatin1String("get") ? CliRequest::RegGet : CliRequest::RegSet;
         r.value = one->registers[size_t(r.reg)].value_or(QString());
     } else if (command == QLatin1String("save") || command == QLatin1String("apply")) {
-        if (!count(1, 1))
+        if (!count(1, 1) || words.first().isEmpty())
             return fail(CliMessages::WrongArguments, words.join(u' '));
         r.command = command == QLatin1String("save") ? CliRequest::Save : CliRequest::Apply;
         r.file = words.first();
     } else if (command == QLatin1String("preset")) {
-        if (!count(0, 1))
+        if (!count(0, 1) || (count(1, 1) && words.first().isEmpty()))
             return fail(CliMessages::WrongArguments, words.join(u' '));
         r.command = CliRequest::Preset;
         r.file = words.value(0);

@@ -1,6 +1,7 @@
 #include "cli/CommandLine.h"
 
 #include "config/FieldReader.h"
+#include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modModem.h"
@@ -604,13 +605,20 @@ int RunCommandLine(const QStringList &args)
     // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
     if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
         TimeScale::set(scale);
-    s.AppDir = ProgramDir();
+    const TextFolderChoice files =
+        ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
+    s.AppDir = files.folder;
+    s.ShippedTextDir =
+        ShippedTextFolder(ProgramDir(), ChooseLanguage(qEnvironmentVariable("QML47210_LANG")));
     ReadSetcomIni();
     ReadDispNameIni();
     ReadMessageIni();
     ReadFrhIni();
     ReadDebugIni();
     s.RxLineBuffer.clear();
+    if (!files.problem.isEmpty())
+        print(stderr, QStringLiteral("qmlsetup: ") + s.message(97) + QLatin1Char(' ') + files.problem
+                          + QLatin1Char('\n'));
 
     CliError error;
     const auto request = ParseCommandLine(args, &error);

@@ -82,14 +82,27 @@ void ReadSetcomIni()
     }
 }
 
+namespace {
+// The operator's own file beside the other text files wins; without one,
+// the shipped set of the operator's language.
+std::optional<QString> readTextSet(const char *name)
+{
+    if (present(name) || app().ShippedTextDir.isEmpty())
+        return readText(name);
+    return ReadIniFile(app().ShippedTextDir + QLatin1String(name));
+}
+} // namespace
+
 void ReadDispNameIni()
 {
-    readTable("dispname.ini", app().DispNameTable, AppState::TableSize - 1, nullptr);
+    readTableFrom(readTextSet("dispname.ini"), app().DispNameTable, AppState::TableSize - 1,
+                  nullptr);
 }
 
 void ReadMessageIni()
 {
-    readTable("message.ini", app().MessageTable, AppState::TableSize - 1, nullptr);
+    readTableFrom(readTextSet("message.ini"), app().MessageTable, AppState::TableSize - 1,
+                  nullptr);
 }
 
 void ReadFrhIni()

@@ -17,8 +17,12 @@ struct AppState {
     static constexpr int FrhTableSize = 29; // entries 0..28, 28 never used
     static constexpr int RegisterCount = 28;
 
-    // Location and serial-port settings
+    // Location and serial-port settings. AppDir is the folder of the text
+    // files: beside the program, or the user's own (config/TextFolder).
     QString AppDir;
+    // The shipped dispname.ini and message.ini of the operator's language,
+    // read where AppDir has none of its own; empty: none.
+    QString ShippedTextDir;
     qint16 ComPort = 0;
     QString ComBaud;
     QString ComDataBits;

@@ -1,15 +1,26 @@
 #include "protocol/SettingsLists.h"
 
+#include <QCoreApplication>
+
 namespace SettingsLists {
+
+namespace {
+// The items in the operator's language; the order, which is what goes on
+// the wire, never changes.
+QString item(const char *japanese)
+{
+    return QCoreApplication::translate("SettingsLists", japanese);
+}
+} // namespace
 
 const QStringList &type()
 {
-    static const QStringList l{QStringLiteral("ﾏｽﾀ-"), QStringLiteral("ｽﾚｰﾌﾞ")};
+    static const QStringList l{item(QT_TRANSLATE_NOOP("SettingsLists", "ﾏｽﾀ-")), item(QT_TRANSLATE_NOOP("SettingsLists", "ｽﾚｰﾌﾞ"))};
     return l;
 }
 const QStringList &antenna()
 {
-    static const QStringList l{QStringLiteral("ｼﾝｸﾞﾙ"), QStringLiteral("ﾀﾞｲﾊﾞｰｼﾃｨ")};
+    static const QStringList l{item(QT_TRANSLATE_NOOP("SettingsLists", "ｼﾝｸﾞﾙ")), item(QT_TRANSLATE_NOOP("SettingsLists", "ﾀﾞｲﾊﾞｰｼﾃｨ"))};
     return l;
 }
 const QStringList &bitRate()
@@ -27,18 +38,18 @@ const QStringList &dataLength()
 }
 const QStringList &parity()
 {
-    static const QStringList l{QStringLiteral("なし"), QStringLiteral("偶数"),
-                               QStringLiteral("奇数")};
+    static const QStringList l{item(QT_TRANSLATE_NOOP("SettingsLists", "なし")), item(QT_TRANSLATE_NOOP("SettingsLists", "偶数")),
+                               item(QT_TRANSLATE_NOOP("SettingsLists", "奇数"))};
     return l;
 }
 const QStringList &stopBits()
 {
-    static const QStringList l{QStringLiteral("1ﾋﾞｯﾄ"), QStringLiteral("2ﾋﾞｯﾄ")};
+    static const QStringList l{item(QT_TRANSLATE_NOOP("SettingsLists", "1ﾋﾞｯﾄ")), item(QT_TRANSLATE_NOOP("SettingsLists", "2ﾋﾞｯﾄ"))};
     return l;
 }
 const QStringList &flow()
 {
-    static const QStringList l{QStringLiteral("なし"), QStringLiteral("RTS/CTS")};
+    static const QStringList l{item(QT_TRANSLATE_NOOP("SettingsLists", "なし")), QStringLiteral("RTS/CTS")};
     return l;
 }
 const QStringList &band()

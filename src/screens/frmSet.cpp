@@ -69,26 +69,26 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
         bool typed;
     };
     const Row rows[] = {
-        {"周波数バンド", "(0-3)", &Cmb_B, &SettingsLists::band(), true},
-        {"周波数チャンネル", "(00-23)", &Cmb_C, &SettingsLists::channel(), true},
-        {"動作タイプ", "(ﾏｽﾀ-/ｽﾚｰﾌﾞ)", &Cmb_type, &SettingsLists::type(), false},
-        {"アンテナ", "(ｼﾝｸﾞﾙ/ﾀﾞｲﾊﾞｰｼﾃｨ)", &Cmb_ante, &SettingsLists::antenna(), false},
-        {"ボーレート", nullptr, &Cmb_bps, &SettingsLists::bitRate(), false},
-        {"データ長", nullptr, &Cmb_dlen, &SettingsLists::dataLength(), false},
-        {"パリティ", nullptr, &Cmb_parity, &SettingsLists::parity(), false},
-        {"ストップビット", nullptr, &Cmb_stop, &SettingsLists::stopBits(), false},
-        {"フロー制御", nullptr, &Cmb_flow, &SettingsLists::flow(), false},
+        {QT_TR_NOOP("周波数バンド"), "(0-3)", &Cmb_B, &SettingsLists::band(), true},
+        {QT_TR_NOOP("周波数チャンネル"), "(00-23)", &Cmb_C, &SettingsLists::channel(), true},
+        {QT_TR_NOOP("動作タイプ"), QT_TR_NOOP("(ﾏｽﾀ-/ｽﾚｰﾌﾞ)"), &Cmb_type, &SettingsLists::type(), false},
+        {QT_TR_NOOP("アンテナ"), QT_TR_NOOP("(ｼﾝｸﾞﾙ/ﾀﾞｲﾊﾞｰｼﾃｨ)"), &Cmb_ante, &SettingsLists::antenna(), false},
+        {QT_TR_NOOP("ボーレート"), nullptr, &Cmb_bps, &SettingsLists::bitRate(), false},
+        {QT_TR_NOOP("データ長"), nullptr, &Cmb_dlen, &SettingsLists::dataLength(), false},
+        {QT_TR_NOOP("パリティ"), nullptr, &Cmb_parity, &SettingsLists::parity(), false},
+        {QT_TR_NOOP("ストップビット"), nullptr, &Cmb_stop, &SettingsLists::stopBits(), false},
+        {QT_TR_NOOP("フロー制御"), nullptr, &Cmb_flow, &SettingsLists::flow(), false},
     };
     const QColor scrollBar(200, 200, 200);
     int top = 180;
     for (const Row &row : rows) {
-        auto *caption = new QLineEdit(QString::fromUtf8(row.caption), Frame1);
+        auto *caption = new QLineEdit(tr(row.caption), Frame1);
         caption->setReadOnly(true);
         caption->setFocusPolicy(Qt::NoFocus);
         caption->setFont(boxFont);
         Ui::setBackground(caption, scrollBar);
         if (row.tip)
-            caption->setToolTip(QString::fromUtf8(row.tip));
+            caption->setToolTip(tr(row.tip));
         Ui::place(caption, 120, top, 2400, 420);
         if (!Text_B)
             Text_B = caption;
@@ -107,14 +107,14 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     }
 
     auto button = [this](const char *caption, int left, int width) {
-        auto *b = new QPushButton(QString::fromUtf8(caption), this);
+        auto *b = new QPushButton(tr(caption), this);
         b->setFont(Ui::gothic(12));
         Ui::place(b, left, 5310, width, 555);
         return b;
     };
-    Command_W = button("設定", 210, 1500);
-    Command_R = button("読込", 1830, 1500);
-    Command_V = button("バージョン読込", 3450, 2235);
+    Command_W = button(QT_TR_NOOP("設定"), 210, 1500);
+    Command_R = button(QT_TR_NOOP("読込"), 1830, 1500);
+    Command_V = button(QT_TR_NOOP("バージョン読込"), 3450, 2235);
 
     m_bandCheck = new FocusValidator(
         Cmb_B, [this] { return inRange(Cmb_B->currentText(), 4); },

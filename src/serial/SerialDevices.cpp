@@ -271,31 +271,34 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
         d.detail = QFileInfo(device).group();
         return d;
     }
+    // Ask the device itself; only a serial port others hold is "in use".
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENXIO || e == ENODEV) {
+            d.problem = OpenDiagnosis::Missing;
+        } else if (e == EBUSY) {
+            d.problem = OpenDiagnosis::InUse;
+            d.detail = openersOf(device).join(QStringLiteral(", "));
+        } else if (e == EACCES || e == EPERM) {
+            d.problem = OpenDiagnosis::PermissionDenied;
+            d.detail = QFileInfo(device).group();
+        } else {
+            d.detail = QString::fromLocal8Bit(std::strerror(e));
+        }
+        return d;
+    }
+    const bool serial = ::isatty(fd);
+    ::close(fd);
+    if (!serial) {
+        d.problem = OpenDiagnosis::NotSerial;
+        return d;
+    }
     const QStringList openers = openersOf(device);
     if (!openers.isEmpty()) {
         d.problem = OpenDiagnosis::InUse;
         d.detail = openers.join(QStringLiteral(", "));
-        return d;
     }
-    // Nothing to see from outside: ask the device itself.
-    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int e = errno;
-        if (e == ENOENT || e == ENXIO || e == ENODEV)
-            d.problem = OpenDiagnosis::Missing;
-        else if (e == EBUSY)
-            d.problem = OpenDiagnosis::InUse;
-        else if (e == EACCES || e == EPERM)
-            d.problem = OpenDiagnosis::PermissionDenied;
-        if (e == EACCES || e == EPERM)
-            d.detail = QFileInfo(device).group();
-        else if (d.problem == OpenDiagnosis::Other)
-            d.detail = QString::fromLocal8Bit(std::strerror(e));
-        return d;
-    }
-    if (!::isatty(fd))
-        d.problem = OpenDiagnosis::NotSerial;
-    ::close(fd);
 #endif
     return d;
 }

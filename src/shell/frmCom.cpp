@@ -21,7 +21,7 @@
 frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(comm)
 {
     Ui::fixedFrame(this, false);
-    setWindowTitle(QStringLiteral("通信ポート選択"));
+    setWindowTitle(tr("通信ポート選択"));
     Ui::setClientSize(this, 8400, 5100);
     setFont(Ui::gothic(12));
 

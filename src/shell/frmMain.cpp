@@ -54,12 +54,12 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     Ui::place(Command1, 3390, 3615, 1215, 435);
 
     QMenu *menuSystem = menuBar()->addMenu(QStringLiteral("System"));
-    menuComSet = menuSystem->addAction(QStringLiteral("通信設定"));
+    menuComSet = menuSystem->addAction(tr("通信設定"));
     menuSaveConfig = menuSystem->addAction(QString());
     menuApplyConfig = menuSystem->addAction(QString());
-    menuEnd = menuSystem->addAction(QStringLiteral("終了"));
+    menuEnd = menuSystem->addAction(tr("終了"));
     QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
-    menuVersion = menuVer->addAction(QStringLiteral("バージョン情報"));
+    menuVersion = menuVer->addAction(tr("バージョン情報"));
 
     connect(Cmd_Wireless, &QPushButton::clicked, this, &frmMain::Cmd_Wireless_Click);
     connect(Cmd_Wired, &QPushButton::clicked, this, &frmMain::Cmd_Wireless_Click);

@@ -1,10 +1,12 @@
 #include "shell/modMain.h"
 
+#include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modWired.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
+#include "shell/Ui.h"
 #include "shell/frmMain.h"
 
 #include <QCoreApplication>
@@ -12,14 +14,19 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QTranslator>
 
 QString InstanceLockPath(const QString &programPath)
 {
     QString canonical = QFileInfo(programPath).canonicalFilePath();
     if (canonical.isEmpty())
         canonical = QFileInfo(programPath).absoluteFilePath();
-    const QByteArray id =
-        QCryptographicHash::hash(canonical.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+    // One copy per program file and per user: two users on one machine each
+    // run their own.
+    const QByteArray id = QCryptographicHash::hash((canonical + QLatin1Char('\n') + QDir::homePath()).toUtf8(),
+                                                   QCryptographicHash::Sha1)
+                              .toHex()
+                              .left(16);
     return QDir::tempPath() + QStringLiteral("/qml47210-") + QString::fromLatin1(id)
         + QStringLiteral(".lock");
 }
@@ -48,10 +55,23 @@ void IdlePass(frmMain &main)
         DoEvents();
 }
 
+void InstallTranslation(const QString &language)
+{
+    static QTranslator english;
+    if (language == QLatin1String("en") && english.isEmpty()
+        && english.load(QStringLiteral(":/i18n/qmlsetup_en.qm")))
+        QCoreApplication::installTranslator(&english);
+}
+
 int StartUp()
 {
     AppState &s = app();
-    s.AppDir = ProgramDir();
+    const TextFolderChoice files =
+        ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
+    s.AppDir = files.folder;
+    const QString language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
+    s.ShippedTextDir = ShippedTextFolder(ProgramDir(), language);
+    InstallTranslation(language);
     ReadSetcomIni();
     ReadDispNameIni();
     ReadMessageIni();
@@ -69,6 +89,8 @@ int StartUp()
     frmMain main;
     main.show();
     main.Form_Load();
+    if (!files.problem.isEmpty()) // said once: the program goes on with what it has
+        Ui::showLine(main.TextMess, s.message(NotWrittenMessage) + QLatin1Char(' ') + files.problem);
     while (!s.ExitConfirmed)
         IdlePass(main);
     return 0;

@@ -5,17 +5,25 @@
 
 class frmMain;
 
-// Entry routine: ends at once, silently, when another copy runs from the
-// same program file; otherwise starts up. Returns the exit code.
+// Entry routine: ends at once, silently, when this user runs another copy from
+// the same program file; otherwise starts up. Returns the exit code.
 int Main();
 
 // Reads the text files, shows the main window and runs the idle loop until
 // the exit is confirmed.
 int StartUp();
 
+// The windows' own texts in English where `language` is "en"; Japanese,
+// their source, otherwise.
+void InstallTranslation(const QString &language);
+
+// The program could not write this folder or file: message, then the path.
+constexpr int NotWrittenMessage = 97;
+
 // One pass of the idle loop: the link watch when asked for, then one
 // pass of window events.
 void IdlePass(frmMain &main);
 
-// Name of the lock that marks a running copy of the program at `programPath`.
+// Name of the lock that marks this user's running copy of the program at
+// `programPath`.
 QString InstanceLockPath(const QString &programPath);

@@ -68,10 +68,9 @@ void SimPeer::dropLine()
         ::close(m_master);
         m_master = -1;
     }
-    if (m_slaveKeep >= 0) {
-        ::close(m_slaveKeep);
-        m_slaveKeep = -1;
-    }
+    // The slave side stays held: closing the master hangs the line up for the
+    // program all the same, and the line's number is not handed to the next
+    // pseudo-terminal before the program has given up its lock on the name.
     m_pending.clear();
 }
 

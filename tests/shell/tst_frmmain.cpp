@@ -334,7 +334,8 @@ private slots:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QML_APPLY_PORT_IN", dir.path() + "/");
         QByteArray output;
-        QCOMPARE(runAsNobody(self, {}, env, &output), 0);
+        const int rc = runAsNobody(self, {}, env, &output);
+        QVERIFY2(rc == 0, output.constData());
         f.open(QIODevice::ReadOnly);
         const QByteArray now = f.readAll();
         if (fileWritable) {
@@ -482,6 +483,8 @@ int applyPortAsUser(const QString &folder)
     d.comSet->click();
     QTextStream(stdout) << (d.isVisible() ? "open" : "closed")
                         << (watcher.boxes.isEmpty() ? QString() : watcher.boxes.join("+")) << "\n";
+    if (!comm.PortOpen())
+        QTextStream(stdout) << comm.failedDevice() << ": " << comm.failedErrorText() << "\n";
     return comm.PortOpen() ? 0 : 1;
 }
 

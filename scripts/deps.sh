@@ -3,6 +3,7 @@
 # when any is missing.
 set -euo pipefail
 packages=(cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev
+          qt6-tools-dev qt6-l10n-tools dpkg-dev
           fonts-ipafont-gothic fonts-dejavu-core xvfb xauth)
 missing=()
 for p in "${packages[@]}"; do

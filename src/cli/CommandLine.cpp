@@ -36,29 +36,28 @@ namespace {
 struct CommandInfo {
     const char *name;
     const char *synopsis;
-    const char *what;
+    const char *summary; // one line, for the overview
+    const char *more;    // the rest, for the command's own help
 };
 
 const CommandInfo Commands[] = {
-    {"ports", "ports", "Lists the serial devices present and what COM1 to COM9 reach."},
-    {"info", "info", "The unit's version text and its settings record."},
-    {"read", "read", "The unit's settings record."},
-    {"write", "write KEY=VALUE...",
-     "Changes the named fields of the settings record (the others as read from the unit),\n"
-     "writes the record and verifies it. Keys and values as in a configuration file:\n"
-     "band=0..4 channel=0..23 type=master|slave antenna=single|diversity\n"
-     "bit-rate=2400..115200 data-length=7|8 parity=none|even|odd stop-bits=1|2\n"
-     "flow=none|rts-cts"},
-    {"reg", "reg get NN | reg set NN VV",
-     "Reads register NN (00 to 27), or writes the two hexadecimal digits VV to it and\n"
-     "verifies them."},
-    {"save", "save FILE", "Saves the unit's whole configuration in FILE."},
-    {"apply", "apply FILE",
-     "Applies the configuration in FILE: the unit's own is saved in backups/ first,\n"
-     "what FILE holds is written and then read back and compared."},
-    {"preset", "preset [FILE]",
-     "Writes the FRH register preset (FRH10.ini, or FILE in its form) and resets the\n"
-     "unit; refused when the table does not hold all 28 values."},
+    {"ports", "ports", "Lists the serial devices present and what COM1 to COM9 reach.", ""},
+    {"info", "info", "Reads the unit's version text and its settings record.", ""},
+    {"read", "read", "Reads the unit's settings record.", ""},
+    {"write", "write KEY=VALUE...", "Changes fields of the settings record, writes and verifies it.",
+     "The fields not named are taken as read from the unit. Keys and values as in a\n"
+     "configuration file: band=0..4 channel=0..23 type=master|slave\n"
+     "antenna=single|diversity bit-rate=2400..115200 data-length=7|8\n"
+     "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts"},
+    {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
+     "NN is 00 to 27; VV two hexadecimal digits."},
+    {"save", "save FILE", "Saves the unit's whole configuration in FILE.", ""},
+    {"apply", "apply FILE", "Applies a configuration file, with a backup and a verification.",
+     "The unit's own configuration is saved in backups/ first; what FILE holds is\n"
+     "written, then read back and compared."},
+    {"preset", "preset [FILE]", "Writes the FRH register preset and resets the unit.",
+     "The preset is FRH10.ini, or FILE of its form; refused when the table does not\n"
+     "hold all 28 values."},
 };
 
 const char *const OptionsHelp =
@@ -74,8 +73,9 @@ const char *const OptionsHelp =
     "  -h, --help         this help; COMMAND --help for one command\n";
 
 const char *const ExitHelp =
-    "Exit codes: 0 done (and verified), 1 other failure, 2 bad usage (nothing sent),\n"
-    "3 the port did not open, 4 no answer (or the line was lost), 5 refused by the unit,\n"
+    "Exit codes: 0 done (and verified), 1 other failure, 2 bad usage, a port that does\n"
+    "not exist included (nothing sent), 3 the port did not open, 4 no answer (or the\n"
+    "line was lost), 5 refused by the unit,\n"
     "6 written but the unit holds other values, 7 a file that cannot be used,\n"
     "8 an answer that does not fit the command.\n";
 
@@ -276,9 +276,9 @@ QString CommandLineHelp(const QString &command)
 {
     for (const CommandInfo &c : Commands)
         if (command == QLatin1String(c.name))
-            return QStringLiteral("Usage: qmlsetup [options] %1\n\n%2\n\n%3\n%4")
-                .arg(QLatin1String(c.synopsis), QLatin1String(c.what), QLatin1String(OptionsHelp),
-                     QLatin1String(ExitHelp));
+            return QStringLiteral("Usage: qmlsetup [options] %1\n\n%2\n%3\n\n%4\n%5")
+                .arg(QLatin1String(c.synopsis), QLatin1String(c.summary), QLatin1String(c.more),
+                     QLatin1String(OptionsHelp), QLatin1String(ExitHelp));
     QString text = QStringLiteral(
         "Usage: qmlsetup [options] COMMAND [ARGUMENTS]\n"
         "Sets up a QML47210 unit from the command line; without arguments the window opens.\n\n"
@@ -286,7 +286,7 @@ QString CommandLineHelp(const QString &command)
     for (const CommandInfo &c : Commands)
         text += QStringLiteral("  %1%2\n")
                     .arg(QString::fromLatin1(c.synopsis).leftJustified(28),
-                         QString::fromLatin1(c.what).section(QLatin1Char('\n'), 0, 0));
+                         QLatin1String(c.summary));
     return text + QLatin1Char('\n') + QLatin1String(OptionsHelp) + QLatin1Char('\n')
         + QLatin1String(ExitHelp);
 }

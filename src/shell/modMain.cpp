@@ -16,6 +16,23 @@
 #include <QLockFile>
 #include <QTranslator>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+// Who runs the program: the user id where there is one (HOME can be
+// inherited from another user, e.g. through sudo).
+QString userIdentity()
+{
+#ifdef Q_OS_UNIX
+    return QString::number(::geteuid());
+#else
+    return qEnvironmentVariable("USERNAME") + QLatin1Char('\n') + QDir::homePath();
+#endif
+}
+} // namespace
+
 QString InstanceLockPath(const QString &programPath)
 {
     QString canonical = QFileInfo(programPath).canonicalFilePath();
@@ -23,7 +40,7 @@ QString InstanceLockPath(const QString &programPath)
         canonical = QFileInfo(programPath).absoluteFilePath();
     // One copy per program file and per user: two users on one machine each
     // run their own.
-    const QByteArray id = QCryptographicHash::hash((canonical + QLatin1Char('\n') + QDir::homePath()).toUtf8(),
+    const QByteArray id = QCryptographicHash::hash((canonical + QLatin1Char('\n') + userIdentity()).toUtf8(),
                                                    QCryptographicHash::Sha1)
                               .toHex()
                               .left(16);

@@ -84,6 +84,32 @@ private slots:
                  (QStringList{"COM1", "qmlsetup", "setcom.ini"}));
     }
 
+    // The single-copy lock is per user too: two users on one machine each
+    // run their own copy of the same program file.
+    void anotherUserRunsItsOwnCopy()
+    {
+        ProgramCopy copy;
+        QVERIFY(copy.make());
+        QFile::setPermissions(copy.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                   | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(copy.program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                  | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                        | QFile::ReadOther | QFile::WriteOther);
+        if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QProcess mine, theirs;
+        QVERIFY(startAndReachIdle(mine, copy));
+        theirs.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.program()});
+        QVERIFY(theirs.waitForStarted(5000));
+        const bool ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
+        theirs.kill();
+        theirs.waitForFinished();
+        mine.kill();
+        mine.waitForFinished();
+        QVERIFY(!ended);
+    }
+
     void copiesInOtherFoldersRunSideBySide()
     {
         ProgramCopy a, b;

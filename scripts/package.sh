@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the Debian package and the portable archive into build-package/:
+#   qml47210_<version>_<arch>.deb       install with: apt install ./qml47210_*.deb
+#   qml47210-<version>-portable.tar.gz  the program folder, for machines without the package
+# and checks the package with lintian.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+for p in lintian; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
+    || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "$p" > /dev/null
+done
+out=build-package
+cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DQML_TESTS=OFF -DQML_SANITIZE=OFF \
+  -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2" \
+  -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" > /dev/null
+cmake --build "$out" -j "$(nproc)" --target qmlsetup packaging_docs
+(cd "$out" && cpack -G DEB > /dev/null)
+deb=$(ls "$out"/qml47210_*.deb)
+
+# The portable archive: the program folder as built, with a README.
+version=$(dpkg-deb -f "$deb" Version)
+name=qml47210-$version
+rm -rf "$out/$name" && mkdir -p "$out/$name"
+cp -r "$out/app/qmlsetup" "$out/app/lang" "$out"/app/*.ini "$out/$name/"
+strip "$out/$name/qmlsetup"
+cp packaging/README-portable.txt "$out/$name/README.txt"
+tar -C "$out" --owner=0 --group=0 -czf "$out/$name-portable.tar.gz" "$name"
+rm -rf "${out:?}/$name"
+
+echo "$deb"
+echo "$out/$name-portable.tar.gz"
+lintian --fail-on error "$deb" 2>&1 | grep -v "root privileges" || true
+lintian --fail-on error "$deb" > /dev/null 2>&1 && echo "lintian: no errors"

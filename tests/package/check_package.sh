@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The Debian package as CPack makes it from this build: the files an installed
+# program needs are in it, and it depends on runtime packages only.
+set -euo pipefail
+build=$1
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+(cd "$build" && cpack -G DEB -B "$out" > /dev/null)
+deb=$(ls "$out"/qml47210_*.deb)
+files=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for f in ./usr/lib/qml47210/qmlsetup ./usr/bin/qmlsetup ./usr/lib/qml47210/setcom.ini \
+         ./usr/lib/qml47210/FRH10.ini ./usr/lib/qml47210/debug.ini \
+         ./usr/lib/qml47210/lang/ja/dispname.ini ./usr/lib/qml47210/lang/ja/message.ini \
+         ./usr/lib/qml47210/lang/en/dispname.ini ./usr/lib/qml47210/lang/en/message.ini \
+         ./usr/share/applications/qml47210.desktop \
+         ./usr/share/icons/hicolor/scalable/apps/qml47210.svg \
+         ./usr/share/doc/qml47210/copyright ./usr/share/man/man1/qmlsetup.1.gz; do
+  grep -qx -- "$f" <<< "$files" || { echo "missing from the package: $f"; exit 1; }
+done
+# No stray text files at the top of the program folder: the languages live in lang/.
+if grep -qx -- "./usr/lib/qml47210/dispname.ini" <<< "$files"; then
+  echo "dispname.ini beside the program would fix the language"; exit 1
+fi
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+grep -q "libqt6widgets6" <<< "$depends" && grep -q "fonts-ipafont-gothic" <<< "$depends" \
+  || { echo "runtime dependencies missing"; exit 1; }
+if grep -qE -- "-dev|cmake|g\+\+|qt6-tools" <<< "$depends"; then
+  echo "a build tool among the dependencies"; exit 1
+fi
+echo "package ok: $(basename "$deb")"

@@ -66,11 +66,11 @@
     <name>frmSet</name>
     <message>
         <source>周波数バンド</source>
-        <translation>Frequency band</translation>
+        <translation>Band</translation>
     </message>
     <message>
         <source>周波数チャンネル</source>
-        <translation>Frequency channel</translation>
+        <translation>Channel</translation>
     </message>
     <message>
         <source>動作タイプ</source>

@@ -25,6 +25,8 @@ sim=$!
 exec 3> "$control" # held open: the unit takes commands at run time
 trap 'exec 3>&-; kill $sim $wm 2>/dev/null || true; rm -f "$state" "$control"' EXIT
 sleep 0.5
+# The shots are Japanese, as the shipped set is, unless the mode is "en".
+if [ "${1:-}" = en ]; then export QML47210_LANG=en; else export QML47210_LANG=ja; fi
 "$app/qmlsetup" &
 prog=$!
 
@@ -32,6 +34,20 @@ win() { xdotool search --sync --onlyvisible --name "$1" | tail -1; }
 shot() { sleep 0.8; import -frame -window "$1" "$out/$2.png"; }
 # Clicks at a point given in twips inside a window's client area.
 click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) click 1; }
+
+if [ "${1:-}" = en ]; then
+  # An English operator: the main window, and the settings screen after a read.
+  main=$(win "QML47210 Setup Tool")
+  shot "$main" main-window-en
+  click_twips "$main" 2900 1400         # wireless unit button
+  set=$(win "Radio settings")
+  sleep 1.5
+  click_twips "$set" 2580 5587          # read
+  sleep 1.5
+  shot "$set" settings-screen-en
+  kill $prog 2>/dev/null || true
+  exit 0
+fi
 
 main=$(win "QML47210 設定ツール")
 

@@ -34,7 +34,7 @@ private slots:
         for (QLineEdit *caption : s.Frame1->findChildren<QLineEdit *>())
             if (caption->isReadOnly())
                 captions << caption->text();
-        QVERIFY2(captions.contains("Frequency band") && captions.contains("Flow control"),
+        QVERIFY2(captions.contains("Band") && captions.contains("Channel") && captions.contains("Flow control"),
                  qPrintable(captions.join(", ")));
         const QStringList type{s.Cmb_type->itemText(0), s.Cmb_type->itemText(1)};
         QCOMPARE(type, (QStringList{"Master", "Slave"}));

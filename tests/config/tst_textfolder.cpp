@@ -12,9 +12,6 @@
 #include <QTextStream>
 
 namespace {
-const QFile::Permissions Open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-    | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
-
 void put(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -47,7 +44,7 @@ private slots:
         if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir top;
-        QFile::setPermissions(top.path(), Open);
+        letOthersIn(top.path());
         const QString program = top.path() + "/program/", user = top.path() + "/home/";
         QDir().mkpath(program);
         QDir().mkpath(user);

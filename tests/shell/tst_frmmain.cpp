@@ -321,8 +321,7 @@ private slots:
         if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir dir;
-        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                              | QFile::ReadOther | QFile::ExeOther);
+        letOthersIn(dir.path());
         const QString setcom = dir.path() + "/setcom.ini";
         const QByteArray old("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
         QFile f(setcom);

@@ -90,10 +90,8 @@ private slots:
     {
         ProgramCopy copy;
         QVERIFY(copy.make());
-        QFile::setPermissions(copy.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                   | QFile::ReadOther | QFile::ExeOther);
-        QFile::setPermissions(copy.program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
-                                                  | QFile::ReadOther | QFile::ExeOther);
+        letOthersIn(copy.dir.path());
+        letOthersIn(copy.program());
         QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
                                                         | QFile::ReadOther | QFile::WriteOther);
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())

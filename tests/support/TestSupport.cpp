@@ -151,6 +151,13 @@ QString asNobodyUnavailable(const QString &program)
     return {};
 }
 
+void letOthersIn(const QString &path)
+{
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                    | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
+                                    | QFile::ExeOther);
+}
+
 int runAsNobody(const QString &program, const QStringList &args, const QProcessEnvironment &env,
                 QByteArray *output)
 {

@@ -71,6 +71,8 @@ private:
 // Permissions as an ordinary user: root passes every check, so such tests run
 // a program as `nobody`. Empty when that can be done here, else the reason.
 QString asNobodyUnavailable(const QString &program);
+// Lets every user into a folder (or run a file) the test made, as nobody must.
+void letOthersIn(const QString &path);
 // Runs `program` as nobody; its exit code, or -1 when it did not run.
 // `output` gets what it wrote to standard output.
 int runAsNobody(const QString &program, const QStringList &args,

@@ -117,6 +117,7 @@ constexpr int BadValue = 79;
 constexpr int NoRegister = 80;
 constexpr int NotKeyValue = 81;
 constexpr int CannotRead = 82;
+constexpr int CannotWrite = 98;
 constexpr int Record = 83;           // "record"
 constexpr int Register = 84;         // "register"
 constexpr int Version = 85;          // "version"

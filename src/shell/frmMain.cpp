@@ -269,7 +269,7 @@ void frmMain::menuSaveConfig_Click()
     if (!WriteConfigFile(file, WriteConfigText(read.config, portName(m_comm), QDateTime::currentDateTime()),
                          false, &error)) {
         Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
-                       s.message(ConfigMessages::CannotRead) + QStringLiteral(": ")
+                       s.message(ConfigMessages::CannotWrite) + QStringLiteral(": ")
                            + QDir::toNativeSeparators(file) + QStringLiteral("\n") + error);
         return;
     }

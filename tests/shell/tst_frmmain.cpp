@@ -409,12 +409,15 @@ private slots:
         w.show();
         w.Form_Load();
         QString chosen;
+        bool removeAfterChoice = false;
         ModalWatcher watcher([&](QDialog *d) {
             if (auto *files = qobject_cast<QFileDialog *>(d)) {
                 files->setDirectory(QFileInfo(chosen).absolutePath());
                 if (auto *name = files->findChild<QLineEdit *>("fileNameEdit"))
                     name->setText(QFileInfo(chosen).fileName());
                 QMetaObject::invokeMethod(files, "accept");
+                if (removeAfterChoice) // e.g. the stick pulled while the unit is read
+                    QDir(QFileInfo(chosen).absolutePath()).removeRecursively();
             }
         });
         chosen = st.path("unit.ini");
@@ -423,6 +426,13 @@ private slots:
         const QString saved = QString::fromUtf8(st.read("unit.ini"));
         QVERIFY(saved.contains("[record]\nband        = 1"));
         QVERIFY(saved.contains("\n12 = 54\n"));
+        QVERIFY(QDir(st.dir()).mkdir("gone"));
+        chosen = st.path("gone/unit.ini");
+        removeAfterChoice = true;
+        w.menuSaveConfig->trigger();
+        removeAfterChoice = false;
+        QVERIFY2(watcher.boxes.last().startsWith("|m98: " + chosen + "\n"),
+                 qPrintable(watcher.boxes.last()));
 
         peer.unit().setRecord(SimRecord{4, 2, {1, 1, 1, 1, 1, 1, 1}});
         peer.unit().setReg(12, "AA");

@@ -30,5 +30,6 @@ rm -rf "${out:?}/$name"
 
 echo "$deb"
 echo "$out/$name-portable.tar.gz"
-lintian --fail-on error "$deb" 2>&1 | grep -v "root privileges" || true
-lintian --fail-on error "$deb" > /dev/null 2>&1 && echo "lintian: no errors"
+if report=$(lintian --fail-on error "$deb" 2>&1); then clean=1; else clean=0; fi
+printf '%s\n' "$report" | grep -v "root privileges" || true
+[ "$clean" = 1 ] && echo "lintian: no errors"

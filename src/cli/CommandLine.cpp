@@ -1,6 +1,5 @@
 #include "cli/CommandLine.h"
 
-#include "config/FieldReader.h"
 #include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -20,7 +19,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTextStream>
 
 #include <algorithm>
 #include <cstdio>
@@ -424,11 +422,8 @@ int Run::openPort()
     if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits))
         return -1;
     QString why = s.message(4);
-    if (!comm.failedDevice().isEmpty())
-        why += QLatin1Char('\n')
-            + DescribeOpenFailure(comm.failedDevice(),
-                                  DiagnoseOpen(comm.failedDevice(), comm.failedError(),
-                                               comm.failedErrorText()));
+    if (const QString device = OpenFailureText(comm); !device.isEmpty())
+        why += QLatin1Char('\n') + device;
     return finish(ExitCode::PortFailure, why);
 }
 
@@ -552,9 +547,8 @@ int Run::execute()
     }
     case CliRequest::RegGet: {
         QString value;
-        const QString name = message(ConfigMessages::Register) + QStringLiteral(" %1").arg(r.reg, 2, 10, QLatin1Char('0'));
         if (const int failed = ReadOneRegister(comm, timer, r.path, r.reg, value))
-            return exchangeFailed(failed, name);
+            return exchangeFailed(failed, RegisterName(r.reg));
         out.insert(QStringLiteral("register"), QStringLiteral("%1").arg(r.reg, 2, 10, QLatin1Char('0')));
         out.insert(QStringLiteral("value"), value);
         return finish(ExitCode::Done, QStringLiteral("%1 = %2").arg(r.reg, 2, 10, QLatin1Char('0')).arg(value));
@@ -585,9 +579,7 @@ int Run::execute()
         bool refused = false;
         const TransferScope running;
         if (!ApplyFrhPreset(comm, timer, &refused)) {
-            const int reason = refused ? ConfigMessages::Refused
-                : comm.PortOpen()      ? ConfigMessages::NoAnswer
-                                       : ConfigMessages::PortClosed;
+            const int reason = RegisterFailure(comm, refused);
             return finish(exitFor(reason), message(11) + QStringLiteral(": ") + message(reason));
         }
         return finish(ExitCode::Done, message(CliMessages::PresetWritten));
@@ -605,20 +597,11 @@ int RunCommandLine(const QStringList &args)
     // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
     if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
         TimeScale::set(scale);
-    const TextFolderChoice files =
-        ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
-    s.AppDir = files.folder;
-    s.ShippedTextDir =
-        ShippedTextFolder(ProgramDir(), ChooseLanguage(qEnvironmentVariable("QML47210_LANG")));
-    ReadSetcomIni();
-    ReadDispNameIni();
-    ReadMessageIni();
-    ReadFrhIni();
-    ReadDebugIni();
+    const TextFolderChoice files = LoadTextFiles().files;
     s.RxLineBuffer.clear();
     if (!files.problem.isEmpty())
-        print(stderr, QStringLiteral("qmlsetup: ") + s.message(97) + QLatin1Char(' ') + files.problem
-                          + QLatin1Char('\n'));
+        print(stderr, QStringLiteral("qmlsetup: ") + s.message(NotWrittenMessage) + QLatin1Char(' ')
+                          + files.problem + QLatin1Char('\n'));
 
     CliError error;
     const auto request = ParseCommandLine(args, &error);

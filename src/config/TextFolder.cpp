@@ -1,5 +1,7 @@
 #include "config/TextFolder.h"
 
+#include "core/AppState.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,14 +9,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-QString withSeparator(QString dir)
-{
-    dir = QDir::toNativeSeparators(dir);
-    if (!dir.endsWith(QDir::separator()))
-        dir += QDir::separator();
-    return dir;
-}
 
 // This user may keep the port choice here: its setcom.ini can be written,
 // or, where there is none, the folder can.
@@ -31,7 +25,7 @@ bool keepsChoices(const QString &dir)
 
 QString PerUserFolder()
 {
-    return withSeparator(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+    return FolderPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                          + QStringLiteral("/qml47210"));
 }
 
@@ -39,9 +33,9 @@ TextFolderChoice ChooseTextFolder(const QString &programDir, const QString &name
                                   const QString &userFolder)
 {
     TextFolderChoice choice;
-    const QString program = withSeparator(programDir);
+    const QString program = FolderPath(programDir);
     if (!named.isEmpty()) {
-        choice.folder = withSeparator(named);
+        choice.folder = FolderPath(named);
         if (!QFileInfo(choice.folder).isDir())
             choice.problem = choice.folder;
         return choice;
@@ -50,7 +44,7 @@ TextFolderChoice ChooseTextFolder(const QString &programDir, const QString &name
         choice.folder = program;
         return choice;
     }
-    const QString user = withSeparator(userFolder);
+    const QString user = FolderPath(userFolder);
     if (!QDir().mkpath(user) || !QFileInfo(user).isWritable()) {
         // Nowhere to keep anything: read what the program folder has.
         choice.folder = program;
@@ -82,6 +76,6 @@ QString ChooseLanguage(const QString &forced)
 
 QString ShippedTextFolder(const QString &programDir, const QString &language)
 {
-    return withSeparator(withSeparator(programDir) + QStringLiteral("lang") + QDir::separator()
+    return FolderPath(FolderPath(programDir) + QStringLiteral("lang") + QDir::separator()
                          + language);
 }

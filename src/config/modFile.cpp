@@ -169,3 +169,19 @@ QString BackupFolder()
 {
     return app().AppDir + QStringLiteral("backups");
 }
+
+LoadedTextFiles LoadTextFiles()
+{
+    AppState &s = app();
+    LoadedTextFiles loaded;
+    loaded.files = ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
+    s.AppDir = loaded.files.folder;
+    loaded.language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
+    s.ShippedTextDir = ShippedTextFolder(ProgramDir(), loaded.language);
+    ReadSetcomIni();
+    ReadDispNameIni();
+    ReadMessageIni();
+    ReadFrhIni();
+    ReadDebugIni();
+    return loaded;
+}

@@ -2,6 +2,8 @@
 // Readers of the five text files beside the program, and the setcom.ini writer.
 // None of them reports an error: what they cannot read keeps its default.
 
+#include "config/TextFolder.h"
+
 #include <QString>
 
 void ReadSetcomIni();
@@ -19,6 +21,18 @@ bool ReadFrhFile(const QString &path);
 
 // True when FRH10.ini supplied a value for every register 00..27.
 bool FrhPresetComplete();
+
+// Chooses the text folder (QML47210_FILES names one) and the shipped set of
+// captions and messages (QML47210_LANG, else the locale), then reads the five
+// text files from them.
+struct LoadedTextFiles {
+    TextFolderChoice files;
+    QString language; // "ja" or "en"
+};
+LoadedTextFiles LoadTextFiles();
+
+// The program could not write this folder or file: message, then the path.
+constexpr int NotWrittenMessage = 97;
 
 // Where backups of units' configurations go: a folder beside the text files.
 QString BackupFolder();

@@ -9,11 +9,12 @@ AppState &app()
     return state;
 }
 
-QString ProgramDir()
+QString FolderPath(QString dir)
 {
-    QString dir = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
-    const QChar sep = QDir::separator();
-    if (!dir.endsWith(sep))
-        dir += sep;
+    dir = QDir::toNativeSeparators(dir);
+    if (!dir.endsWith(QDir::separator()))
+        dir += QDir::separator();
     return dir;
 }
+
+QString ProgramDir() { return FolderPath(QCoreApplication::applicationDirPath()); }

@@ -96,5 +96,8 @@ private:
 // The one instance of the running program. Tests assign a fresh AppState.
 AppState &app();
 
+// A folder as AppDir keeps one: native separators, ending in the separator.
+QString FolderPath(QString dir);
+
 // The program folder, ending in the platform's separator.
 QString ProgramDir();

@@ -5,6 +5,7 @@
 #include "protocol/modWired.h"
 #include "serial/CommControl.h"
 #include "serial/mod232C.h"
+#include "serial/modLog.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -14,11 +15,6 @@
 namespace {
 
 using namespace ConfigMessages;
-
-QString registerName(int n)
-{
-    return app().message(Register) + QStringLiteral(" %1").arg(n, 2, 10, QLatin1Char('0'));
-}
 
 QString recordName()
 {
@@ -38,13 +34,6 @@ int wired(CommControl &comm, ReplyTimer &timer, const QString &command, const QS
     if (letter == expected)
         return 0;
     return letter == QLatin1String("N") ? ConfigMessages::Refused : OtherAnswer;
-}
-
-int registerFailure(const CommControl &comm, bool refused)
-{
-    if (!comm.PortOpen())
-        return PortClosed;
-    return refused ? ConfigMessages::Refused : NoAnswer;
 }
 
 // Counts the exchanges and asks the caller whether to go on.
@@ -77,7 +66,7 @@ int readRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
             return PortClosed;
         bool refused = false;
         if (!ReadRegister(comm, timer, quint8(n), value, &refused))
-            return registerFailure(comm, refused);
+            return RegisterFailure(comm, refused);
         value = value.toUpper();
         return 0;
     }
@@ -99,7 +88,7 @@ int writeRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n
         bool refused = false;
         return WriteRegister(comm, timer, qint16(n), value, &refused)
             ? 0
-            : registerFailure(comm, refused);
+            : RegisterFailure(comm, refused);
     }
     return wired(comm, timer,
                  QStringLiteral("S%1%2").arg(n, 2, 10, QLatin1Char('0')).arg(value),
@@ -127,36 +116,29 @@ ReadResult readAll(CommControl &comm, ReplyTimer &timer, TransferPath path, Step
     }
     for (int n = 0; n < UnitConfig::Registers; ++n) {
         if (!steps.next(Reading))
-            return stop(Cancelled, registerName(n));
+            return stop(Cancelled, RegisterName(n));
         QString value;
         if (const int failed = readRegister(comm, timer, path, n, value))
-            return stop(failed, registerName(n));
+            return stop(failed, RegisterName(n));
         c.registers[size_t(n)] = value;
     }
     result.ok = true;
     return result;
 }
 
-QString recordField(const UnitRecord &r, int field)
-{
-    if (field == 0)
-        return r.band ? QString(*r.band) : QString();
-    if (field == 1)
-        return r.channel ? QString::number(*r.channel) : QString();
-    const auto &l = r.lists[size_t(field - 2)];
-    return l ? RecordItemName(field - 2, *l) : QString();
-}
-
-QString recordFieldName(int field)
-{
-    if (field == 0)
-        return QStringLiteral("band");
-    if (field == 1)
-        return QStringLiteral("channel");
-    return RecordKey(field - 2);
-}
-
 } // namespace
+
+QString RegisterName(int n)
+{
+    return app().message(ConfigMessages::Register) + QStringLiteral(" %1").arg(n, 2, 10, QLatin1Char('0'));
+}
+
+int RegisterFailure(const CommControl &comm, bool refused)
+{
+    if (!comm.PortOpen())
+        return ConfigMessages::PortClosed;
+    return refused ? ConfigMessages::Refused : ConfigMessages::NoAnswer;
+}
 
 int ReadVersion(CommControl &comm, ReplyTimer &timer, QString &version)
 {
@@ -211,10 +193,7 @@ ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath pat
 QString BackupPath(const QString &backupDir, const QString &port)
 {
     // "COM1 (/dev/ttyUSB0)" names a backup by its first word.
-    QString safePort = port.section(QLatin1Char(' '), 0, 0);
-    for (QChar &c : safePort)
-        if (!c.isLetterOrNumber() && c != u'-')
-            c = u'_';
+    const QString safePort = FileNamePart(port.section(QLatin1Char(' '), 0, 0));
     return QDir(backupDir).filePath(
         QStringLiteral("backup-%1-%2-%3-%4.ini")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), safePort)
@@ -300,10 +279,10 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
         if (!value)
             continue;
         if (!steps.next(Writing))
-            return stop(Cancelled, registerName(n));
+            return stop(Cancelled, RegisterName(n));
         if (const int failed = writeRegister(comm, timer, path, n, *value))
-            return stop(failed, registerName(n));
-        result.written << registerName(n);
+            return stop(failed, RegisterName(n));
+        result.written << RegisterName(n);
     }
     if (path == TransferPath::Registers)
         ResetUnit(comm, timer); // as the register editor does after its writes
@@ -315,22 +294,25 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
         UnitRecord holds;
         if (const int failed = readRecord(comm, timer, holds))
             return stop(failed, recordName());
-        for (int field = 0; field < 2 + UnitRecord::Lists; ++field)
-            if (recordField(record, field) != recordField(holds, field))
-                result.differences << Difference{recordFieldName(field), recordField(record, field),
-                                                 recordField(holds, field)};
+        // Both are whole records, so their fields pair up one to one.
+        const auto wanted = RecordFields(record);
+        const auto found = RecordFields(holds);
+        for (int i = 0; i < wanted.size(); ++i)
+            if (wanted.at(i).second != found.at(i).second)
+                result.differences << Difference{wanted.at(i).first, wanted.at(i).second,
+                                                 found.at(i).second};
     }
     for (int n = 0; n < UnitConfig::Registers; ++n) {
         const auto &value = file.registers[size_t(n)];
         if (!value)
             continue;
         if (!steps.next(Verifying))
-            return stop(Cancelled, registerName(n));
+            return stop(Cancelled, RegisterName(n));
         QString holds;
         if (const int failed = readRegister(comm, timer, path, n, holds))
-            return stop(failed, registerName(n));
+            return stop(failed, RegisterName(n));
         if (holds != *value)
-            result.differences << Difference{registerName(n), *value, holds};
+            result.differences << Difference{RegisterName(n), *value, holds};
     }
     result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;
     return result;

@@ -38,6 +38,11 @@ int ReadRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record);
 int ReadOneRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
                     QString &value);
 
+// "register nn", as results and failures name it.
+QString RegisterName(int n);
+// Why a register exchange failed: the port closed, the unit refused, or no answer.
+int RegisterFailure(const CommControl &comm, bool refused);
+
 struct ReadResult {
     bool ok = false;
     UnitConfig config;

@@ -54,14 +54,20 @@ bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString
         QString text =
             s.PortOpenErrLine1 + QLatin1Char('\n') + s.PortOpenErrLine2 + QLatin1Char('\n');
         // The device it was, and why, when the device itself refused.
-        if (!comm.failedDevice().isEmpty() && !comm.PortOpen())
-            text += DescribeOpenFailure(comm.failedDevice(),
-                                        DiagnoseOpen(comm.failedDevice(), comm.failedError(),
-                                                     comm.failedErrorText()))
-                + QLatin1Char('\n');
+        if (const QString why = OpenFailureText(comm); !why.isEmpty())
+            text += why + QLatin1Char('\n');
         showBox(s.PortOpenErrTitle, text);
     }
     return ok;
+}
+
+QString OpenFailureText(const CommControl &comm)
+{
+    if (comm.failedDevice().isEmpty() || comm.PortOpen())
+        return {};
+    return DescribeOpenFailure(comm.failedDevice(),
+                               DiagnoseOpen(comm.failedDevice(), comm.failedError(),
+                                            comm.failedErrorText()));
 }
 
 bool ClosePort(CommControl &comm)

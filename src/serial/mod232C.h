@@ -19,6 +19,9 @@ bool OpenPort(CommControl &comm, qint16 port, const QString &baud, const QString
 // OpenPort without its failure box, for reopening a port whose line was lost.
 bool ReopenPort(CommControl &comm, qint16 port, const QString &baud, const QString &dataBits,
                 const QString &parity, const QString &stopBits);
+// The device a failed open tried and why it refused, or empty when the
+// device was never tried.
+QString OpenFailureText(const CommControl &comm);
 bool ClosePort(CommControl &comm);
 qint32 GetRxCount(CommControl &comm);
 quint8 GetRxByte(CommControl &comm);

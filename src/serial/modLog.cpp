@@ -22,21 +22,19 @@ void appendEntry(const char *prefix, const QString &text)
 
 } // namespace
 
-void MakeLogName(const QDateTime &start)
+QString FileNamePart(QString text)
 {
-    app().LogFilePath = app().AppDir + QStringLiteral("Log")
-        + start.toString(QStringLiteral("yyyyMMddHHmmss")) + QStringLiteral(".log");
+    for (QChar &c : text)
+        if (!c.isLetterOrNumber() && c != u'-')
+            c = u'_';
+    return text;
 }
 
 void MakeLogName(const QDateTime &start, const QString &tag)
 {
-    QString safe = tag;
-    for (QChar &c : safe)
-        if (!c.isLetterOrNumber() && c != u'-')
-            c = u'_';
     app().LogFilePath = app().AppDir + QStringLiteral("Log")
-        + start.toString(QStringLiteral("yyyyMMddHHmmss")) + QLatin1Char('-') + safe
-        + QStringLiteral(".log");
+        + start.toString(QStringLiteral("yyyyMMddHHmmss"))
+        + (tag.isEmpty() ? QString() : QLatin1Char('-') + FileNamePart(tag)) + QStringLiteral(".log");
 }
 
 void LogSend(const QString &text) { appendEntry("S>", text); }

@@ -4,10 +4,11 @@
 #include <QDateTime>
 #include <QString>
 
-void MakeLogName(const QDateTime &start = QDateTime::currentDateTime());
-// The command line's log name: the start time, then `tag` (its port and its
-// process id), so runs started in the same second never share a file.
-void MakeLogName(const QDateTime &start, const QString &tag);
+// The log is named by its start time; the command line adds a `tag` (its
+// port and its process id), so runs started in the same second never share a file.
+void MakeLogName(const QDateTime &start = QDateTime::currentDateTime(), const QString &tag = {});
+// `text` fit to be part of a file name: letters, digits and '-' kept, the rest '_'.
+QString FileNamePart(QString text);
 void LogSend(const QString &text);
 void LogReceive(const QString &text);
 // What happened on the line that is neither sent nor received, e.g. dropped input.

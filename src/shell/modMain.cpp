@@ -1,6 +1,5 @@
 #include "shell/modMain.h"
 
-#include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modWired.h"
@@ -83,17 +82,8 @@ void InstallTranslation(const QString &language)
 int StartUp()
 {
     AppState &s = app();
-    const TextFolderChoice files =
-        ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
-    s.AppDir = files.folder;
-    const QString language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
-    s.ShippedTextDir = ShippedTextFolder(ProgramDir(), language);
-    InstallTranslation(language);
-    ReadSetcomIni();
-    ReadDispNameIni();
-    ReadMessageIni();
-    ReadFrhIni();
-    ReadDebugIni();
+    const LoadedTextFiles loaded = LoadTextFiles();
+    InstallTranslation(loaded.language);
     s.FrhDone = false;
     s.WatchMode = 0;
     s.AwaitingAck = false;
@@ -106,8 +96,9 @@ int StartUp()
     frmMain main;
     main.show();
     main.Form_Load();
-    if (!files.problem.isEmpty()) // said once: the program goes on with what it has
-        Ui::showLine(main.TextMess, s.message(NotWrittenMessage) + QLatin1Char(' ') + files.problem);
+    if (!loaded.files.problem.isEmpty()) // said once: the program goes on with what it has
+        Ui::showLine(main.TextMess,
+                     s.message(NotWrittenMessage) + QLatin1Char(' ') + loaded.files.problem);
     while (!s.ExitConfirmed)
         IdlePass(main);
     return 0;

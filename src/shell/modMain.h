@@ -17,9 +17,6 @@ int StartUp();
 // their source, otherwise.
 void InstallTranslation(const QString &language);
 
-// The program could not write this folder or file: message, then the path.
-constexpr int NotWrittenMessage = 97;
-
 // One pass of the idle loop: the link watch when asked for, then one
 // pass of window events.
 void IdlePass(frmMain &main);

@@ -12,6 +12,7 @@
 // of a wake-up far more than anything either side does.
 
 #include "core/AppState.h"
+#include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
@@ -197,7 +198,8 @@ int main(int argc, char *argv[])
     std::printf("  blocking client:  %6.2f us CPU  %6.2f us wall\n", cc, cw);
     std::printf("  ratio:            %6.2f x CPU   %6.2f x wall\n", pc / cc, pw / cw);
 
-    // The FRH preset at 9600 bit/s: 28 writes and a reset, each answered "P0".
+    // The FRH preset at 9600 bit/s: 28 reads for the backup, 28 writes, 28
+    // reads to verify them and a reset.
     SimPeer sim;
     sim.setBitRate(9600);
     comm.setPortOpen(false);
@@ -208,11 +210,12 @@ int main(int argc, char *argv[])
         app().FrhTable[n] = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
     QElapsedTimer t;
     t.start();
-    const bool ok = ApplyFrhPreset(comm, timer);
+    const ApplyResult result = ApplyFrhPresetVerified(comm, timer, dir.path() + "/backups", "COM1");
     const double seconds = t.nsecsElapsed() / 1e9;
-    const double answerBytes = (AppState::RegisterCount + 1) * 4.0; // "P0" CR LF each
-    const double wire = answerBytes * 10 / 9600;
-    std::printf("FRH preset at 9600 bit/s: %s in %.3f s; its answers' wire time %.3f s: %.3f x\n",
-                ok ? "written" : "FAILED", seconds, wire, seconds / wire);
+    const bool ok = result.outcome == ApplyResult::Verified;
+    const double wire = sim.sentBytes() * 10.0 / 9600;
+    std::printf("FRH preset with backup and verification at 9600 bit/s: %s in %.3f s; "
+                "its answers' wire time %.3f s: %.3f x\n",
+                ok ? "verified" : "FAILED", seconds, wire, seconds / wire);
     return ok ? 0 : 1;
 }

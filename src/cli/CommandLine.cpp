@@ -442,25 +442,28 @@ int Run::fromApply(const ApplyResult &result)
                                        {QStringLiteral("holds"), d.holds}});
     out.insert(QStringLiteral("differences"), differences);
     out.insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
+    const QString text =
+        r.command == CliRequest::Preset ? result.describePreset() : result.describe();
     switch (result.outcome) {
     case ApplyResult::Verified:
-        return finish(ExitCode::Done, r.command == CliRequest::Apply
-                                          ? result.describe()
-                                          : message(CliMessages::WrittenVerified));
+        return finish(ExitCode::Done,
+                      r.command == CliRequest::Apply || r.command == CliRequest::Preset
+                          ? text
+                          : message(CliMessages::WrittenVerified));
     case ApplyResult::Differ:
-        return finish(ExitCode::Differences, result.describe());
+        return finish(ExitCode::Differences, text);
     case ApplyResult::Stopped:
         out.insert(QStringLiteral("failed"), result.failure.what);
         out.insert(QStringLiteral("reason"), message(result.failure.reason));
-        return finish(exitFor(result.failure.reason), result.describe());
+        return finish(exitFor(result.failure.reason), text);
     case ApplyResult::NotStarted:
         if (result.refusal == ConfigMessages::RecordNeedsWired)
-            return finish(ExitCode::BadUsage, result.describe());
+            return finish(ExitCode::BadUsage, text);
         if (result.refusal)
-            return finish(ExitCode::Failed, result.describe());
+            return finish(ExitCode::Failed, text);
         out.insert(QStringLiteral("failed"), result.failure.what);
         out.insert(QStringLiteral("reason"), message(result.failure.reason));
-        return finish(exitFor(result.failure.reason), result.describe());
+        return finish(exitFor(result.failure.reason), text);
     }
     return ExitCode::Failed;
 }
@@ -575,15 +578,8 @@ int Run::execute()
     case CliRequest::Apply:
         return fromApply(ApplyUnitConfig(comm, timer, r.path, file, BackupFolder(), portName,
                                          progress()));
-    case CliRequest::Preset: {
-        bool refused = false;
-        const TransferScope running;
-        if (!ApplyFrhPreset(comm, timer, &refused)) {
-            const int reason = RegisterFailure(comm, refused);
-            return finish(exitFor(reason), message(11) + QStringLiteral(": ") + message(reason));
-        }
-        return finish(ExitCode::Done, message(CliMessages::PresetWritten));
-    }
+    case CliRequest::Preset:
+        return fromApply(ApplyFrhPresetVerified(comm, timer, BackupFolder(), portName, progress()));
     default:
         return ExitCode::Failed;
     }

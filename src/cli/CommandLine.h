@@ -68,7 +68,6 @@ constexpr int NoSuchPort = 89;
 constexpr int WrongArguments = 90;
 constexpr int UsageHint = 91;
 constexpr int WrittenVerified = 92;
-constexpr int PresetWritten = 93;
 constexpr int NotKeyValue = 94;
 constexpr int BadPath = 95;
 constexpr int PresetIncomplete = 96;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cctype>
 #include <optional>
 
 namespace {
@@ -159,9 +160,12 @@ bool WriteSetcomIni()
 bool FrhPresetComplete()
 {
     const QStringList &table = app().FrhTable;
-    for (int n = 0; n < AppState::RegisterCount; ++n)
-        if (table.at(n).isEmpty())
+    const auto hexDigit = [](QChar c) { return c.unicode() < 128 && isxdigit(c.unicode()); };
+    for (int n = 0; n < AppState::RegisterCount; ++n) {
+        const QString &v = table.at(n);
+        if (v.size() != 2 || !hexDigit(v[0]) || !hexDigit(v[1]))
             return false;
+    }
     return true;
 }
 

@@ -19,8 +19,11 @@ bool WriteSetcomIni();
 // it cannot be read (the table is then empty).
 bool ReadFrhFile(const QString &path);
 
-// True when FRH10.ini supplied a value for every register 00..27.
+// True when FRH10.ini supplied a value for every register 00..27, each two
+// hexadecimal digits, so that every preset command is one well-formed line.
 bool FrhPresetComplete();
+// Message-table number: the preset table cannot be written.
+constexpr int PresetIncompleteMessage = 12;
 
 // Chooses the text folder (QML47210_FILES names one) and the shipped set of
 // captions and messages (QML47210_LANG, else the locale), then reads the five

@@ -121,4 +121,7 @@ constexpr int CannotWrite = 98;
 constexpr int Record = 83;           // "record"
 constexpr int Register = 84;         // "register"
 constexpr int Version = 85;          // "version"
+constexpr int PresetVerified = 101;   // the FRH preset written and verified
+constexpr int PresetDiffers = 102;    // written, the unit holds other values
+constexpr int PresetUnverified = 103; // written, but reading it back stopped
 } // namespace ConfigMessages

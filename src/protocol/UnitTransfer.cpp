@@ -3,7 +3,9 @@
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
+#include "config/modFile.h"
 #include "serial/CommControl.h"
+#include "serial/Exchange.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
 
@@ -21,16 +23,28 @@ QString recordName()
     return app().message(Record);
 }
 
+// The transfer's connection stands: its port is open and was not replaced.
+bool connected(const CommControl &comm)
+{
+    return comm.isConnection(comm.waitConnection());
+}
+
+// The next command of a transfer, on the connection it began on.
+bool nextCommand(CommControl &comm)
+{
+    return StartExchange(comm) && connected(comm);
+}
+
 // One wired exchange: the command, then the reply whose letter it expects.
 // 0 when it came, else why not (a message number).
 int wired(CommControl &comm, ReplyTimer &timer, const QString &command, const QString &expected)
 {
-    if (!StartExchange(comm))
+    if (!nextCommand(comm))
         return PortClosed;
     SendWiredCommand(comm, timer, command);
     QString letter;
     if (!WaitWiredReply(comm, timer, WiredReplyMs, letter))
-        return comm.PortOpen() ? NoAnswer : PortClosed;
+        return connected(comm) ? NoAnswer : PortClosed;
     if (letter == expected)
         return 0;
     return letter == QLatin1String("N") ? ConfigMessages::Refused : OtherAnswer;
@@ -62,7 +76,7 @@ int readRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record)
 int readRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n, QString &value)
 {
     if (path == TransferPath::Registers) {
-        if (!StartExchange(comm))
+        if (!nextCommand(comm))
             return PortClosed;
         bool refused = false;
         if (!ReadRegister(comm, timer, quint8(n), value, &refused))
@@ -83,7 +97,7 @@ int writeRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n
                   const QString &value)
 {
     if (path == TransferPath::Registers) {
-        if (!StartExchange(comm))
+        if (!nextCommand(comm))
             return PortClosed;
         bool refused = false;
         return WriteRegister(comm, timer, qint16(n), value, &refused)
@@ -135,14 +149,16 @@ QString RegisterName(int n)
 
 int RegisterFailure(const CommControl &comm, bool refused)
 {
-    if (!comm.PortOpen())
+    if (!connected(comm))
         return ConfigMessages::PortClosed;
     return refused ? ConfigMessages::Refused : ConfigMessages::NoAnswer;
 }
 
 int ReadVersion(CommControl &comm, ReplyTimer &timer, QString &version)
 {
-    const TransferScope running;
+    const Exchange exchange(comm);
+    if (!exchange.started())
+        return ExchangeBusyMessage;
     if (const int failed = wired(comm, timer, QStringLiteral("V"), QStringLiteral("V")))
         return failed;
     version = app().ReplyVersion;
@@ -151,14 +167,18 @@ int ReadVersion(CommControl &comm, ReplyTimer &timer, QString &version)
 
 int ReadRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record)
 {
-    const TransferScope running;
+    const Exchange exchange(comm);
+    if (!exchange.started())
+        return ExchangeBusyMessage;
     return readRecord(comm, timer, record);
 }
 
 int ReadOneRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
                     QString &value)
 {
-    const TransferScope running;
+    const Exchange exchange(comm);
+    if (!exchange.started())
+        return ExchangeBusyMessage;
     return readRegister(comm, timer, path, n, value);
 }
 
@@ -172,20 +192,12 @@ int ReadExchanges(TransferPath path)
     return UnitConfig::Registers + (path == TransferPath::Wired ? 2 : 0);
 }
 
-TransferScope::TransferScope()
-{
-    app().TransferRunning = true;
-}
-
-TransferScope::~TransferScope()
-{
-    app().TransferRunning = false;
-}
-
 ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
                           const TransferProgress &progress)
 {
-    const TransferScope running;
+    const Exchange exchange(comm);
+    if (!exchange.started())
+        return ReadResult{false, {}, {ExchangeBusyMessage, {}}};
     Steps steps{progress, ReadExchanges(path)};
     return readAll(comm, timer, path, steps);
 }
@@ -201,22 +213,33 @@ QString BackupPath(const QString &backupDir, const QString &port)
             .arg(QRandomGenerator::global()->generate() & 0xFFFF, 4, 16, QLatin1Char('0')));
 }
 
-ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
-                            const UnitConfig &file, const QString &backupDir,
-                            const QString &port, const TransferProgress &progress)
+namespace {
+
+// Keeps what the unit held as a new file in `backupDir`; its path, or
+// nothing with the reason in `error`.
+std::optional<QString> writeBackup(const UnitConfig &config, const QString &backupDir,
+                                   const QString &port, QString *error)
+{
+    QDir().mkpath(backupDir);
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const QString backup = BackupPath(backupDir, port);
+        if (WriteConfigFile(backup, WriteConfigText(config, port, QDateTime::currentDateTime()),
+                            true, error))
+            return backup;
+    }
+    return std::nullopt;
+}
+
+bool sameValue(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0; // FRH10.ini may hold "1a"
+}
+
+ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                      const UnitConfig &file, const QString &backupDir, const QString &port,
+                      const TransferProgress &progress)
 {
     ApplyResult result;
-    if (file.isEmpty()) {
-        result.refusal = NothingToApply;
-        return result;
-    }
-    // The record goes over the wired path only ("D"); the register commands
-    // have no whole record to write.
-    if (path == TransferPath::Registers && !file.record.isEmpty()) {
-        result.refusal = RecordNeedsWired;
-        return result;
-    }
-    const TransferScope running;
     const bool withRecord = !file.record.isEmpty();
     const bool withBackup = !backupDir.isEmpty();
     const int writes = file.registerCount() + (withRecord ? 1 : 0);
@@ -241,27 +264,23 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
         return result;
     }
     if (withBackup) {
-        QDir().mkpath(backupDir);
         QString error;
-        bool saved = false;
-        QString backup;
-        for (int attempt = 0; attempt < 5 && !saved; ++attempt) {
-            backup = BackupPath(backupDir, port);
-            saved = WriteConfigFile(
-                backup, WriteConfigText(before.config, port, QDateTime::currentDateTime()), true,
-                &error);
-        }
-        if (!saved) {
+        const auto backup = writeBackup(before.config, backupDir, port, &error);
+        if (!backup) {
             result.refusal = BackupFailed;
             result.detail = QDir::toNativeSeparators(backupDir) + QStringLiteral(": ") + error;
             return result;
         }
-        result.backupPath = backup;
+        result.backupPath = *backup;
     }
 
-    const auto stop = [&](int reason, const QString &what) {
+    const auto halt = [&](int reason, const QString &what) {
         result.outcome = ApplyResult::Stopped;
         result.failure = {reason, what};
+        return false;
+    };
+    const auto stop = [&](int reason, const QString &what) {
+        halt(reason, what);
         return result;
     };
     UnitRecord record = file.record;
@@ -284,38 +303,93 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
             return stop(failed, RegisterName(n));
         result.written << RegisterName(n);
     }
-    if (path == TransferPath::Registers)
-        ResetUnit(comm, timer); // as the register editor does after its writes
+    result.allWritten = true;
 
-    // Everything written, read back.
-    if (withRecord) {
-        if (!steps.next(Verifying))
-            return stop(Cancelled, recordName());
-        UnitRecord holds;
-        if (const int failed = readRecord(comm, timer, holds))
-            return stop(failed, recordName());
-        // Both are whole records, so their fields pair up one to one.
-        const auto wanted = RecordFields(record);
-        const auto found = RecordFields(holds);
-        for (int i = 0; i < wanted.size(); ++i)
-            if (wanted.at(i).second != found.at(i).second)
-                result.differences << Difference{wanted.at(i).first, wanted.at(i).second,
-                                                 found.at(i).second};
-    }
-    for (int n = 0; n < UnitConfig::Registers; ++n) {
-        const auto &value = file.registers[size_t(n)];
-        if (!value)
-            continue;
-        if (!steps.next(Verifying))
-            return stop(Cancelled, RegisterName(n));
-        QString holds;
-        if (const int failed = readRegister(comm, timer, path, n, holds))
-            return stop(failed, RegisterName(n));
-        if (holds != *value)
-            result.differences << Difference{RegisterName(n), *value, holds};
-    }
-    result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;
+    // Everything written, read back; on the register path the reset comes
+    // last, as the register editor sends it after its writes: it may restart
+    // the unit, which then answers nothing for a while.
+    const auto verify = [&] {
+        if (withRecord) {
+            if (!steps.next(Verifying))
+                return halt(Cancelled, recordName());
+            UnitRecord holds;
+            if (const int failed = readRecord(comm, timer, holds))
+                return halt(failed, recordName());
+            // Both are whole records, so their fields pair up one to one.
+            const auto wanted = RecordFields(record);
+            const auto found = RecordFields(holds);
+            for (int i = 0; i < wanted.size(); ++i)
+                if (wanted.at(i).second != found.at(i).second)
+                    result.differences << Difference{wanted.at(i).first, wanted.at(i).second,
+                                                     found.at(i).second};
+        }
+        for (int n = 0; n < UnitConfig::Registers; ++n) {
+            const auto &value = file.registers[size_t(n)];
+            if (!value)
+                continue;
+            if (!steps.next(Verifying))
+                return halt(Cancelled, RegisterName(n));
+            QString holds;
+            if (const int failed = readRegister(comm, timer, path, n, holds))
+                return halt(failed, RegisterName(n));
+            if (!sameValue(holds, *value))
+                result.differences << Difference{RegisterName(n), *value, holds};
+        }
+        return true;
+    };
+    const bool verified = verify();
+    if (path == TransferPath::Registers && connected(comm) && StartExchange(comm))
+        ResetUnit(comm, timer);
+    if (verified)
+        result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;
     return result;
+}
+
+} // namespace
+
+ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
+                            const UnitConfig &file, const QString &backupDir,
+                            const QString &port, const TransferProgress &progress)
+{
+    ApplyResult result;
+    if (file.isEmpty()) {
+        result.refusal = NothingToApply;
+        return result;
+    }
+    // The record goes over the wired path only ("D"); the register commands
+    // have no whole record to write.
+    if (path == TransferPath::Registers && !file.record.isEmpty()) {
+        result.refusal = RecordNeedsWired;
+        return result;
+    }
+    const Exchange exchange(comm);
+    if (!exchange.started()) {
+        result.refusal = ExchangeBusyMessage;
+        return result;
+    }
+    return applyHeld(comm, timer, path, file, backupDir, port, progress);
+}
+
+ApplyResult ApplyFrhPresetVerified(CommControl &comm, ReplyTimer &timer,
+                                   const QString &backupDir, const QString &port,
+                                   const TransferProgress &progress)
+{
+    ApplyResult result;
+    // A value missing would write 00 and wipe the unit's set-up; one that is
+    // no pair of hexadecimal digits could split or bend the command line.
+    if (!FrhPresetComplete()) {
+        result.refusal = PresetIncompleteMessage;
+        return result;
+    }
+    const Exchange exchange(comm);
+    if (!exchange.started()) {
+        result.refusal = ExchangeBusyMessage;
+        return result;
+    }
+    UnitConfig preset;
+    for (int n = 0; n < UnitConfig::Registers; ++n)
+        preset.registers[size_t(n)] = app().FrhTable.at(n);
+    return applyHeld(comm, timer, TransferPath::Registers, preset, backupDir, port, progress);
 }
 
 QString ApplyResult::describe() const
@@ -351,5 +425,18 @@ QString ApplyResult::describe() const
     }
     if (!backupPath.isEmpty())
         lines << s.message(ConfigMessages::Backup) + QLatin1Char(' ') + QDir::toNativeSeparators(backupPath);
+    return lines.join(QLatin1Char('\n'));
+}
+
+QString ApplyResult::describePreset() const
+{
+    const AppState &s = app();
+    QStringList lines = describe().split(QLatin1Char('\n'));
+    if (outcome == Verified)
+        lines.first() = s.message(ConfigMessages::PresetVerified);
+    else if (outcome == Differ)
+        lines.first() = s.message(ConfigMessages::PresetDiffers);
+    else
+        lines.prepend(s.message(allWritten ? ConfigMessages::PresetUnverified : 11));
     return lines.join(QLatin1Char('\n'));
 }

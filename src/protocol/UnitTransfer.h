@@ -62,31 +62,35 @@ struct ApplyResult {
     Outcome outcome = NotStarted;
     QString backupPath;
     QStringList written;           // what reached the unit, in order
+    bool allWritten = false;       // every write was acknowledged
     TransferFailure failure;       // Stopped, and NotStarted when reading failed
     QList<Difference> differences; // Differ
     int refusal = 0;               // NotStarted for another reason: its message number
     QString detail;
     // The result as an operator reads it, from the message table.
     QString describe() const;
+    // The same for the FRH preset: its own first line where everything was
+    // written, and message 11 before it where not.
+    QString describePreset() const;
 };
 
 // Reads the unit's configuration, saves it in `backupDir` (named after the
 // time, `port` and something unique), writes what `file` holds (a record
 // completed from the unit's own), stops at the first refusal or time-out,
 // then reads back everything written and compares. With no `backupDir`,
-// only the record is read first, when the file has one.
+// only the record is read first, when the file has one. Every transfer holds
+// the connection's exchange gate; refused while another exchange runs.
 ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath path,
                             const UnitConfig &file, const QString &backupDir,
                             const QString &port, const TransferProgress &progress = {});
 
-QString BackupPath(const QString &backupDir, const QString &port);
+// The FRH preset (the table from FRH10.ini) as a transfer on the register
+// path: the unit's 28 registers kept in `backupDir` first, the preset
+// written, read back and compared, then the reset. Refused with nothing sent
+// when the table lacks a value or holds one that is not two hexadecimal
+// digits. `allWritten` tells that every write was acknowledged.
+ApplyResult ApplyFrhPresetVerified(CommControl &comm, ReplyTimer &timer,
+                                   const QString &backupDir, const QString &port,
+                                   const TransferProgress &progress = {});
 
-// Reading or writing runs: no other exchange may start (the exchange state is
-// program-wide), and the link poll sends nothing.
-class TransferScope {
-public:
-    TransferScope();
-    ~TransferScope();
-    TransferScope(const TransferScope &) = delete;
-    TransferScope &operator=(const TransferScope &) = delete;
-};
+QString BackupPath(const QString &backupDir, const QString &port);

@@ -1,7 +1,6 @@
 #include "protocol/modModem.h"
 
 #include "config/TextConvert.h"
-#include "config/modFile.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
@@ -54,6 +53,7 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
               const std::function<void(const QString &)> &onLine)
 {
     AppState &s = app();
+    const quint64 connection = comm.waitConnection();
     SendLine(comm, timer, text);
     WaitLimit limit(RegisterReplyMs);
     const PortReader reading;
@@ -62,8 +62,9 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
         // Every line already here before events run again.
         for (QString line; s.AwaitingAck && !(line = ReceiveWaitingLine(comm)).isEmpty();)
             onLine(line);
-        if (s.AwaitingAck && (s.ExitConfirmed || !comm.PortOpen())) {
-            // The program is ending, or the port is closed: no reply comes.
+        if (s.AwaitingAck && (s.ExitConfirmed || !comm.isConnection(connection))) {
+            // The program is ending, or the port is closed or replaced: no
+            // reply comes, and none may come from another device.
             s.AwaitingAck = false;
             break;
         }
@@ -130,22 +131,4 @@ void ResetUnit(CommControl &comm, ReplyTimer &timer)
         if (kind == Accepted || kind == Refused)
             app().AwaitingAck = false;
     });
-}
-
-bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer, bool *refused)
-{
-    if (refused)
-        *refused = false;
-    // Without a value for every register the preset would write 00 into the
-    // missing ones and wipe the unit's set-up.
-    if (!FrhPresetComplete())
-        return false;
-    for (int n = 0; n < AppState::RegisterCount; ++n) {
-        if (!WriteRegister(comm, timer, qint16(n), app().FrhTable.at(n), refused))
-            return false;
-        if (app().ExitConfirmed)
-            return false;
-    }
-    ResetUnit(comm, timer);
-    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The unit's own register commands: "@REGnn" (read), "@REGnn:vvH" (write) and
-// "@RST", with their acknowledgement waits, and the FRH register preset.
+// "@RST", with their acknowledgement waits. The FRH preset is written with
+// them as a transfer (protocol/UnitTransfer).
 
 #include <QString>
 
@@ -17,7 +18,6 @@ bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &v
 bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value,
                    bool *refused = nullptr);
 void ResetUnit(CommControl &comm, ReplyTimer &timer);
-bool ApplyFrhPreset(CommControl &comm, ReplyTimer &timer, bool *refused = nullptr);
 
 // Command texts as they go on the wire (without CR LF).
 QString ReadRegisterCommand(int regNo);

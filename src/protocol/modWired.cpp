@@ -8,6 +8,9 @@
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 std::function<void(const QString &)> g_versionHook;
 
@@ -35,13 +38,15 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
     // This wait's own limit: a poll sent meanwhile re-arms the shared timer
     // but must not keep this wait alive.
     WaitLimit limit(interval);
+    const quint64 connection = comm.waitConnection();
     const PortReader reading;
     for (;;) {
         const QString line = ReceiveWaitingLine(comm);
         if (!line.isEmpty())
             return ParseWiredReply(line, letter);
-        // A closed port (lost, or closed on purpose) brings no answer.
-        if (limit.expired() || app().ExitConfirmed || !comm.PortOpen())
+        // A closed port (lost, or closed on purpose) brings no answer, and a
+        // port replaced meanwhile is another unit's.
+        if (limit.expired() || app().ExitConfirmed || !comm.isConnection(connection))
             return false;
         DoEvents(&comm);
     }
@@ -71,6 +76,18 @@ bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
             return false;
         DoEvents(&comm);
     }
+}
+
+bool RecordReplyComplete(const QString &record)
+{
+    return record.size() == 10 && std::all_of(record.begin(), record.end(), [](QChar c) {
+               return c.unicode() < 128 && isxdigit(c.unicode());
+           });
+}
+
+int RecordReplyChannel(const QString &record)
+{
+    return int(TextConvert::leadingHex(record.mid(1, 2)));
 }
 
 bool ParseWiredReply(const QString &line, QString &letter)

@@ -17,6 +17,16 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
 bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval);
 bool ParseWiredReply(const QString &line, QString &letter);
 
+// The ten record characters of an "R" reply (ReplyRecord) are all there,
+// each a hexadecimal digit: only then is the reply a whole read.
+bool RecordReplyComplete(const QString &record);
+// The channel an "R" reply carries, as the unit gave it (0x73 is 115).
+int RecordReplyChannel(const QString &record);
+
+// Message-table number: a reply that lacks part of what it carries, or
+// carries what no field may hold; nothing was changed.
+constexpr int IncompleteReplyMessage = 99;
+
 // How long the screens wait for a wired reply, in milliseconds.
 constexpr qint16 WiredReplyMs = 7000;
 

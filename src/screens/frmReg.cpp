@@ -5,11 +5,13 @@
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "serial/CommControl.h"
+#include "serial/Exchange.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFrame>
@@ -106,11 +108,36 @@ int frmReg::registerNumber(const QString &text)
 
 void frmReg::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
-// An exchange that failed on a closed port says why: the line was lost during
-// it, or the port is closed and the port dialog opens it.
-void frmReg::showFailure(int n)
+// Escape and the close box wait for the editor's exchange to end: closed
+// mid-exchange, the settings screen's buttons would start a second one
+// inside it.
+void frmReg::reject()
 {
-    showMessage(ExchangeFailureMessage(m_comm, m_openAtStart, n));
+    if (m_comm.exchangeOwner() != this)
+        QDialog::reject();
+}
+
+void frmReg::closeEvent(QCloseEvent *event)
+{
+    if (m_comm.exchangeOwner() == this)
+        event->ignore();
+    else
+        QDialog::closeEvent(event);
+}
+
+namespace {
+// Two decimal digits naming one of the registers 00..27.
+bool isRegisterNumber(const QString &n)
+{
+    return n.size() == 2 && n[0] >= u'0' && n[0] <= u'2' && n[1] >= u'0' && n[1] <= u'9'
+        && n.toInt() <= 27;
+}
+} // namespace
+
+bool frmReg::valueFits(const QString &value)
+{
+    return value.size() == 2 && !Text1_KeyPress(value[0]).isNull()
+        && !Text1_KeyPress(value[1]).isNull();
 }
 
 // Only hexadecimal digits and "." reach the value box, letters in upper case.
@@ -168,28 +195,37 @@ bool frmReg::eventFilter(QObject *watched, QEvent *event)
 
 void frmReg::Cmd_R_Click()
 {
-    if (app().TransferRunning)
-        return; // one exchange at a time
-    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    m_openAtStart = StartExchange(m_comm);
+    Ui::ExchangeScope exchange(this, TextMess, m_comm);
+    if (!exchange.started()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     const QString text = Cmb_C->currentText();
     const QString command = QStringLiteral("F") + digitsOf(text);
     const int mode = app().UnitMode;
     if (mode == 4) {
         showMessage(32);
         QString value;
-        if (ReadRegister(m_comm, m_timer, quint8(registerNumber(text)), value)) {
+        if (!ReadRegister(m_comm, m_timer, quint8(registerNumber(text)), value)) {
+            showMessage(exchange.failureMessage(34));
+        } else if (!valueFits(value)) {
+            showMessage(IncompleteReplyMessage); // no value the box could hold
+        } else {
             Text1->setText(value);
             showMessage(33);
-        } else {
-            showFailure(34);
         }
     } else if (mode == 2) {
         showMessage(16);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
+        const QString &number = app().ReplyRegNo;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-            showFailure(24);
+            showMessage(exchange.failureMessage(24));
+        } else if (letter == QLatin1String("F")
+                   && !(isRegisterNumber(number) && valueFits(app().ReplyRegValue))) {
+            // Cut short, or naming no register: the boxes would show what no
+            // write should go back with.
+            showMessage(IncompleteReplyMessage);
         } else if (letter == QLatin1String("F")) {
             Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
             Text1->setText(app().ReplyRegValue);
@@ -202,10 +238,11 @@ void frmReg::Cmd_R_Click()
 
 void frmReg::Cmd_W_Click()
 {
-    if (app().TransferRunning)
-        return; // one exchange at a time
-    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    m_openAtStart = StartExchange(m_comm);
+    Ui::ExchangeScope exchange(this, TextMess, m_comm);
+    if (!exchange.started()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     const QString text = Cmb_C->currentText();
     const QString value = digitsOf(Text1->text());
     const QString command = QStringLiteral("S") + digitsOf(text) + value;
@@ -216,14 +253,14 @@ void frmReg::Cmd_W_Click()
             ResetUnit(m_comm, m_timer);
             showMessage(36);
         } else {
-            showFailure(37);
+            showMessage(exchange.failureMessage(37));
         }
     } else if (mode == 2) {
         showMessage(13);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-            showFailure(24);
+            showMessage(exchange.failureMessage(24));
         else if (letter == QLatin1String("A"))
             showMessage(14);
         else if (letter == QLatin1String("N"))

@@ -37,18 +37,22 @@ public:
     // none when it is refused.
     static QChar Text1_KeyPress(QChar c);
 
+    // A value as the key filter passes it: every character one the box takes.
+    static bool valueFits(const QString &value);
+
+public slots:
+    void reject() override;
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     // `text` with what the key filter refuses left out.
     static QString filtered(const QString &text);
     void showMessage(int n);
-    void showFailure(int n);
 
     CommControl &m_comm;
     ReplyTimer &m_timer;
-    bool m_exchangeRunning = false;
-    bool m_openAtStart = false; // the port was open when the exchange began
     FocusValidator *m_registerCheck = nullptr;
 };

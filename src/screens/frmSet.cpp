@@ -9,6 +9,7 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/CommControl.h"
+#include "serial/Exchange.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
 #include "shell/Ui.h"
@@ -129,6 +130,7 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     connect(Command_W, &QPushButton::clicked, this, &frmSet::Command_W_Click);
     connect(Command_R, &QPushButton::clicked, this, &frmSet::Command_R_Click);
     connect(Command_V, &QPushButton::clicked, this, &frmSet::Command_V_Click);
+    connect(&m_comm, &CommControl::exchangeRunningChanged, this, &frmSet::gateChanged);
 
     SetVersionHook([this](const QString &text) { TextMess->setText(text); });
     Ui::enterPressesButtons(this);
@@ -157,6 +159,7 @@ void frmSet::Form_Load()
     Ui::setBackground(TextSign, Ui::colour(Ui::Red));
     s.MessageClickCount = 0;
     m_fieldsFromUnit = false;
+    gateChanged(m_comm.exchangeRunning());
     TextMess->clear();
     Timer1.stop();
     Timer2.stop();
@@ -182,6 +185,12 @@ void frmSet::linkAnswered()
 
 void frmSet::closeEvent(QCloseEvent *event)
 {
+    // Closed mid-exchange, the screen's buttons would be free for a second
+    // exchange inside the first; it closes once its exchange has ended.
+    if (m_comm.exchangeOwner() == this) {
+        event->ignore();
+        return;
+    }
     Timer1.stop();
     Timer2.stop();
     event->accept();
@@ -189,17 +198,18 @@ void frmSet::closeEvent(QCloseEvent *event)
 
 void frmSet::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 
-// An exchange that failed on a closed port says why: the line was lost during
-// it, or the port is closed and the port dialog opens it.
-void frmSet::showFailure(int n)
+void frmSet::gateChanged(bool running)
 {
-    showMessage(ExchangeFailureMessage(m_comm, m_openAtStart, n));
+    if (m_comm.exchangeOwner() == this)
+        return; // this screen's own exchange disables what it needs
+    for (QPushButton *b : {Command_W, Command_R, Command_V})
+        b->setEnabled(!running);
 }
 
 void frmSet::Timer1_Timer()
 {
-    // While a unit configuration is transferred, the poll would answer into it.
-    if (app().UnitMode == 2 && !app().TransferRunning) {
+    // While an exchange runs, a poll's answer would be taken for its reply.
+    if (app().UnitMode == 2 && !m_comm.exchangeRunning()) {
         // With no wait reading (the watch ended on another letter), the
         // answers of earlier polls would pile up unread.
         if (!PortReader::anyReading())
@@ -223,7 +233,7 @@ bool frmSet::eventFilter(QObject *watched, QEvent *event)
 void frmSet::TextMess_Click()
 {
     AppState &s = app();
-    if (m_exchangeRunning)
+    if (m_comm.exchangeRunning())
         return; // no second exchange inside the first
     if (++s.MessageClickCount < 5)
         return;
@@ -277,35 +287,41 @@ QString frmSet::decodeChannelRegister(const QString &value)
 
 void frmSet::Command_W_Click()
 {
-    if (app().TransferRunning)
-        return; // one exchange at a time
+    if (m_comm.exchangeRunning()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     // A record with a band that is no single digit would shift every later
     // field, and a list field showing no item would write a setting nobody
     // chose: refuse it before anything goes out.
     const QString band = bandDigit(Cmb_B->currentText());
+    // A channel read from a unit is checked as a typed one is.
     const auto channel = TextConvert::parseNumber(Cmb_C->currentText());
     const QList<QComboBox *> lists{Cmb_type, Cmb_ante, Cmb_bps, Cmb_dlen,
                                    Cmb_parity, Cmb_stop, Cmb_flow};
     const bool listsShown =
         std::all_of(lists.begin(), lists.end(), [](QComboBox *b) { return b->currentIndex() >= 0; });
-    if (band.isEmpty() || !channel || !listsShown) {
+    if (band.isEmpty() || !channel || *channel < 0 || *channel > 23 || !listsShown) {
         showMessage(38);
         return;
     }
     // The start values look like a unit's settings but are not.
     if (!m_fieldsFromUnit && !Ui::ask(this, app().dispName(13), app().message(39)))
         return;
-    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
+    Ui::ExchangeScope exchange(this, TextMess, m_comm);
+    if (!exchange.started()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     QString command = QStringLiteral("D") + band + TextConvert::right2(TextConvert::hex(*channel));
     for (QComboBox *box : lists)
         command += (QStringLiteral("0") + QString::number(box->currentIndex())).right(1);
 
     showMessage(29);
-    m_openAtStart = StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showFailure(24);
+        showMessage(exchange.failureMessage(24));
     else if (letter == QLatin1String("A"))
         showMessage(30);
     else if (letter == QLatin1String("N"))
@@ -316,32 +332,42 @@ void frmSet::Command_W_Click()
 
 void frmSet::Command_R_Click()
 {
-    if (app().TransferRunning)
-        return; // one exchange at a time
-    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
-    m_openAtStart = StartExchange(m_comm);
+    Ui::ExchangeScope exchange(this, TextMess, m_comm);
+    if (!exchange.started()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     if (app().UnitMode == 2)
-        readWired();
+        readWired(exchange);
     else if (app().UnitMode == 4)
-        readRegisters();
+        readRegisters(exchange);
 }
 
-void frmSet::readWired()
+void frmSet::readWired(const Ui::ExchangeScope &exchange)
 {
     const AppState &s = app();
     showMessage(26);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("R"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-        showFailure(24);
+        showMessage(exchange.failureMessage(24));
         return;
     }
     if (letter != QLatin1String("R")) {
         showMessage(25);
         return;
     }
+    // A record cut short or garbled is no read: missing positions would show
+    // as the first items and pass for the unit's settings.
+    if (!RecordReplyComplete(s.ReplyRecord)) {
+        showMessage(IncompleteReplyMessage);
+        return;
+    }
     Cmb_B->setEditText(s.ReplyBand);
-    Cmb_C->setEditText(s.ReplyChannel);
+    // A channel past 23 shows in full, as the unit gave it, not as the last
+    // two digits of it, which would pass for a valid channel.
+    const int channel = RecordReplyChannel(s.ReplyRecord);
+    Cmb_C->setEditText(channel > 23 ? QString::number(channel) : s.ReplyChannel);
     setListText(Cmb_type, s.ReplyType);
     setListText(Cmb_ante, s.ReplyAntenna);
     setListText(Cmb_bps, s.ReplyBitRate);
@@ -353,7 +379,7 @@ void frmSet::readWired()
     showMessage(27);
 }
 
-void frmSet::readRegisters()
+void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
 {
     AppState &s = app();
     showMessage(32);
@@ -388,23 +414,24 @@ void frmSet::readRegisters()
         Cmb_C->setEditText(s.RegisterChannel);
         showMessage(33);
     } else {
-        showFailure(34);
+        showMessage(exchange.failureMessage(34));
     }
 }
 
 void frmSet::Command_V_Click()
 {
-    if (app().TransferRunning)
-        return; // one exchange at a time
-    Ui::ExchangeScope busy(this, TextMess, m_exchangeRunning);
+    Ui::ExchangeScope exchange(this, TextMess, m_comm);
+    if (!exchange.started()) {
+        showMessage(ExchangeBusyMessage);
+        return;
+    }
     if (app().UnitMode != 2)
         return;
     showMessage(19);
-    m_openAtStart = StartExchange(m_comm);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showFailure(24);
+        showMessage(exchange.failureMessage(24));
     else if (letter != QLatin1String("V"))
         showMessage(25);
     else

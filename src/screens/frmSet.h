@@ -12,6 +12,9 @@ class QFrame;
 class QLineEdit;
 class QPushButton;
 class ReplyTimer;
+namespace Ui {
+class ExchangeScope;
+}
 
 class frmSet : public QWidget {
     Q_OBJECT
@@ -56,15 +59,14 @@ private:
     void Timer1_Timer();
     void TextMess_Click();
     void showMessage(int n);
-    void showFailure(int n);
-    void readWired();
-    void readRegisters();
+    void readWired(const Ui::ExchangeScope &exchange);
+    void readRegisters(const Ui::ExchangeScope &exchange);
+    // Another window's exchange holds the gate: the buttons wait for it.
+    void gateChanged(bool running);
     static void setListText(QComboBox *box, const QString &text);
 
     CommControl &m_comm;
     ReplyTimer &m_timer;
-    bool m_exchangeRunning = false;
-    bool m_openAtStart = false; // the port was open when the exchange began
     // All nine fields hold what a read in wired-path mode brought from the
     // unit; until then they hold the screen's start values.
     bool m_fieldsFromUnit = false;

@@ -129,8 +129,10 @@ bool CommControl::setPortOpen(bool open)
     m_failedDevice.clear();
     if (!open) {
         m_lineLost = false;
-        if (m_port.isOpen())
+        if (m_port.isOpen()) {
             m_port.close();
+            ++m_connection;
+        }
         clearInBuffer();
         return true;
     }
@@ -152,6 +154,7 @@ bool CommControl::setPortOpen(bool open)
         return false;
     }
     m_lineLost = false;
+    ++m_connection;
     return true;
 }
 
@@ -275,6 +278,20 @@ bool CommControl::setOutput(const QByteArray &bytes)
     return true;
 }
 
+void CommControl::takeGate(const void *owner)
+{
+    m_exchangeOwner = owner;
+    m_exchangeConnection = m_connection;
+    emit exchangeRunningChanged(true);
+}
+
+void CommControl::releaseGate()
+{
+    m_exchangeOwner = nullptr;
+    m_exchangeConnection = 0;
+    emit exchangeRunningChanged(false);
+}
+
 bool CommControl::lineHungUp() const
 {
 #ifdef Q_OS_UNIX
@@ -297,6 +314,7 @@ void CommControl::onError(QSerialPort::SerialPortError error)
             return;
         }
         m_port.close();
+        ++m_connection;
         clearInBuffer();
         m_lineLost = true;
         emit lineLost();

@@ -60,11 +60,33 @@ public:
     // True when any open control holds received bytes not yet read.
     static bool anyInputWaiting();
 
+    // The connection: a new number at every open and every close, so that a
+    // wait can tell the port it began on from one closed, reopened or replaced.
+    quint64 connection() const { return m_connection; }
+    // True while a port is open and still on connection `c`.
+    bool isConnection(quint64 c) const { return m_port.isOpen() && m_connection == c; }
+
+    // The gate: one exchange at a time on this connection (serial/Exchange).
+    // Who holds it (null: nobody), and the connection it was taken on.
+    bool exchangeRunning() const { return m_exchangeOwner != nullptr; }
+    const void *exchangeOwner() const { return m_exchangeOwner; }
+    quint64 exchangeConnection() const { return m_exchangeConnection; }
+    // The connection a wait beginning now belongs to: the exchange's, else the current one.
+    quint64 waitConnection() const
+    {
+        return m_exchangeOwner ? m_exchangeConnection : m_connection;
+    }
+
 signals:
     // The line went away (unplugged adapter, far end closed): the port is closed.
     void lineLost();
+    // An exchange took the gate, or gave it back.
+    void exchangeRunningChanged(bool running);
 
 private:
+    friend class Exchange;
+    void takeGate(const void *owner);
+    void releaseGate();
     void onError(QSerialPort::SerialPortError error);
     bool applySettings();
     bool lineHungUp() const;
@@ -83,6 +105,9 @@ private:
     QSerialPort::SerialPortError m_failedError = QSerialPort::NoError;
     QString m_failedErrorText;
     bool m_lineLost = false;
+    quint64 m_connection = 1;
+    const void *m_exchangeOwner = nullptr;
+    quint64 m_exchangeConnection = 0;
     int m_commPort = 1;
     int m_inputLen = 0;
     qint32 m_baud = 9600;

@@ -16,11 +16,17 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
+
+// Message-table numbers of the two reasons without a group to join.
+constexpr int OwnerOnlyMessage = 104;
+constexpr int FolderClosedMessage = 105;
 
 [[maybe_unused]] QString canonical(const QString &path)
 {
@@ -118,6 +124,43 @@ bool removable(const QString &path)
     const uid_t me = ::geteuid();
     return me == 0 || d.st_uid == me
         || (::stat(QFile::encodeName(path).constData(), &f) == 0 && f.st_uid == me);
+}
+
+// Who may be given the device: its group where that helps, else its owner.
+void noPermission(OpenDiagnosis &d, const struct stat &st)
+{
+    const group *g = ::getgrgid(st.st_gid);
+    const QString groupName = g ? QString::fromLocal8Bit(g->gr_name) : QString::number(st.st_gid);
+    const bool groupMay = (st.st_mode & S_IRGRP) && (st.st_mode & S_IWGRP);
+    if (groupMay && groupName != QLatin1String("root") && groupName != QLatin1String("tty")) {
+        d.problem = OpenDiagnosis::PermissionDenied;
+        d.detail = groupName;
+        return;
+    }
+    const passwd *p = ::getpwuid(st.st_uid);
+    d.problem = OpenDiagnosis::OwnerOnly;
+    d.detail = p ? QString::fromLocal8Bit(p->pw_name) : QString::number(st.st_uid);
+}
+
+// The first folder on the way to `device` this user may not pass, links
+// followed as far as they can be read.
+QString closedFolderOnTheWay(QString device)
+{
+    for (int hop = 0; hop < 8; ++hop) {
+        const QStringList parts =
+            QFileInfo(device).absolutePath().split(QLatin1Char('/'), Qt::SkipEmptyParts);
+        QString folder;
+        for (const QString &part : parts) {
+            folder += QLatin1Char('/') + part;
+            if (::access(QFile::encodeName(folder).constData(), X_OK) != 0)
+                return folder;
+        }
+        const QFileInfo link(device);
+        if (!link.isSymLink())
+            break;
+        device = link.symLinkTarget();
+    }
+    return QFileInfo(device).absolutePath();
 }
 
 // Other processes that hold the device open, as far as this user may see.
@@ -243,8 +286,13 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
     const QByteArray path = QFile::encodeName(device);
     struct stat st{};
     if (::stat(path.constData(), &st) != 0) {
-        d.problem = errno == EACCES ? OpenDiagnosis::PermissionDenied : OpenDiagnosis::Missing;
-        d.detail.clear(); // a folder on the way is closed: no device group to name
+        if (errno == EACCES) { // no device group to name: the way to it is shut
+            d.problem = OpenDiagnosis::FolderClosed;
+            d.detail = closedFolderOnTheWay(device);
+        } else {
+            d.problem = OpenDiagnosis::Missing;
+            d.detail.clear();
+        }
         return d;
     }
     if (!S_ISCHR(st.st_mode)) {
@@ -267,8 +315,7 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
         }
     }
     if (::access(path.constData(), R_OK | W_OK) != 0 && (errno == EACCES || errno == EPERM)) {
-        d.problem = OpenDiagnosis::PermissionDenied;
-        d.detail = QFileInfo(device).group();
+        noPermission(d, st);
         return d;
     }
     // Ask the device itself; only a serial port others hold is "in use".
@@ -281,8 +328,7 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
             d.problem = OpenDiagnosis::InUse;
             d.detail = openersOf(device).join(QStringLiteral(", "));
         } else if (e == EACCES || e == EPERM) {
-            d.problem = OpenDiagnosis::PermissionDenied;
-            d.detail = QFileInfo(device).group();
+            noPermission(d, st);
         } else {
             d.detail = QString::fromLocal8Bit(std::strerror(e));
         }
@@ -316,12 +362,16 @@ QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosi
     case OpenDiagnosis::PermissionDenied:
         line += s.message(43);
 #ifdef Q_OS_UNIX
-        return line + QStringLiteral(" sudo usermod -aG %1 $USER")
-                          .arg(diagnosis.detail.isEmpty() ? QStringLiteral("dialout")
-                                                          : diagnosis.detail);
+        return line + QStringLiteral(" sudo usermod -aG %1 $USER").arg(diagnosis.detail);
 #else
         break;
 #endif
+    case OpenDiagnosis::OwnerOnly:
+        line += s.message(OwnerOnlyMessage);
+        break;
+    case OpenDiagnosis::FolderClosed:
+        line += s.message(FolderClosedMessage);
+        break;
     case OpenDiagnosis::NotSerial:
         return line + s.message(44);
     case OpenDiagnosis::StaleLock:

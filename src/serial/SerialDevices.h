@@ -30,10 +30,18 @@ bool AssignComLink(const QString &linkDir, int port, const QString &device, QStr
 
 // Why a device did not open, found from the device itself: Qt reports a lock
 // held by another program as a permission error.
+// A device this user may not open is open to a group the user can join only
+// where that group may read and write it and is neither root nor tty (tty
+// grants nothing and is no group to hand out); otherwise it is its owner's
+// alone, and an administrator must grant access.
 struct OpenDiagnosis {
-    enum Problem { Missing, InUse, PermissionDenied, NotSerial, StaleLock, Other };
+    enum Problem {
+        Missing, InUse, PermissionDenied, NotSerial, StaleLock, Other, OwnerOnly, FolderClosed
+    };
     Problem problem = Other;
-    QString detail; // the holder "name (pid 123)", the group, the lock file, or Qt's error text
+    // The holder "name (pid 123)", the group to join, the owner, the closed
+    // folder, the lock file, or Qt's error text.
+    QString detail;
 };
 OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
                            const QString &qtErrorText);

@@ -93,13 +93,6 @@ bool StartExchange(CommControl &comm)
     return comm.PortOpen();
 }
 
-int ExchangeFailureMessage(const CommControl &comm, bool openAtStart, int failed)
-{
-    if (comm.PortOpen())
-        return failed;
-    return openAtStart && comm.lineWasLost() ? PortLostMessage : PortClosedMessage;
-}
-
 PortReader::PortReader() { ++app().PortReaders; }
 PortReader::~PortReader() { --app().PortReaders; }
 bool PortReader::anyReading() { return app().PortReaders > 0; }
@@ -118,7 +111,8 @@ void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
     LogSend(text);
     QByteArray line = text.toLatin1();
     line += "\r\n";
-    if (comm.PortOpen())
+    // Never on behalf of an exchange whose port was closed or replaced.
+    if (comm.isConnection(comm.waitConnection()))
         comm.setOutput(line);
     app().AwaitingAck = true;
     timer.arm(7000);

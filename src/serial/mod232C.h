@@ -37,9 +37,9 @@ QString AssembleLine(quint8 byte);
 // Drops every byte received so far and the line being collected.
 void DiscardInput(CommControl &comm);
 
-// Starts an exchange the operator asked for: what arrived before it (a late
-// reply, an unread poll answer) must never be taken as its reply. True when
-// the port is open.
+// The next command of an exchange: what arrived before it (a late reply, an
+// unread poll answer) must never be taken as its reply. True when the port
+// is open. The exchange itself holds the gate (serial/Exchange).
 bool StartExchange(CommControl &comm);
 
 // Held by every wait while it reads the port.
@@ -56,10 +56,6 @@ public:
 constexpr int PortLostMessage = 47;    // the line went away
 constexpr int PortClosedMessage = 48;  // an exchange found the port closed
 constexpr int PortReopenedMessage = 49; // the lost line is back
-
-// The message for an exchange that failed: `failed` while the port is open;
-// on a closed port, that the line was lost during it, or that it was closed.
-int ExchangeFailureMessage(const CommControl &comm, bool openAtStart, int failed);
 
 // How the driver shows its failure boxes; windows install a real one.
 using PortErrorBox = void (*)(const QString &title, const QString &text);

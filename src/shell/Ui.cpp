@@ -143,10 +143,11 @@ bool ask(QWidget *parent, const QString &title, const QString &text)
     return box.exec() == QMessageBox::Yes;
 }
 
-ExchangeScope::ExchangeScope(QWidget *window, QWidget *messageLine, bool &running)
-    : m_running(running)
+ExchangeScope::ExchangeScope(QWidget *window, QWidget *messageLine, CommControl &comm)
+    : m_exchange(comm, window)
 {
-    m_running = true;
+    if (!m_exchange.started())
+        return;
     m_focus = window->focusWidget();
     for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (child == messageLine || !child->isEnabled() || child->isWindow())
@@ -159,13 +160,14 @@ ExchangeScope::ExchangeScope(QWidget *window, QWidget *messageLine, bool &runnin
 
 ExchangeScope::~ExchangeScope()
 {
+    if (!m_exchange.started())
+        return;
     QApplication::restoreOverrideCursor();
     for (const QPointer<QWidget> &w : m_disabled)
         if (w)
             w->setEnabled(true);
     if (m_focus && m_focus->isEnabled() && m_focus->isVisible())
         m_focus->setFocus(Qt::OtherFocusReason);
-    m_running = false;
 }
 
 void installPortErrorBox()

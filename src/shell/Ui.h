@@ -2,6 +2,8 @@
 // The old form designer's units and looks on Qt: twips, colour literals in
 // blue-green-red order, the Japanese Gothic face, message boxes.
 
+#include "serial/Exchange.h"
+
 #include <QColor>
 #include <QFont>
 #include <QMessageBox>
@@ -52,20 +54,24 @@ void messageBox(QWidget *parent, QMessageBox::Icon icon, const QString &title,
 // A question with Yes and No; true for Yes. No is the default.
 bool ask(QWidget *parent, const QString &title, const QString &text);
 
-// One exchange of a screen: its inputs and buttons disabled while the message
-// line stays readable, a busy cursor, and afterwards the focus back where the
-// exchange was started from. `running` is true meanwhile.
+// One exchange of a window: the connection's gate held by the window, its
+// inputs and buttons disabled while the message line stays readable, a busy
+// cursor, and afterwards the focus back where the exchange was started from.
+// Nothing of this when another exchange holds the gate (started() false).
 class ExchangeScope {
 public:
-    ExchangeScope(QWidget *window, QWidget *messageLine, bool &running);
+    ExchangeScope(QWidget *window, QWidget *messageLine, CommControl &comm);
     ~ExchangeScope();
     ExchangeScope(const ExchangeScope &) = delete;
     ExchangeScope &operator=(const ExchangeScope &) = delete;
 
+    bool started() const { return m_exchange.started(); }
+    int failureMessage(int failed) const { return m_exchange.failureMessage(failed); }
+
 private:
+    Exchange m_exchange;
     QList<QPointer<QWidget>> m_disabled;
     QPointer<QWidget> m_focus;
-    bool &m_running;
 };
 
 // The serial driver's failure boxes: stop icon, OK, over the active window.

@@ -4,6 +4,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
+#include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "shell/FocusValidator.h"
@@ -165,38 +166,54 @@ void frmCom::comSet_Click()
         Ui::messageBox(this, QMessageBox::Warning, QString(), s.message(9));
         return;
     }
+    // The port never changes under a running exchange.
+    const Exchange exchange(m_comm, this);
+    if (!exchange.started()) {
+        Ui::messageBox(this, QMessageBox::Warning, QString(), s.message(ExchangeBusyMessage));
+        return;
+    }
     const QString text = cmbCH->currentText();
     s.ComPort = qint16(text.back().digitValue());
+    // A device chosen in the list is opened as it stands; COMn is pointed at
+    // it only once it has opened, so a failed choice leaves the mapping as it was.
+    QString assign;
 #ifndef Q_OS_WIN
-    // A device chosen in the list becomes what COMn reaches.
     const QString chosen = chosenDevice();
     if (!chosen.isEmpty()
         && QFileInfo(chosen).canonicalFilePath()
-            != QFileInfo(m_comm.deviceFor(s.ComPort)).canonicalFilePath()) {
+            != QFileInfo(m_comm.deviceFor(s.ComPort)).canonicalFilePath())
+        assign = chosen;
+#endif
+    if (m_comm.PortOpen())
+        ClosePort(m_comm);
+    m_comm.forgetLostLine(); // from here on the dialog decides about the port
+    m_comm.setDevicePath(assign);
+    const bool opened =
+        OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits);
+    m_comm.setDevicePath(QString());
+    if (!opened) {
+        Ui::messageBox(this, QMessageBox::Warning, QString(),
+                       QLatin1Char('<') + text + QStringLiteral("> ") + s.message(8));
+        return;
+    }
+    if (!assign.isEmpty()) {
         QString error;
-        if (!AssignComLink(m_comm.linkDir(), s.ComPort, chosen, &error)) {
+        if (!AssignComLink(m_comm.linkDir(), s.ComPort, assign, &error)) {
+            // COMn still leads elsewhere: the port stays closed rather than
+            // open under a name that does not reach it.
+            ClosePort(m_comm);
             Ui::messageBox(this, QMessageBox::Warning, QString(),
                            s.message(9) + QLatin1Char('\n') + error);
             return;
         }
     }
-#endif
-    if (m_comm.PortOpen())
-        ClosePort(m_comm);
-    m_comm.forgetLostLine(); // from here on the dialog decides about the port
-    if (OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
-        // The port is open either way; the dialog closes only when the choice
-        // is saved too, so nobody is told it is kept when it is not.
-        if (WriteSetcomIni()) {
-            accept();
-            return;
-        }
-        Ui::messageBox(this, QMessageBox::Warning, QString(),
-                       s.message(9) + QLatin1Char('\n') + s.message(40)
-                           + QLatin1Char('\n') + QDir::toNativeSeparators(s.AppDir)
-                           + QStringLiteral("setcom.ini"));
-    } else {
-        Ui::messageBox(this, QMessageBox::Warning, QString(),
-                       QLatin1Char('<') + text + QStringLiteral("> ") + s.message(8));
+    // The port is open either way; the dialog closes only when the choice is
+    // saved too, so nobody is told it is kept when it is not.
+    if (WriteSetcomIni()) {
+        accept();
+        return;
     }
+    Ui::messageBox(this, QMessageBox::Warning, QString(),
+                   s.message(9) + QLatin1Char('\n') + s.message(40) + QLatin1Char('\n')
+                       + QDir::toNativeSeparators(s.AppDir) + QStringLiteral("setcom.ini"));
 }

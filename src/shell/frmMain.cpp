@@ -6,6 +6,7 @@
 #include "protocol/modModem.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
+#include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "shell/Ui.h"
@@ -24,6 +25,32 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
+
+namespace {
+
+// A progress dialog for a transfer: exchange n of N, cancel after the
+// exchange under way.
+TransferProgress showProgress(QProgressDialog &dialog)
+{
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    return [&dialog](int stage, int n, int total) {
+        dialog.setMaximum(total);
+        dialog.setLabelText(QStringLiteral("%1  %2 / %3").arg(app().message(stage)).arg(n).arg(total));
+        dialog.setValue(n - 1);
+        return !dialog.wasCanceled();
+    };
+}
+
+QString portName(const CommControl &comm)
+{
+    return QStringLiteral("COM%1").arg(app().ComPort) + QStringLiteral(" (")
+        + QDir::toNativeSeparators(comm.deviceFor(app().ComPort)) + QLatin1Char(')');
+}
+
+} // namespace
 
 frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
 {
@@ -80,6 +107,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     m_comm.setLinkDir(app().AppDir);
     Ui::installPortErrorBox();
     connect(&m_comm, &CommControl::lineLost, this, &frmMain::portLost);
+    connect(&m_comm, &CommControl::exchangeRunningChanged, this, &frmMain::gateChanged);
     connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
 }
 
@@ -116,15 +144,27 @@ void frmMain::Form_Load()
                        QStringLiteral("<COM%1> ").arg(s.ComPort) + s.message(8));
 }
 
-// The exchange state is program-wide: one exchange at a time.
-bool frmMain::exchangeRunning() const
+// One exchange at a time on the port: while one runs, what would start
+// another, change the port or discard its input waits.
+void frmMain::gateChanged(bool running)
 {
-    return m_presetRunning || app().TransferRunning;
+    for (QPushButton *b : {Cmd_Wireless, Cmd_Wired, Cmd_FRH})
+        b->setEnabled(!running);
+    for (QAction *a : {menuComSet, menuSaveConfig, menuApplyConfig})
+        a->setEnabled(!running);
+}
+
+bool frmMain::refusedWhileBusy()
+{
+    if (!m_comm.exchangeRunning())
+        return false;
+    Ui::showLine(TextMess, app().message(ExchangeBusyMessage));
+    return true;
 }
 
 void frmMain::Cmd_Wireless_Click()
 {
-    if (exchangeRunning())
+    if (refusedWhileBusy())
         return;
     m_comm.clearInBuffer();
     app().UnitMode = 2;
@@ -134,30 +174,33 @@ void frmMain::Cmd_Wireless_Click()
 void frmMain::Cmd_FRH_Click()
 {
     // A second preset must never start inside the first.
-    if (exchangeRunning())
+    if (refusedWhileBusy())
         return;
     AppState &s = app();
-    const bool openAtStart = StartExchange(m_comm);
-    if (!s.FrhDone) {
-        if (!FrhPresetComplete()) {
-            Ui::showLine(TextMess, s.message(12));
-            return;
-        }
-        Ui::showLine(TextMess, s.dispName(24));
-        m_presetRunning = true;
-        const bool ok = ApplyFrhPreset(m_comm, m_timer);
-        m_presetRunning = false;
-        if (ok) {
-            TextMess->clear();
-            s.FrhDone = true;
-        } else {
-            Ui::showLine(TextMess, s.message(ExchangeFailureMessage(m_comm, openAtStart, 11)));
-        }
-    }
+    if (!s.FrhDone)
+        presetWithBackup();
     if (s.FrhDone && !s.ExitConfirmed) {
         s.UnitMode = 4;
         showSettingsScreen();
     }
+}
+
+// The preset, backed up first and read back after. FRH counts as done when
+// every write was acknowledged, as before; what the unit holds is said beside.
+void frmMain::presetWithBackup()
+{
+    AppState &s = app();
+    Ui::showLine(TextMess, s.dispName(24));
+    const ApplyResult result = ApplyFrhPresetVerified(m_comm, m_timer, BackupFolder(),
+                                                      portName(m_comm));
+    s.FrhDone = result.allWritten;
+    if (result.refusal == PresetIncompleteMessage || result.refusal == ExchangeBusyMessage) {
+        Ui::showLine(TextMess, s.message(result.refusal));
+        return;
+    }
+    const QString text = result.describePreset();
+    Ui::showLine(TextMess, QString(text).replace(QLatin1Char('\n'), QStringLiteral("  ")));
+    TextMess->setToolTip(text);
 }
 
 void frmMain::showSettingsScreen()
@@ -192,6 +235,9 @@ void frmMain::tryReopen()
         m_reopen.stop();
         return;
     }
+    const Exchange exchange(m_comm, this);
+    if (!exchange.started())
+        return; // the next try
     // The port that was lost, whatever the port dialog's box shows meanwhile.
     const qint16 port = qint16(m_comm.commPort());
     if (!DevicePresent(m_comm.deviceFor(port)))
@@ -210,40 +256,17 @@ void frmMain::linkAnswered()
 
 void frmMain::menuComSet_Click()
 {
+    if (refusedWhileBusy())
+        return; // the port must not change under a running exchange
     frmCom dialog(m_comm, this);
     dialog.Form_Load();
     dialog.exec();
 }
 
-namespace {
-
-// A progress dialog for a transfer: exchange n of N, cancel after the
-// exchange under way.
-TransferProgress showProgress(QProgressDialog &dialog)
-{
-    dialog.setWindowModality(Qt::ApplicationModal);
-    dialog.setMinimumDuration(0);
-    dialog.setAutoClose(false);
-    dialog.setAutoReset(false);
-    return [&dialog](int stage, int n, int total) {
-        dialog.setMaximum(total);
-        dialog.setLabelText(QStringLiteral("%1  %2 / %3").arg(app().message(stage)).arg(n).arg(total));
-        dialog.setValue(n - 1);
-        return !dialog.wasCanceled();
-    };
-}
-
-QString portName(const CommControl &comm)
-{
-    return QStringLiteral("COM%1").arg(app().ComPort) + QStringLiteral(" (")
-        + QDir::toNativeSeparators(comm.deviceFor(app().ComPort)) + QLatin1Char(')');
-}
-
-} // namespace
 
 void frmMain::menuSaveConfig_Click()
 {
-    if (exchangeRunning())
+    if (refusedWhileBusy())
         return;
     const AppState &s = app();
     const QString suggested = s.AppDir
@@ -280,7 +303,7 @@ void frmMain::menuSaveConfig_Click()
 
 void frmMain::menuApplyConfig_Click()
 {
-    if (exchangeRunning())
+    if (refusedWhileBusy())
         return;
     const AppState &s = app();
     const QString file = QFileDialog::getOpenFileName(this, s.dispName(35), s.AppDir, s.dispName(37));
@@ -316,6 +339,12 @@ void frmMain::closeEvent(QCloseEvent *event)
 {
     AppState &s = app();
     if (m_closing) { // asked again during the pause: the first request decides
+        event->ignore();
+        return;
+    }
+    // The exit closes the port: not under a running exchange, which ends by
+    // its own time limit.
+    if (refusedWhileBusy()) {
         event->ignore();
         return;
     }

@@ -51,8 +51,11 @@ private:
     void menuComSet_Click();
     void menuSaveConfig_Click();
     void menuApplyConfig_Click();
-    bool exchangeRunning() const;
+    // Another exchange holds the gate: said, and nothing started.
+    bool refusedWhileBusy();
+    void gateChanged(bool running);
     void menuVersion_Click();
+    void presetWithBackup();
     void showSettingsScreen();
     void portLost();
     void tryReopen();
@@ -61,6 +64,5 @@ private:
     ReplyTimer m_timer;
     QTimer m_reopen; // looks for the lost line's device while it is away
     QPointer<frmSet> m_settings;
-    bool m_presetRunning = false;
     bool m_closing = false;
 };

@@ -161,8 +161,12 @@ private slots:
         }
         if (code == 7)
             QCOMPARE(peer.received(), QByteArray()); // a bad file sends nothing
-        if (args.first() == "preset")
-            QCOMPARE(peer.receivedLines().size(), code == 0 ? 29 : 0);
+        if (args.first() == "preset" && code == 0) { // backed up, written, read back, reset
+            QCOMPARE(peer.receivedLines().size(), 85);
+            QVERIFY(QFile::exists(doc.value("backup").toString()));
+        } else if (args.first() == "preset") {
+            QCOMPARE(peer.received(), QByteArray());
+        }
     }
 
     // A wrong command line: one line naming what was wrong, the usage hint,

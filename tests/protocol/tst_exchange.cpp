@@ -4,15 +4,19 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
+#include "serial/Exchange.h"
+#include "serial/mod232C.h"
 #include "serial/ReplyTimer.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QTest>
 
@@ -157,58 +161,168 @@ private slots:
         QCOMPARE(peer.receivedLines(), (QList<QByteArray>{"@RST"}));
     }
 
-    void presetWritesAllAndResets()
+    // The preset: what the unit held kept in a backup first, the preset
+    // written, read back and compared, then the reset. Nothing is written
+    // when the backup cannot be made or a value cannot go out as one line.
+    void presetTransfer_data()
     {
-        SimPeer peer;
-        Rig rig(peer.slavePath());
-        QByteArray file = "5\r\n1A\r\n123\r\n\r\n";
+        QTest::addColumn<QByteArray>("file"); // FRH10.ini; "-": none
+        QTest::addColumn<QString>("unit");    // how the scripted unit behaves
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("refusal");
+        QByteArray full = "5\r\n1a\r\n123\r\n\r\n";
         for (int n = 4; n < 28; ++n)
-            file += QByteArray::number(n + 10) + "\r\n";
-        rig.st.write("FRH10.ini", file);
-        ReadFrhIni();
-        QVERIFY(ApplyFrhPreset(rig.comm, rig.timer));
-        const QList<QByteArray> lines = peer.receivedLines();
-        QCOMPARE(lines.size(), 29);
-        QCOMPARE(lines[0], QByteArray("@REG00:05H"));
-        QCOMPARE(lines[1], QByteArray("@REG01:1AH"));
-        QCOMPARE(lines[2], QByteArray("@REG02:23H"));
-        QCOMPARE(lines[3], QByteArray("@REG03:00H"));
-        QCOMPARE(lines[27], QByteArray("@REG27:37H"));
-        QCOMPARE(lines[28], QByteArray("@RST"));
-        QCOMPARE(peer.unit().reg(2), QString("23"));
+            full += QByteArray::number(n + 10) + "\r\n";
+        const int ns = ApplyResult::NotStarted;
+        QTest::newRow("backed up, written, read back, reset") << full << "" << int(ApplyResult::Verified) << 0;
+        QTest::newRow("a value that does not stick") << full << "stuck 5" << int(ApplyResult::Differ) << 0;
+        QTest::newRow("refused at register 12") << full << "refuse 12" << int(ApplyResult::Stopped) << 0;
+        QTest::newRow("no answer to the backup's reads") << full << "silent" << ns << 0;
+        QTest::newRow("backup cannot be written") << full << "no backup" << ns
+                                                  << int(ConfigMessages::BackupFailed);
+        QTest::newRow("no FRH10.ini") << QByteArray("-") << "" << ns << PresetIncompleteMessage;
+        QTest::newRow("27 values") << QByteArray("01\r\n").repeated(27) << "" << ns << PresetIncompleteMessage;
+        QTest::newRow("a CR in a value") << "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27) << "" << ns
+                                         << PresetIncompleteMessage;
+        QTest::newRow("a letter past F") << "1G\r\n" + QByteArray("01\r\n").repeated(27) << "" << ns
+                                         << PresetIncompleteMessage;
     }
-
-    void presetStopsAtRefusedRegister12()
-    {
-        ScriptedPeer peer([](const QByteArray &line) {
-            return QByteArray(line.startsWith("@REG12") ? "N1\r\n" : "P0\r\n");
-        });
-        Rig rig(peer.slavePath());
-        for (int n = 0; n < 28; ++n)
-            app().FrhTable[n] = "00";
-        QVERIFY(!ApplyFrhPreset(rig.comm, rig.timer));
-        QCOMPARE(peer.lines.size(), 13);
-        QCOMPARE(peer.lines.last(), QByteArray("@REG12:00H"));
-        QVERIFY(!peer.lines.contains("@RST"));
-    }
-
-    void incompletePresetSendsNothing_data()
-    {
-        QTest::addColumn<QByteArray>("file"); // "-": no FRH10.ini
-        QTest::newRow("no file") << QByteArray("-");
-        QTest::newRow("27 values") << QByteArray("01\r\n").repeated(27);
-    }
-    void incompletePresetSendsNothing()
+    void presetTransfer()
     {
         QFETCH(QByteArray, file);
-        SimPeer peer;
+        QFETCH(QString, unit);
+        QFETCH(int, outcome);
+        QFETCH(int, refusal);
+        const int special = unit.section(' ', 1).toInt();
+        QMap<int, QByteArray> regs; // what the unit holds
+        for (int n = 0; n < 28; ++n)
+            regs[n] = QByteArray::number(0xA0 + n, 16).toUpper();
+        const QMap<int, QByteArray> before = regs;
+        ScriptedPeer peer([&](const QByteArray &line) -> QByteArray {
+            if (unit == "silent")
+                return {};
+            if (line == "@RST")
+                return "P0\r\n";
+            const int n = line.mid(4, 2).toInt();
+            if (line.size() == 6)
+                return "P0\r\n" + regs[n] + "H\r\n";
+            if (unit == "refuse " + QString::number(n))
+                return "N4\r\n";
+            if (unit != "stuck " + QString::number(n))
+                regs[n] = line.mid(7, 2);
+            return "P0\r\n";
+        });
         Rig rig(peer.slavePath());
         if (file != "-")
             rig.st.write("FRH10.ini", file);
         ReadFrhIni();
-        QVERIFY(!ApplyFrhPreset(rig.comm, rig.timer));
-        QTest::qWait(50);
-        QCOMPARE(peer.received(), QByteArray());
+        const QString backups = rig.st.path("backups");
+        if (unit == "no backup")
+            rig.st.write("backups", "a file where the folder would be");
+        const ApplyResult result = ApplyFrhPresetVerified(rig.comm, rig.timer, backups, "COM1");
+        QTest::qWait(20);
+        QCOMPARE(int(result.outcome), outcome);
+        QCOMPARE(result.refusal, refusal);
+        const QList<QByteArray> &lines = peer.lines;
+        if (refusal == PresetIncompleteMessage) {
+            QVERIFY(lines.isEmpty());
+            return;
+        }
+        const auto writes = std::count_if(lines.begin(), lines.end(),
+                                          [](const QByteArray &l) { return l.contains(':'); });
+        if (outcome == ApplyResult::NotStarted) {
+            QCOMPARE(int(writes), 0);
+            QVERIFY(!result.allWritten);
+            QCOMPARE(regs, before);
+            QCOMPARE(lines.size(), unit == "silent" ? 3 : 28); // the first read three times
+            QVERIFY(!QFileInfo(backups).isDir() || QDir(backups).isEmpty());
+            return;
+        }
+        // The backup holds what the unit held before, and reads back.
+        ConfigFileError error;
+        const auto backup = ReadConfigFile(result.backupPath, &error);
+        QVERIFY2(backup, qPrintable(error.describe()));
+        for (int n = 0; n < 28; ++n)
+            QCOMPARE(backup->registers[size_t(n)].value_or("-"), QString(before[n]));
+        for (int n = 0; n < 28; ++n)
+            QCOMPARE(lines[n], ReadRegisterCommand(n).toLatin1());
+        if (outcome == ApplyResult::Stopped) {
+            QCOMPARE(int(writes), 13);
+            QCOMPARE(result.written.size(), 12);
+            QCOMPARE(result.written.last(), RegisterName(11));
+            QVERIFY(!lines.contains("@RST"));
+            return;
+        }
+        QVERIFY(result.allWritten);
+        QCOMPARE(lines[28], QByteArray("@REG00:05H"));
+        QCOMPARE(lines[29], QByteArray("@REG01:1aH")); // sent as the file has it
+        QCOMPARE(lines[30], QByteArray("@REG02:23H"));
+        QCOMPARE(lines[31], QByteArray("@REG03:00H"));
+        QCOMPARE(lines[55], QByteArray("@REG27:37H"));
+        for (int n = 0; n < 28; ++n) // read back before the reset
+            QCOMPARE(lines[56 + n], ReadRegisterCommand(n).toLatin1());
+        QCOMPARE(lines.size(), 85);
+        QCOMPARE(lines.last(), QByteArray("@RST"));
+        if (outcome == ApplyResult::Verified) {
+            QVERIFY(result.differences.isEmpty()); // "1a" read back as "1a" matches
+            QCOMPARE(result.describePreset().section('\n', 0, 0), app().message(ConfigMessages::PresetVerified));
+        } else {
+            QCOMPARE(result.differences.size(), 1);
+            QCOMPARE(result.differences[0].what, RegisterName(5));
+            QCOMPARE(result.differences[0].meant, QString("15"));
+            QCOMPARE(result.differences[0].holds, QString(before[5]));
+        }
+        // The backup puts back what the unit held.
+        QCOMPARE(ApplyUnitConfig(rig.comm, rig.timer, TransferPath::Registers, *backup, QString(), "COM1")
+                     .outcome,
+                 ApplyResult::Verified);
+        QCOMPARE(regs, before);
+    }
+
+    // A wait belongs to the connection it began on: with its port closed or
+    // replaced by another device it ends at once, and nothing more goes out
+    // on its behalf; the other device never hears from it.
+    void waitEndsWithItsConnection_data()
+    {
+        QTest::addColumn<bool>("registerRead"); // else a wired wait
+        QTest::addColumn<bool>("replaced");     // else closed
+        QTest::newRow("register read, port closed") << true << false;
+        QTest::newRow("register read, port replaced") << true << true;
+        QTest::newRow("wired wait, port closed") << false << false;
+        QTest::newRow("wired wait, port replaced") << false << true;
+    }
+    void waitEndsWithItsConnection()
+    {
+        QFETCH(bool, registerRead);
+        QFETCH(bool, replaced);
+        SimPeer first, second;
+        first.silent = true;
+        Rig rig(first.slavePath());
+        const Exchange exchange(rig.comm);
+        QTimer::singleShot(20, [&] {
+            rig.comm.setPortOpen(false);
+            if (!replaced)
+                return;
+            QFile::remove(rig.st.path("COM1"));
+            QFile::link(second.slavePath(), rig.st.path("COM1"));
+            rig.comm.setPortOpen(true);
+        });
+        QElapsedTimer t;
+        t.start();
+        bool answered;
+        if (registerRead) {
+            QString value;
+            answered = ReadRegister(rig.comm, rig.timer, 5, value);
+        } else {
+            SendWiredCommand(rig.comm, rig.timer, "V");
+            QString letter;
+            answered = WaitWiredReply(rig.comm, rig.timer, 7000, letter);
+        }
+        QVERIFY(!answered);
+        QVERIFY2(t.elapsed() < 60, qPrintable(QString::number(t.elapsed()))); // a window is 70 ms
+        QCOMPARE(exchange.failureMessage(24), int(PortLostMessage));
+        QTest::qWait(250);
+        QCOMPARE(second.received(), QByteArray());
     }
 
     void wiredFraming()

@@ -192,8 +192,8 @@ private slots:
                 QCOMPARE(after.record, saved.record);
             const auto lines = second.receivedLines();
             QCOMPARE(lines.count("@RST"), registerPath ? 1 : 0);
-            if (registerPath)
-                QCOMPARE(lines.indexOf("@RST"), lines.indexOf("@REG27:" + saved.registers[27]->toLatin1() + "H") + 1);
+            if (registerPath) // after the read-back: a reset may restart the unit
+                QCOMPARE(lines.indexOf("@RST"), lines.size() - 1);
             // The backup restores what the unit held.
             ConfigFileError error;
             const auto backup = ReadConfigFile(result.backupPath, &error);

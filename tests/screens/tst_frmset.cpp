@@ -552,15 +552,23 @@ private slots:
         QApplication::activePopupWidget()->close();
     }
 
+    // Closing waits for the exchange to end: closed mid-exchange, the screen
+    // could be opened again and start a second exchange inside the first.
     void closedDuringExchange()
     {
         ScreenRig rig;
         frmSet *s = rig.openLinked();
         ApplySimCommand(rig.peer, "delay 40");
-        QTimer::singleShot(10, s, [&] { s->close(); });
+        bool stayed = false;
+        QTimer::singleShot(10, s, [&] {
+            s->close();
+            stayed = s->isVisible();
+        });
         click(s->Command_R);
-        QVERIFY(!s->isVisible());
+        QVERIFY(stayed);
         QCOMPARE(s->TextMess->text(), QString("m27"));
+        s->close();
+        QVERIFY(!s->isVisible());
         // Opening it again loads it afresh.
         QTest::mouseClick(rig.main->Cmd_Wireless, Qt::LeftButton);
         QVERIFY(s->isVisible());

@@ -15,6 +15,9 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <grp.h>
+#include <sys/stat.h>
+
 #include <unistd.h>
 
 namespace {
@@ -152,26 +155,48 @@ private slots:
     }
 
     // What only an ordinary user meets: root may open any device and remove
-    // any lock file. Run as nobody.
+    // any lock file. Run as nobody. A group is named only where joining it
+    // gives access; root and tty are no groups to hand out.
     void openFailuresAsOrdinaryUser_data()
     {
-        QTest::addColumn<bool>("staleLock");
-        QTest::newRow("permission denied: how to get access") << false;
-        QTest::newRow("a lock file whose program has ended, not removable") << true;
+        QTest::addColumn<QString>("how");
+        QTest::newRow("0660 to group dialout: join it") << "dialout";
+        QTest::newRow("0600: only its owner, an administrator grants access") << "owner";
+        QTest::newRow("0620 to group tty: no group to join") << "tty";
+        QTest::newRow("0660 to group root: no group to join") << "root";
+        QTest::newRow("a closed folder on the way") << "folder";
+        QTest::newRow("a lock file whose program has ended, not removable") << "lock";
     }
     void openFailuresAsOrdinaryUser()
     {
-        QFETCH(bool, staleLock);
+        QFETCH(QString, how);
         const QString self = QCoreApplication::applicationFilePath();
         if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
             QSKIP(qPrintable(why));
         QTemporaryDir dir;
         letOthersIn(dir.path());
         Pty pty;
-        QVERIFY(pty.linkAs(dir.path() + "/", 1));
         QString expected;
+        QString shown = pty.slavePath();
         const QString lock = "/var/lock/LCK.." + pty.slavePath().mid(5).replace('/', '_');
-        if (staleLock) {
+        const QByteArray device = QFile::encodeName(pty.slavePath());
+        const auto own = [&](const char *group, mode_t mode) {
+            const ::group *g = ::getgrnam(group);
+            QVERIFY(g);
+            QCOMPARE(::chown(device.constData(), 0, g->gr_gid), 0);
+            QCOMPARE(::chmod(device.constData(), mode), 0);
+        };
+        if (how == "folder") {
+            QVERIFY(QDir().mkdir(dir.path() + "/closed")); // 0700, root's
+            QFile::setPermissions(dir.path() + "/closed", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(QFile::link(pty.slavePath(), dir.path() + "/closed/tty"));
+            QVERIFY(QFile::link(dir.path() + "/closed/tty", dir.path() + "/COM1"));
+            shown = dir.path() + "/COM1";
+            expected = "r105 " + dir.path() + "/closed";
+        } else {
+            QVERIFY(pty.linkAs(dir.path() + "/", 1));
+        }
+        if (how == "lock") {
             QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
                                                        | QFile::ReadOther | QFile::WriteOther);
             QProcess ended; // a process id nobody holds any more
@@ -182,8 +207,12 @@ private slots:
             f.write(QByteArray::number(ended.processId()) + "\ntrue\n"
                     + QSysInfo::machineHostName().toUtf8() + "\n");
             expected = "r45 " + lock;
-        } else {
-            expected = "r43 sudo usermod -aG " + QFileInfo(pty.slavePath()).group() + " $USER";
+        } else if (how == "dialout") {
+            own("dialout", 0660);
+            expected = "r43 sudo usermod -aG dialout $USER";
+        } else if (how == "owner" || how == "tty" || how == "root") {
+            own(how == "owner" ? "root" : qPrintable(how), how == "owner" ? 0600 : how == "tty" ? 0620 : 0660);
+            expected = "r104 root";
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QML_OPEN_AS_USER", dir.path() + "/");
@@ -191,7 +220,7 @@ private slots:
         const int rc = runAsNobody(self, {}, env, &output);
         QFile::remove(lock);
         QCOMPARE(rc, 0);
-        QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + pty.slavePath() + ": " + expected + "\n");
+        QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + shown + ": " + expected + "\n");
     }
 
     void openPtyAndSecondOpenFails()
@@ -385,6 +414,8 @@ private slots:
         ReplyTimer timer;
         QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
         QSignalSpy lost(&comm, &CommControl::lineLost);
+        pty->write("KZ90$\r\n"); // the old unit's answer, never read
+        QVERIFY(waitUntil([&] { return comm.InBufferCount() == 7; }, 2000));
         pty.reset();
         QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 3000));
         QCOMPARE(lost.count(), 1);
@@ -392,6 +423,12 @@ private slots:
         SendLine(comm, timer, "@RST");
         QVERIFY(waitUntil([&] { return timer.expired(); }, 2000));
         QVERIFY(g_boxes.isEmpty());
+        // Plugged in again: what the old line brought is gone with it.
+        Pty again;
+        QFile::remove(st.path("COM1"));
+        QVERIFY(again.linkAs(st.dir(), 1));
+        QVERIFY(ReopenPort(comm, 1, "9600", "8", "N", "1"));
+        QCOMPARE(comm.InBufferCount(), 0);
     }
 };
 
@@ -404,7 +441,7 @@ int openAsUser(const QString &folder)
     app() = AppState{};
     app().PortOpenErrLine1 = "L1";
     app().PortOpenErrLine2 = "L2";
-    for (int n = 41; n <= 46; ++n)
+    for (int n : {41, 42, 43, 44, 45, 46, 104, 105})
         app().MessageTable[n] = QStringLiteral("r%1").arg(n);
     SetPortErrorBox(printBox);
     CommControl comm;

@@ -11,6 +11,7 @@
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -28,6 +29,7 @@ struct Rig {
         st.usePort(1);
         s.MessageTable[11] = "preset failed";
         s.MessageTable[12] = "preset incomplete";
+        s.MessageTable[101] = "preset verified";
         s.DispNameTable[24] = "writing preset";
         if (fullPreset)
             for (int n = 0; n < 28; ++n)
@@ -56,14 +58,19 @@ private slots:
         });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QCOMPARE(shownDuring, QString("writing preset"));
+        // Backed up, written, read back, reset.
         const QList<QByteArray> lines = rig.peer.receivedLines();
-        QCOMPARE(lines.size(), 29);
-        QCOMPARE(lines.first(), QByteArray("@REG00:00H"));
-        QCOMPARE(lines[27], QByteArray("@REG27:27H"));
+        QCOMPARE(lines.size(), 85);
+        QCOMPARE(lines.first(), QByteArray("@REG00"));
+        QCOMPARE(lines[28], QByteArray("@REG00:00H"));
+        QCOMPARE(lines[55], QByteArray("@REG27:27H"));
         QCOMPARE(lines.last(), QByteArray("@RST"));
         QVERIFY(app().FrhDone);
         QCOMPARE(app().UnitMode, qint16(4));
-        QCOMPARE(rig.w->TextMess->text(), QString());
+        QVERIFY(rig.w->TextMess->text().startsWith("preset verified"));
+        const QStringList backups = QDir(rig.st.path("backups")).entryList(QDir::Files);
+        QCOMPARE(backups.size(), 1);
+        QVERIFY(rig.w->TextMess->toolTip().contains(backups.first()));
         QVERIFY(rig.w->settingsScreen() && rig.w->settingsScreen()->isVisible());
 
         rig.peer.clearReceived();
@@ -78,11 +85,11 @@ private slots:
         Rig rig;
         rig.peer.silent = true;
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
-        QCOMPARE(rig.w->TextMess->text(), QString("preset failed"));
+        QVERIFY(rig.w->TextMess->text().startsWith("preset failed"));
         QVERIFY(!app().FrhDone);
         QCOMPARE(app().UnitMode, qint16(0));
         QVERIFY(!rig.w->settingsScreen());
-        QCOMPARE(rig.peer.receivedLines().size(), 3); // register 00, three times
+        QCOMPARE(rig.peer.receivedLines(), QList<QByteArray>(3, "@REG00")); // its backup's first read
     }
 
     void incompletePresetRefused()
@@ -107,7 +114,7 @@ private slots:
         QTimer::singleShot(60, rig.w.get(), [&] { QTest::mouseClick(rig.w->Cmd_Wireless, Qt::LeftButton); });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QTest::qWait(50);
-        QCOMPARE(rig.peer.receivedLines().size(), 29);
+        QCOMPARE(rig.peer.receivedLines().size(), 85);
         QCOMPARE(app().UnitMode, qint16(4));
     }
 

@@ -14,6 +14,7 @@ QString SimCommandHelp()
         "noise TEXT|off       send the line TEXT before every answer\n"
         "echo on|off          repeat each command line before the answer\n"
         "letter X|off         give every wired reply the letter X\n"
+        "reply TEXT|off       answer every command with the line TEXT alone\n"
         "baud N|off           pace the answers at N bit/s, 10 bits a byte\n"
         "drop                 close the line, like an unplugged cable\n"
         "state                print registers and record\n"
@@ -47,6 +48,8 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
         unit.wrongLetter = arg[0];
     else if (verb == QLatin1String("letter") && off)
         unit.wrongLetter = QChar();
+    else if (verb == QLatin1String("reply") && !arg.isEmpty())
+        unit.replyLine = off ? QByteArray() : arg.toLatin1();
     else if (verb == QLatin1String("baud") && off)
         peer.setBitRate(0);
     else if (verb == QLatin1String("baud") && arg.toInt() > 0)

@@ -89,7 +89,9 @@ QList<QByteArray> SimUnit::answer(const QByteArray &cmd)
         out << line(cmd);
     if (!noiseLine.isEmpty())
         out << line(noiseLine);
-    if (cmd.startsWith("@KZ9"))
+    if (!replyLine.isEmpty())
+        out << line(replyLine);
+    else if (cmd.startsWith("@KZ9"))
         out += answerWired(cmd.mid(4));
     else if (cmd.startsWith("@REG") || cmd == "@RST")
         out += answerRegister(cmd);

@@ -39,6 +39,7 @@ public:
     QByteArray noiseLine; // sent before every answer when not empty
     bool echo = false;    // repeat each command line before the answer
     QChar wrongLetter;    // replaces the letter of every wired reply
+    QByteArray replyLine; // when set, the one answer to every command
 
     QString toText() const;
     bool fromText(const QString &text);

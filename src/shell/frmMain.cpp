@@ -235,9 +235,8 @@ void frmMain::tryReopen()
         m_reopen.stop();
         return;
     }
-    const Exchange exchange(m_comm, this);
-    if (!exchange.started())
-        return; // the next try
+    if (m_comm.exchangeRunning())
+        return; // not under a running exchange: the next try
     // The port that was lost, whatever the port dialog's box shows meanwhile.
     const qint16 port = qint16(m_comm.commPort());
     if (!DevicePresent(m_comm.deviceFor(port)))

@@ -150,6 +150,40 @@ private slots:
         QCOMPARE(rig.peer.unit().reg(3), QString("07"));
     }
 
+    // Escape and the close box wait for the editor's exchange: closed
+    // mid-exchange, the settings screen's buttons would start a second one
+    // inside it and cut its write short of the reset.
+    void closeWaitsForTheExchange_data()
+    {
+        QTest::addColumn<bool>("escape"); // else the close box
+        QTest::newRow("Escape") << true;
+        QTest::newRow("close box") << false;
+    }
+    void closeWaitsForTheExchange()
+    {
+        QFETCH(bool, escape);
+        ScreenRig rig;
+        frmSet *s = rig.openRegisterMode();
+        ApplySimCommand(rig.peer, "delay 20");
+        bool stayed = false;
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  03");
+            r->Text1->setText("7");
+            QTimer::singleShot(5, r, [&] {
+                if (escape)
+                    QTest::keyClick(r, Qt::Key_Escape);
+                else
+                    r->close();
+                stayed = r->isVisible();
+                click(s->Command_R); // the screen below must not start a read
+            });
+            click(r->Cmd_W);
+            QCOMPARE(r->TextMess->text(), QString("m36"));
+        });
+        QVERIFY(stayed);
+        QCOMPARE(rig.peer.receivedLines(), (QList<QByteArray>{"@REG03:07H", "@RST"}));
+    }
+
     void registerModeWriteRefused()
     {
         ScreenRig rig;
@@ -201,6 +235,40 @@ private slots:
             QCOMPARE(r->Cmb_C->currentText(), QString("  05"));
             QCOMPARE(r->Text1->text(), QString("3A"));
             QCOMPARE(r->TextMess->text(), QString("m17"));
+        });
+    }
+
+    // A read reply that names no register or lacks its value leaves the
+    // boxes as they were: a write must not go back to register 00 or 35.
+    void readReplies_data()
+    {
+        QTest::addColumn<QString>("reply"); // the unit's line
+        QTest::addColumn<bool>("registerPath");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("reg");   // the boxes afterwards
+        QTest::addColumn<QString>("value");
+        QTest::newRow("F05 3A") << "KZ90F053A" << false << "m17" << "  05" << "3A";
+        QTest::newRow("register 35") << "KZ90F35AA" << false << "m99" << "  07" << "00";
+        QTest::newRow("cut short") << "KZ90F0" << false << "m99" << "  07" << "00";
+        QTest::newRow("value G1") << "KZ90F07G1" << false << "m99" << "  07" << "00";
+        QTest::newRow("register path, value G1") << "G1H" << true << "m99" << "  07" << "00";
+    }
+    void readReplies()
+    {
+        QFETCH(QString, reply);
+        QFETCH(bool, registerPath);
+        QFETCH(QString, message);
+        QFETCH(QString, reg);
+        QFETCH(QString, value);
+        ScreenRig rig;
+        frmSet *s = registerPath ? rig.openRegisterMode() : rig.openLinked();
+        ApplySimCommand(rig.peer, "reply " + reply);
+        withEditor(s, [&](frmReg *r) {
+            r->Cmb_C->setEditText("  07");
+            click(r->Cmd_R);
+            QCOMPARE(r->TextMess->text(), message);
+            QCOMPARE(r->Cmb_C->currentText(), reg);
+            QCOMPARE(r->Text1->text(), value);
         });
     }
 

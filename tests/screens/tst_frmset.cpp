@@ -161,33 +161,39 @@ private slots:
         QTest::addColumn<QString>("band");
         QTest::addColumn<QString>("channel");
         QTest::addColumn<QByteArray>("sent"); // empty: nothing sent
-        QTest::addColumn<bool>("readFirst");  // false: the question is answered No
-        QTest::newRow("band 4") << "4" << "0" << QByteArray("@KZ9D4000021000") << true;
-        QTest::newRow("band +4") << "+4" << "0" << QByteArray("@KZ9D4000021000") << true;
-        QTest::newRow("band 4.") << "4." << "0" << QByteArray("@KZ9D4000021000") << true;
-        QTest::newRow("band &H4") << "&H4" << "0" << QByteArray("@KZ9D4000021000") << true;
-        QTest::newRow("channel 23 as 17") << "0" << "23" << QByteArray("@KZ9D0170021000") << true;
-        QTest::newRow("channel 10 as 0A") << "0" << "10" << QByteArray("@KZ9D00A0021000") << true;
+        QTest::addColumn<int>("readFirst");  // 0: the question is answered No; 2: read, screen reopened
+        QTest::newRow("band 4") << "4" << "0" << QByteArray("@KZ9D4000021000") << 1;
+        QTest::newRow("band +4") << "+4" << "0" << QByteArray("@KZ9D4000021000") << 1;
+        QTest::newRow("band 4.") << "4." << "0" << QByteArray("@KZ9D4000021000") << 1;
+        QTest::newRow("band &H4") << "&H4" << "0" << QByteArray("@KZ9D4000021000") << 1;
+        QTest::newRow("channel 23 as 17") << "0" << "23" << QByteArray("@KZ9D0170021000") << 1;
+        QTest::newRow("channel 10 as 0A") << "0" << "10" << QByteArray("@KZ9D00A0021000") << 1;
         QTest::newRow("band from a register read") << "  02" << "  05"
-                                                   << QByteArray("@KZ9D2050021000") << true;
+                                                   << QByteArray("@KZ9D2050021000") << 1;
         QTest::newRow("band with leading zero") << "03" << "5" << QByteArray("@KZ9D3050021000")
-                                                << true;
-        QTest::newRow("band 2.5 refused") << "2.5" << "5" << QByteArray() << true;
-        QTest::newRow("empty band refused") << "" << "5" << QByteArray() << true;
-        QTest::newRow("band 5 refused") << "5" << "5" << QByteArray() << true;
-        QTest::newRow("start values, not written") << "1" << "5" << QByteArray() << false;
+                                                << 1;
+        QTest::newRow("band 2.5 refused") << "2.5" << "5" << QByteArray() << 1;
+        QTest::newRow("empty band refused") << "" << "5" << QByteArray() << 1;
+        QTest::newRow("band 5 refused") << "5" << "5" << QByteArray() << 1;
+        QTest::newRow("channel 24 refused") << "1" << "24" << QByteArray() << 1;
+        QTest::newRow("start values, not written") << "1" << "5" << QByteArray() << 0;
+        QTest::newRow("read, then the screen reopened: start values again") << "1" << "5" << QByteArray() << 2;
     }
     void writeRecord()
     {
         QFETCH(QString, band);
         QFETCH(QString, channel);
         QFETCH(QByteArray, sent);
-        QFETCH(bool, readFirst);
+        QFETCH(int, readFirst);
         ScreenRig rig;
         frmSet *s = rig.openLinked();
         if (readFirst) {
             click(s->Command_R);
             QCOMPARE(s->TextMess->text(), QString("m27"));
+            if (readFirst == 2) {
+                s->close();
+                rig.openLinked();
+            }
             rig.peer.clearReceived();
         }
         s->Cmb_B->setEditText(band);
@@ -198,7 +204,7 @@ private slots:
         watcher.answer = QMessageBox::No;
         s->Command_W_Click();
         QTest::qWait(20);
-        if (!readFirst) {
+        if (readFirst != 1) {
             QCOMPARE(watcher.boxes, QStringList{"d13|m39"});
             QCOMPARE(s->TextMess->text(), QString("m1"));
             QCOMPARE(rig.peer.received(), QByteArray());
@@ -229,6 +235,46 @@ private slots:
         click(s->Command_W);
         QCOMPARE(s->TextMess->text(), QString("m38"));
         QCOMPARE(rig.peer.received(), QByteArray());
+    }
+
+    // A read takes only a whole record, and what it shows is checked as
+    // typed text is: a channel past 23 shows in full and is never written.
+    void readReplies_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("channel"); // shown afterwards
+        QTest::addColumn<QByteArray>("sent"); // by Write after it; empty: refused or asked
+        QTest::newRow("cut short: no read, start values still") << "KZ90R1" << "m99" << "00" << QByteArray();
+        QTest::newRow("a position no hex digit: no read") << "KZ90R10502Z1000" << "m99" << "00" << QByteArray();
+        QTest::newRow("channel 0x18 shows as 24, refused") << "KZ90R1180021000" << "m27" << "24" << QByteArray();
+        QTest::newRow("channel 0x73 shows as 115, refused") << "KZ90R1730021000" << "m27" << "115" << QByteArray();
+        QTest::newRow("channel 0x17 is 23") << "KZ90R1170021000" << "m27" << "23"
+                                            << QByteArray("@KZ9D1170021000\r\n");
+    }
+    void readReplies()
+    {
+        QFETCH(QString, reply);
+        QFETCH(QString, message);
+        QFETCH(QString, channel);
+        QFETCH(QByteArray, sent);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        ApplySimCommand(rig.peer, "reply " + reply);
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), message);
+        QCOMPARE(s->Cmb_C->currentText(), channel);
+        ApplySimCommand(rig.peer, "reply off");
+        rig.peer.clearReceived();
+        ModalWatcher watcher;
+        watcher.answer = QMessageBox::No;
+        click(s->Command_W);
+        QTest::qWait(20);
+        QCOMPARE(rig.peer.received(), sent);
+        if (message == "m99") // nothing was read: the start values are not the unit's
+            QCOMPARE(watcher.boxes, QStringList{"d13|m39"});
+        else if (sent.isEmpty())
+            QCOMPARE(s->TextMess->text(), QString("m38"));
     }
 
     void replyOutcomes_data()
@@ -524,6 +570,95 @@ private slots:
         QCOMPARE(app().UnitMode, qint16(2));
         click(s->Command_R);
         QCOMPARE(s->TextMess->text(), QString("m27"));
+    }
+
+    // While an exchange runs nothing may change its port, discard its input
+    // or start another: the main window's buttons, its port settings and the
+    // exit wait for it, and so do the other window's buttons.
+    void oneExchangeAtATime_data()
+    {
+        QTest::addColumn<int>("which"); // 0 settings screen's read, 1 FRH preset, 2 register editor's write
+        QTest::newRow("settings screen's read") << 0;
+        QTest::newRow("FRH preset") << 1;
+        QTest::newRow("register editor's write") << 2;
+    }
+    void oneExchangeAtATime()
+    {
+        QFETCH(int, which);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        ApplySimCommand(rig.peer, "delay 10");
+        frmMain &m = *rig.main;
+        bool probed = false, menuEnabled = true, buttonsEnabled = true, screenEnabled = true;
+        bool mainStayed = false;
+        QString mainMessage;
+        QStringList dialogs;
+        QTimer probe;
+        connect(&probe, &QTimer::timeout, s, [&] {
+            if (probed || !m.MSComm1().exchangeRunning())
+                return;
+            probed = true;
+            menuEnabled = m.menuComSet->isEnabled() || m.menuApplyConfig->isEnabled();
+            buttonsEnabled = m.Cmd_Wireless->isEnabled() || m.Cmd_FRH->isEnabled();
+            screenEnabled = s->Command_R->isEnabled();
+            m.menuComSet->trigger();
+            m.close();
+            mainStayed = m.isVisible();
+            mainMessage = m.TextMess->text();
+        });
+        ModalWatcher watcher([&](QDialog *d) {
+            if (auto *editor = qobject_cast<frmReg *>(d)) {
+                probe.start(2);
+                click(editor->Cmd_W);
+                QCOMPARE(editor->TextMess->text(), QString("m14"));
+            } else {
+                dialogs << d->metaObject()->className(); // a port dialog or the exit question
+            }
+            d->reject();
+        });
+        if (which == 0) {
+            probe.start(2);
+            click(s->Command_R);
+            QCOMPARE(s->TextMess->text(), QString("m27"));
+        } else if (which == 1) {
+            probe.start(2);
+            click(m.Cmd_FRH);
+            QVERIFY(app().FrhDone);
+        } else {
+            for (int i = 0; i < 5; ++i)
+                click(s->TextMess);
+        }
+        QVERIFY(probed);
+        QVERIFY(dialogs.isEmpty());
+        QVERIFY(!menuEnabled);
+        QVERIFY(!buttonsEnabled);
+        if (which == 1) // the preset is the main window's; the screen waits too
+            QVERIFY(!screenEnabled);
+        QVERIFY(mainStayed);
+        QCOMPARE(mainMessage, QString("m100"));
+        QVERIFY(m.menuComSet->isEnabled() && m.Cmd_Wireless->isEnabled() && s->Command_R->isEnabled());
+    }
+
+    // A line begun before the adapter was pulled never continues on the
+    // reopened port: the unit plugged in answers the poll as if new.
+    void partialLineGoesWithTheLine()
+    {
+        ScreenRig rig;
+        ApplySimCommand(rig.peer, "silent on");
+        click(rig.main->Cmd_Wireless);
+        frmSet *s = rig.screen();
+        SimPeer again;
+        QString begun;
+        // All while the idle loop watches for the answer to the poll.
+        QTimer::singleShot(20, s, [&] { rig.peer.sendRaw("KZ90"); });
+        QTimer::singleShot(60, s, [&] {
+            begun = app().RxLineBuffer;
+            rig.peer.dropLine();
+            QFile::remove(rig.st.dir() + "COM1");
+            QFile::link(again.slavePath(), rig.st.dir() + "COM1");
+        });
+        QVERIFY(rig.idleUntil([&] { return baseColour(s->TextSign) == Green; }, 2000));
+        QCOMPARE(begun, QString("KZ90"));
     }
 
     // Enter presses the focused button, Escape closes the screen, F10 opens

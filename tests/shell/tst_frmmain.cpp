@@ -380,6 +380,22 @@ private slots:
         later.linkAs(st.dir(), 8);
         QVERIFY(waitUntil([&] { return row(later.slavePath()) != nullptr; }, 1500));
 
+        // A device that does not open leaves COMn where it pointed.
+        CommControl holder; // another program has it
+        holder.setDevicePath(later.slavePath());
+        QVERIFY(holder.setPortOpen(true));
+        d.lstDevices->clearSelection();
+        row(later.slavePath())->setSelected(true);
+        d.cmbCH->setEditText("COM1");
+        {
+            ModalWatcher failed;
+            d.comSet->click();
+            QCOMPARE(failed.boxes.size(), 2);
+        }
+        QVERIFY(d.isVisible());
+        QCOMPARE(comm.deviceFor(1), QFileInfo(one.slavePath()).canonicalFilePath());
+
+        d.lstDevices->clearSelection();
         row(seven.slavePath())->setSelected(true);
         d.cmbCH->setEditText("COM2");
         QCOMPARE(d.lblDevice->text(),
@@ -392,6 +408,43 @@ private slots:
         QVERIFY(comm.PortOpen());
         comm.setOutput("@RST\r\n");
         QCOMPARE(seven.readAll(500), QByteArray("@RST\r\n"));
+    }
+
+    // After a lost line the port dialog decides: a port it applied and could
+    // not open stays closed, even when the lost device comes back.
+    void portDialogEndsTheLostLine()
+    {
+        FreshState st;
+        st.usePort(1);
+        auto unit = std::make_unique<SimPeer>();
+        QFile::link(unit->slavePath(), st.path("COM1"));
+        TimeScale::set(0.01);
+        frmMain w;
+        w.show();
+        {
+            ModalWatcher none;
+            w.Form_Load();
+        }
+        CommControl &comm = w.MSComm1();
+        QVERIFY(comm.PortOpen());
+        unit->dropLine();
+        QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 2000));
+        unit.reset();
+        QFile::remove(st.path("COM1"));
+        QFile::link(st.path("gone"), st.path("COM1"));
+        frmCom d(comm, &w);
+        d.Form_Load();
+        d.cmbCH->setEditText("COM1");
+        {
+            ModalWatcher failed;
+            d.comSet->click(); // COM1 is not there
+            QCOMPARE(failed.boxes.size(), 2);
+        }
+        SimPeer back;
+        QFile::remove(st.path("COM1"));
+        QVERIFY(QFile::link(back.slavePath(), st.path("COM1")));
+        QTest::qWait(100); // ten tries of the lost line's reopen
+        QVERIFY(!comm.PortOpen());
     }
 
     // Save a unit's configuration from the menu, change the unit, apply the

@@ -167,9 +167,10 @@ suite() {
   (cd "$tree/build" && ctest -j "$jobs" --timeout "$limit" --stop-on-failure > "$work/test.log" 2>&1)
 }
 echo "Building the copy of $root in $work ..."
-cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQML_SANITIZE=OFF > "$work/build.log" 2>&1 \
-  && cmake --build "$tree/build" -j "$jobs" >> "$work/build.log" 2>&1 \
-  || { tail -n 30 "$work/build.log"; fail "the unchanged tree does not build"; }
+if ! { cmake -S "$tree" -B "$tree/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQML_SANITIZE=OFF &&
+       cmake --build "$tree/build" -j "$jobs"; } > "$work/build.log" 2>&1; then
+  tail -n 30 "$work/build.log"; fail "the unchanged tree does not build"
+fi
 start=$SECONDS
 suite || { tail -n 30 "$work/test.log"; fail "the suite fails on the unchanged tree"; }
 echo "The suite passes on the unchanged tree ($((SECONDS - start)) s)."

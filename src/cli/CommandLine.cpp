@@ -53,9 +53,10 @@ const CommandInfo Commands[] = {
     {"apply", "apply FILE", "Applies a configuration file, with a backup and a verification.",
      "The unit's own configuration is saved in backups/ first; what FILE holds is\n"
      "written, then read back and compared."},
-    {"preset", "preset [FILE]", "Writes the FRH register preset and resets the unit.",
+    {"preset", "preset [FILE]", "Writes the FRH register preset, verifies it and resets the unit.",
      "The preset is FRH10.ini, or FILE of its form; refused when the table does not\n"
-     "hold all 28 values."},
+     "hold 28 values of two hexadecimal digits. The unit's registers are saved in\n"
+     "backups/ first, and read back after the writes, before the reset."},
 };
 
 const char *const OptionsHelp =

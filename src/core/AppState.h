@@ -80,8 +80,6 @@ struct AppState {
     // The ten record characters of the last "R" reply as they came, list
     // positions no item names included (a unit's own backup keeps them).
     QString ReplyRecord;
-    // A unit configuration is being read or written: no other exchange starts.
-    bool TransferRunning = false;
 
     QString message(int n) const { return entry(MessageTable, n); }
     QString dispName(int n) const { return entry(DispNameTable, n); }

@@ -117,6 +117,8 @@ private slots:
         QTest::newRow("preset") << QStringList{"preset"} << "" << 0 << "ok" << "true";
         QTest::newRow("preset, incomplete file") << QStringList{"preset", "short.ini"} << "" << 7
                                                  << "ok" << "false";
+        QTest::newRow("preset, a CR in a value") << QStringList{"preset", "cr.ini"} << "" << 7
+                                                 << "ok" << "false";
     }
     void commands()
     {
@@ -133,6 +135,7 @@ private slots:
         f.write("disagree.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n27 = 06\n");
         f.write("bad.ini", "[unit]\nformat = 1\n[registers]\n28 = 00\n");
         f.write("short.ini", "01\r\n02\r\n");
+        f.write("cr.ini", "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27)); // would split a line
         if (!fault.isEmpty())
             ApplySimCommand(peer, fault);
         const Result r = run(f, QStringList{"--json"} + args);

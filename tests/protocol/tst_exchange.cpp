@@ -321,6 +321,7 @@ private slots:
         QVERIFY(!answered);
         QVERIFY2(t.elapsed() < 60, qPrintable(QString::number(t.elapsed()))); // a window is 70 ms
         QCOMPARE(exchange.failureMessage(24), int(PortLostMessage));
+        SendLine(rig.comm, rig.timer, "@RST"); // whatever it would still send
         QTest::qWait(250);
         QCOMPARE(second.received(), QByteArray());
     }

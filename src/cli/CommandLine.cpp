@@ -386,7 +386,7 @@ QString Run::recordText(const UnitRecord &record) const
 int Run::openPort()
 {
     AppState &s = app();
-    comm.setLinkDir(s.AppDir);
+    comm.setLinkDir(WorkFolder());
     int number = s.ComPort;
     QString device;
     if (r.port.startsWith(QLatin1String("COM"))) {
@@ -473,7 +473,7 @@ int Run::execute()
     if (r.command == CliRequest::Ports) {
         QJsonArray devices, mapping;
         QStringList lines;
-        for (const SerialDevice &d : ListSerialDevices(app().AppDir)) {
+        for (const SerialDevice &d : ListSerialDevices(WorkFolder())) {
             QStringList coms;
             for (int n : d.comLinks)
                 coms << QStringLiteral("COM%1").arg(n);
@@ -487,7 +487,7 @@ int Run::execute()
                               d.description, d.manufacturer, d.serialNumber)
                          .trimmed();
         }
-        comm.setLinkDir(app().AppDir);
+        comm.setLinkDir(WorkFolder());
         lines << QString();
         for (int n = 1; n <= 9; ++n) {
             const QString device = comm.deviceFor(n);

@@ -1,5 +1,6 @@
 #include "shell/frmCom.h"
 
+#include "config/FileSafety.h"
 #include "config/TextConvert.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -187,14 +188,18 @@ void frmCom::comSet_Click()
     if (OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         // The port is open either way; the dialog closes only when the choice
         // is saved too, so nobody is told it is kept when it is not.
-        if (WriteSetcomIni()) {
+        QString saved;
+        if (WriteSetcomIni(&saved)) {
+            if (saved != s.AppDir + QStringLiteral("setcom.ini")) // the user's own folder's
+                Ui::messageBox(this, QMessageBox::Information, QString(),
+                               s.message(FolderMessages::ChoiceSavedIn) + QLatin1Char('\n')
+                                   + QDir::toNativeSeparators(saved));
             accept();
             return;
         }
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        s.message(9) + QLatin1Char('\n') + s.message(40)
-                           + QLatin1Char('\n') + QDir::toNativeSeparators(s.AppDir)
-                           + QStringLiteral("setcom.ini"));
+                           + QLatin1Char('\n') + QDir::toNativeSeparators(saved));
     } else {
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        QLatin1Char('<') + text + QStringLiteral("> ") + s.message(8));

@@ -1,5 +1,6 @@
 #include "shell/modMain.h"
 
+#include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modWired.h"
@@ -96,9 +97,16 @@ int StartUp()
     frmMain main;
     main.show();
     main.Form_Load();
-    if (!loaded.files.problem.isEmpty()) // said once: the program goes on with what it has
-        Ui::showLine(main.TextMess,
-                     s.message(NotWrittenMessage) + QLatin1Char(' ') + loaded.files.problem);
+    // Said once: the program goes on with what it has; or where its files are.
+    const TextFolderChoice &files = loaded.files;
+    if (!files.problem.isEmpty())
+        Ui::showLine(main.TextMess, s.message(NotWrittenMessage) + QLatin1Char(' ') + files.problem);
+    else if (files.notice == TextFolderChoice::FilesInOwnFolder)
+        Ui::showLine(main.TextMess, s.message(FolderMessages::FilesInOwnFolder) + QLatin1Char(' ')
+                                        + QDir::toNativeSeparators(files.folder));
+    else if (files.notice == TextFolderChoice::MadeInOwnFolder)
+        Ui::showLine(main.TextMess, s.message(FolderMessages::MadeInOwnFolder) + QLatin1Char(' ')
+                                        + QDir::toNativeSeparators(files.workFolder));
     while (!s.ExitConfirmed)
         IdlePass(main);
     return 0;

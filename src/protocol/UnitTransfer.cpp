@@ -1,5 +1,6 @@
 #include "protocol/UnitTransfer.h"
 
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
@@ -241,11 +242,12 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
         return result;
     }
     if (withBackup) {
-        QDir().mkpath(backupDir);
         QString error;
+        // A folder of this user's own: anything else standing there is refused.
+        const bool folder = MakeOwnFolder(backupDir, &error);
         bool saved = false;
         QString backup;
-        for (int attempt = 0; attempt < 5 && !saved; ++attempt) {
+        for (int attempt = 0; folder && attempt < 5 && !saved; ++attempt) {
             backup = BackupPath(backupDir, port);
             saved = WriteConfigFile(
                 backup, WriteConfigText(before.config, port, QDateTime::currentDateTime()), true,

@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "config/FileSafety.h"
 #include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -408,11 +409,13 @@ int Run::openPort()
 
     const QString hint = QLatin1Char('\n') + message(CliMessages::UsageHint);
 #ifndef Q_OS_WIN
-    if (!QFileInfo::exists(device))
+    // A link another user made is refused by the open, as a port failure.
+    const bool foreign = !ForeignLinkOwner(device).isEmpty();
+    if (!foreign && !QFileInfo::exists(device))
         return finish(ExitCode::BadUsage,
                       message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
                           + device + QLatin1Char(')') + hint);
-    if (!DevicePresent(device))
+    if (!foreign && !DevicePresent(device))
         return finish(ExitCode::BadUsage, device + QStringLiteral(": ") + message(44) + hint);
 #endif
     const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;

@@ -16,11 +16,12 @@ struct SerialDevice {
 };
 
 // Devices present now: Qt's enumeration, plus the targets of existing COMn
-// links in `linkDir`, which it does not list when they are pseudo-terminals.
+// links in `linkDir`, which it does not list when they are pseudo-terminals
+// (only links of this user's or root's).
 QList<SerialDevice> ListSerialDevices(const QString &linkDir);
 
 // True when `device` is there now, as a character device (or, on Windows, a
-// port the enumeration lists).
+// port the enumeration lists); never through a link another user made.
 bool DevicePresent(const QString &device);
 
 // Points the link COMn in `linkDir` at `device`, creating or replacing it.
@@ -31,9 +32,11 @@ bool AssignComLink(const QString &linkDir, int port, const QString &device, QStr
 // Why a device did not open, found from the device itself: Qt reports a lock
 // held by another program as a permission error.
 struct OpenDiagnosis {
-    enum Problem { Missing, InUse, PermissionDenied, NotSerial, StaleLock, Other };
+    enum Problem { Missing, InUse, PermissionDenied, NotSerial, StaleLock, ForeignLink, Other };
     Problem problem = Other;
-    QString detail; // the holder "name (pid 123)", the group, the lock file, or Qt's error text
+    // the holder "name (pid 123)", the group, the lock file, the owner of a
+    // link another user made, or Qt's error text
+    QString detail;
 };
 OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
                            const QString &qtErrorText);

@@ -170,10 +170,10 @@ void frmCom::comSet_Click()
     s.ComPort = qint16(text.back().digitValue());
 #ifndef Q_OS_WIN
     // A device chosen in the list becomes what COMn reaches.
+    // deviceFor has resolved a link of the user's, and names another's.
     const QString chosen = chosenDevice();
     if (!chosen.isEmpty()
-        && QFileInfo(chosen).canonicalFilePath()
-            != QFileInfo(m_comm.deviceFor(s.ComPort)).canonicalFilePath()) {
+        && QFileInfo(chosen).canonicalFilePath() != m_comm.deviceFor(s.ComPort)) {
         QString error;
         if (!AssignComLink(m_comm.linkDir(), s.ComPort, chosen, &error)) {
             Ui::messageBox(this, QMessageBox::Warning, QString(),

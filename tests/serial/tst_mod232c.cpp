@@ -1,3 +1,4 @@
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
@@ -97,6 +98,8 @@ private slots:
         QTest::newRow("a regular file") << 1 << "8" << "file" << "r44";
         QTest::newRow("a directory") << 1 << "8" << "dir" << "r44";
         QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
+        QTest::newRow("COM1 a link another user made: not followed, nothing sent")
+            << 1 << "8" << "foreign" << QString("r%1 nobody").arg(FolderMessages::ForeignLink);
     }
     void openFailures()
     {
@@ -108,7 +111,7 @@ private slots:
         app().PortOpenErrTitle = "T";
         app().PortOpenErrLine1 = "L1";
         app().PortOpenErrLine2 = "L2";
-        for (int n = 41; n <= 46; ++n)
+        for (int n : {41, 42, 43, 44, 45, 46, FolderMessages::ForeignLink})
             app().MessageTable[n] = QStringLiteral("r%1").arg(n);
         Pty pty;
         QString target = pty.slavePath();
@@ -135,18 +138,24 @@ private slots:
             f.write(QByteArray::number(holder.processId()) + "\nsleep\n"
                     + QSysInfo::machineHostName().toUtf8() + "\n");
             reason = reason.arg(holder.processId());
+        } else if (device == "foreign" && ::geteuid() != 0) {
+            QSKIP("gives the link to another user, which only root may");
         }
         QVERIFY(QFile::link(target, st.dir() + "COM1"));
+        if (device == "foreign") // made by nobody, who would read the unit's traffic
+            QVERIFY(giveTo(st.dir() + "COM1", "nobody"));
         CommControl comm;
         comm.setLinkDir(st.dir());
         const bool opened = OpenPort(comm, qint16(port), "9600", dataBits, "N", "1");
+        comm.setOutput("@RST\r\n");
         if (!lock.isEmpty())
             QFile::remove(lock);
         holder.kill();
         holder.waitForFinished();
         QVERIFY(!opened);
         QVERIFY(!comm.PortOpen());
-        const QString shown = device == "missing" ? st.dir() + "COM1" : target;
+        QCOMPARE(pty.readAll(20), QByteArray());
+        const QString shown = device == "missing" || device == "foreign" ? st.dir() + "COM1" : target;
         QCOMPARE(g_boxes, QStringList{reason == "-" ? QString("T|L1\nL2\n")
                                                     : "T|L1\nL2\n" + shown + ": " + reason + "\n"});
     }
@@ -155,13 +164,15 @@ private slots:
     // any lock file. Run as nobody.
     void openFailuresAsOrdinaryUser_data()
     {
-        QTest::addColumn<bool>("staleLock");
-        QTest::newRow("permission denied: how to get access") << false;
-        QTest::newRow("a lock file whose program has ended, not removable") << true;
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("permission denied: how to get access") << "permission";
+        QTest::newRow("a lock file whose program has ended, not removable") << "stale lock";
+        QTest::newRow("COM1 a link another user made: not followed, nothing sent") << "foreign link";
     }
     void openFailuresAsOrdinaryUser()
     {
-        QFETCH(bool, staleLock);
+        QFETCH(QString, kind);
+        const bool staleLock = kind == "stale lock";
         const QString self = QCoreApplication::applicationFilePath();
         if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
             QSKIP(qPrintable(why));
@@ -170,8 +181,15 @@ private slots:
         Pty pty;
         QVERIFY(pty.linkAs(dir.path() + "/", 1));
         QString expected;
+        QString shown = pty.slavePath();
         const QString lock = "/var/lock/LCK.." + pty.slavePath().mid(5).replace('/', '_');
-        if (staleLock) {
+        if (kind == "foreign link") { // nobody could use the device; the link is daemon's
+            QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                       | QFile::ReadOther | QFile::WriteOther);
+            QVERIFY(giveTo(dir.path() + "/COM1", "daemon"));
+            shown = dir.path() + "/COM1";
+            expected = QString("r%1 daemon").arg(FolderMessages::ForeignLink);
+        } else if (staleLock) {
             QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
                                                        | QFile::ReadOther | QFile::WriteOther);
             QProcess ended; // a process id nobody holds any more
@@ -191,7 +209,8 @@ private slots:
         const int rc = runAsNobody(self, {}, env, &output);
         QFile::remove(lock);
         QCOMPARE(rc, 0);
-        QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + pty.slavePath() + ": " + expected + "\n");
+        QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + shown + ": " + expected + "\n");
+        QCOMPARE(pty.readAll(20), QByteArray());
     }
 
     void openPtyAndSecondOpenFails()
@@ -404,12 +423,14 @@ int openAsUser(const QString &folder)
     app() = AppState{};
     app().PortOpenErrLine1 = "L1";
     app().PortOpenErrLine2 = "L2";
-    for (int n = 41; n <= 46; ++n)
+    for (int n : {41, 42, 43, 44, 45, 46, FolderMessages::ForeignLink})
         app().MessageTable[n] = QStringLiteral("r%1").arg(n);
     SetPortErrorBox(printBox);
     CommControl comm;
     comm.setLinkDir(folder);
-    return OpenPort(comm, 1, "9600", "8", "N", "1") ? 1 : 0;
+    const bool opened = OpenPort(comm, 1, "9600", "8", "N", "1");
+    comm.setOutput("@RST\r\n"); // what an exchange would send
+    return opened ? 1 : 0;
 }
 
 int main(int argc, char *argv[])

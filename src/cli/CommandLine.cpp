@@ -1,5 +1,6 @@
 #include "cli/CommandLine.h"
 
+#include "config/FileSafety.h"
 #include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -387,7 +388,7 @@ QString Run::recordText(const UnitRecord &record) const
 int Run::openPort()
 {
     AppState &s = app();
-    comm.setLinkDir(s.AppDir);
+    comm.setLinkDir(WorkFolder());
     int number = s.ComPort;
     QString device;
     if (r.port.startsWith(QLatin1String("COM"))) {
@@ -409,11 +410,13 @@ int Run::openPort()
 
     const QString hint = QLatin1Char('\n') + message(CliMessages::UsageHint);
 #ifndef Q_OS_WIN
-    if (!QFileInfo::exists(device))
+    // A link another user made is refused by the open, as a port failure.
+    const bool foreign = !ForeignLinkOwner(device).isEmpty();
+    if (!foreign && !QFileInfo::exists(device))
         return finish(ExitCode::BadUsage,
                       message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
                           + device + QLatin1Char(')') + hint);
-    if (!DevicePresent(device))
+    if (!foreign && !DevicePresent(device))
         return finish(ExitCode::BadUsage, device + QStringLiteral(": ") + message(44) + hint);
 #endif
     const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
@@ -477,7 +480,7 @@ int Run::execute()
     if (r.command == CliRequest::Ports) {
         QJsonArray devices, mapping;
         QStringList lines;
-        for (const SerialDevice &d : ListSerialDevices(app().AppDir)) {
+        for (const SerialDevice &d : ListSerialDevices(WorkFolder())) {
             QStringList coms;
             for (int n : d.comLinks)
                 coms << QStringLiteral("COM%1").arg(n);
@@ -491,7 +494,7 @@ int Run::execute()
                               d.description, d.manufacturer, d.serialNumber)
                          .trimmed();
         }
-        comm.setLinkDir(app().AppDir);
+        comm.setLinkDir(WorkFolder());
         lines << QString();
         for (int n = 1; n <= 9; ++n) {
             const QString device = comm.deviceFor(n);

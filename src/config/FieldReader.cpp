@@ -1,5 +1,7 @@
 #include "config/FieldReader.h"
 
+#include "config/FileSafety.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -38,13 +40,18 @@ bool EncodableIniText(const QString &text)
     return !encoder.hasError() && DecodeIniText(bytes) == text;
 }
 
-std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit)
+std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit, bool trustedOnly)
 {
     // Anything but a regular file could block the open (a FIFO) or never end.
     if (!QFileInfo(path).isFile())
         return std::nullopt;
     QFile file;
 #ifdef Q_OS_UNIX
+    // A link is trusted by who made it; a file by who owns it.
+    struct stat entry{};
+    if (trustedOnly
+        && (::lstat(QFile::encodeName(path).constData(), &entry) != 0 || !TrustedOwner(entry.st_uid)))
+        return std::nullopt;
     // Opened without waiting and read only if it still is a regular file, so
     // a FIFO put in its place after the look above cannot block either.
     const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -52,11 +59,13 @@ std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit)
         return std::nullopt;
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
+        || (trustedOnly && !S_ISLNK(entry.st_mode) && !TrustedOwner(st.st_uid))
         || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return std::nullopt;
     }
 #else
+    Q_UNUSED(trustedOnly);
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -64,9 +73,9 @@ std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit)
     return file.read(limit);
 }
 
-std::optional<QString> ReadIniFile(const QString &path, qint64 limit)
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit, bool trustedOnly)
 {
-    const auto bytes = ReadRegularFile(path, limit);
+    const auto bytes = ReadRegularFile(path, limit, trustedOnly);
     if (!bytes)
         return std::nullopt;
     return DecodeIniText(*bytes);

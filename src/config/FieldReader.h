@@ -13,11 +13,15 @@ bool EncodableIniText(const QString &text);
 
 // The first `limit` bytes of a file, or nothing when the path is not a
 // regular file (absent, a directory, a FIFO, a device, a dangling link) or
-// cannot be read. Never blocks on what it finds there.
-std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit);
+// cannot be read. Never blocks on what it finds there. With `trustedOnly`,
+// also nothing when the file, or the link in its place, is another user's
+// (neither this user's nor root's).
+std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit,
+                                          bool trustedOnly = false);
 
 // A hand-edited text file, decoded (ReadRegularFile).
-std::optional<QString> ReadIniFile(const QString &path, qint64 limit = 1 << 20);
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit = 1 << 20,
+                                   bool trustedOnly = false);
 
 class FieldReader {
 public:

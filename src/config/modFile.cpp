@@ -1,12 +1,13 @@
 #include "config/modFile.h"
 
 #include "config/FieldReader.h"
+#include "config/FileSafety.h"
 #include "config/TextConvert.h"
 #include "core/AppState.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <cctype>
 #include <optional>
 
@@ -15,15 +16,42 @@ namespace {
 QString pathOf(const char *name) { return app().AppDir + QLatin1String(name); }
 
 // Whole file as text, or nothing when it is absent or cannot be read. These
-// files are a few hundred bytes; a huge one is not ours to take whole.
-std::optional<QString> readText(const char *name)
+// files are a few hundred bytes; a huge one is not ours to take whole. In a
+// folder others may write, what another user placed counts as absent.
+std::optional<QString> readPath(const QString &path)
 {
-    return ReadIniFile(pathOf(name));
+    return ReadIniFile(path, 1 << 20, true);
 }
 
-bool present(const char *name)
+std::optional<QString> readText(const char *name) { return readPath(pathOf(name)); }
+
+bool presentPath(const QString &path)
 {
-    return QFileInfo(pathOf(name)).isFile();
+    return QFileInfo(path).isFile() && TrustedEntry(path);
+}
+
+bool present(const char *name) { return presentPath(pathOf(name)); }
+
+// setcom.ini in the user's own folder, where the choice goes when the text
+// folder's is not the user's to rewrite.
+QString ownSetcom() { return PerUserFolder() + QStringLiteral("setcom.ini"); }
+
+bool somethingAt(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// The setcom.ini that holds this user's port choice: the text folder's,
+// unless what stands there is not the user's own file and the user's own
+// folder holds a choice saved in its stead.
+QString setcomPath()
+{
+    const QString here = pathOf("setcom.ini");
+    const QString mine = ownSetcom();
+    if (somethingAt(here) && !OwnRegularFile(here) && mine != here && OwnRegularFile(mine))
+        return mine;
+    return here;
 }
 
 void readTableFrom(const std::optional<QString> &text, QStringList &table, int count,
@@ -58,7 +86,8 @@ QString normaliseRegisterValue(const QString &field)
 void ReadSetcomIni()
 {
     AppState &s = app();
-    if (!present("setcom.ini")) {
+    const QString path = setcomPath();
+    if (!presentPath(path)) {
         s.ComPort = 1;
         s.ComBaud = QStringLiteral("9600");
         s.ComDataBits = QStringLiteral("8");
@@ -66,7 +95,7 @@ void ReadSetcomIni()
         s.ComStopBits = QStringLiteral("1");
         return;
     }
-    const auto text = readText("setcom.ini");
+    const auto text = readPath(path);
     if (!text)
         return;
     FieldReader reader(*text);
@@ -130,14 +159,20 @@ void ReadDebugIni()
     app().DebugFlag = reader.next(field) && field == QLatin1String("DEBUG ON");
 }
 
-bool WriteSetcomIni()
+bool WriteSetcomIni(QString *file)
 {
     const AppState &s = app();
-    const QString path = pathOf("setcom.ini");
-    if (!QFileInfo::exists(path))
+    const QString here = pathOf("setcom.ini");
+    const QString mine = ownSetcom();
+    const bool ownHere = OwnRegularFile(here);
+    const bool absent = !somethingAt(here);
+    const QString target = ownHere || absent ? here : mine;
+    if (file)
+        *file = target;
+    if (absent)
         return true; // never created, only replaced
-    if (!present("setcom.ini"))
-        return false; // a directory or a FIFO in its place is not ours to replace
+    if (target == here && !ownHere)
+        return false; // not ours, and no folder of our own to put it in
     QString out;
     for (const QString &v : {QString::number(s.ComPort), s.ComBaud, s.ComDataBits, s.ComParity,
                              s.ComStopBits}) {
@@ -147,14 +182,17 @@ bool WriteSetcomIni()
             return false;
         out += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
     }
+    const QByteArray bytes = EncodeIniText(out);
+    if (target == mine && !OwnRegularFile(mine)) {
+        // The first choice kept in the user's own folder: a new file there.
+        QFile made;
+        return !somethingAt(mine) && QDir().mkpath(PerUserFolder())
+            && CreateNewFile(made, mine, InOwnFolder | OwnerOnly, nullptr)
+            && made.write(bytes) == bytes.size() && made.flush();
+    }
     // Written aside and renamed, so a full disk never leaves a half file;
-    // in place where the folder is closed to new files but the file is not.
-    QSaveFile file(path);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(EncodeIniText(out));
-    return file.commit();
+    // in place where the folder is closed to new files but the file is ours.
+    return ReplaceFile(target, bytes, true, nullptr);
 }
 
 bool FrhPresetComplete()
@@ -169,9 +207,15 @@ bool FrhPresetComplete()
     return true;
 }
 
+QString WorkFolder()
+{
+    const AppState &s = app();
+    return s.WorkDir.isEmpty() ? s.AppDir : s.WorkDir;
+}
+
 QString BackupFolder()
 {
-    return app().AppDir + QStringLiteral("backups");
+    return WorkFolder() + QStringLiteral("backups");
 }
 
 LoadedTextFiles LoadTextFiles()
@@ -180,6 +224,7 @@ LoadedTextFiles LoadTextFiles()
     LoadedTextFiles loaded;
     loaded.files = ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
     s.AppDir = loaded.files.folder;
+    s.WorkDir = loaded.files.workFolder;
     loaded.language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
     s.ShippedTextDir = ShippedTextFolder(ProgramDir(), loaded.language);
     ReadSetcomIni();

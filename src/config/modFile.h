@@ -11,9 +11,13 @@ void ReadDispNameIni();
 void ReadMessageIni();
 void ReadFrhIni();
 void ReadDebugIni();
-// False when an existing setcom.ini could not be rewritten; an absent one is
-// never created, and that is no failure.
-bool WriteSetcomIni();
+// False when the port choice could not be saved; an absent setcom.ini is
+// never created, and that is no failure. setcom.ini is rewritten where it is
+// only when it is this user's own regular file; in its place stands another
+// user's file (root's, for an ordinary user), a link or anything else, the
+// choice goes to setcom.ini in the user's own folder instead, which is read
+// from then on. `file`: the file it was saved in, or would have been.
+bool WriteSetcomIni(QString *file = nullptr);
 
 // The FRH preset table from another file of FRH10.ini's form; false when
 // it cannot be read (the table is then empty).
@@ -37,5 +41,9 @@ LoadedTextFiles LoadTextFiles();
 // The program could not write this folder or file: message, then the path.
 constexpr int NotWrittenMessage = 97;
 
-// Where backups of units' configurations go: a folder beside the text files.
+// The folder where the program makes files (logs, backups/, COMn links).
+QString WorkFolder();
+
+// Where backups of units' configurations go: a folder of the user's own in
+// the work folder.
 QString BackupFolder();

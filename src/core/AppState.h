@@ -20,6 +20,9 @@ struct AppState {
     // Location and serial-port settings. AppDir is the folder of the text
     // files: beside the program, or the user's own (config/TextFolder).
     QString AppDir;
+    // Where the program makes files: logs, backups/ and the COMn links. The
+    // user's own folder where AppDir is closed to new files; empty: AppDir.
+    QString WorkDir;
     // The shipped dispname.ini and message.ini of the operator's language,
     // read where AppDir has none of its own; empty: none.
     QString ShippedTextDir;

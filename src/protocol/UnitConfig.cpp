@@ -1,11 +1,11 @@
 #include "protocol/UnitConfig.h"
 
 #include "config/FieldReader.h"
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 #include <algorithm>
@@ -320,22 +320,17 @@ bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QStri
 {
     const QByteArray bytes = text.toUtf8();
     if (fresh) {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly) || file.write(bytes) != bytes.size()
-            || !file.flush()) {
+        QFile file;
+        if (!CreateNewFile(file, path, InOwnFolder, error))
+            return false;
+        if (file.write(bytes) != bytes.size() || !file.flush()) {
             if (error)
                 *error = file.errorString();
-            if (file.isOpen())
-                file.remove();
+            file.close();
+            QFile::remove(path); // ours: made new a moment ago
             return false;
         }
         return true;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    return true;
+    return ReplaceFile(path, bytes, false, error);
 }

@@ -77,8 +77,10 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
 // A regular file of at most ConfigFileLimit bytes of UTF-8 text.
 std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error);
 constexpr qint64 ConfigFileLimit = 64 * 1024;
-// Written aside and renamed; with `fresh`, only as a new file (backups never
-// replace one another). False, with the reason, when it cannot be written.
+// Written aside and renamed over the name (a link there is replaced, never
+// written through); with `fresh`, only as a new file in a folder of this
+// user's own (backups never replace one another). False, with the reason,
+// when it cannot be written.
 bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error);
 
 // Message-table numbers of what the configuration files and transfers say.

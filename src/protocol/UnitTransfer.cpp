@@ -1,5 +1,6 @@
 #include "protocol/UnitTransfer.h"
 
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
@@ -220,7 +221,9 @@ namespace {
 std::optional<QString> writeBackup(const UnitConfig &config, const QString &backupDir,
                                    const QString &port, QString *error)
 {
-    QDir().mkpath(backupDir);
+    // A folder of this user's own: anything else standing there is refused.
+    if (!MakeOwnFolder(backupDir, error))
+        return std::nullopt;
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QString backup = BackupPath(backupDir, port);
         if (WriteConfigFile(backup, WriteConfigText(config, port, QDateTime::currentDateTime()),

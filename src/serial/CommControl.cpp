@@ -1,5 +1,7 @@
 #include "serial/CommControl.h"
 
+#include "config/FileSafety.h"
+
 #include <QFileInfo>
 #include <QSet>
 
@@ -101,11 +103,14 @@ QString CommControl::deviceFor(int port) const
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(port);
 #else
-    // A link COMn in the program folder names the device of port n. The
+    // A link COMn in the link folder names the device of port n. The
     // device itself is opened, so its lock file guards it whatever name a
-    // second opener used.
+    // second opener used. A link another user made is not followed: the
+    // open refuses it, naming its owner.
     if (!m_linkDir.isEmpty()) {
         const QFileInfo link(m_linkDir + QStringLiteral("COM%1").arg(port));
+        if (!ForeignLinkOwner(link.filePath()).isEmpty())
+            return link.absoluteFilePath();
         if (link.isSymLink() || link.exists()) {
             const QString target = link.canonicalFilePath();
             if (!target.isEmpty())
@@ -139,6 +144,12 @@ bool CommControl::setPortOpen(bool open)
     if (m_port.isOpen())
         return false; // already open
     const QString device = m_devicePath.isEmpty() ? deviceFor(m_commPort) : m_devicePath;
+    if (!ForeignLinkOwner(device).isEmpty()) {
+        m_failedDevice = device;
+        m_failedError = QSerialPort::PermissionError;
+        m_failedErrorText.clear();
+        return false;
+    }
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_failedDevice = device;

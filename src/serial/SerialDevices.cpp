@@ -1,5 +1,6 @@
 #include "serial/SerialDevices.h"
 
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 
 #include <QCoreApplication>
@@ -210,8 +211,10 @@ QList<SerialDevice> ListSerialDevices(const QString &linkDir)
             QDir(linkDir).entryInfoList({QStringLiteral("COM*")}, QDir::Files | QDir::System);
         for (const QFileInfo &link : links) {
             const int n = comNumber(link.fileName());
+            if (!n || !ForeignLinkOwner(link.filePath()).isEmpty())
+                continue;
             const QString target = link.canonicalFilePath();
-            if (!n || target.isEmpty() || !DevicePresent(target))
+            if (target.isEmpty() || !DevicePresent(target))
                 continue;
             auto it = std::find_if(devices.begin(), devices.end(), [&](const SerialDevice &d) {
                 return canonical(d.path) == target;
@@ -240,7 +243,7 @@ bool DevicePresent(const QString &device)
     return std::any_of(ports.begin(), ports.end(),
                        [&](const QSerialPortInfo &p) { return p.portName() == device; });
 #else
-    return isCharDevice(device);
+    return ForeignLinkOwner(device).isEmpty() && isCharDevice(device);
 #endif
 }
 
@@ -283,6 +286,12 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
     Q_UNUSED(device);
 #else
     Q_UNUSED(qtError);
+    // Refused before any open: the link is named, and who made it.
+    if (const QString owner = ForeignLinkOwner(device); !owner.isEmpty()) {
+        d.problem = OpenDiagnosis::ForeignLink;
+        d.detail = owner;
+        return d;
+    }
     const QByteArray path = QFile::encodeName(device);
     struct stat st{};
     if (::stat(path.constData(), &st) != 0) {
@@ -376,6 +385,9 @@ QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosi
         return line + s.message(44);
     case OpenDiagnosis::StaleLock:
         line += s.message(45);
+        break;
+    case OpenDiagnosis::ForeignLink:
+        line += s.message(FolderMessages::ForeignLink);
         break;
     case OpenDiagnosis::Other:
         line += s.message(46);

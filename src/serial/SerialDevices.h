@@ -16,11 +16,12 @@ struct SerialDevice {
 };
 
 // Devices present now: Qt's enumeration, plus the targets of existing COMn
-// links in `linkDir`, which it does not list when they are pseudo-terminals.
+// links in `linkDir`, which it does not list when they are pseudo-terminals
+// (only links of this user's or root's).
 QList<SerialDevice> ListSerialDevices(const QString &linkDir);
 
 // True when `device` is there now, as a character device (or, on Windows, a
-// port the enumeration lists).
+// port the enumeration lists); never through a link another user made.
 bool DevicePresent(const QString &device);
 
 // Points the link COMn in `linkDir` at `device`, creating or replacing it.
@@ -36,11 +37,13 @@ bool AssignComLink(const QString &linkDir, int port, const QString &device, QStr
 // alone, and an administrator must grant access.
 struct OpenDiagnosis {
     enum Problem {
-        Missing, InUse, PermissionDenied, NotSerial, StaleLock, Other, OwnerOnly, FolderClosed
+        Missing, InUse, PermissionDenied, NotSerial, StaleLock, ForeignLink, Other, OwnerOnly,
+        FolderClosed
     };
     Problem problem = Other;
     // The holder "name (pid 123)", the group to join, the owner, the closed
-    // folder, the lock file, or Qt's error text.
+    // folder, the lock file, the owner of a link another user made, or Qt's
+    // error text.
     QString detail;
 };
 OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,

@@ -1,23 +1,69 @@
 #include "serial/modLog.h"
 
+#include "config/FileSafety.h"
+#include "config/modFile.h"
 #include "core/AppState.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 namespace {
+
+// The log of this run, made new at its first entry and kept open: every
+// later entry goes to that same file, whatever takes its name meanwhile.
+struct OpenLog {
+    QString path; // as LogFilePath named it when it was made
+    QFile file;
+};
+
+OpenLog &openLog()
+{
+    static OpenLog log;
+    return log;
+}
+
+bool ensureOpen()
+{
+    AppState &s = app();
+    OpenLog &log = openLog();
+    if (log.file.isOpen() && log.path == s.LogFilePath)
+        return true;
+    log.file.close();
+    // Never through a link or into a file that is there: another user may
+    // have put one at a name that is easy to foresee. A taken name gets a
+    // random part.
+    QString path = s.LogFilePath;
+    bool taken = false;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        if (CreateNewFile(log.file, path, 0, nullptr, &taken)) {
+            s.LogFilePath = log.path = path;
+            return true;
+        }
+        if (!taken)
+            return false;
+        const QFileInfo first(s.LogFilePath);
+        path = QDir::toNativeSeparators(first.path() + QLatin1Char('/')) + first.completeBaseName()
+            + QLatin1Char('-')
+            + QString::number(QRandomGenerator::global()->generate(), 16) + QStringLiteral(".log");
+    }
+    return false;
+}
 
 void appendEntry(const char *prefix, const QString &text)
 {
     if (!app().DebugFlag)
         return;
     // A log that cannot be written is skipped: the exchange matters more.
-    QFile file(app().LogFilePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    if (!ensureOpen())
         return;
     const QString line = QLatin1String(prefix)
         + QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text
         + QStringLiteral("\r\n");
+    QFile &file = openLog().file;
     file.write(line.toLatin1());
+    file.flush();
 }
 
 } // namespace
@@ -32,7 +78,7 @@ QString FileNamePart(QString text)
 
 void MakeLogName(const QDateTime &start, const QString &tag)
 {
-    app().LogFilePath = app().AppDir + QStringLiteral("Log")
+    app().LogFilePath = WorkFolder() + QStringLiteral("Log")
         + start.toString(QStringLiteral("yyyyMMddHHmmss"))
         + (tag.isEmpty() ? QString() : QLatin1Char('-') + FileNamePart(tag)) + QStringLiteral(".log");
 }

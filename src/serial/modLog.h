@@ -4,8 +4,12 @@
 #include <QDateTime>
 #include <QString>
 
-// The log is named by its start time; the command line adds a `tag` (its
-// port and its process id), so runs started in the same second never share a file.
+// The log is named by its start time, in the work folder; the command line
+// adds a `tag` (its port and its process id), so runs started in the same
+// second never share a file. It is made new at its first entry (never
+// through a link, never into a file already there: a taken name gets a
+// random part, and LogFilePath names the file made) and kept open, so every
+// later entry goes to that same file.
 void MakeLogName(const QDateTime &start = QDateTime::currentDateTime(), const QString &tag = {});
 // `text` fit to be part of a file name: letters, digits and '-' kept, the rest '_'.
 QString FileNamePart(QString text);

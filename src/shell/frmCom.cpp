@@ -1,5 +1,6 @@
 #include "shell/frmCom.h"
 
+#include "config/FileSafety.h"
 #include "config/TextConvert.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -178,10 +179,10 @@ void frmCom::comSet_Click()
     // it only once it has opened, so a failed choice leaves the mapping as it was.
     QString assign;
 #ifndef Q_OS_WIN
+    // deviceFor has resolved a link of the user's, and names another's.
     const QString chosen = chosenDevice();
     if (!chosen.isEmpty()
-        && QFileInfo(chosen).canonicalFilePath()
-            != QFileInfo(m_comm.deviceFor(s.ComPort)).canonicalFilePath())
+        && QFileInfo(chosen).canonicalFilePath() != m_comm.deviceFor(s.ComPort))
         assign = chosen;
 #endif
     if (m_comm.PortOpen())
@@ -209,11 +210,16 @@ void frmCom::comSet_Click()
     }
     // The port is open either way; the dialog closes only when the choice is
     // saved too, so nobody is told it is kept when it is not.
-    if (WriteSetcomIni()) {
+    QString saved;
+    if (WriteSetcomIni(&saved)) {
+        if (saved != s.AppDir + QStringLiteral("setcom.ini")) // the user's own folder's
+            Ui::messageBox(this, QMessageBox::Information, QString(),
+                           s.message(FolderMessages::ChoiceSavedIn) + QLatin1Char('\n')
+                               + QDir::toNativeSeparators(saved));
         accept();
         return;
     }
     Ui::messageBox(this, QMessageBox::Warning, QString(),
                    s.message(9) + QLatin1Char('\n') + s.message(40) + QLatin1Char('\n')
-                       + QDir::toNativeSeparators(s.AppDir) + QStringLiteral("setcom.ini"));
+                       + QDir::toNativeSeparators(saved));
 }

@@ -104,7 +104,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
             [this] { menuBar()->setActiveAction(menuBar()->actions().constFirst()); });
     Ui::enterPressesButtons(this);
 
-    m_comm.setLinkDir(app().AppDir);
+    m_comm.setLinkDir(WorkFolder());
     Ui::installPortErrorBox();
     connect(&m_comm, &CommControl::lineLost, this, &frmMain::portLost);
     connect(&m_comm, &CommControl::exchangeRunningChanged, this, &frmMain::gateChanged);
@@ -268,7 +268,7 @@ void frmMain::menuSaveConfig_Click()
     if (refusedWhileBusy())
         return;
     const AppState &s = app();
-    const QString suggested = s.AppDir
+    const QString suggested = WorkFolder()
         + QStringLiteral("unit-COM%1-%2.ini")
               .arg(s.ComPort)
               .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));

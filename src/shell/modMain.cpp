@@ -1,5 +1,6 @@
 #include "shell/modMain.h"
 
+#include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modWired.h"
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QStandardPaths>
 #include <QTranslator>
 
 #ifdef Q_OS_UNIX
@@ -32,8 +34,30 @@ QString userIdentity()
 }
 } // namespace
 
+QString InstanceLockFolder()
+{
+    // The session's runtime folder, where it has one and it is the user's
+    // alone; else a folder of the user's own data folder. Never a name in a
+    // folder where another user could make it first.
+    if (qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        if (!runtime.isEmpty()
+            && QDir::cleanPath(runtime) == QDir::cleanPath(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+            && PrivateFolder(runtime))
+            return runtime;
+    }
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        return {};
+    const QString own = data + QStringLiteral("/qml47210-lock");
+    return MakePrivateFolder(own) ? own : QString();
+}
+
 QString InstanceLockPath(const QString &programPath)
 {
+    const QString folder = InstanceLockFolder();
+    if (folder.isEmpty())
+        return {};
     QString canonical = QFileInfo(programPath).canonicalFilePath();
     if (canonical.isEmpty())
         canonical = QFileInfo(programPath).absoluteFilePath();
@@ -43,15 +67,20 @@ QString InstanceLockPath(const QString &programPath)
                                                    QCryptographicHash::Sha1)
                               .toHex()
                               .left(16);
-    return QDir::tempPath() + QStringLiteral("/qml47210-") + QString::fromLatin1(id)
+    return folder + QStringLiteral("/qml47210-") + QString::fromLatin1(id)
         + QStringLiteral(".lock");
 }
 
 int Main()
 {
     // Tied to the program file's path, so copies in other folders run side by
-    // side; a copy that was killed leaves a stale lock that the next start takes.
-    QLockFile lock(InstanceLockPath(QCoreApplication::applicationFilePath()));
+    // side; a copy that was killed leaves a stale lock that the next start
+    // takes. Without a folder of the user's alone there is no lock: a file
+    // another user made must never keep the program from starting.
+    const QString path = InstanceLockPath(QCoreApplication::applicationFilePath());
+    if (path.isEmpty())
+        return StartUp();
+    QLockFile lock(path);
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0))
         return 0;
@@ -96,9 +125,16 @@ int StartUp()
     frmMain main;
     main.show();
     main.Form_Load();
-    if (!loaded.files.problem.isEmpty()) // said once: the program goes on with what it has
-        Ui::showLine(main.TextMess,
-                     s.message(NotWrittenMessage) + QLatin1Char(' ') + loaded.files.problem);
+    // Said once: the program goes on with what it has; or where its files are.
+    const TextFolderChoice &files = loaded.files;
+    if (!files.problem.isEmpty())
+        Ui::showLine(main.TextMess, s.message(NotWrittenMessage) + QLatin1Char(' ') + files.problem);
+    else if (files.notice == TextFolderChoice::FilesInOwnFolder)
+        Ui::showLine(main.TextMess, s.message(FolderMessages::FilesInOwnFolder) + QLatin1Char(' ')
+                                        + QDir::toNativeSeparators(files.folder));
+    else if (files.notice == TextFolderChoice::MadeInOwnFolder)
+        Ui::showLine(main.TextMess, s.message(FolderMessages::MadeInOwnFolder) + QLatin1Char(' ')
+                                        + QDir::toNativeSeparators(files.workFolder));
     while (!s.ExitConfirmed)
         IdlePass(main);
     return 0;

@@ -21,6 +21,10 @@ void InstallTranslation(const QString &language);
 // pass of window events.
 void IdlePass(frmMain &main);
 
+// The folder for the single-copy lock: only this user may write it.
+// Empty when there is none.
+QString InstanceLockFolder();
+
 // Name of the lock that marks this user's running copy of the program at
-// `programPath`.
+// `programPath`, in InstanceLockFolder(); empty when there is no such folder.
 QString InstanceLockPath(const QString &programPath);

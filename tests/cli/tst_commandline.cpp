@@ -50,15 +50,21 @@ struct Result {
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
 };
 
-// Starts the program without a display, as over ssh.
-void start(QProcess &p, const Folder &f, const QStringList &args, const char *timeScale = "0.01")
+// No display, as over ssh.
+QProcessEnvironment withoutDisplay(const char *timeScale = "0.01")
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("DISPLAY");
     env.remove("WAYLAND_DISPLAY");
     env.remove("QT_QPA_PLATFORM");
     env.insert("QML_TIME_SCALE", timeScale);
-    p.setProcessEnvironment(env);
+    return env;
+}
+
+// Starts the program without a display.
+void start(QProcess &p, const Folder &f, const QStringList &args, const char *timeScale = "0.01")
+{
+    p.setProcessEnvironment(withoutDisplay(timeScale));
     p.setWorkingDirectory(f.dir.path()); // files named on the command line are found there
     p.start(f.path("qmlsetup"), args);
 }
@@ -221,6 +227,45 @@ private slots:
         const Result one = run(f, {"reg", "--help"});
         QCOMPARE(one.code, 0);
         QVERIFY(one.out.startsWith("Usage: qmlsetup [options] reg get NN | reg set NN VV"));
+    }
+
+    // The program folder is the user's own but closed to new files (its
+    // setcom.ini saved in place): the backup and the log go to the user's
+    // own folder, and nothing new appears beside the program. As an
+    // ordinary user.
+    void closedFolderAsOrdinaryUser()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        f.write("debug.ini", "DEBUG ON\r\n");
+        f.write("site.ini", "[unit]\nformat = 1\n[registers]\n12 = AB\n");
+        QTemporaryDir home;
+        QVERIFY(giveTo(home.path(), "nobody"));
+        QProcess::execute("chown", {"-R", "nobody", f.dir.path()});
+        QFile::setPermissions(f.dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
+                                                | QFile::ExeOther);
+        letOthersIn(f.path("qmlsetup"));
+        if (const QString why = asNobodyUnavailable(f.path("qmlsetup")); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const QStringList before = QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::System);
+        SimPeer peer;
+        QFile::setPermissions(peer.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                    | QFile::ReadOther | QFile::WriteOther);
+        QProcess p;
+        QProcessEnvironment env = withoutDisplay();
+        env.insert("XDG_DATA_HOME", home.path());
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(f.dir.path());
+        p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", f.path("qmlsetup"),
+                            "apply", "site.ini", "--port", peer.slavePath()});
+        const Result r = finish(p);
+        QFile::setPermissions(f.dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(peer.unit().reg(12), QString("AB"));
+        const QString own = home.path() + "/qml47210/";
+        QCOMPARE(QDir(own + "backups").entryList(QDir::Files).size(), 1);
+        QCOMPARE(QDir(own).entryList({"Log*.log"}, QDir::Files).size(), 1);
+        QCOMPARE(QDir(f.dir.path()).entryList(QDir::AllEntries | QDir::System), before);
     }
 
     // Four units at once, each on its own port; and the same port twice:

@@ -4,7 +4,9 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QTextStream>
 #include <QThread>
 #include <QTest>
 
@@ -115,6 +117,67 @@ private slots:
         app().ComBaud = baud;
         QVERIFY(!WriteSetcomIni());
         QCOMPARE(st.read("setcom.ini"), QByteArray("1\r\n"));
+    }
+
+    // Another user's link in setcom.ini's place: the choice goes to the
+    // user's own folder and is read from there, and the file the link points
+    // to stays as it was. As an ordinary user in a folder shared with another
+    // user, and as root in a folder that an ordinary user owns.
+    void plantedSetcomLink_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::newRow("nobody, in a folder shared with another user") << "nobody";
+        QTest::newRow("root, in a folder nobody owns") << "root";
+    }
+    void plantedSetcomLink()
+    {
+        QFETCH(QString, user);
+        const bool asNobody = user == "nobody";
+        const QString self = QCoreApplication::applicationFilePath();
+        if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        QTemporaryDir top;
+        letOthersIn(top.path());
+        const QString shared = top.path() + "/shared/", victim = top.path() + "/victim/",
+                      own = top.path() + "/own/";
+        for (const QString &dir : {shared, victim, own})
+            QVERIFY(QDir().mkpath(dir));
+        const QByteArray profile("PATH=/usr/bin\n");
+        QFile target(victim + ".profile");
+        QVERIFY(target.open(QIODevice::WriteOnly));
+        target.write(profile);
+        target.close();
+        if (asNobody) { // the victim's own file; the folder is everybody's
+            QVERIFY(giveTo(victim, "nobody") && giveTo(victim + ".profile", "nobody")
+                    && giveTo(own, "nobody"));
+            QFile::setPermissions(shared, QFile::Permissions(0x7777));
+        } else { // root's file; the folder is nobody's
+            QVERIFY(giveTo(shared, "nobody"));
+        }
+        QVERIFY(QFile::link(victim + ".profile", shared + "setcom.ini"));
+        QVERIFY(giveTo(shared + "setcom.ini", asNobody ? "daemon" : "nobody"));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QML_SAVE_PORT_IN", shared);
+        env.insert("XDG_DATA_HOME", own);
+        QByteArray output;
+        if (asNobody) {
+            QCOMPARE(runAsNobody(self, {}, env, &output), 0);
+        } else {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(self, {});
+            QVERIFY(p.waitForFinished());
+            QCOMPARE(p.exitCode(), 0);
+            output = p.readAllStandardOutput();
+        }
+        QVERIFY(target.open(QIODevice::ReadOnly));
+        QCOMPARE(target.readAll(), profile);
+        QCOMPARE(QFileInfo(shared + "setcom.ini").symLinkTarget(), victim + ".profile");
+        QFile mine(own + "qml47210/setcom.ini");
+        QVERIFY(mine.open(QIODevice::ReadOnly));
+        QCOMPARE(mine.readAll(), QByteArray("\"2\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n"));
+        QCOMPARE(output, QByteArray("read back: 2\n")); // the next start finds the choice
     }
 
     void setcomNeverCreated()
@@ -316,5 +379,32 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestModFile)
+// Run by plantedSetcomLink as the user of its row: saves port 2 with the
+// text folder given, reads the choice back and prints its port.
+int savePortIn(const QString &folder)
+{
+    app() = AppState{};
+    app().AppDir = folder;
+    AppState &s = app();
+    s.ComPort = 2;
+    s.ComBaud = "9600";
+    s.ComDataBits = "8";
+    s.ComParity = "N";
+    s.ComStopBits = "1";
+    if (!WriteSetcomIni())
+        return 1;
+    s.ComPort = 0;
+    ReadSetcomIni();
+    QTextStream(stdout) << "read back: " << s.ComPort << "\n";
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("QML_SAVE_PORT_IN"))
+        return savePortIn(qEnvironmentVariable("QML_SAVE_PORT_IN"));
+    TestModFile test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_modfile.moc"

@@ -9,6 +9,7 @@ trap 'rm -rf "$out"' EXIT
 deb=$(ls "$out"/qml47210_*.deb)
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/lib/qml47210/qmlsetup ./usr/bin/qmlsetup ./usr/lib/qml47210/setcom.ini \
+         ./usr/lib/qml47210/installed.txt \
          ./usr/lib/qml47210/FRH10.ini ./usr/lib/qml47210/debug.ini \
          ./usr/lib/qml47210/lang/ja/dispname.ini ./usr/lib/qml47210/lang/ja/message.ini \
          ./usr/lib/qml47210/lang/en/dispname.ini ./usr/lib/qml47210/lang/en/message.ini \

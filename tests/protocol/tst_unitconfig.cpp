@@ -1,6 +1,7 @@
 // Unit configuration files, and saving and applying them against simulated
 // units on pseudo-terminals.
 
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
 #include "protocol/UnitTransfer.h"
@@ -12,6 +13,8 @@
 
 #include <QDir>
 #include <QTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -217,6 +220,62 @@ private slots:
             QCOMPARE(result.failure.reason, int(ConfigMessages::PortClosed));
             QCOMPARE(result.written.size(), 9); // the record and registers 00 to 07
         }
+    }
+
+    // Run by root in a folder that an ordinary user owns and has put things
+    // in: a backup is refused where backups/ is a link or another user's
+    // folder (the result names it, and nothing is written to the unit); a
+    // saved configuration replaces a link at its name, never writing through it.
+    void inAnotherUsersFolder_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::newRow("backups/ a link to a folder of root's") << "backups link";
+        QTest::newRow("backups/ another user's folder") << "backups folder";
+        QTest::newRow("the saved file's name a link to a file of root's") << "saved link";
+    }
+    void inAnotherUsersFolder()
+    {
+        QFETCH(QString, planted);
+        if (::geteuid() != 0)
+            QSKIP("gives files to another user, which only root may");
+        SimPeer peer;
+        Line line(peer);
+        app().MessageTable[FolderMessages::NotYourFolder] = "not yours";
+        QTemporaryDir roots; // root's alone
+        const QString secret = roots.path() + "/.profile";
+        QFile f(secret);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("PATH=/usr/bin\n");
+        f.close();
+        QVERIFY(giveTo(line.st.dir(), "nobody"));
+        const QString name = line.st.path(planted == "saved link" ? "unit.ini" : "backups");
+        if (planted == "backups folder")
+            QVERIFY(QDir().mkdir(name));
+        else
+            QVERIFY(QFile::link(planted == "saved link" ? secret : roots.path(), name));
+        QVERIFY(giveTo(name, "nobody"));
+
+        if (planted == "saved link") {
+            QString error;
+            QVERIFY2(WriteConfigFile(name, "[unit]\nformat = 1\n", false, &error), qPrintable(error));
+            QVERIFY(!QFileInfo(name).isSymLink());
+            QCOMPARE(line.st.read("unit.ini"), QByteArray("[unit]\nformat = 1\n"));
+        } else {
+            UnitConfig file;
+            file.registers[12] = "AB";
+            const ApplyResult result = ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired,
+                                                       file, name, "COM1");
+            QCOMPARE(int(result.outcome), int(ApplyResult::NotStarted));
+            QCOMPARE(result.refusal, int(ConfigMessages::BackupFailed));
+            QCOMPARE(result.detail, name + ": not yours");
+            QVERIFY(peer.unit().reg(12) != "AB");
+            if (planted == "backups folder")
+                QCOMPARE(QDir(name).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+        }
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("PATH=/usr/bin\n"));
+        QCOMPARE(QDir(roots.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                 QStringList{".profile"});
     }
 
     void recordNeedsTheWiredPath()

@@ -1,3 +1,4 @@
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
@@ -100,6 +101,8 @@ private slots:
         QTest::newRow("a regular file") << 1 << "8" << "file" << "r44";
         QTest::newRow("a directory") << 1 << "8" << "dir" << "r44";
         QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
+        QTest::newRow("COM1 a link another user made: not followed, nothing sent")
+            << 1 << "8" << "foreign" << QString("r%1 nobody").arg(FolderMessages::ForeignLink);
     }
     void openFailures()
     {
@@ -111,7 +114,7 @@ private slots:
         app().PortOpenErrTitle = "T";
         app().PortOpenErrLine1 = "L1";
         app().PortOpenErrLine2 = "L2";
-        for (int n = 41; n <= 46; ++n)
+        for (int n : {41, 42, 43, 44, 45, 46, FolderMessages::ForeignLink})
             app().MessageTable[n] = QStringLiteral("r%1").arg(n);
         Pty pty;
         QString target = pty.slavePath();
@@ -138,18 +141,24 @@ private slots:
             f.write(QByteArray::number(holder.processId()) + "\nsleep\n"
                     + QSysInfo::machineHostName().toUtf8() + "\n");
             reason = reason.arg(holder.processId());
+        } else if (device == "foreign" && ::geteuid() != 0) {
+            QSKIP("gives the link to another user, which only root may");
         }
         QVERIFY(QFile::link(target, st.dir() + "COM1"));
+        if (device == "foreign") // made by nobody, who would read the unit's traffic
+            QVERIFY(giveTo(st.dir() + "COM1", "nobody"));
         CommControl comm;
         comm.setLinkDir(st.dir());
         const bool opened = OpenPort(comm, qint16(port), "9600", dataBits, "N", "1");
+        comm.setOutput("@RST\r\n");
         if (!lock.isEmpty())
             QFile::remove(lock);
         holder.kill();
         holder.waitForFinished();
         QVERIFY(!opened);
         QVERIFY(!comm.PortOpen());
-        const QString shown = device == "missing" ? st.dir() + "COM1" : target;
+        QCOMPARE(pty.readAll(20), QByteArray());
+        const QString shown = device == "missing" || device == "foreign" ? st.dir() + "COM1" : target;
         QCOMPARE(g_boxes, QStringList{reason == "-" ? QString("T|L1\nL2\n")
                                                     : "T|L1\nL2\n" + shown + ": " + reason + "\n"});
     }
@@ -166,6 +175,7 @@ private slots:
         QTest::newRow("0660 to group root: no group to join") << "root";
         QTest::newRow("a closed folder on the way") << "folder";
         QTest::newRow("a lock file whose program has ended, not removable") << "lock";
+        QTest::newRow("COM1 a link another user made: not followed, nothing sent") << "foreign";
     }
     void openFailuresAsOrdinaryUser()
     {
@@ -196,7 +206,13 @@ private slots:
         } else {
             QVERIFY(pty.linkAs(dir.path() + "/", 1));
         }
-        if (how == "lock") {
+        if (how == "foreign") { // nobody could use the device; the link is daemon's
+            QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                       | QFile::ReadOther | QFile::WriteOther);
+            QVERIFY(giveTo(dir.path() + "/COM1", "daemon"));
+            shown = dir.path() + "/COM1";
+            expected = QString("r%1 daemon").arg(FolderMessages::ForeignLink);
+        } else if (how == "lock") {
             QFile::setPermissions(pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
                                                        | QFile::ReadOther | QFile::WriteOther);
             QProcess ended; // a process id nobody holds any more
@@ -221,6 +237,7 @@ private slots:
         QFile::remove(lock);
         QCOMPARE(rc, 0);
         QCOMPARE(QString::fromLocal8Bit(output), "L1\nL2\n" + shown + ": " + expected + "\n");
+        QCOMPARE(pty.readAll(20), QByteArray());
     }
 
     void openPtyAndSecondOpenFails()
@@ -441,12 +458,14 @@ int openAsUser(const QString &folder)
     app() = AppState{};
     app().PortOpenErrLine1 = "L1";
     app().PortOpenErrLine2 = "L2";
-    for (int n : {41, 42, 43, 44, 45, 46, 104, 105})
+    for (int n : {41, 42, 43, 44, 45, 46, 104, 105, FolderMessages::ForeignLink})
         app().MessageTable[n] = QStringLiteral("r%1").arg(n);
     SetPortErrorBox(printBox);
     CommControl comm;
     comm.setLinkDir(folder);
-    return OpenPort(comm, 1, "9600", "8", "N", "1") ? 1 : 0;
+    const bool opened = OpenPort(comm, 1, "9600", "8", "N", "1");
+    comm.setOutput("@RST\r\n"); // what an exchange would send
+    return opened ? 1 : 0;
 }
 
 int main(int argc, char *argv[])

@@ -2,6 +2,7 @@
 // as an operator would on the offscreen platform.
 
 #include "config/FieldReader.h"
+#include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "sim/SimPeer.h"
 #include "core/AppState.h"
@@ -306,44 +307,66 @@ private slots:
         }
     }
 
-    // The folder is closed to new files, as for an ordinary user of an
-    // installed program; the choice is saved where the file itself allows it.
+    // The choice is saved where the file allows it: in place in a folder of
+    // the user's closed to new files; where setcom.ini is another user's
+    // (even one anyone may write), in the user's own folder, and the dialog
+    // says where. As an ordinary user.
     void portChoiceSavedAsOrdinaryUser_data()
     {
-        QTest::addColumn<bool>("fileWritable");
-        QTest::newRow("read-only folder, writable setcom.ini: saved") << true;
-        QTest::newRow("setcom.ini not writable: the operator is told") << false;
+        QTest::addColumn<QString>("setcom");
+        QTest::newRow("the user's own in a folder closed to new files: saved in place") << "own";
+        QTest::newRow("the user's own, not writable: the operator is told") << "own, read-only";
+        QTest::newRow("another user's that anyone may write: saved in the user's own folder")
+            << "another user's";
     }
     void portChoiceSavedAsOrdinaryUser()
     {
-        QFETCH(bool, fileWritable);
+        QFETCH(QString, setcom);
         const QString self = QCoreApplication::applicationFilePath();
         if (const QString why = asNobodyUnavailable(self); !why.isEmpty())
             QSKIP(qPrintable(why));
-        QTemporaryDir dir;
+        QTemporaryDir dir, home;
         letOthersIn(dir.path());
-        const QString setcom = dir.path() + "/setcom.ini";
+        QVERIFY(giveTo(home.path(), "nobody"));
+        const QString file = dir.path() + "/setcom.ini";
         const QByteArray old("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
-        QFile f(setcom);
+        const QByteArray chosen = QByteArray(old).replace("\"1\"\r\n\"9600", "\"2\"\r\n\"9600");
+        QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(old);
         f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther
-                         | (fileWritable ? QFile::WriteOther : QFile::Permissions()));
+        if (setcom == "another user's") {
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
+        } else {
+            QVERIFY(giveTo(dir.path(), "nobody") && giveTo(file, "nobody"));
+            f.setPermissions(QFile::ReadOwner | (setcom == "own" ? QFile::WriteOwner : QFile::Permissions())
+                             | QFile::ReadOther);
+            QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
+                                                  | QFile::ExeOther);
+        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("QML_APPLY_PORT_IN", dir.path() + "/");
+        env.insert("XDG_DATA_HOME", home.path());
         QByteArray output;
         const int rc = runAsNobody(self, {}, env, &output);
         QVERIFY2(rc == 0, output.constData());
         f.open(QIODevice::ReadOnly);
         const QByteArray now = f.readAll();
-        if (fileWritable) {
+        const QString own = home.path() + "/qml47210/setcom.ini";
+        if (setcom == "own") {
             QCOMPARE(output.trimmed(), QByteArray("closed"));
-            QCOMPARE(now, QByteArray(old).replace("\"1\"\r\n\"9600", "\"2\"\r\n\"9600"));
-        } else {
-            QCOMPARE(output.trimmed(), QByteArray("open|m9\nm40\n") + setcom.toUtf8());
+            QCOMPARE(now, chosen);
+        } else if (setcom == "own, read-only") {
+            QCOMPARE(output.trimmed(), QByteArray("open|m9\nm40\n") + file.toUtf8());
             QCOMPARE(now, old);
+        } else {
+            QCOMPARE(output.trimmed(), QString("closed|m%1\n%2").arg(FolderMessages::ChoiceSavedIn).arg(own).toUtf8());
+            QCOMPARE(now, old);
+            QFile mine(own);
+            QVERIFY(mine.open(QIODevice::ReadOnly));
+            QCOMPARE(mine.readAll(), chosen);
         }
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     // The devices present and what COMn reaches; a device chosen in the list
@@ -531,7 +554,7 @@ int applyPortAsUser(const QString &folder)
     FreshState st; // the links live in a folder of this user's
     app().AppDir = folder;
     ReadSetcomIni();
-    for (int n = 0; n < 50; ++n)
+    for (int n = 0; n < AppState::TableSize - 1; ++n)
         app().MessageTable[n] = QStringLiteral("m%1").arg(n);
     Pty two;
     two.linkAs(st.dir(), 2);

@@ -1,16 +1,31 @@
 // The program as an operator starts it: a copy of the built program file in
 // a folder of its own, run as a separate process.
 
+#include "config/TextFolder.h"
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "serial/CommControl.h"
+#include "shell/frmCom.h"
+#include "sim/SimPeer.h"
+#include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
+#include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <csignal>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,15 +47,14 @@ struct ProgramCopy {
     }
 };
 
-// Starts the program and waits until it has opened its port, which it does
-// as its window loads, right before the idle loop: true when it got there
-// and still runs.
-bool startAndReachIdle(QProcess &p, const ProgramCopy &copy)
+// Waits until the started program has opened `port`, which it does as its
+// window loads, right before the idle loop: true when it got there and
+// still runs.
+bool reachIdle(QProcess &p, const QString &device)
 {
-    p.start(copy.program(), {});
     if (!p.waitForStarted(5000))
         return false;
-    const QString port = QFileInfo(copy.pty.slavePath()).canonicalFilePath();
+    const QString port = QFileInfo(device).canonicalFilePath();
     const auto portOpen = [&] {
         const QDir fds(QStringLiteral("/proc/%1/fd").arg(p.processId()));
         for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System))
@@ -50,6 +64,37 @@ bool startAndReachIdle(QProcess &p, const ProgramCopy &copy)
     };
     return waitUntil([&] { return p.state() != QProcess::Running || portOpen(); }, 10000, 10)
         && p.state() == QProcess::Running;
+}
+
+bool startAndReachIdle(QProcess &p, const ProgramCopy &copy)
+{
+    p.start(copy.program(), {});
+    return reachIdle(p, copy.pty.slavePath());
+}
+
+// Everything in a folder, as found: kind, mode, owner, and the bytes of a
+// file or the target of a link.
+QStringList snapshot(const QString &folder)
+{
+    QStringList found;
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st{};
+        ::lstat(QFile::encodeName(path).constData(), &st);
+        QString entry = QStringLiteral("%1 %2 %3 ").arg(path.mid(folder.size())).arg(st.st_mode, 0, 8).arg(st.st_uid);
+        if (S_ISLNK(st.st_mode)) {
+            entry += QFileInfo(path).symLinkTarget();
+        } else if (S_ISREG(st.st_mode)) {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            entry += QString::fromLatin1(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex());
+        }
+        found << entry;
+    }
+    found.sort();
+    return found;
 }
 
 // CPU time the process has used, in nanoseconds.
@@ -106,6 +151,162 @@ private slots:
         mine.kill();
         mine.waitForFinished();
         QVERIFY(!ended);
+    }
+
+    // A file another user put where the single-copy lock once lived, under
+    // the name anyone can work out (SHA-1 of the program's path and the user
+    // id), keeps no copy from starting.
+    void plantedLockDoesNotStop_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::newRow("root; the file is nobody's") << "root";
+        QTest::newRow("nobody; the file is daemon's") << "nobody";
+    }
+    void plantedLockDoesNotStop()
+    {
+        QFETCH(QString, user);
+        const bool asNobody = user == "nobody";
+        ProgramCopy copy;
+        QVERIFY(copy.make());
+        letOthersIn(copy.dir.path());
+        letOthersIn(copy.program());
+        if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        const uid_t uid = asNobody ? ::getpwnam("nobody")->pw_uid : 0;
+        const QString planted = QStringLiteral("/tmp/qml47210-%1.lock")
+                                    .arg(QString::fromLatin1(
+                                        QCryptographicHash::hash((QFileInfo(copy.program()).canonicalFilePath()
+                                                                  + "\n" + QString::number(uid))
+                                                                     .toUtf8(),
+                                                                 QCryptographicHash::Sha1)
+                                            .toHex()
+                                            .left(16)));
+        QFile::remove(planted);
+        QFile lock(planted);
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.close();
+        QVERIFY(giveTo(planted, asNobody ? "daemon" : "nobody"));
+        QTemporaryDir home; // where the program keeps its own lock
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        env.insert("XDG_DATA_HOME", home.path());
+        QProcess p;
+        p.setProcessEnvironment(env);
+        if (asNobody) { // its files in a folder of its own: the unit linked there as COM1
+            QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                            | QFile::ReadOther | QFile::WriteOther);
+            QVERIFY(copy.pty.linkAs(home.path() + "/", 1));
+            QFile::copy(copy.dir.path() + "/setcom.ini", home.path() + "/setcom.ini");
+            QProcess::execute("chown", {"-R", "nobody", home.path()});
+            env.insert("QML47210_FILES", home.path());
+            p.setProcessEnvironment(env);
+            p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.program()});
+        } else {
+            p.start(copy.program(), {});
+        }
+        const bool started = reachIdle(p, copy.pty.slavePath());
+        p.kill();
+        p.waitForFinished();
+        QFile::remove(planted);
+        QVERIFY(started);
+    }
+
+    // The package's files installed into a staging folder and run from there
+    // by root: a start, a port change, an apply with its backup and a debug
+    // log leave the program folder byte for byte as installed; root's files
+    // are in root's own folder.
+    void installedProgramFolderStaysAsInstalled()
+    {
+        if (::geteuid() != 0)
+            QSKIP("run by root, who may write the program folder");
+        QTemporaryDir staging, home;
+        QProcess install;
+        install.start("cmake", {"--install", qEnvironmentVariable("QML_BUILD"), "--prefix", staging.path()});
+        QVERIFY(install.waitForFinished(60000));
+        QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
+        const QString programDir = staging.path() + "/lib/qml47210/";
+        const QStringList installed = snapshot(programDir);
+        QVERIFY(installed.size() > 5);
+
+        const QString own = home.path() + "/qml47210/";
+        // Root's own data folder, here and in the programs started below.
+        const auto restore = qScopeGuard([old = qgetenv("XDG_DATA_HOME")] { qputenv("XDG_DATA_HOME", old); });
+        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        env.insert("QML_TIME_SCALE", "0.01");
+        SimPeer one, two;
+        QVERIFY(QDir().mkpath(own));
+        QVERIFY(QFile::link(one.slavePath(), own + "COM1"));
+        QFile debug(own + "debug.ini");
+        QVERIFY(debug.open(QIODevice::WriteOnly));
+        debug.write("DEBUG ON\r\n");
+        debug.close();
+
+        // A start: root's folder is seeded, and the port opened.
+        QProcess start;
+        start.setProcessEnvironment(env);
+        start.start(staging.path() + "/bin/qmlsetup", {});
+        const bool started = reachIdle(start, one.slavePath());
+        start.kill();
+        start.waitForFinished();
+
+        // A port change in the port dialog, with the folder the program
+        // chooses: the second unit, which a link of root's shows in the list,
+        // assigned to COM2.
+        QVERIFY(QFile::link(two.slavePath(), own + "COM3"));
+        const QString device = QFileInfo(two.slavePath()).canonicalFilePath();
+        app() = AppState{};
+        app().AppDir = ChooseTextFolder(programDir, QString()).folder;
+        ReadSetcomIni();
+        QStringList boxes;
+        bool changed = false;
+        {
+            CommControl comm;
+            comm.setLinkDir(app().AppDir);
+            frmCom d(comm);
+            d.Form_Load();
+            d.show();
+            for (QTreeWidgetItem *row : d.lstDevices->findItems(device, Qt::MatchExactly, 0))
+                row->setSelected(true);
+            d.cmbCH->setEditText("COM2");
+            ModalWatcher watcher;
+            d.comSet->click();
+            boxes = watcher.boxes;
+            changed = comm.PortOpen();
+        }
+
+        // An apply with its backup and a debug log, from the command line.
+        QFile site(home.path() + "/site.ini");
+        QVERIFY(site.open(QIODevice::WriteOnly));
+        site.write("[unit]\nformat = 1\n[registers]\n12 = AB\n");
+        site.close();
+        QProcess apply;
+        apply.setProcessEnvironment(env);
+        apply.setWorkingDirectory(home.path());
+        apply.start(staging.path() + "/bin/qmlsetup", {"apply", "site.ini", "--port", one.slavePath()});
+        QVERIFY(waitUntil([&] { return apply.state() == QProcess::NotRunning; }, 30000));
+
+        const QStringList now = snapshot(programDir);
+        QStringList differences;
+        for (const QString &entry : now)
+            if (!installed.contains(entry))
+                differences << "now: " + entry;
+        for (const QString &entry : installed)
+            if (!now.contains(entry))
+                differences << "was: " + entry;
+        QVERIFY2(differences.isEmpty(), qPrintable(differences.join("; ")));
+        QVERIFY(started);
+        QCOMPARE(app().AppDir, own);
+        QVERIFY2(boxes.isEmpty() && changed, qPrintable(boxes.join('+')));
+        QCOMPARE(QFileInfo(own + "COM2").symLinkTarget(), device);
+        QFile setcom(own + "setcom.ini");
+        QVERIFY(setcom.open(QIODevice::ReadOnly));
+        QVERIFY(setcom.readAll().startsWith("\"2\"\r\n"));
+        QVERIFY2(apply.exitCode() == 0, apply.readAllStandardError().constData());
+        QCOMPARE(one.unit().reg(12), QString("AB"));
+        QCOMPARE(QDir(own + "backups").entryList(QDir::Files).size(), 1);
+        QCOMPARE(QDir(own).entryList({"Log*.log"}, QDir::Files).size(), 1);
     }
 
     void copiesInOtherFoldersRunSideBySide()
@@ -169,5 +370,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestStartUp)
+QTEST_MAIN(TestStartUp)
 #include "tst_startup.moc"

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
+#include <pwd.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -156,6 +157,13 @@ void letOthersIn(const QString &path)
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
                                     | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther
                                     | QFile::ExeOther);
+}
+
+bool giveTo(const QString &path, const char *user)
+{
+    const passwd *entry = ::getpwnam(user);
+    return entry
+        && ::lchown(QFile::encodeName(path).constData(), entry->pw_uid, entry->pw_gid) == 0;
 }
 
 int runAsNobody(const QString &program, const QStringList &args, const QProcessEnvironment &env,

@@ -73,6 +73,9 @@ private:
 QString asNobodyUnavailable(const QString &program);
 // Lets every user into a folder (or run a file) the test made, as nobody must.
 void letOthersIn(const QString &path);
+// Gives `path` itself (a link too, not what it points to) to `user`, as if
+// that user had made it; false when that cannot be done.
+bool giveTo(const QString &path, const char *user);
 // Runs `program` as nobody; its exit code, or -1 when it did not run.
 // `output` gets what it wrote to standard output.
 int runAsNobody(const QString &program, const QStringList &args,

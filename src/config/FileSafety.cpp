@@ -1,0 +1,345 @@
+#include "config/FileSafety.h"
+
+#include "core/AppState.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Without a trailing separator: "name/" would make lstat follow a link there.
+QString bare(QString path)
+{
+    while (path.size() > 1 && (path.endsWith(QLatin1Char('/')) || path.endsWith(QDir::separator())))
+        path.chop(1);
+    return path;
+}
+
+QString notYours()
+{
+    return app().message(FolderMessages::NotYourFolder);
+}
+
+#ifdef Q_OS_UNIX
+QByteArray native(const QString &path)
+{
+    return QFile::encodeName(bare(path));
+}
+
+QString reason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString userName(uid_t uid)
+{
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    char buffer[2048];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(entry.pw_name);
+    return QString::number(uid);
+}
+
+bool lookAt(const QString &path, struct stat &st)
+{
+    return ::lstat(native(path).constData(), &st) == 0;
+}
+
+// The folder a file is in, held open, so that the file is made in that very
+// folder even when its path is changed meanwhile.
+struct Place {
+    int dir = -1;
+    QByteArray name;
+    Place() = default;
+    Place(const Place &) = delete;
+    Place &operator=(const Place &) = delete;
+    ~Place()
+    {
+        if (dir >= 0)
+            ::close(dir);
+    }
+    bool open(const QString &path, int flags)
+    {
+        const QFileInfo info(bare(path));
+        name = QFile::encodeName(info.fileName());
+        dir = ::open(QFile::encodeName(info.absolutePath()).constData(),
+                     O_RDONLY | O_DIRECTORY | O_CLOEXEC | flags);
+        return dir >= 0 && !name.isEmpty();
+    }
+};
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return ::fsync(fd) == 0;
+}
+
+// The file itself, opened without following a link, and only when it is a
+// regular file of this user's: the folder is closed to new files.
+bool rewriteInPlace(const Place &place, const QByteArray &bytes, QString *error)
+{
+    const int fd =
+        ::openat(place.dir, place.name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (error)
+            *error = reason(errno);
+        return false;
+    }
+    struct stat st{};
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    if (!ok && error)
+        *error = notYours();
+    if (ok && !(ok = ::ftruncate(fd, 0) == 0 && writeAll(fd, bytes)) && error)
+        *error = reason(errno);
+    ::close(fd);
+    return ok;
+}
+#endif
+
+} // namespace
+
+bool TrustedOwner(uint uid)
+{
+#ifdef Q_OS_UNIX
+    return uid == 0 || uid == ::geteuid();
+#else
+    Q_UNUSED(uid);
+    return true;
+#endif
+}
+
+bool TrustedEntry(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    return lookAt(path, st) && TrustedOwner(st.st_uid);
+#else
+    return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+#endif
+}
+
+QString ForeignLinkOwner(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    if (!lookAt(path, st) || !S_ISLNK(st.st_mode) || TrustedOwner(st.st_uid))
+        return {};
+    return userName(st.st_uid);
+#else
+    Q_UNUSED(path);
+    return {};
+#endif
+}
+
+bool OwnRegularFile(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    return lookAt(path, st) && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+#else
+    const QFileInfo info(path);
+    return info.isFile() && !info.isSymLink();
+#endif
+}
+
+bool OwnFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    return lookAt(path, st) && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+#else
+    const QFileInfo info(bare(path));
+    return info.isDir() && !info.isSymLink();
+#endif
+}
+
+bool CanCreateIn(const QString &dir)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    const QByteArray path = native(dir);
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode)
+        && ::faccessat(AT_FDCWD, path.constData(), W_OK | X_OK, AT_EACCESS) == 0;
+#else
+    const QFileInfo info(dir);
+    return info.isDir() && info.isWritable();
+#endif
+}
+
+bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error, bool *taken)
+{
+    const bool ownFolderOnly = flags & InOwnFolder;
+    if (taken)
+        *taken = false;
+#ifdef Q_OS_UNIX
+    Place place;
+    if (!place.open(path, ownFolderOnly ? O_NOFOLLOW : 0)) {
+        if (error)
+            *error =
+                ownFolderOnly && (errno == ELOOP || errno == ENOTDIR) ? notYours() : reason(errno);
+        return false;
+    }
+    struct stat folder{};
+    if (ownFolderOnly && (::fstat(place.dir, &folder) != 0 || folder.st_uid != ::geteuid())) {
+        if (error)
+            *error = notYours();
+        return false;
+    }
+    const int fd = ::openat(place.dir, place.name.constData(),
+                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                            flags & OwnerOnly ? 0600 : 0666);
+    if (fd < 0) {
+        if (taken)
+            *taken = errno == EEXIST;
+        if (error)
+            *error = reason(errno);
+        return false;
+    }
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+#else
+    Q_UNUSED(ownFolderOnly);
+    file.setFileName(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (taken)
+            *taken = QFileInfo::exists(path);
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QString *error)
+{
+#ifdef Q_OS_UNIX
+    Place place;
+    if (!place.open(path, 0)) {
+        if (error)
+            *error = reason(errno);
+        return false;
+    }
+    struct stat old{};
+    const bool mine = ::fstatat(place.dir, place.name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
+    QByteArray aside;
+    int fd = -1;
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        aside =
+            place.name + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
+        fd = ::openat(place.dir, aside.constData(),
+                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        const int e = errno;
+        if (inPlace && mine && (e == EACCES || e == EPERM))
+            return rewriteInPlace(place, bytes, error);
+        if (error)
+            *error = reason(e);
+        return false;
+    }
+    if (mine) // the file keeps its permissions, as an edit in place would
+        ::fchmod(fd, old.st_mode & 0777);
+    bool ok = writeAll(fd, bytes);
+    int e = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (ok && ::renameat(place.dir, aside.constData(), place.dir, place.name.constData()) != 0) {
+        ok = false;
+        e = errno;
+    }
+    if (!ok) {
+        ::unlinkat(place.dir, aside.constData(), 0);
+        if (error)
+            *error = reason(e);
+    }
+    return ok;
+#else
+    QSaveFile file(path);
+    file.setDirectWriteFallback(inPlace);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+#endif
+}
+
+bool MakeOwnFolder(const QString &path, QString *error)
+{
+#ifdef Q_OS_UNIX
+    if (::mkdir(native(path).constData(), 0700) == 0)
+        return true;
+    const int e = errno;
+    if (e == EEXIST && OwnFolder(path))
+        return true;
+    if (error)
+        *error = e == EEXIST ? notYours() : reason(e);
+    return false;
+#else
+    if (QDir().mkpath(path))
+        return true;
+    if (error)
+        *error = notYours();
+    return false;
+#endif
+}
+
+bool PrivateFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    return lookAt(path, st) && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
+        && (st.st_mode & 0777) == 0700;
+#else
+    return QFileInfo(path).isDir();
+#endif
+}
+
+bool MakePrivateFolder(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const QString parent = QFileInfo(bare(path)).absolutePath();
+    struct stat st{};
+    if (!QDir().mkpath(parent) || ::stat(QFile::encodeName(parent).constData(), &st) != 0
+        || st.st_uid != ::geteuid())
+        return false;
+    ::mkdir(native(path).constData(), 0700);
+    if (!OwnFolder(path))
+        return false;
+    if (!PrivateFolder(path))
+        ::chmod(native(path).constData(), 0700);
+    return PrivateFolder(path);
+#else
+    return QDir().mkpath(path);
+#endif
+}

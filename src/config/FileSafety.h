@@ -1,0 +1,69 @@
+#pragma once
+// Files the program makes or rewrites in folders that other users may write
+// too (a shared text folder, a folder root works in for an ordinary user):
+// nothing is written through a link or over what another user placed, and a
+// link is followed only when the running user or root made it.
+
+#include <QByteArray>
+#include <QString>
+
+class QFile;
+
+// Message-table numbers of what these refusals and the folder choice say.
+// Kept here together, so that they can be renumbered in one place.
+namespace FolderMessages {
+constexpr int ForeignLink = 106;      // a link another user made is not followed; its owner
+constexpr int FilesInOwnFolder = 107; // the main window: this user's files are kept in
+constexpr int MadeInOwnFolder = 108;  // the folder is closed: backups, links, logs go to
+constexpr int ChoiceSavedIn = 109;    // the port dialog: the choice was saved in
+constexpr int NotYourFolder = 110;    // a link or another user's folder in the place of one
+} // namespace FolderMessages
+
+// The running user or root: what is trusted in a folder others may write.
+bool TrustedOwner(uint uid);
+
+// True when what stands at `path` (a link itself, not what it points to) is
+// the running user's or root's.
+bool TrustedEntry(const QString &path);
+
+// The owner's name when `path` is a symbolic link that neither the running
+// user nor root made; empty otherwise (no link, or a trusted one).
+QString ForeignLinkOwner(const QString &path);
+
+// True when `path` itself (not what a link there points to) is a regular
+// file of the running user's.
+bool OwnRegularFile(const QString &path);
+
+// True when `path` is a real directory (no link) of the running user's.
+bool OwnFolder(const QString &path);
+
+// True when this user may make new files in `dir`.
+bool CanCreateIn(const QString &dir);
+
+// Opens `file` for writing on a file made new at `path`: never over what
+// stands there, never through a link. False with the reason; `taken` tells
+// that something already had the name.
+enum NewFileFlag {
+    InOwnFolder = 1, // only inside a real directory of the running user's
+    OwnerOnly = 2,   // readable by the owner alone
+};
+bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error,
+                   bool *taken = nullptr);
+
+// Replaces what `path` holds with `bytes`: written into a new file beside it
+// and renamed over the name, so a link there is replaced, never written
+// through, and a full disk never leaves half a file. `inPlace`: where the
+// folder is closed to new files, a regular file of this user's is rewritten
+// where it is instead.
+bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QString *error);
+
+// A folder of this user's at `path`: made (0700) when absent; anything else
+// there (a link, a file, another user's folder) is refused with a message
+// naming it.
+bool MakeOwnFolder(const QString &path, QString *error);
+
+// A real directory of this user's that nobody else may enter (mode 0700).
+bool PrivateFolder(const QString &path);
+// The same, made when absent (inside a folder of this user's) and closed to
+// others when it is the user's; false when what stands there cannot be one.
+bool MakePrivateFolder(const QString &path);

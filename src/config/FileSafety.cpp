@@ -237,6 +237,32 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error, 
 #endif
 }
 
+bool SyncToDisk(const QString &path, QString *error)
+{
+#ifdef Q_OS_UNIX
+    for (const QString &p : {path, QFileInfo(path).absolutePath()}) {
+        const int fd = ::open(QFile::encodeName(p).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            if (error)
+                *error = reason(errno);
+            if (fd >= 0)
+                ::close(fd);
+            return false;
+        }
+        ::close(fd);
+    }
+    return true;
+#else
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true; // closing flushes it to the system, which keeps it
+#endif
+}
+
 bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QString *error)
 {
 #ifdef Q_OS_UNIX

@@ -57,6 +57,10 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error,
 // where it is instead.
 bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QString *error);
 
+// `path` and the folder's entry for it on the disk, not only in the cache:
+// a power cut after this leaves the file whole. False with the reason.
+bool SyncToDisk(const QString &path, QString *error);
+
 // A folder of this user's at `path`: made (0700) when absent; anything else
 // there (a link, a file, another user's folder) is refused with a message
 // naming it.

@@ -5,10 +5,6 @@
 
 namespace TextConvert {
 
-namespace {
-
-bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
-
 int hexDigit(QChar c)
 {
     if (c >= u'0' && c <= u'9')
@@ -19,6 +15,10 @@ int hexDigit(QChar c)
         return c.unicode() - 'a' + 10;
     return -1;
 }
+
+namespace {
+
+bool isBlank(QChar c) { return c == u' ' || c == u'\t'; }
 
 // Reads a number starting at `pos`; on return `pos` is just past it.
 // `complete` is false when nothing numeric was found.

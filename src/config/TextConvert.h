@@ -7,6 +7,9 @@
 
 namespace TextConvert {
 
+// The value of a hexadecimal digit, either case; -1 for any other character.
+int hexDigit(QChar c);
+
 // Whole text as a number: blanks around, a sign, a decimal point, an exponent
 // (E or D) and the "&H"/"&O" forms are allowed; the empty text is no number.
 std::optional<double> parseNumber(const QString &text);

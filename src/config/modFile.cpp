@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <cctype>
 #include <optional>
 
 namespace {
@@ -198,7 +197,7 @@ bool WriteSetcomIni(QString *file)
 bool FrhPresetComplete()
 {
     const QStringList &table = app().FrhTable;
-    const auto hexDigit = [](QChar c) { return c.unicode() < 128 && isxdigit(c.unicode()); };
+    const auto hexDigit = [](QChar c) { return TextConvert::hexDigit(c) >= 0; };
     for (int n = 0; n < AppState::RegisterCount; ++n) {
         const QString &v = table.at(n);
         if (v.size() != 2 || !hexDigit(v[0]) || !hexDigit(v[1]))

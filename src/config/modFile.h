@@ -26,7 +26,8 @@ bool ReadFrhFile(const QString &path);
 // True when FRH10.ini supplied a value for every register 00..27, each two
 // hexadecimal digits, so that every preset command is one well-formed line.
 bool FrhPresetComplete();
-// Message-table number: the preset table cannot be written.
+// Message-table numbers: writing the preset failed; its table cannot be written.
+constexpr int PresetFailedMessage = 11;
 constexpr int PresetIncompleteMessage = 12;
 
 // Chooses the text folder (QML47210_FILES names one) and the shipped set of

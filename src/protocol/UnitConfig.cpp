@@ -2,7 +2,9 @@
 
 #include "config/FieldReader.h"
 #include "config/FileSafety.h"
+#include "config/TextConvert.h"
 #include "core/AppState.h"
+#include "protocol/RegisterMap.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -46,12 +48,96 @@ int hexValue(QChar c)
     return -1;
 }
 
-bool isRegisterValue(const QString &v)
+// Characters a quoted text carries as they stand; the rest is written \xHH.
+// No blank, # or ; either, so that a comment can never begin inside one.
+bool carriedAsIs(QChar c)
 {
-    return v.size() == 2 && std::all_of(v.begin(), v.end(), [](QChar c) {
-               return hexValue(c) >= 0 || c == u'.';
-           });
+    const char16_t u = c.unicode();
+    return (u > 0x20 && u < 0x7F && u != u'"' && u != u'\\' && u != u'#' && u != u';') || u > 0xA0;
 }
+
+QString quoted(const QString &text)
+{
+    QString out = QStringLiteral("\"");
+    for (const QChar c : text) {
+        if (carriedAsIs(c) || c.unicode() > 0xFF)
+            out += c;
+        else
+            out += QStringLiteral("\\x")
+                + QString::number(c.unicode(), 16).rightJustified(2, u'0').toUpper();
+    }
+    return out + QLatin1Char('"');
+}
+
+bool isHexDigit(QChar c) { return TextConvert::hexDigit(c) >= 0; }
+
+// The text of a quoted value, \xHH, \\ and \" taken back; nothing when it
+// is not one.
+std::optional<QString> unquoted(const QString &value)
+{
+    if (value.size() < 2 || value.front() != u'"' || value.back() != u'"')
+        return std::nullopt;
+    const QString body = value.mid(1, value.size() - 2);
+    QString out;
+    for (int i = 0; i < body.size(); ++i) {
+        const QChar c = body[i];
+        if (c == u'"')
+            return std::nullopt;
+        if (c != u'\\') {
+            out += c;
+            continue;
+        }
+        const QChar e = i + 1 < body.size() ? body[i + 1] : QChar();
+        if (e == u'\\' || e == u'"') {
+            out += e;
+            ++i;
+        } else if (e == u'x' && i + 3 < body.size() && isHexDigit(body[i + 2])
+                   && isHexDigit(body[i + 3])) {
+            out += QChar(body.mid(i + 2, 2).toInt(nullptr, 16));
+            i += 3;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return out;
+}
+
+// A [unit] text (the version, the port) is written as it stands when the
+// reader takes it back so; otherwise quoted.
+QString unitText(const QString &text)
+{
+    const bool plain = !text.isEmpty() && !text.startsWith(QLatin1Char('"'))
+        && text == text.trimmed()
+        && std::all_of(text.begin(), text.end(), [](QChar c) {
+               return c.unicode() >= 0x20 && c.unicode() != 0x7F
+                   && !(c.unicode() >= 0x80 && c.unicode() <= 0xA0) && c != QChar::LineSeparator
+                   && c != QChar::ParagraphSeparator;
+           });
+    return plain ? text : quoted(text);
+}
+
+} // namespace
+
+bool IsPlainRegisterValue(const QString &v)
+{
+    return v.size() == 2 && std::all_of(v.begin(), v.end(), isHexDigit);
+}
+
+QString RegisterValueText(const QString &v)
+{
+    return IsPlainRegisterValue(v) ? v : QStringLiteral("raw ") + quoted(v);
+}
+
+bool SameRegisterValue(const QString &a, const QString &b)
+{
+    // Hexadecimal digits without regard to case (FRH10.ini may hold "1a"); a
+    // raw value exactly.
+    return IsPlainRegisterValue(a) && IsPlainRegisterValue(b)
+        ? a.compare(b, Qt::CaseInsensitive) == 0
+        : a == b;
+}
+
+namespace {
 
 } // namespace
 
@@ -142,6 +228,34 @@ QString ConfigFileError::describe() const
                     : app().message(ConfigMessages::BadFile) + QLatin1Char(' ') + what;
 }
 
+std::optional<ConfigFileError> MirrorConflict(const UnitConfig &config)
+{
+    const AppState &s = app();
+    const auto at = [&](const QString &key) {
+        return QStringLiteral("(%1 %2)").arg(s.message(ConfigMessages::Line)).arg(config.lines.value(key));
+    };
+    const auto check = [&](const char *field, const std::optional<int> &meant, int reg,
+                           const std::optional<int> &held) -> std::optional<ConfigFileError> {
+        const auto &value = config.registers[size_t(reg)];
+        if (!meant || !value || held == meant)
+            return std::nullopt;
+        const QString name = QLatin1String(field);
+        const QString regKey = QStringLiteral("%1").arg(reg, 2, 10, QLatin1Char('0'));
+        return ConfigFileError{
+            0, ConfigMessages::Disagree,
+            QStringLiteral("%1 = %2 %3, %4 %5 = %6 %7")
+                .arg(name, QString::number(*meant), at(QStringLiteral("record.") + name),
+                     s.message(ConfigMessages::Register), regKey, RegisterValueText(*value),
+                     at(QStringLiteral("registers.") + regKey))};
+    };
+    const UnitRecord &r = config.record;
+    const std::optional<int> band = r.band ? std::optional<int>(r.band->digitValue()) : std::nullopt;
+    if (auto c = check("band", band, BandRegister, BandOfRegister(config.registers[BandRegister].value_or(QString()))))
+        return c;
+    return check("channel", r.channel, ChannelRegister,
+                 ChannelOfRegister(config.registers[ChannelRegister].value_or(QString())));
+}
+
 QString WriteConfigText(const UnitConfig &config, const QString &port, const QDateTime &when)
 {
     QString out;
@@ -154,13 +268,15 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
     out += QStringLiteral("# QML47210 unit configuration. Change values, keep the keys; a line\n"
                           "# starting with # is a comment. Applying writes only the sections\n"
                           "# present; a record lacking fields takes them from the unit.\n"
+                          "# Band and channel are in the record and again in registers 27\n"
+                          "# and 06: change both, or delete one of them.\n"
                           "[unit]\n");
     line(QStringLiteral("format"), QString::number(ConfigFormatVersion));
     if (!config.version.isEmpty())
-        line(QStringLiteral("version"), config.version);
+        line(QStringLiteral("version"), unitText(config.version));
     line(QStringLiteral("saved"), when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
     if (!port.isEmpty())
-        line(QStringLiteral("port"), port);
+        line(QStringLiteral("port"), unitText(port));
     const UnitRecord &r = config.record;
     if (!r.isEmpty()) {
         out += QStringLiteral("\n[record]\n");
@@ -174,9 +290,17 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
     }
     if (config.registerCount() > 0) {
         out += QStringLiteral("\n[registers]\n");
-        for (int n = 0; n < UnitConfig::Registers; ++n)
-            if (const auto &v = config.registers[size_t(n)])
-                out += QStringLiteral("%1 = %2\n").arg(n, 2, 10, QLatin1Char('0')).arg(*v);
+        for (int n = 0; n < UnitConfig::Registers; ++n) {
+            const auto &v = config.registers[size_t(n)];
+            if (!v)
+                continue;
+            QString l = QStringLiteral("%1 = %2").arg(n, 2, 10, QLatin1Char('0')).arg(RegisterValueText(*v));
+            if (n == ChannelRegister)
+                l = l.leftJustified(16) + QStringLiteral("# mirrors channel: E0 + channel");
+            else if (n == BandRegister)
+                l = l.leftJustified(16) + QStringLiteral("# mirrors band: 01 03 04 05 06 for bands 0 to 4");
+            out += l + QLatin1Char('\n');
+        }
     }
     return out;
 }
@@ -235,6 +359,7 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
         if (keysSeen.contains(qualified))
             return fail(Twice, key);
         keysSeen << qualified;
+        config.lines.insert(qualified, lineNo);
 
         if (section == QLatin1String("unit")) {
             if (key == QLatin1String("format")) {
@@ -242,7 +367,12 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
                     return fail(BadValue, raw.trimmed());
                 haveFormat = true;
             } else if (key == QLatin1String("version")) {
-                config.version = value;
+                if (!value.startsWith(QLatin1Char('"')))
+                    config.version = value;
+                else if (const auto text = unquoted(value))
+                    config.version = *text;
+                else
+                    return fail(BadValue, raw.trimmed());
             } else if (key != QLatin1String("saved") && key != QLatin1String("port")) {
                 return fail(UnknownKey, key);
             }
@@ -280,9 +410,18 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
                 return fail(UnknownKey, key);
             if (n >= UnitConfig::Registers)
                 return fail(NoRegister, key);
-            const QString v = value.toUpper();
-            if (!isRegisterValue(v))
+            // Two hexadecimal digits as they stand, or what a unit held that
+            // they cannot carry: raw "G1", sent back exactly. Never a CR or
+            // LF, which would end the command line.
+            QString v = value;
+            if (value.startsWith(QLatin1String("raw "), Qt::CaseInsensitive)) {
+                const auto text = unquoted(value.mid(4).trimmed());
+                if (!text || text->size() != 2 || text->contains(u'\r') || text->contains(u'\n'))
+                    return fail(BadValue, raw.trimmed());
+                v = *text;
+            } else if (!IsPlainRegisterValue(v)) {
                 return fail(BadValue, raw.trimmed());
+            }
             config.registers[size_t(n)] = v;
         }
     }
@@ -316,12 +455,13 @@ std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *e
     return ParseConfigText(text, error);
 }
 
-bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error)
+bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error,
+                     bool *taken)
 {
     const QByteArray bytes = text.toUtf8();
     if (fresh) {
         QFile file;
-        if (!CreateNewFile(file, path, InOwnFolder, error))
+        if (!CreateNewFile(file, path, InOwnFolder, error, taken))
             return false;
         if (file.write(bytes) != bytes.size() || !file.flush()) {
             if (error)

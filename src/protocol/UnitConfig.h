@@ -12,6 +12,7 @@
 // behind a [record] or [registers] value.
 
 #include <QDateTime>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <array>
@@ -48,11 +49,27 @@ struct UnitConfig {
 
     QString version; // the "V" text, for people; never written to the unit
     UnitRecord record;
-    std::array<std::optional<QString>, Registers> registers; // two characters each
+    // Two characters each, exactly as the unit gave them or the file holds them.
+    std::array<std::optional<QString>, Registers> registers;
+    // Where a file holds each of its keys ("record.band", "registers.06").
+    QMap<QString, int> lines;
 
     int registerCount() const;
     bool isEmpty() const { return record.isEmpty() && registerCount() == 0; }
+    // The same version, record and registers (where a file held them aside).
+    bool operator==(const UnitConfig &o) const
+    {
+        return version == o.version && record == o.record && registers == o.registers;
+    }
 };
+
+// Two hexadecimal digits, in either case: a register value the file carries
+// as it stands. Anything else a unit holds is written raw "G1", escaped.
+bool IsPlainRegisterValue(const QString &value);
+QString RegisterValueText(const QString &value);
+// Whether a register holds what was meant: hexadecimal digits without regard
+// to case, anything else exactly.
+bool SameRegisterValue(const QString &a, const QString &b);
 
 // Names of the list settings' items in files, in list order; a position past
 // the end is written "raw N".
@@ -71,6 +88,10 @@ struct ConfigFileError {
     QString describe() const;
 };
 
+// A file whose record and registers 27 or 06 say different things: applying
+// it would undo an edit of one with the other. Both lines, or nothing.
+std::optional<ConfigFileError> MirrorConflict(const UnitConfig &config);
+
 QString WriteConfigText(const UnitConfig &config, const QString &port, const QDateTime &when);
 // The whole text or nothing: a file that does not parse completely is refused.
 std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *error);
@@ -81,7 +102,9 @@ constexpr qint64 ConfigFileLimit = 64 * 1024;
 // written through); with `fresh`, only as a new file in a folder of this
 // user's own (backups never replace one another). False, with the reason,
 // when it cannot be written.
-bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error);
+// `taken`: a fresh file's name was in use.
+bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error,
+                     bool *taken = nullptr);
 
 // Message-table numbers of what the configuration files and transfers say.
 namespace ConfigMessages {
@@ -126,4 +149,13 @@ constexpr int Version = 85;          // "version"
 constexpr int PresetVerified = 101;   // the FRH preset written and verified
 constexpr int PresetDiffers = 102;    // written, the unit holds other values
 constexpr int PresetUnverified = 103; // written, but reading it back stopped
+constexpr int Disagree = 111;         // record and mirrored register disagree
+constexpr int Line = 112;             // "line"
+constexpr int MayHaveBeenWritten = 113; // sent, no answer that fits it
+constexpr int NotWrittenList = 114;   // not written:
+constexpr int VerifiedList = 115;     // written and verified:
+constexpr int NotReadBack = 116;      // written, not read back:
+constexpr int DiffersFound = 117;     // the unit holds other values:
+constexpr int BackupUnreadable = 118; // the backup does not read back as written
+constexpr int NotReset = 119;         // the line was lost before the reset
 } // namespace ConfigMessages

@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 
 namespace {
@@ -36,19 +37,35 @@ bool nextCommand(CommControl &comm)
     return StartExchange(comm) && connected(comm);
 }
 
-// One wired exchange: the command, then the reply whose letter it expects.
-// 0 when it came, else why not (a message number).
-int wired(CommControl &comm, ReplyTimer &timer, const QString &command, const QString &expected)
+// One wired exchange: the command, then the reply that answers it (its
+// letter, or "N"; `fits` checks what else it must carry). 0 when it came,
+// else why not (a message number). `sent` tells that the command went out.
+int wired(CommControl &comm, ReplyTimer &timer, const QString &command, const QString &expected,
+          const std::function<bool()> &fits = {}, bool *sent = nullptr)
 {
     if (!nextCommand(comm))
         return PortClosed;
     SendWiredCommand(comm, timer, command);
+    if (sent)
+        *sent = true;
     QString letter;
-    if (!WaitWiredReply(comm, timer, WiredReplyMs, letter))
-        return connected(comm) ? NoAnswer : PortClosed;
-    if (letter == expected)
-        return 0;
-    return letter == QLatin1String("N") ? ConfigMessages::Refused : OtherAnswer;
+    const WiredAnswer answer = WaitWiredAnswer(
+        comm, timer, WiredReplyMs,
+        [&](const QString &l) {
+            return l == QLatin1String("N") || (l == expected && (!fits || fits()));
+        },
+        letter);
+    switch (answer) {
+    case WiredAnswer::Fitting:
+        return letter == expected ? 0 : ConfigMessages::Refused;
+    case WiredAnswer::OnlyOthers:
+        return OtherAnswer;
+    case WiredAnswer::Nothing:
+        return NoAnswer;
+    case WiredAnswer::Lost:
+        break;
+    }
+    return PortClosed;
 }
 
 // Counts the exchanges and asks the caller whether to go on.
@@ -65,15 +82,16 @@ struct Steps {
 
 int readRecord(CommControl &comm, ReplyTimer &timer, UnitRecord &record)
 {
-    if (const int failed = wired(comm, timer, QStringLiteral("R"), QStringLiteral("R")))
+    // Only a whole record answers "R".
+    if (const int failed = wired(comm, timer, QStringLiteral("R"), QStringLiteral("R"), [] {
+            return UnitRecord::fromText(app().ReplyRecord).has_value();
+        }))
         return failed;
-    const auto r = UnitRecord::fromText(app().ReplyRecord);
-    if (!r)
-        return OtherAnswer;
-    record = *r;
+    record = *UnitRecord::fromText(app().ReplyRecord);
     return 0;
 }
 
+// A register's value exactly as the unit gives it.
 int readRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n, QString &value)
 {
     if (path == TransferPath::Registers) {
@@ -82,24 +100,25 @@ int readRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
         bool refused = false;
         if (!ReadRegister(comm, timer, quint8(n), value, &refused))
             return RegisterFailure(comm, refused);
-        value = value.toUpper();
         return 0;
     }
     const QString nn = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
-    if (const int failed = wired(comm, timer, QStringLiteral("F") + nn, QStringLiteral("F")))
+    // An "F" for another register, or cut short, answers another command.
+    if (const int failed = wired(comm, timer, QStringLiteral("F") + nn, QStringLiteral("F"), [&] {
+            return app().ReplyRegNo == nn && app().ReplyRegValue.size() == 2;
+        }))
         return failed;
-    if (app().ReplyRegNo != nn || app().ReplyRegValue.size() != 2)
-        return OtherAnswer;
-    value = app().ReplyRegValue.toUpper();
+    value = app().ReplyRegValue;
     return 0;
 }
 
 int writeRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n,
-                  const QString &value)
+                  const QString &value, bool *sent)
 {
     if (path == TransferPath::Registers) {
         if (!nextCommand(comm))
             return PortClosed;
+        *sent = true;
         bool refused = false;
         return WriteRegister(comm, timer, qint16(n), value, &refused)
             ? 0
@@ -107,7 +126,7 @@ int writeRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int n
     }
     return wired(comm, timer,
                  QStringLiteral("S%1%2").arg(n, 2, 10, QLatin1Char('0')).arg(value),
-                 QStringLiteral("A"));
+                 QStringLiteral("A"), {}, sent);
 }
 
 ReadResult readAll(CommControl &comm, ReplyTimer &timer, TransferPath path, Steps &steps)
@@ -216,26 +235,40 @@ QString BackupPath(const QString &backupDir, const QString &port)
 
 namespace {
 
-// Keeps what the unit held as a new file in `backupDir`; its path, or
-// nothing with the reason in `error`.
+// Keeps what the unit held as a new file in `backupDir`, read back with the
+// same reader and on the disk before anything is written; its path, or
+// nothing with the reason in `error` (and no file left behind).
 std::optional<QString> writeBackup(const UnitConfig &config, const QString &backupDir,
                                    const QString &port, QString *error)
 {
     // A folder of this user's own: anything else standing there is refused.
     if (!MakeOwnFolder(backupDir, error))
         return std::nullopt;
+    const QString text = WriteConfigText(config, port, QDateTime::currentDateTime());
     for (int attempt = 0; attempt < 5; ++attempt) {
         const QString backup = BackupPath(backupDir, port);
-        if (WriteConfigFile(backup, WriteConfigText(config, port, QDateTime::currentDateTime()),
-                            true, error))
-            return backup;
+        bool taken = false;
+        if (!WriteConfigFile(backup, text, true, error, &taken)) {
+            if (taken)
+                continue; // a name made a moment ago: another one
+            return std::nullopt;
+        }
+        ConfigFileError readError;
+        const auto back = ReadConfigFile(backup, &readError);
+        if (!back || !(*back == config)) {
+            QFile::remove(backup);
+            if (error)
+                *error = app().message(BackupUnreadable)
+                    + (back ? QString() : QStringLiteral(": ") + readError.describe());
+            return std::nullopt;
+        }
+        if (!SyncToDisk(backup, error)) {
+            QFile::remove(backup);
+            return std::nullopt;
+        }
+        return backup;
     }
     return std::nullopt;
-}
-
-bool sameValue(const QString &a, const QString &b)
-{
-    return a.compare(b, Qt::CaseInsensitive) == 0; // FRH10.ini may hold "1a"
 }
 
 ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
@@ -286,15 +319,39 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
         halt(reason, what);
         return result;
     };
+    // Every write the file asks for, in order: each ends verified, differing,
+    // written but not read back, perhaps written, or not written.
+    auto &outcomes = result.writes;
+    if (withRecord)
+        outcomes << WriteOutcome{recordName()};
+    for (int n = 0; n < UnitConfig::Registers; ++n)
+        if (file.registers[size_t(n)])
+            outcomes << WriteOutcome{RegisterName(n)};
+    int next = 0;
+    // A write that went out and got no answer that fits it may have reached
+    // the unit all the same; only a refusal says it did not.
+    const auto written = [&](int failed, bool sent) {
+        WriteOutcome &w = outcomes[next++];
+        if (!failed) {
+            w.state = WriteOutcome::Written;
+            result.written << w.what;
+            return true;
+        }
+        w.state = sent && failed != ConfigMessages::Refused ? WriteOutcome::MayHaveBeenWritten
+                                                            : WriteOutcome::NotWritten;
+        w.reason = failed;
+        return halt(failed, w.what);
+    };
     UnitRecord record = file.record;
     if (withRecord) {
         record.fillFrom(before.config.record);
         if (!steps.next(Writing))
             return stop(Cancelled, recordName());
-        if (const int failed =
-                wired(comm, timer, QStringLiteral("D") + record.text(), QStringLiteral("A")))
-            return stop(failed, recordName());
-        result.written << recordName();
+        bool sent = false;
+        if (!written(wired(comm, timer, QStringLiteral("D") + record.text(), QStringLiteral("A"),
+                           {}, &sent),
+                     sent))
+            return result;
     }
     for (int n = 0; n < UnitConfig::Registers; ++n) {
         const auto &value = file.registers[size_t(n)];
@@ -302,9 +359,9 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
             continue;
         if (!steps.next(Writing))
             return stop(Cancelled, RegisterName(n));
-        if (const int failed = writeRegister(comm, timer, path, n, *value))
-            return stop(failed, RegisterName(n));
-        result.written << RegisterName(n);
+        bool sent = false;
+        if (!written(writeRegister(comm, timer, path, n, *value, &sent), sent))
+            return result;
     }
     result.allWritten = true;
 
@@ -312,6 +369,10 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
     // last, as the register editor sends it after its writes: it may restart
     // the unit, which then answers nothing for a while.
     const auto verify = [&] {
+        int at = 0;
+        const auto found = [&](bool same) {
+            outcomes[at++].state = same ? WriteOutcome::Verified : WriteOutcome::Differs;
+        };
         if (withRecord) {
             if (!steps.next(Verifying))
                 return halt(Cancelled, recordName());
@@ -320,11 +381,13 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
                 return halt(failed, recordName());
             // Both are whole records, so their fields pair up one to one.
             const auto wanted = RecordFields(record);
-            const auto found = RecordFields(holds);
+            const auto held = RecordFields(holds);
+            const qsizetype had = result.differences.size();
             for (int i = 0; i < wanted.size(); ++i)
-                if (wanted.at(i).second != found.at(i).second)
+                if (wanted.at(i).second != held.at(i).second)
                     result.differences << Difference{wanted.at(i).first, wanted.at(i).second,
-                                                     found.at(i).second};
+                                                     held.at(i).second};
+            found(result.differences.size() == had);
         }
         for (int n = 0; n < UnitConfig::Registers; ++n) {
             const auto &value = file.registers[size_t(n)];
@@ -335,14 +398,18 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
             QString holds;
             if (const int failed = readRegister(comm, timer, path, n, holds))
                 return halt(failed, RegisterName(n));
-            if (!sameValue(holds, *value))
+            const bool same = SameRegisterValue(holds, *value);
+            if (!same)
                 result.differences << Difference{RegisterName(n), *value, holds};
+            found(same);
         }
         return true;
     };
     const bool verified = verify();
-    if (path == TransferPath::Registers && connected(comm) && StartExchange(comm))
+    if (path == TransferPath::Registers && connected(comm) && StartExchange(comm)) {
         ResetUnit(comm, timer);
+        result.resetSent = true;
+    }
     if (verified)
         result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;
     return result;
@@ -395,6 +462,32 @@ ApplyResult ApplyFrhPresetVerified(CommControl &comm, ReplyTimer &timer,
     return applyHeld(comm, timer, TransferPath::Registers, preset, backupDir, port, progress);
 }
 
+namespace {
+
+// "register 00–11" for a run of registers; other names as they stand.
+QString names(const QStringList &list)
+{
+    const QString reg = app().message(ConfigMessages::Register) + QLatin1Char(' ');
+    const auto number = [&](const QString &name) {
+        bool ok = false;
+        const int n = name.startsWith(reg) ? name.mid(reg.size()).toInt(&ok) : -1;
+        return ok ? n : -1;
+    };
+    QStringList out;
+    for (int i = 0; i < list.size();) {
+        int j = i;
+        while (number(list.at(i)) >= 0 && j + 1 < list.size()
+               && number(list.at(j + 1)) == number(list.at(j)) + 1)
+            ++j;
+        out << (j > i ? list.at(i) + QStringLiteral("\u2013") + list.at(j).mid(reg.size())
+                      : list.at(i));
+        i = j + 1;
+    }
+    return out.join(QStringLiteral(", "));
+}
+
+} // namespace
+
 QString ApplyResult::describe() const
 {
     const AppState &s = app();
@@ -402,22 +495,52 @@ QString ApplyResult::describe() const
     const auto because = [&](const TransferFailure &f) {
         return f.what + QStringLiteral(": ") + s.message(f.reason);
     };
+    const auto differencesIn = [&](QStringList &into) {
+        for (const Difference &d : differences)
+            into << QStringLiteral("  %1: %2 %3, %4 %5")
+                        .arg(d.what, s.message(ConfigMessages::Meant), d.meant,
+                             s.message(ConfigMessages::Holds), d.holds);
+    };
+    const auto withState = [&](WriteOutcome::State state) {
+        QStringList found;
+        for (const WriteOutcome &w : writes)
+            if (w.state == state)
+                found << w.what;
+        return found;
+    };
     switch (outcome) {
     case Verified:
         lines << s.message(ConfigMessages::Verified);
         break;
     case Differ:
         lines << s.message(ConfigMessages::Differ);
-        for (const Difference &d : differences)
-            lines << QStringLiteral("  %1: %2 %3, %4 %5")
-                         .arg(d.what, s.message(ConfigMessages::Meant), d.meant, s.message(ConfigMessages::Holds), d.holds);
+        differencesIn(lines);
         break;
-    case Stopped:
+    case Stopped: {
         lines << s.message(ConfigMessages::Stopped) + QLatin1Char(' ') + because(failure);
+        // What the unit holds now, write by write: nothing claimed that is
+        // not so, nothing found lost.
         lines << (written.isEmpty() ? s.message(ConfigMessages::NothingWritten)
                                     : s.message(ConfigMessages::WrittenBefore) + QLatin1Char(' ')
-                                          + written.join(QStringLiteral(", ")));
+                                          + names(written));
+        const QStringList perhaps = withState(WriteOutcome::MayHaveBeenWritten);
+        if (!perhaps.isEmpty())
+            lines << s.message(ConfigMessages::MayHaveBeenWritten) + QLatin1Char(' ') + names(perhaps);
+        const QStringList not_ = withState(WriteOutcome::NotWritten);
+        if (!not_.isEmpty() && !written.isEmpty())
+            lines << s.message(ConfigMessages::NotWrittenList) + QLatin1Char(' ') + names(not_);
+        const QStringList verified = withState(WriteOutcome::Verified);
+        if (!verified.isEmpty())
+            lines << s.message(ConfigMessages::VerifiedList) + QLatin1Char(' ') + names(verified);
+        const QStringList unread = withState(WriteOutcome::Written);
+        if (allWritten && !unread.isEmpty())
+            lines << s.message(ConfigMessages::NotReadBack) + QLatin1Char(' ') + names(unread);
+        if (!differences.isEmpty()) {
+            lines << s.message(ConfigMessages::DiffersFound);
+            differencesIn(lines);
+        }
         break;
+    }
     case NotStarted:
         if (refusal)
             lines << s.message(refusal) + (detail.isEmpty() ? QString() : QLatin1Char(' ') + detail);
@@ -440,6 +563,8 @@ QString ApplyResult::describePreset() const
     else if (outcome == Differ)
         lines.first() = s.message(ConfigMessages::PresetDiffers);
     else
-        lines.prepend(s.message(allWritten ? ConfigMessages::PresetUnverified : 11));
+        lines.prepend(s.message(allWritten ? ConfigMessages::PresetUnverified : PresetFailedMessage));
+    if (allWritten && !resetSent)
+        lines.insert(1, s.message(ConfigMessages::NotReset));
     return lines.join(QLatin1Char('\n'));
 }

@@ -57,12 +57,22 @@ struct Difference {
     QString what, meant, holds;
 };
 
+// What one write of an apply did to the unit.
+struct WriteOutcome {
+    enum State { NotWritten, MayHaveBeenWritten, Written, Verified, Differs };
+    QString what; // "record", "register 05"
+    State state = NotWritten;
+    int reason = 0; // why it was not, or may not have been, written
+};
+
 struct ApplyResult {
     enum Outcome { Verified, Differ, Stopped, NotStarted };
     Outcome outcome = NotStarted;
     QString backupPath;
-    QStringList written;           // what reached the unit, in order
+    QStringList written;           // what the unit acknowledged, in order
     bool allWritten = false;       // every write was acknowledged
+    bool resetSent = false;        // register path: the reset went out after them
+    QList<WriteOutcome> writes;    // every write asked for, once the backup is kept
     TransferFailure failure;       // Stopped, and NotStarted when reading failed
     QList<Difference> differences; // Differ
     int refusal = 0;               // NotStarted for another reason: its message number

@@ -59,12 +59,16 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
     const PortReader reading;
     int resent = 0;
     while (s.AwaitingAck) {
+        if (!comm.isConnection(connection)) {
+            // The port is closed or replaced: no reply comes, and none may
+            // come from another device.
+            s.AwaitingAck = false;
+            break;
+        }
         // Every line already here before events run again.
         for (QString line; s.AwaitingAck && !(line = ReceiveWaitingLine(comm)).isEmpty();)
             onLine(line);
-        if (s.AwaitingAck && (s.ExitConfirmed || !comm.isConnection(connection))) {
-            // The program is ending, or the port is closed or replaced: no
-            // reply comes, and none may come from another device.
+        if (s.AwaitingAck && s.ExitConfirmed) { // the program is ending
             s.AwaitingAck = false;
             break;
         }

@@ -9,7 +9,6 @@
 #include "serial/mod232C.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 std::function<void(const QString &)> g_versionHook;
@@ -41,13 +40,43 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
     const quint64 connection = comm.waitConnection();
     const PortReader reading;
     for (;;) {
-        const QString line = ReceiveWaitingLine(comm);
-        if (!line.isEmpty())
-            return ParseWiredReply(line, letter);
         // A closed port (lost, or closed on purpose) brings no answer, and a
         // port replaced meanwhile is another unit's.
-        if (limit.expired() || app().ExitConfirmed || !comm.isConnection(connection))
+        if (!comm.isConnection(connection))
             return false;
+        for (QString line; !(line = ReceiveWaitingLine(comm)).isEmpty();) {
+            const bool valid = ParseWiredReply(line, letter);
+            // The link poll's answer is never the reply to another command.
+            if (!valid || letter != QLatin1String("$"))
+                return valid;
+        }
+        if (limit.expired() || app().ExitConfirmed)
+            return false;
+        DoEvents(&comm);
+    }
+}
+
+WiredAnswer WaitWiredAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval,
+                            const std::function<bool(const QString &letter)> &fits,
+                            QString &letter)
+{
+    timer.setTag(QStringLiteral("0"));
+    timer.setInterval(interval);
+    timer.setEnabled(true);
+    WaitLimit limit(interval);
+    const quint64 connection = comm.waitConnection();
+    const PortReader reading;
+    bool others = false;
+    for (;;) {
+        if (!comm.isConnection(connection))
+            return WiredAnswer::Lost;
+        for (QString line; !(line = ReceiveWaitingLine(comm)).isEmpty();) {
+            if (ParseWiredReply(line, letter) && fits(letter))
+                return WiredAnswer::Fitting;
+            others = true;
+        }
+        if (limit.expired() || app().ExitConfirmed)
+            return others ? WiredAnswer::OnlyOthers : WiredAnswer::Nothing;
         DoEvents(&comm);
     }
 }
@@ -81,7 +110,7 @@ bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval)
 bool RecordReplyComplete(const QString &record)
 {
     return record.size() == 10 && std::all_of(record.begin(), record.end(), [](QChar c) {
-               return c.unicode() < 128 && isxdigit(c.unicode());
+               return TextConvert::hexDigit(c) >= 0;
            });
 }
 

@@ -17,6 +17,15 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
 bool WaitLinkAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval);
 bool ParseWiredReply(const QString &line, QString &letter);
 
+// The wait of a transfer for the answer to its own command: lines that do not
+// answer it (noise, an unknown letter, another command's late reply, an "F"
+// of another register) are passed over until one that `fits` (asked with its
+// letter, the reply values set), or the interval's end.
+enum class WiredAnswer { Fitting, OnlyOthers, Nothing, Lost };
+WiredAnswer WaitWiredAnswer(CommControl &comm, ReplyTimer &timer, qint16 interval,
+                            const std::function<bool(const QString &letter)> &fits,
+                            QString &letter);
+
 // The ten record characters of an "R" reply (ReplyRecord) are all there,
 // each a hexadecimal digit: only then is the reply a whole read.
 bool RecordReplyComplete(const QString &record);

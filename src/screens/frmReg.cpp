@@ -113,16 +113,20 @@ void frmReg::showMessage(int n) { Ui::showLine(TextMess, app().message(n)); }
 // inside it.
 void frmReg::reject()
 {
-    if (m_comm.exchangeOwner() != this)
+    if (m_comm.exchangeOwner() == this)
+        showMessage(ExchangeBusyMessage);
+    else
         QDialog::reject();
 }
 
 void frmReg::closeEvent(QCloseEvent *event)
 {
-    if (m_comm.exchangeOwner() == this)
+    if (m_comm.exchangeOwner() == this) {
+        showMessage(ExchangeBusyMessage);
         event->ignore();
-    else
+    } else {
         QDialog::closeEvent(event);
+    }
 }
 
 namespace {
@@ -195,6 +199,8 @@ bool frmReg::eventFilter(QObject *watched, QEvent *event)
 
 void frmReg::Cmd_R_Click()
 {
+    if (app().UnitMode != 2 && app().UnitMode != 4)
+        return; // no unit chosen: nothing to read, nothing to discard
     Ui::ExchangeScope exchange(this, TextMess, m_comm);
     if (!exchange.started()) {
         showMessage(ExchangeBusyMessage);
@@ -211,7 +217,7 @@ void frmReg::Cmd_R_Click()
         } else if (!valueFits(value)) {
             showMessage(IncompleteReplyMessage); // no value the box could hold
         } else {
-            Text1->setText(value);
+            Text1->setText(filtered(value)); // as the box would take it typed
             showMessage(33);
         }
     } else if (mode == 2) {
@@ -228,7 +234,7 @@ void frmReg::Cmd_R_Click()
             showMessage(IncompleteReplyMessage);
         } else if (letter == QLatin1String("F")) {
             Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
-            Text1->setText(app().ReplyRegValue);
+            Text1->setText(filtered(app().ReplyRegValue));
             showMessage(17);
         } else {
             showMessage(25);
@@ -238,6 +244,8 @@ void frmReg::Cmd_R_Click()
 
 void frmReg::Cmd_W_Click()
 {
+    if (app().UnitMode != 2 && app().UnitMode != 4)
+        return;
     Ui::ExchangeScope exchange(this, TextMess, m_comm);
     if (!exchange.started()) {
         showMessage(ExchangeBusyMessage);

@@ -2,6 +2,7 @@
 
 #include "config/TextConvert.h"
 #include "core/AppState.h"
+#include "protocol/RegisterMap.h"
 #include "protocol/SettingsLists.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
@@ -188,6 +189,7 @@ void frmSet::closeEvent(QCloseEvent *event)
     // Closed mid-exchange, the screen's buttons would be free for a second
     // exchange inside the first; it closes once its exchange has ended.
     if (m_comm.exchangeOwner() == this) {
+        showMessage(ExchangeBusyMessage);
         event->ignore();
         return;
     }
@@ -260,29 +262,14 @@ QString frmSet::bandDigit(const QString &bandText)
 
 QString frmSet::decodeBandRegister(const QString &value)
 {
-    if (value.isEmpty() || !value[0].isDigit() || value[0].unicode() > 127)
-        return {};
-    int digits = 0;
-    while (digits < value.size() && value[digits].unicode() >= '0' && value[digits].unicode() <= '9')
-        ++digits;
-    switch (value.left(digits).toInt()) {
-    case 1: return QStringLiteral("  00");
-    case 3: return QStringLiteral("  01");
-    case 4: return QStringLiteral("  02");
-    case 5: return QStringLiteral("  03");
-    case 6: return QStringLiteral("  04");
-    default: return {};
-    }
+    const auto band = BandOfRegister(value);
+    return band ? QStringLiteral("  %1").arg(*band, 2, 10, QLatin1Char('0')) : QString();
 }
 
 QString frmSet::decodeChannelRegister(const QString &value)
 {
-    bool ok = false;
-    const int raw = value.toInt(&ok, 16);
-    const int channel = raw - 0xE0;
-    if (!ok || value.size() != 2 || channel < 0 || channel > 23)
-        return {};
-    return QStringLiteral("  ") + TextConvert::right2(QString::number(channel));
+    const auto channel = ChannelOfRegister(value);
+    return channel ? QStringLiteral("  %1").arg(*channel, 2, 10, QLatin1Char('0')) : QString();
 }
 
 void frmSet::Command_W_Click()
@@ -332,6 +319,8 @@ void frmSet::Command_W_Click()
 
 void frmSet::Command_R_Click()
 {
+    if (app().UnitMode != 2 && app().UnitMode != 4)
+        return; // no unit chosen: nothing to read, nothing to discard
     Ui::ExchangeScope exchange(this, TextMess, m_comm);
     if (!exchange.started()) {
         showMessage(ExchangeBusyMessage);
@@ -387,7 +376,7 @@ void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
     QString value;
     // Success only when the screen can show what the unit holds: a band code
     // or channel the register map does not know fails the read.
-    if (ReadRegister(m_comm, m_timer, 27, value)) {
+    if (ReadRegister(m_comm, m_timer, BandRegister, value)) {
         const QString band = decodeBandRegister(value);
         if (band.isEmpty())
             success = false;
@@ -396,7 +385,7 @@ void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
     } else {
         success = false;
     }
-    if (ReadRegister(m_comm, m_timer, 6, value)) {
+    if (ReadRegister(m_comm, m_timer, ChannelRegister, value)) {
         const QString channel = decodeChannelRegister(value);
         if (channel.isEmpty())
             success = false;
@@ -420,13 +409,13 @@ void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
 
 void frmSet::Command_V_Click()
 {
+    if (app().UnitMode != 2)
+        return; // the version is asked on the wired path only
     Ui::ExchangeScope exchange(this, TextMess, m_comm);
     if (!exchange.started()) {
         showMessage(ExchangeBusyMessage);
         return;
     }
-    if (app().UnitMode != 2)
-        return;
     showMessage(19);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;

@@ -70,7 +70,6 @@ public:
     // Who holds it (null: nobody), and the connection it was taken on.
     bool exchangeRunning() const { return m_exchangeOwner != nullptr; }
     const void *exchangeOwner() const { return m_exchangeOwner; }
-    quint64 exchangeConnection() const { return m_exchangeConnection; }
     // The connection a wait beginning now belongs to: the exchange's, else the current one.
     quint64 waitConnection() const
     {

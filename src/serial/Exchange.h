@@ -22,8 +22,6 @@ public:
 
     // False when another exchange was under way: this one must send nothing.
     bool started() const { return m_started; }
-    // The port was open when the exchange began.
-    bool portOpenAtStart() const { return m_openAtStart; }
     // The message for a failed exchange: `failed` while its connection
     // stands; else that the line was lost (or the port replaced) during it,
     // or that the port was closed from the start.
@@ -36,5 +34,5 @@ private:
     quint64 m_connection = 0;
 };
 
-// Message-table number: another exchange with the unit is under way.
+// Message-table number: an exchange with the unit is under way.
 constexpr int ExchangeBusyMessage = 100;

@@ -247,7 +247,14 @@ bool DevicePresent(const QString &device)
 #endif
 }
 
-bool AssignComLink(const QString &linkDir, int port, const QString &device, QString *error)
+namespace {
+[[maybe_unused]] QString asideLink(const QString &linkDir, int port)
+{
+    return QDir(linkDir).filePath(QStringLiteral(".COM%1.new").arg(port));
+}
+} // namespace
+
+bool PrepareComLink(const QString &linkDir, int port, const QString &device, QString *error)
 {
 #ifdef Q_OS_WIN
     Q_UNUSED(linkDir);
@@ -256,19 +263,45 @@ bool AssignComLink(const QString &linkDir, int port, const QString &device, QStr
         *error = QStringLiteral("COM%1 is the port itself").arg(port);
     return false;
 #else
-    const QString link = QDir(linkDir).filePath(QStringLiteral("COM%1").arg(port));
-    const QString fresh = QDir(linkDir).filePath(QStringLiteral(".COM%1.new").arg(port));
+    const QString fresh = asideLink(linkDir, port);
     QFile::remove(fresh);
-    // Made aside and renamed over the old link, so COMn never points nowhere.
-    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(fresh).constData()) != 0
-        || ::rename(QFile::encodeName(fresh).constData(), QFile::encodeName(link).constData())
-            != 0) {
+    if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(fresh).constData()) != 0) {
         if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + link;
-        QFile::remove(fresh);
+            *error = QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + fresh;
         return false;
     }
     return true;
+#endif
+}
+
+bool CommitComLink(const QString &linkDir, int port, QString *error)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(linkDir);
+    Q_UNUSED(port);
+    Q_UNUSED(error);
+    return false;
+#else
+    const QString link = QDir(linkDir).filePath(QStringLiteral("COM%1").arg(port));
+    if (::rename(QFile::encodeName(asideLink(linkDir, port)).constData(),
+                 QFile::encodeName(link).constData())
+        != 0) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno)) + QStringLiteral(": ") + link;
+        DiscardComLink(linkDir, port);
+        return false;
+    }
+    return true;
+#endif
+}
+
+void DiscardComLink(const QString &linkDir, int port)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(linkDir);
+    Q_UNUSED(port);
+#else
+    QFile::remove(asideLink(linkDir, port));
 #endif
 }
 

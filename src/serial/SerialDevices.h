@@ -24,10 +24,15 @@ QList<SerialDevice> ListSerialDevices(const QString &linkDir);
 // port the enumeration lists); never through a link another user made.
 bool DevicePresent(const QString &device);
 
-// Points the link COMn in `linkDir` at `device`, creating or replacing it.
-// Not on Windows, where COMn is the port itself. False, with `error`, when
-// the folder does not take it.
-bool AssignComLink(const QString &linkDir, int port, const QString &device, QString *error);
+// Points the link COMn in `linkDir` at `device`, creating or replacing it, in
+// two steps: the new link is made aside first, so a folder that does not take
+// it says so before anything has changed; then it is renamed over COMn, so
+// COMn never points nowhere. Not on Windows, where COMn is the port itself.
+// False, with `error`, when the folder does not take it.
+bool PrepareComLink(const QString &linkDir, int port, const QString &device, QString *error);
+bool CommitComLink(const QString &linkDir, int port, QString *error);
+// Drops a link made aside and not committed.
+void DiscardComLink(const QString &linkDir, int port);
 
 // Why a device did not open, found from the device itself: Qt reports a lock
 // held by another program as a permission error.

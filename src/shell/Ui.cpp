@@ -123,6 +123,7 @@ void enterPressesButtons(QWidget *window)
 
 void showLine(QLineEdit *line, const QString &text)
 {
+    line->setToolTip(QString()); // a tooltip told the whole of an earlier text
     line->setText(text);
     line->setCursorPosition(0);
 }

@@ -185,6 +185,14 @@ void frmCom::comSet_Click()
         && QFileInfo(chosen).canonicalFilePath() != m_comm.deviceFor(s.ComPort))
         assign = chosen;
 #endif
+    // A folder that does not take the new link says so while the old port
+    // is still open.
+    QString error;
+    if (!assign.isEmpty() && !PrepareComLink(m_comm.linkDir(), s.ComPort, assign, &error)) {
+        Ui::messageBox(this, QMessageBox::Warning, QString(),
+                       s.message(9) + QLatin1Char('\n') + error);
+        return;
+    }
     if (m_comm.PortOpen())
         ClosePort(m_comm);
     m_comm.forgetLostLine(); // from here on the dialog decides about the port
@@ -193,20 +201,19 @@ void frmCom::comSet_Click()
         OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits);
     m_comm.setDevicePath(QString());
     if (!opened) {
+        if (!assign.isEmpty())
+            DiscardComLink(m_comm.linkDir(), s.ComPort);
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        QLatin1Char('<') + text + QStringLiteral("> ") + s.message(8));
         return;
     }
-    if (!assign.isEmpty()) {
-        QString error;
-        if (!AssignComLink(m_comm.linkDir(), s.ComPort, assign, &error)) {
-            // COMn still leads elsewhere: the port stays closed rather than
-            // open under a name that does not reach it.
-            ClosePort(m_comm);
-            Ui::messageBox(this, QMessageBox::Warning, QString(),
-                           s.message(9) + QLatin1Char('\n') + error);
-            return;
-        }
+    if (!assign.isEmpty() && !CommitComLink(m_comm.linkDir(), s.ComPort, &error)) {
+        // COMn still leads elsewhere: the port stays closed rather than open
+        // under a name that does not reach it.
+        ClosePort(m_comm);
+        Ui::messageBox(this, QMessageBox::Warning, QString(),
+                       s.message(9) + QLatin1Char('\n') + error);
+        return;
     }
     // The port is open either way; the dialog closes only when the choice is
     // saved too, so nobody is told it is kept when it is not.

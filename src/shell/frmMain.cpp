@@ -150,8 +150,11 @@ void frmMain::gateChanged(bool running)
 {
     for (QPushButton *b : {Cmd_Wireless, Cmd_Wired, Cmd_FRH})
         b->setEnabled(!running);
-    for (QAction *a : {menuComSet, menuSaveConfig, menuApplyConfig})
+    // A modal dialog opened in the middle of an exchange would hold it open.
+    for (QAction *a : {menuComSet, menuSaveConfig, menuApplyConfig, menuVersion})
         a->setEnabled(!running);
+    if (!running && TextMess->text() == app().message(ExchangeBusyMessage))
+        TextMess->clear();
 }
 
 bool frmMain::refusedWhileBusy()
@@ -177,6 +180,7 @@ void frmMain::Cmd_FRH_Click()
     if (refusedWhileBusy())
         return;
     AppState &s = app();
+    m_comm.clearInBuffer();
     if (!s.FrhDone)
         presetWithBackup();
     if (s.FrhDone && !s.ExitConfirmed) {

@@ -123,6 +123,9 @@ private slots:
         QTest::newRow("preset") << QStringList{"preset"} << "" << 0 << "ok" << "true";
         QTest::newRow("preset, incomplete file") << QStringList{"preset", "short.ini"} << "" << 7
                                                  << "ok" << "false";
+        QTest::newRow("preset, no answer to its backup") << QStringList{"preset"} << "silent on" << 4
+                                                        << "ok" << "false";
+        QTest::newRow("preset, refused") << QStringList{"preset"} << "refuse on" << 5 << "ok" << "false";
         QTest::newRow("preset, a CR in a value") << QStringList{"preset", "cr.ini"} << "" << 7
                                                  << "ok" << "false";
     }
@@ -173,6 +176,11 @@ private slots:
         if (args.first() == "preset" && code == 0) { // backed up, written, read back, reset
             QCOMPARE(peer.receivedLines().size(), 85);
             QVERIFY(QFile::exists(doc.value("backup").toString()));
+        } else if (args.first() == "preset" && code == 5) { // backed up, refused at the first write
+            QCOMPARE(peer.receivedLines().size(), 29);
+            QCOMPARE(doc.value("written").toArray().size(), 0);
+        } else if (args.first() == "preset" && code == 4) {
+            QCOMPARE(peer.receivedLines(), QList<QByteArray>(3, "@REG00"));
         } else if (args.first() == "preset") {
             QCOMPARE(peer.received(), QByteArray());
         }

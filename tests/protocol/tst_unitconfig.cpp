@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(*parsed->record.lists[0], QChar('1'));
         QCOMPARE(*parsed->record.lists[2], QChar('9')); // a position no item names
         QVERIFY(!parsed->record.lists[1]);
-        QCOMPARE(*parsed->registers[5], QString("3A"));
+        QCOMPARE(*parsed->registers[5], QString("3a")); // sent as the file has it
         QCOMPARE(parsed->registerCount(), 1);
         const auto again = ParseConfigText(WriteConfigText(*parsed, "COM1", QDateTime()), &error);
         QVERIFY(again);

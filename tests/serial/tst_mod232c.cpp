@@ -172,6 +172,7 @@ private slots:
         QTest::newRow("0660 to group dialout: join it") << "dialout";
         QTest::newRow("0600: only its owner, an administrator grants access") << "owner";
         QTest::newRow("0620 to group tty: no group to join") << "tty";
+        QTest::newRow("0660 to group tty: no group to hand out") << "tty0660";
         QTest::newRow("0660 to group root: no group to join") << "root";
         QTest::newRow("a closed folder on the way") << "folder";
         QTest::newRow("a lock file whose program has ended, not removable") << "lock";
@@ -226,8 +227,9 @@ private slots:
         } else if (how == "dialout") {
             own("dialout", 0660);
             expected = "r43 sudo usermod -aG dialout $USER";
-        } else if (how == "owner" || how == "tty" || how == "root") {
-            own(how == "owner" ? "root" : qPrintable(how), how == "owner" ? 0600 : how == "tty" ? 0620 : 0660);
+        } else if (how == "owner" || how == "tty" || how == "tty0660" || how == "root") {
+            own(how == "owner" ? "root" : how == "root" ? "root" : "tty",
+                how == "owner" ? 0600 : how == "tty" ? 0620 : 0660);
             expected = "r104 root";
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -403,6 +403,22 @@ private slots:
         later.linkAs(st.dir(), 8);
         QVERIFY(waitUntil([&] { return row(later.slavePath()) != nullptr; }, 1500));
 
+        // A folder that does not take the new link says so before the port
+        // in use is given up.
+        QVERIFY(comm.setCommPort(1) && comm.setPortOpen(true));
+        QVERIFY(QDir().mkdir(st.path(".COM2.new")));
+        row(seven.slavePath())->setSelected(true);
+        d.cmbCH->setEditText("COM2");
+        {
+            ModalWatcher refused;
+            d.comSet->click();
+            QCOMPARE(refused.boxes.size(), 1);
+        }
+        QVERIFY(comm.PortOpen());
+        QCOMPARE(comm.commPort(), 1);
+        QVERIFY(QDir().rmdir(st.path(".COM2.new")));
+        QVERIFY(!QFileInfo(st.path("COM2")).isSymLink());
+
         // A device that does not open leaves COMn where it pointed.
         CommControl holder; // another program has it
         holder.setDevicePath(later.slavePath());

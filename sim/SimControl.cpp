@@ -15,6 +15,7 @@ QString SimCommandHelp()
         "echo on|off          repeat each command line before the answer\n"
         "letter X|off         give every wired reply the letter X\n"
         "reply TEXT|off       answer every command with the line TEXT alone\n"
+        "stuck NN|off         acknowledge writes to register NN but keep its value\n"
         "baud N|off           pace the answers at N bit/s, 10 bits a byte\n"
         "drop                 close the line, like an unplugged cable\n"
         "state                print registers and record\n"
@@ -50,6 +51,11 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
         unit.wrongLetter = QChar();
     else if (verb == QLatin1String("reply") && !arg.isEmpty())
         unit.replyLine = off ? QByteArray() : arg.toLatin1();
+    else if (verb == QLatin1String("stuck") && off)
+        unit.stuckRegister = -1;
+    else if (verb == QLatin1String("stuck") && (arg.toInt(&ok), ok) && arg.toInt() >= 0
+             && arg.toInt() < SimUnit::Registers)
+        unit.stuckRegister = arg.toInt();
     else if (verb == QLatin1String("baud") && off)
         peer.setBitRate(0);
     else if (verb == QLatin1String("baud") && arg.toInt() > 0)

@@ -117,7 +117,8 @@ QList<QByteArray> SimUnit::answerRegister(const QByteArray &cmd)
         return {line("N3")};
     if (refuseWrites)
         return {line("N4")};
-    setReg(n, QString::fromLatin1(rest.mid(3, 2)));
+    if (n != stuckRegister)
+        setReg(n, QString::fromLatin1(rest.mid(3, 2)));
     return {line("P0")};
 }
 
@@ -134,7 +135,7 @@ QList<QByteArray> SimUnit::answerWired(const QByteArray &text)
     if (text == "#")
         return {wired("$")};
     if (text == "V")
-        return {wired(QByteArray("V") + Version)};
+        return {wired(QByteArray("V") + version)};
     if (text == "R") {
         QByteArray body = "R" + QByteArray::number(m_record.band)
             + QByteArray::number(m_record.channel, 16).rightJustified(2, '0').toUpper();
@@ -174,7 +175,8 @@ QList<QByteArray> SimUnit::answerWired(const QByteArray &text)
         if (!isTwoDigits(number) || number.toInt() >= Registers || !isValueText(value)
             || refuseWrites)
             return {wired("N")};
-        setReg(number.toInt(), QString::fromLatin1(value));
+        if (number.toInt() != stuckRegister)
+            setReg(number.toInt(), QString::fromLatin1(value));
         return {wired("A")};
     }
     return {wired("N")};

@@ -40,6 +40,8 @@ public:
     bool echo = false;    // repeat each command line before the answer
     QChar wrongLetter;    // replaces the letter of every wired reply
     QByteArray replyLine; // when set, the one answer to every command
+    int stuckRegister = -1; // a register whose writes are acknowledged, not kept
+    QByteArray version = Version; // what "V" answers after its letter
 
     QString toText() const;
     bool fromText(const QString &text);

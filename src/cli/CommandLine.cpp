@@ -95,11 +95,41 @@ bool isTerminal(FILE *stream)
 #endif
 }
 
+// Set when standard output could not take what was printed (closed, a full
+// disk): the run then ends with exit code 1, whatever it did with the unit.
+bool g_outputFailed = false;
+
+// UTF-8 on every platform, JSON included; a console's code page is the
+// terminal's business.
 void print(FILE *stream, const QString &text)
 {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    const QByteArray bytes = text.toUtf8();
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream)
+            == size_t(bytes.size())
+        && std::fflush(stream) == 0;
+    if (!written && stream == stdout)
+        g_outputFailed = true;
+}
+
+// --json=1, --json=true and their like are --json; --json=0 and the like
+// leave it off. Anything else after --json= stays as it is, to be refused.
+QStringList normalisedJson(const QStringList &args)
+{
+    QStringList out;
+    for (const QString &a : args) {
+        if (!a.startsWith(QLatin1String("--json="))) {
+            out << a;
+            continue;
+        }
+        const QString v = a.mid(7).toLower();
+        if (v == QLatin1String("1") || v == QLatin1String("true") || v == QLatin1String("yes")
+            || v == QLatin1String("on"))
+            out << QStringLiteral("--json");
+        else if (!(v == QLatin1String("0") || v == QLatin1String("false")
+                   || v == QLatin1String("no") || v == QLatin1String("off")))
+            out << a;
+    }
+    return out;
 }
 
 // A KEY=VALUE or a register checked as a configuration file checks it, so
@@ -149,13 +179,14 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, help});
-    if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + args)) {
+    if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + normalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
         static const QRegularExpression quoted(QStringLiteral("'([^']*)'"));
         return fail(CliMessages::MissingValue, quoted.match(parser.errorText()).captured(1));
     }
     CliRequest r;
+    r.json = parser.isSet(json);
     QStringList words = parser.positionalArguments();
     if (parser.isSet(help) || words.value(0) == QLatin1String("help")) {
         if (words.value(0) == QLatin1String("help"))
@@ -169,7 +200,6 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         return r;
     }
 
-    r.json = parser.isSet(json);
     r.port = parser.value(port);
     if (parser.isSet(port)) {
         static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
@@ -396,9 +426,13 @@ int Run::openPort()
         device = comm.deviceFor(number);
         portName = r.port;
     } else if (!r.port.isEmpty()) {
-        device = r.port;
+        // The device itself, whatever name leads to it, so that its lock
+        // file stops a second run on it under another name. A link another
+        // user made is not followed (the open refuses it, naming its owner).
+        const QString target = QFileInfo(r.port).canonicalFilePath();
+        device = target.isEmpty() || !ForeignLinkOwner(r.port).isEmpty() ? r.port : target;
         comm.setDevicePath(device);
-        portName = device;
+        portName = r.port;
     } else {
         device = comm.deviceFor(number);
         portName = QStringLiteral("COM%1").arg(number);
@@ -417,14 +451,24 @@ int Run::openPort()
                       message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
                           + device + QLatin1Char(')') + hint);
     if (!foreign && !DevicePresent(device))
-        return finish(ExitCode::BadUsage, device + QStringLiteral(": ") + message(44) + hint);
+        return finish(ExitCode::BadUsage,
+                      device + QStringLiteral(": ") + message(CliMessages::NotSerialPort) + hint);
 #endif
     const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
     const QString dataBits = r.dataBits.isEmpty() ? s.ComDataBits : r.dataBits;
     const QString parity = r.parity.isEmpty() ? s.ComParity : r.parity;
     const QString stopBits = r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits;
-    if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits))
+    if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits)) {
+        DiscardInput(comm); // an earlier run's late answer is none of this run's
         return -1;
+    }
+    // A character device that is no serial port (/dev/null) is as wrong a
+    // port as a file or a FIFO.
+    if (!comm.failedDevice().isEmpty()
+        && DiagnoseOpen(comm.failedDevice(), comm.failedError(), comm.failedErrorText()).problem
+            == OpenDiagnosis::NotSerial)
+        return finish(ExitCode::BadUsage, comm.failedDevice() + QStringLiteral(": ")
+                                              + message(CliMessages::NotSerialPort) + hint);
     QString why = s.message(4);
     if (const QString device = OpenFailureText(comm); !device.isEmpty())
         why += QLatin1Char('\n') + device;
@@ -445,6 +489,18 @@ int Run::fromApply(const ApplyResult &result)
                                        {QStringLiteral("meant"), d.meant},
                                        {QStringLiteral("holds"), d.holds}});
     out.insert(QStringLiteral("differences"), differences);
+    // Each write and what it left in the unit: the same facts as the text.
+    static const char *const states[] = {"not-written", "may-have-been-written", "written",
+                                         "verified", "differs"};
+    QJsonArray writes;
+    for (const WriteOutcome &w : result.writes) {
+        QJsonObject o{{QStringLiteral("what"), w.what},
+                      {QStringLiteral("state"), QLatin1String(states[w.state])}};
+        if (w.reason)
+            o.insert(QStringLiteral("reason"), message(w.reason));
+        writes.append(o);
+    }
+    out.insert(QStringLiteral("writes"), writes);
     out.insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
     const QString text =
         r.command == CliRequest::Preset ? result.describePreset() : result.describe();
@@ -516,7 +572,16 @@ int Run::execute()
         const auto parsed = ReadConfigFile(r.file, &error);
         if (!parsed)
             return finish(ExitCode::BadFile, error.describe());
+        // An edit of band or channel that the file's registers would undo.
+        if (const auto conflict = MirrorConflict(*parsed))
+            return finish(ExitCode::BadFile, conflict->describe());
         file = *parsed;
+    } else if (r.command == CliRequest::Save) {
+        // Found out before the unit is read for nothing.
+        const QFileInfo target(r.file);
+        if (target.isDir() || !CanCreateIn(target.absolutePath()))
+            return finish(ExitCode::Failed,
+                          r.file + QStringLiteral(": ") + message(ConfigMessages::CannotWrite));
     } else if (r.command == CliRequest::Preset) {
         if (!r.file.isEmpty() && !ReadFrhFile(r.file))
             return finish(ExitCode::BadFile, message(ConfigMessages::CannotRead) + QStringLiteral(": ") + r.file);
@@ -591,6 +656,40 @@ int Run::execute()
 
 } // namespace
 
+bool OnlyWindowOptions(const QStringList &args)
+{
+    // Options QGuiApplication takes, with a value and without; one dash or
+    // two, the value after a blank (or an '=' where Qt takes one).
+    static const QStringList withValue{
+        QStringLiteral("style"),          QStringLiteral("stylesheet"),
+        QStringLiteral("platform"),       QStringLiteral("platformpluginpath"),
+        QStringLiteral("platformtheme"),  QStringLiteral("plugin"),
+        QStringLiteral("session"),        QStringLiteral("display"),
+        QStringLiteral("geometry"),       QStringLiteral("qwindowgeometry"),
+        QStringLiteral("qwindowicon"),    QStringLiteral("qwindowtitle"),
+        QStringLiteral("name"),           QStringLiteral("title")};
+    static const QStringList alone{QStringLiteral("reverse"), QStringLiteral("widgetcount"),
+                                   QStringLiteral("nograb"), QStringLiteral("dograb"),
+                                   QStringLiteral("sync")};
+    for (int i = 0; i < args.size(); ++i) {
+        QString a = args.at(i);
+        if (!a.startsWith(QLatin1Char('-')))
+            return false;
+        a.remove(0, a.startsWith(QLatin1String("--")) ? 2 : 1);
+        const int eq = a.indexOf(QLatin1Char('='));
+        const QString name = eq < 0 ? a : a.left(eq);
+        const bool equalsForm =
+            name == QLatin1String("style") || name == QLatin1String("stylesheet");
+        if (withValue.contains(name)) {
+            if (eq >= 0 ? !equalsForm : ++i >= args.size())
+                return false;
+        } else if (!alone.contains(name) || eq >= 0) {
+            return false;
+        }
+    }
+    return !args.isEmpty();
+}
+
 int RunCommandLine(const QStringList &args)
 {
     AppState &s = app();
@@ -608,19 +707,35 @@ int RunCommandLine(const QStringList &args)
     if (!request) {
         const QString text = QStringLiteral("qmlsetup: ") + s.message(error.message)
             + (error.detail.isEmpty() ? QString() : QStringLiteral(": ") + error.detail);
-        if (args.contains(QStringLiteral("--json"))) {
+        if (normalisedJson(args).contains(QStringLiteral("--json"))) {
             const QJsonObject doc{{QStringLiteral("ok"), false},
                                   {QStringLiteral("exit"), ExitCode::BadUsage},
                                   {QStringLiteral("message"), text}};
             print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
         }
         print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
-        return ExitCode::BadUsage;
+        return g_outputFailed ? ExitCode::Failed : ExitCode::BadUsage;
     }
+    int code = ExitCode::Done;
     if (request->command == CliRequest::Help) {
-        print(stdout, CommandLineHelp(request->helpFor));
-        return ExitCode::Done;
+        const QString help = CommandLineHelp(request->helpFor);
+        if (request->json)
+            print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{
+                                                {QStringLiteral("command"), QStringLiteral("help")},
+                                                {QStringLiteral("ok"), true},
+                                                {QStringLiteral("exit"), ExitCode::Done},
+                                                {QStringLiteral("help"), help}})
+                                                .toJson(QJsonDocument::Indented)));
+        else
+            print(stdout, help);
+    } else {
+        Run run(*request);
+        code = run.execute();
     }
-    Run run(*request);
-    return run.execute();
+    // An answer nobody could read is no answer given.
+    if (g_outputFailed) {
+        print(stderr, QStringLiteral("qmlsetup: ") + s.message(CliMessages::OutputFailed) + QLatin1Char('\n'));
+        return ExitCode::Failed;
+    }
+    return code;
 }

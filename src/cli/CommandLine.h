@@ -59,6 +59,11 @@ QString CommandLineHelp(const QString &command = {});
 // the exit code.
 int RunCommandLine(const QStringList &args);
 
+// True when `args` hold only Qt's own window options (-style fusion,
+// -platform xcb, -session ..., -display ..., -reverse): the window opens with
+// them. Anything else is a command line.
+bool OnlyWindowOptions(const QStringList &args);
+
 // Message-table numbers of the command line's own texts.
 namespace CliMessages {
 constexpr int UnknownCommand = 86;
@@ -71,4 +76,6 @@ constexpr int WrittenVerified = 92;
 constexpr int NotKeyValue = 94;
 constexpr int BadPath = 95;
 constexpr int PresetIncomplete = 96;
+constexpr int OutputFailed = 120;   // standard output could not be written
+constexpr int NotSerialPort = 44;   // the device is not a serial port
 } // namespace CliMessages

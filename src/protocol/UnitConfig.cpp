@@ -11,6 +11,8 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -261,8 +263,8 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
     QString out;
     const auto line = [&out](const QString &key, const QString &value, const QString &note = {}) {
         QString l = key.leftJustified(12) + QStringLiteral("= ") + value;
-        if (!note.isEmpty())
-            l = l.leftJustified(28) + QStringLiteral("# ") + note;
+        if (!note.isEmpty()) // a blank before the #, however long the value
+            l = l.leftJustified(27) + QStringLiteral(" # ") + note;
         out += l + QLatin1Char('\n');
     };
     out += QStringLiteral("# QML47210 unit configuration. Change values, keep the keys; a line\n"
@@ -296,9 +298,9 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
                 continue;
             QString l = QStringLiteral("%1 = %2").arg(n, 2, 10, QLatin1Char('0')).arg(RegisterValueText(*v));
             if (n == ChannelRegister)
-                l = l.leftJustified(16) + QStringLiteral("# mirrors channel: E0 + channel");
+                l = l.leftJustified(15) + QStringLiteral(" # mirrors channel: E0 + channel");
             else if (n == BandRegister)
-                l = l.leftJustified(16) + QStringLiteral("# mirrors band: 01 03 04 05 06 for bands 0 to 4");
+                l = l.leftJustified(15) + QStringLiteral(" # mirrors band: 01 03 04 05 06 for bands 0 to 4");
             out += l + QLatin1Char('\n');
         }
     }
@@ -464,8 +466,11 @@ bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QStri
         if (!CreateNewFile(file, path, InOwnFolder, error, taken))
             return false;
         if (file.write(bytes) != bytes.size() || !file.flush()) {
+            // The system's own reason (a full disk, a file too large): Qt
+            // has none for a file it was handed open.
+            const int e = errno;
             if (error)
-                *error = file.errorString();
+                *error = e ? QString::fromLocal8Bit(std::strerror(e)) : file.errorString();
             file.close();
             QFile::remove(path); // ours: made new a moment ago
             return false;

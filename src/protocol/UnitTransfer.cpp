@@ -14,7 +14,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 
 namespace {
 
@@ -222,15 +221,16 @@ ReadResult ReadUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath pat
     return readAll(comm, timer, path, steps);
 }
 
-QString BackupPath(const QString &backupDir, const QString &port)
+QString BackupPath(const QString &backupDir, const QString &port, const QDateTime &when,
+                   int attempt)
 {
     // "COM1 (/dev/ttyUSB0)" names a backup by its first word.
     const QString safePort = FileNamePart(port.section(QLatin1Char(' '), 0, 0));
     return QDir(backupDir).filePath(
         QStringLiteral("backup-%1-%2-%3-%4.ini")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")), safePort)
+            .arg(when.toString(QStringLiteral("yyyyMMdd-HHmmss")), safePort)
             .arg(QCoreApplication::applicationPid())
-            .arg(QRandomGenerator::global()->generate() & 0xFFFF, 4, 16, QLatin1Char('0')));
+            .arg(attempt, 4, 16, QLatin1Char('0')));
 }
 
 namespace {
@@ -244,9 +244,12 @@ std::optional<QString> writeBackup(const UnitConfig &config, const QString &back
     // A folder of this user's own: anything else standing there is refused.
     if (!MakeOwnFolder(backupDir, error))
         return std::nullopt;
-    const QString text = WriteConfigText(config, port, QDateTime::currentDateTime());
-    for (int attempt = 0; attempt < 5; ++attempt) {
-        const QString backup = BackupPath(backupDir, port);
+    const QDateTime now = QDateTime::currentDateTime();
+    const QString text = WriteConfigText(config, port, now);
+    // Made new, never over a file: a name in use (an earlier backup of this
+    // process in the same second) takes the next.
+    for (int attempt = 0; attempt < BackupAttempts; ++attempt) {
+        const QString backup = BackupPath(backupDir, port, now, attempt);
         bool taken = false;
         if (!WriteConfigFile(backup, text, true, error, &taken)) {
             if (taken)
@@ -348,9 +351,9 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
         if (!steps.next(Writing))
             return stop(Cancelled, recordName());
         bool sent = false;
-        if (!written(wired(comm, timer, QStringLiteral("D") + record.text(), QStringLiteral("A"),
-                           {}, &sent),
-                     sent))
+        const int failed =
+            wired(comm, timer, QStringLiteral("D") + record.text(), QStringLiteral("A"), {}, &sent);
+        if (!written(failed, sent))
             return result;
     }
     for (int n = 0; n < UnitConfig::Registers; ++n) {
@@ -360,7 +363,8 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
         if (!steps.next(Writing))
             return stop(Cancelled, RegisterName(n));
         bool sent = false;
-        if (!written(writeRegister(comm, timer, path, n, *value, &sent), sent))
+        const int failed = writeRegister(comm, timer, path, n, *value, &sent);
+        if (!written(failed, sent))
             return result;
     }
     result.allWritten = true;
@@ -430,6 +434,12 @@ ApplyResult ApplyUnitConfig(CommControl &comm, ReplyTimer &timer, TransferPath p
     // have no whole record to write.
     if (path == TransferPath::Registers && !file.record.isEmpty()) {
         result.refusal = RecordNeedsWired;
+        return result;
+    }
+    // The file's registers would undo an edit of its record, or the other way.
+    if (const auto conflict = MirrorConflict(file)) {
+        result.refusal = Disagree;
+        result.detail = conflict->detail;
         return result;
     }
     const Exchange exchange(comm);

@@ -103,4 +103,8 @@ ApplyResult ApplyFrhPresetVerified(CommControl &comm, ReplyTimer &timer,
                                    const QString &backupDir, const QString &port,
                                    const TransferProgress &progress = {});
 
-QString BackupPath(const QString &backupDir, const QString &port);
+// A backup's name: the time, the port, the process and the attempt, so that
+// processes never meet and one process makes up to BackupAttempts a second.
+QString BackupPath(const QString &backupDir, const QString &port, const QDateTime &when,
+                   int attempt);
+constexpr int BackupAttempts = 64;

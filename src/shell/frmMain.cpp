@@ -313,8 +313,14 @@ void frmMain::menuApplyConfig_Click()
     if (file.isEmpty())
         return;
     ConfigFileError error;
-    const auto config = ReadConfigFile(file, &error);
-    if (!config) { // nothing goes to the unit from a file that does not parse
+    auto config = ReadConfigFile(file, &error);
+    // Nothing goes to the unit from a file that does not parse, nor from one
+    // whose registers would undo an edit of its band or channel.
+    if (const auto conflict = config ? MirrorConflict(*config) : std::nullopt) {
+        error = *conflict;
+        config.reset();
+    }
+    if (!config) {
         Ui::messageBox(this, QMessageBox::Warning, s.dispName(36), error.describe());
         return;
     }

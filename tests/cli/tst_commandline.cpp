@@ -112,11 +112,23 @@ private slots:
                                  << "true";
         QTest::newRow("reg get, no answer") << QStringList{"reg", "get", "05"} << "silent on" << 4
                                             << "reason" << "no answer from the unit";
+        QTest::newRow("reg set, noise before each answer") << QStringList{"reg", "set", "05", "4B"}
+                                                           << "noise hello" << 0 << "verified" << "true";
+        QTest::newRow("reg set, no answer that fits") << QStringList{"reg", "set", "05", "4B"} << "letter Q"
+                                                      << 8 << "writes" << "";
+        QTest::newRow("info, an unknown letter") << QStringList{"info"} << "letter Q" << 8 << "reason"
+                                                 << "an answer that does not fit";
+        QTest::newRow("read, a garbled record") << QStringList{"read"} << "reply KZ90R1" << 8 << "reason"
+                                                << "an answer that does not fit";
+        QTest::newRow("save, a folder it cannot write") << QStringList{"save", "no-such-folder/unit.ini"}
+                                                        << "" << 1 << "ok" << "false";
         QTest::newRow("reg get, other letter") << QStringList{"reg", "get", "05"} << "letter A" << 8
                                                << "reason" << "an answer that does not fit";
         QTest::newRow("save") << QStringList{"save", "unit.ini"} << "" << 0 << "record" << "";
         QTest::newRow("apply") << QStringList{"apply", "site.ini"} << "" << 0 << "verified" << "true";
-        QTest::newRow("apply, a difference") << QStringList{"apply", "disagree.ini"} << "" << 6
+        QTest::newRow("apply, band and register 27 disagree") << QStringList{"apply", "disagree.ini"} << ""
+                                                              << 7 << "ok" << "false";
+        QTest::newRow("apply, a difference") << QStringList{"apply", "site.ini"} << "stuck 12" << 6
                                              << "verified" << "false";
         QTest::newRow("apply, bad file") << QStringList{"apply", "bad.ini"} << "" << 7 << "message"
                                          << "The file cannot be used: 4: no such register (00 to 27): 28";
@@ -162,17 +174,22 @@ private slots:
                      QFileInfo(peer.slavePath()).canonicalFilePath());
             QVERIFY(com.at(0).toObject().value("present").toBool());
         }
-        if (args.first() == "read")
+        if (args.first() == "read" && code == 0)
             QCOMPARE(doc.value("record").toObject().value("channel").toInt(), 5);
-        if (args.first() == "save")
+        if (args.first() == "save" && code == 0)
             QVERIFY(QFile::exists(f.path("unit.ini")));
-        if (args.value(1) == "site.ini") {
+        if (args.value(1) == "site.ini" && code == 0) {
             QCOMPARE(peer.unit().record().band, 2);
             QCOMPARE(peer.unit().reg(12), QString("AB"));
             QCOMPARE(QDir(f.path("backups")).entryList(QDir::Files).size(), 1);
         }
-        if (code == 7)
+        if (code == 7 || args.first() == "save" && code == 1)
             QCOMPARE(peer.received(), QByteArray()); // a bad file sends nothing
+        if (key == "writes") { // a write with no answer that fits may have reached the unit
+            QCOMPARE(doc.value("writes").toArray().at(0).toObject().value("state").toString(),
+                     QString("may-have-been-written"));
+            QVERIFY(doc.value("message").toString().contains("May have been written"));
+        }
         if (args.first() == "preset" && code == 0) { // backed up, written, read back, reset
             QCOMPARE(peer.receivedLines().size(), 85);
             QVERIFY(QFile::exists(doc.value("backup").toString()));
@@ -204,6 +221,9 @@ private slots:
                                                   << "no such port: /dev/no-such-tty";
         QTest::newRow("port that is a regular file") << QStringList{"--port", "FILE", "read"}
                                                      << "The device is not a serial port.";
+        QTest::newRow("port that is a device, not a serial port") << QStringList{"--port", "/dev/null", "read"}
+                                                                  << "The device is not a serial port.";
+        QTest::newRow("value of two dots") << QStringList{"reg", "set", "05", ".."} << "a value it cannot take: 05 ..";
     }
     void badUsage()
     {
@@ -306,7 +326,105 @@ private slots:
         const Result second = run(f, {"read", "--port", "COM1"});
         QCOMPARE(second.code, 3);
         QVERIFY2(second.err.contains("in use") && second.err.contains("qmlsetup"), second.err.constData());
+        // The same device under another name is the same device.
+        QVERIFY(QFile::link(units[0].slavePath(), f.path("alias")));
+        const Result third = run(f, {"read", "--port", f.path("alias")});
+        QCOMPARE(third.code, 3);
+        QVERIFY2(third.err.contains("in use") && third.err.contains("qmlsetup"), third.err.constData());
         QCOMPARE(finish(holder).code, 0);
+    }
+
+    // What is printed is all there or the run failed; --json in every form
+    // and for every outcome; Qt's own window options open the window.
+    void outputAndOptions_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("out"); // "full": standard output a full disk
+        QTest::addColumn<int>("code");    // -1: the window opened (still running)
+        QTest::addColumn<QString>("json"); // a key of the one JSON document, or none
+        QTest::newRow("output on a full disk") << QStringList{"--json", "info"} << "full" << 1 << "";
+        QTest::newRow("--json=1") << QStringList{"--json=1", "read"} << "" << 0 << "record";
+        QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
+        QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
+        QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
+        QTest::newRow("-platform: the window") << QStringList{"-platform", "offscreen"} << "" << -1 << "";
+        QTest::newRow("-style and -session: the window")
+            << QStringList{"-platform", "offscreen", "-style=fusion", "-session", "1234_5"} << "" << -1 << "";
+    }
+    void outputAndOptions()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, out);
+        QFETCH(int, code);
+        QFETCH(QString, json);
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        QProcess p;
+        if (out == "full")
+            p.setStandardOutputFile("/dev/full");
+        start(p, f, args);
+        if (code == -1) { // a window waits for its operator
+            QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));
+            p.kill();
+            p.waitForFinished();
+            QVERIFY2(!p.readAllStandardError().contains("unknown option"), "taken for a command line");
+            return;
+        }
+        const Result r = finish(p);
+        QCOMPARE(r.code, code);
+        if (!json.isEmpty()) {
+            QJsonParseError error;
+            const QJsonObject doc = QJsonDocument::fromJson(r.out, &error).object();
+            QCOMPARE(error.error, QJsonParseError::NoError);
+            QVERIFY(doc.contains(json));
+            QCOMPARE(doc.value("exit").toInt(), code);
+        }
+    }
+
+    // A disk that takes no more: the backup cannot be written, nothing is
+    // sent, and no empty backup file is left behind.
+    void fullDiskLeavesNoBackup()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        f.write("site.ini", "[unit]\nformat = 1\n[registers]\n12 = AB\n");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.insert("QML_TIME_SCALE", "0.01");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(f.dir.path());
+        // No file may grow past 1 KiB (the port's lock file is smaller, a backup
+        // larger); the signal that would end the run
+        // instead is ignored, so writes fail as on a full disk.
+        p.start("bash", {"-c", "trap '' XFSZ; ulimit -f 1; exec ./qmlsetup apply site.ini"});
+        const Result r = finish(p);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("File too large"), r.err.constData()); // the system's own reason
+        QCOMPARE(QDir(f.path("backups")).entryList(QDir::Files), QStringList());
+        const auto lines = peer.receivedLines();
+        QVERIFY(!lines.isEmpty() && !lines.contains("@KZ9S12AB"));
+    }
+
+    // A unit that answers after a run has given up: the answer is not the
+    // next run's.
+    void lateAnswerIsNotTheNextRuns()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        ApplySimCommand(peer, "delay 150"); // past the run's 70 ms
+        const Result first = run(f, {"info"});
+        QCOMPARE(first.code, 4);
+        QVERIFY(waitUntil([&] { return peer.sentBytes() > 0; }, 2000)); // the late answer is on the line
+        ApplySimCommand(peer, "silent on");
+        const Result second = run(f, {"info"});
+        QCOMPARE(second.code, 4);
     }
 };
 

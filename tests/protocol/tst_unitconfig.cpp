@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTest>
 
 #include <unistd.h>
@@ -131,10 +132,13 @@ private slots:
         QTest::addColumn<int>("outcome");
         QTest::newRow("another unit's configuration") << "" << false << int(ApplyResult::Verified);
         QTest::newRow("register path, one reset at the end") << "" << true << int(ApplyResult::Verified);
-        QTest::newRow("record and registers disagree") << "disagree" << false << int(ApplyResult::Differ);
+        QTest::newRow("record and register 27 disagree: refused") << "disagree" << false
+                                                                  << int(ApplyResult::NotStarted);
+        QTest::newRow("a value that does not stick") << "stuck 12" << false << int(ApplyResult::Differ);
         QTest::newRow("writes refused") << "refuse on" << false << int(ApplyResult::Stopped);
         QTest::newRow("unplugged halfway") << "drop" << false << int(ApplyResult::Stopped);
         QTest::newRow("silent unit") << "silent on" << false << int(ApplyResult::NotStarted);
+        QTest::newRow("backup cannot be written") << "no backup" << false << int(ApplyResult::NotStarted);
         QTest::newRow("other letters") << "letter Q" << false << int(ApplyResult::NotStarted);
     }
     void apply()
@@ -165,9 +169,13 @@ private slots:
 
         SimPeer second;
         const UnitConfig before = unitState(second.unit());
-        if (fault != "disagree" && fault != "drop" && !fault.isEmpty())
+        if (fault != "disagree" && fault != "drop" && fault != "no backup" && !fault.isEmpty())
             ApplySimCommand(second, fault);
         Line line(second);
+        for (int n = 0; n < AppState::TableSize - 1; ++n)
+            app().MessageTable[n] = QStringLiteral("m%1").arg(n);
+        if (fault == "no backup")
+            line.st.write("backups", "a file where the folder would be");
         second.clearReceived();
         int exchanges = 0;
         const ApplyResult result = ApplyUnitConfig(
@@ -180,6 +188,21 @@ private slots:
         QCOMPARE(int(result.outcome), outcome);
         const QStringList backups = QDir(line.st.path("backups")).entryList(QDir::Files);
         if (outcome == ApplyResult::NotStarted) {
+            if (fault == "disagree") { // refused before anything was read or sent
+                QCOMPARE(result.refusal, int(ConfigMessages::Disagree));
+                QVERIFY(result.detail.contains("band = 3"));
+                QCOMPARE(second.received(), QByteArray());
+            }
+            if (fault == "no backup") { // read, then nothing written
+                QCOMPARE(result.refusal, int(ConfigMessages::BackupFailed));
+                const auto lines = second.receivedLines();
+                QVERIFY(std::none_of(lines.begin(), lines.end(), [](const QByteArray &l) {
+                    return l.startsWith("@KZ9D") || l.startsWith("@KZ9S");
+                }));
+                QVERIFY(QFileInfo(line.st.path("backups")).isFile());
+                QCOMPARE(unitState(second.unit()).registers, before.registers);
+                return;
+            }
             QVERIFY(result.written.isEmpty());
             QVERIFY(backups.isEmpty());
             QCOMPARE(unitState(second.unit()).registers, before.registers);
@@ -209,9 +232,9 @@ private slots:
             QCOMPARE(unitState(second.unit()).record, before.record);
         } else if (outcome == ApplyResult::Differ) {
             QCOMPARE(result.differences.size(), 1);
-            QCOMPARE(result.differences.first().what, QString("band"));
-            QCOMPARE(result.differences.first().meant, QString("3"));
-            QCOMPARE(result.differences.first().holds, QString("4"));
+            QCOMPARE(result.differences.first().what, RegisterName(12));
+            QCOMPARE(result.differences.first().meant, QString("5A"));
+            QCOMPARE(result.differences.first().holds, before.registers[12].value_or("-"));
         } else if (fault == "refuse on") {
             QVERIFY(result.written.isEmpty());
             QCOMPARE(result.failure.reason, int(ConfigMessages::Refused));
@@ -219,6 +242,124 @@ private slots:
         } else {
             QCOMPARE(result.failure.reason, int(ConfigMessages::PortClosed));
             QCOMPARE(result.written.size(), 9); // the record and registers 00 to 07
+            // What the unit holds now, said whole: what went, what did not.
+            const QString text = result.describe();
+            QVERIFY2(text.contains("m54 m83, m84 00\u201307"), qPrintable(text));
+            QVERIFY2(text.contains("m114 m84 08\u201327"), qPrintable(text));
+        }
+    }
+
+    // Whatever a unit holds, the file saved from it reads back the same (the
+    // backup of an apply included), and a value that two hexadecimal digits
+    // cannot carry goes back to a unit exactly as it came.
+    void unitRepliesReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("version"); // after the letter V
+        QTest::addColumn<QByteArrayList>("registers"); // "" keeps the unit's own
+        const auto regs = [](std::initializer_list<std::pair<int, QByteArray>> set) {
+            QByteArrayList l(28);
+            for (const auto &[n, v] : set)
+                l[n] = v;
+            return l;
+        };
+        QTest::newRow("G1 in register 05") << QByteArray("QML47210 R1.20") << regs({{5, "G1"}});
+        QTest::newRow("NUL, a tab and blanks in the version")
+            << QByteArray("\0QML\t R1.20  ", 14) << regs({});
+        QTest::newRow("quote, #, ; and blanks") << QByteArray("\"QML # R1;") << regs(
+            {{1, "\"#"}, {2, " ;"}, {3, "\\x"}, {4, "; "}, {8, "  "}});
+        QTest::newRow("bytes past ASCII") << QByteArray("\xff\xa0QML\x85") << regs(
+            {{6, "\xa0\x85"}, {7, "\x7f\x01"}, {9, QByteArray("\0\0", 2)}});
+        QTest::newRow("lower-case hexadecimal") << QByteArray("QML47210 R1.20") << regs({{5, "3a"}});
+        QRandomGenerator random(20); // arbitrary units, the same every run
+        for (int i = 0; i < 12; ++i) {
+            const auto bytes = [&](int n) {
+                QByteArray b;
+                while (b.size() < n)
+                    if (const char c = char(random.bounded(1, 256)); c != '\r' && c != '\n')
+                        b += c;
+                return b;
+            };
+            QByteArrayList l(28);
+            for (int n = 0; n < 28; ++n)
+                if (random.bounded(3) == 0)
+                    l[n] = bytes(2);
+            QTest::newRow(qPrintable(QStringLiteral("arbitrary unit %1").arg(i)))
+                << bytes(random.bounded(15)) << l;
+        }
+    }
+    void unitRepliesReadBack()
+    {
+        QFETCH(QByteArray, version);
+        QFETCH(QByteArrayList, registers);
+        SimPeer peer;
+        peer.unit().version = version;
+        for (int n = 0; n < 28; ++n)
+            if (!registers[n].isEmpty())
+                peer.unit().setReg(n, QString::fromLatin1(registers[n]));
+        Line line(peer);
+        const ReadResult read = ReadUnitConfig(line.comm, line.timer, TransferPath::Wired);
+        QVERIFY(read.ok);
+        QCOMPARE(read.config.version, ("V" + QString::fromLatin1(version)).left(14));
+        for (int n = 0; n < 28; ++n)
+            QCOMPARE(*read.config.registers[size_t(n)], peer.unit().reg(n));
+        QString error;
+        QVERIFY(WriteConfigFile(line.st.path("unit.ini"),
+                                WriteConfigText(read.config, "COM1", QDateTime::currentDateTime()),
+                                false, &error));
+        ConfigFileError fileError;
+        const auto back = ReadConfigFile(line.st.path("unit.ini"), &fileError);
+        QVERIFY2(back, qPrintable(fileError.describe()));
+        QVERIFY(*back == read.config);
+
+        // An apply's backup of this unit reads back the same.
+        UnitConfig change;
+        change.registers[0] = "5A";
+        const ApplyResult applied = ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired,
+                                                    change, line.st.path("backups"), "COM1");
+        QCOMPARE(int(applied.outcome), int(ApplyResult::Verified));
+        const auto backup = ReadConfigFile(applied.backupPath, &fileError);
+        QVERIFY2(backup, qPrintable(fileError.describe()));
+        QVERIFY(*backup == read.config);
+
+        // Sent back exactly as it came, whatever the unit then makes of it.
+        const auto raw = std::find_if(back->registers.begin(), back->registers.end(),
+                                      [](const auto &v) { return !IsPlainRegisterValue(*v); });
+        if (raw != back->registers.end()) {
+            const int n = int(raw - back->registers.begin());
+            SimPeer other;
+            Line toOther(other);
+            UnitConfig one;
+            one.registers[size_t(n)] = *raw;
+            ApplyUnitConfig(toOther.comm, toOther.timer, TransferPath::Wired, one, QString(), "COM1");
+            QCOMPARE(other.receivedLines().value(0),
+                     QStringLiteral("@KZ9S%1").arg(n, 2, 10, QLatin1Char('0')).toLatin1()
+                         + raw->value().toLatin1());
+        }
+    }
+
+    // A backup is made new, never over a file: a name in use takes the next.
+    void backupNeverReplacesAFile()
+    {
+        SimPeer peer;
+        Line line(peer);
+        const QString dir = line.st.path("backups");
+        QDir().mkdir(dir);
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList planted;
+        for (int s = 0; s < 3; ++s) { // this second and the next two
+            planted << BackupPath(dir, "COM1", now.addSecs(s), 0);
+            line.st.write("backups/" + QFileInfo(planted.last()).fileName(), "an earlier backup");
+        }
+        UnitConfig change;
+        change.registers[0] = "5A";
+        const ApplyResult applied = ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired,
+                                                    change, dir, "COM1");
+        QCOMPARE(int(applied.outcome), int(ApplyResult::Verified));
+        QVERIFY(!planted.contains(applied.backupPath));
+        for (const QString &p : planted) {
+            QFile f(p);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("an earlier backup"));
         }
     }
 

@@ -18,18 +18,12 @@ cmake --build "$out" -j "$(nproc)" --target qmlsetup packaging_docs
 (cd "$out" && cpack -G DEB > /dev/null)
 deb=$(ls "$out"/qml47210_*.deb)
 
-# The portable archive: the program folder as built, with a README.
-version=$(dpkg-deb -f "$deb" Version)
-name=qml47210-$version
-rm -rf "$out/$name" && mkdir -p "$out/$name"
-cp -r "$out/app/qmlsetup" "$out/app/lang" "$out"/app/*.ini "$out/$name/"
-strip "$out/$name/qmlsetup"
-cp packaging/README-portable.txt "$out/$name/README.txt"
-tar -C "$out" --owner=0 --group=0 -czf "$out/$name-portable.tar.gz" "$name"
-rm -rf "${out:?}/$name"
+# The portable archive: the installed program folder, from a clean staging
+# install, with a README.
+archive=$(bash scripts/portable.sh "$out" "$out" strip)
 
 echo "$deb"
-echo "$out/$name-portable.tar.gz"
+echo "$archive"
 if report=$(lintian --fail-on error "$deb" 2>&1); then clean=1; else clean=0; fi
 printf '%s\n' "$report" | grep -v "root privileges" || true
 [ "$clean" = 1 ] && echo "lintian: no errors"

@@ -50,7 +50,8 @@ const CommandInfo Commands[] = {
      "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts"},
     {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
      "NN is 00 to 27; VV two hexadecimal digits."},
-    {"save", "save FILE", "Saves the unit's whole configuration in FILE.", ""},
+    {"save", "save FILE", "Saves the unit's whole configuration in FILE.",
+     "An existing FILE is replaced only with --force."},
     {"apply", "apply FILE", "Applies a configuration file, with a backup and a verification.",
      "The unit's own configuration is saved in backups/ first; what FILE holds is\n"
      "written, then read back and compared."},
@@ -70,6 +71,7 @@ const char *const OptionsHelp =
     "                     the unit's command path; registers after the FRH preset;\n"
     "                     default: wired\n"
     "  --json             one JSON document on standard output\n"
+    "  --force            save: replace an existing file\n"
     "  -h, --help         this help; COMMAND --help for one command\n";
 
 const char *const ExitHelp =
@@ -177,8 +179,9 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption stopBits(QStringLiteral("stop-bits"), QString(), QStringLiteral("n"));
     const QCommandLineOption path(QStringLiteral("path"), QString(), QStringLiteral("path"));
     const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, help});
+    parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + normalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -201,6 +204,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     }
 
     r.port = parser.value(port);
+    r.force = parser.isSet(force);
     if (parser.isSet(port)) {
         static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
         const auto m = com.match(r.port);
@@ -393,12 +397,17 @@ TransferProgress Run::progress()
     };
 }
 
+// One type a field: band, channel and the bit rate numbers, the other list
+// settings text; a bit rate no item names (raw) is null.
 QJsonObject Run::recordJson(const UnitRecord &record) const
 {
     QJsonObject o;
     for (const auto &[key, value] : RecordFields(record)) {
-        if (key == QLatin1String("channel"))
-            o.insert(key, value.toInt());
+        bool number = false;
+        const int n = value.toInt(&number);
+        if (key == QLatin1String("band") || key == QLatin1String("channel")
+            || key == QLatin1String("bit-rate"))
+            o.insert(key, number ? QJsonValue(n) : QJsonValue());
         else
             o.insert(key, value);
     }
@@ -449,7 +458,7 @@ int Run::openPort()
     if (!foreign && !QFileInfo::exists(device))
         return finish(ExitCode::BadUsage,
                       message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
-                          + device + QLatin1Char(')') + hint);
+                          + device + QStringLiteral("); ") + message(CliMessages::SeePorts) + hint);
     if (!foreign && !DevicePresent(device))
         return finish(ExitCode::BadUsage,
                       device + QStringLiteral(": ") + message(CliMessages::NotSerialPort) + hint);
@@ -472,6 +481,11 @@ int Run::openPort()
     QString why = s.message(4);
     if (const QString device = OpenFailureText(comm); !device.isEmpty())
         why += QLatin1Char('\n') + device;
+    if (!comm.failedDevice().isEmpty())
+        out.insert(QStringLiteral("reason"),
+                   OpenProblemCode(DiagnoseOpen(comm.failedDevice(), comm.failedError(),
+                                                comm.failedErrorText())
+                                       .problem));
     return finish(ExitCode::PortFailure, why);
 }
 
@@ -517,8 +531,8 @@ int Run::fromApply(const ApplyResult &result)
         out.insert(QStringLiteral("reason"), message(result.failure.reason));
         return finish(exitFor(result.failure.reason), text);
     case ApplyResult::NotStarted:
-        if (result.refusal == ConfigMessages::RecordNeedsWired)
-            return finish(ExitCode::BadUsage, text);
+        if (result.refusal == ConfigMessages::RecordNeedsWired) // said for a command line
+            return finish(ExitCode::BadFile, message(CliMessages::RecordNeedsWiredPath));
         if (result.refusal)
             return finish(ExitCode::Failed, text);
         out.insert(QStringLiteral("failed"), result.failure.what);
@@ -582,6 +596,10 @@ int Run::execute()
         if (target.isDir() || !CanCreateIn(target.absolutePath()))
             return finish(ExitCode::Failed,
                           r.file + QStringLiteral(": ") + message(ConfigMessages::CannotWrite));
+        // A unit's earlier configuration is not replaced by surprise.
+        if ((target.exists() || target.isSymLink()) && !r.force)
+            return finish(ExitCode::Failed,
+                          r.file + QStringLiteral(": ") + message(CliMessages::FileExists));
     } else if (r.command == CliRequest::Preset) {
         if (!r.file.isEmpty() && !ReadFrhFile(r.file))
             return finish(ExitCode::BadFile, message(ConfigMessages::CannotRead) + QStringLiteral(": ") + r.file);

@@ -34,6 +34,7 @@ struct CliRequest {
     QString baud, dataBits, parity, stopBits; // overrides of setcom.ini's
     TransferPath path = TransferPath::Wired;
     bool json = false;
+    bool force = false; // save: replace an existing file
 
     UnitRecord changes; // write: the named fields
     int reg = -1;       // reg get / reg set
@@ -78,4 +79,7 @@ constexpr int BadPath = 95;
 constexpr int PresetIncomplete = 96;
 constexpr int OutputFailed = 120;   // standard output could not be written
 constexpr int NotSerialPort = 44;   // the device is not a serial port
+constexpr int RecordNeedsWiredPath = 124; // the file's record goes over --path wired
+constexpr int SeePorts = 125;       // see: qmlsetup ports
+constexpr int FileExists = 127;     // the file is there: --force replaces it
 } // namespace CliMessages

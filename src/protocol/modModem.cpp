@@ -116,6 +116,7 @@ bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QSt
     bool result = false;
     if (refused)
         *refused = false;
+    comm.noteUnitWritten();
     awaitAck(comm, timer, WriteRegisterCommand(regNo, value), 2, [&](const QString &line) {
         const int kind = ClassifyReply(line);
         if (kind == Accepted || kind == Refused) {

@@ -25,6 +25,9 @@ void SetVersionHook(std::function<void(const QString &)> hook) { g_versionHook =
 
 bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text)
 {
+    // A record ("D") or a register ("S") changes what the unit holds.
+    if (text.startsWith(QLatin1Char('D')) || text.startsWith(QLatin1Char('S')))
+        comm.noteUnitWritten();
     SendLine(comm, timer, QStringLiteral("@KZ9") + text);
     return true;
 }

@@ -30,6 +30,8 @@ namespace {
 
 constexpr int PollMs = 500;
 constexpr int WatchMs = 20000;
+// Message-table number: the unit was written from another window.
+constexpr int StaleFieldsMessage = 121;
 
 bool inRange(const QString &text, double high)
 {
@@ -132,6 +134,9 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     connect(Command_R, &QPushButton::clicked, this, &frmSet::Command_R_Click);
     connect(Command_V, &QPushButton::clicked, this, &frmSet::Command_V_Click);
     connect(&m_comm, &CommControl::exchangeRunningChanged, this, &frmSet::gateChanged);
+    connect(&m_comm, &CommControl::unitWritten, this, &frmSet::unitWritten);
+    connect(&m_comm, &CommControl::lineLost, this, &frmSet::lineLost);
+    connect(&m_comm, &CommControl::portChanged, this, &frmSet::portChanged);
 
     SetVersionHook([this](const QString &text) { TextMess->setText(text); });
     Ui::enterPressesButtons(this);
@@ -160,17 +165,57 @@ void frmSet::Form_Load()
     Ui::setBackground(TextSign, Ui::colour(Ui::Red));
     s.MessageClickCount = 0;
     m_fieldsFromUnit = false;
+    m_lostLine = false;
     gateChanged(m_comm.exchangeRunning());
     TextMess->clear();
     Timer1.stop();
     Timer2.stop();
     if (s.UnitMode == 2) {
-        s.WatchMode = 2;
-        Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+        startHandshake();
         showMessage(0);
-        Timer1.start(TimeScale::scaled(PollMs));
-        Timer2.start(TimeScale::scaled(WatchMs));
     }
+}
+
+void frmSet::startHandshake()
+{
+    app().WatchMode = 2;
+    Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+    Timer1.start(TimeScale::scaled(PollMs));
+    Timer2.start(TimeScale::scaled(WatchMs));
+}
+
+void frmSet::unitWritten(const void *by)
+{
+    if (by == this || !isVisible())
+        return; // its own write, or no fields shown
+    m_fieldsFromUnit = false; // Write asks before it puts them back
+    showMessage(StaleFieldsMessage);
+}
+
+void frmSet::lineLost()
+{
+    if (!isVisible())
+        return;
+    m_lostLine = true;
+    Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+    showMessage(PortLostMessage);
+}
+
+void frmSet::portChanged(bool open)
+{
+    if (!isVisible())
+        return;
+    if (!open) { // no unit answers on a closed port
+        Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+        return;
+    }
+    // The port is there again (by itself, or from the port dialog): whatever
+    // answers on it now links anew.
+    if (m_lostLine)
+        showMessage(PortReopenedMessage);
+    m_lostLine = false;
+    if (app().UnitMode == 2)
+        startHandshake();
 }
 
 void frmSet::linkAnswered()

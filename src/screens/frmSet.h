@@ -63,6 +63,13 @@ private:
     void readRegisters(const Ui::ExchangeScope &exchange);
     // Another window's exchange holds the gate: the buttons wait for it.
     void gateChanged(bool running);
+    // The screen follows the unit and its line: written from elsewhere, the
+    // fields are no longer the unit's; a lost line shows at once, and when
+    // the port opens again the handshake starts anew.
+    void unitWritten(const void *by);
+    void lineLost();
+    void portChanged(bool open);
+    void startHandshake();
     static void setListText(QComboBox *box, const QString &text);
 
     CommControl &m_comm;
@@ -70,6 +77,7 @@ private:
     // All nine fields hold what a read in wired-path mode brought from the
     // unit; until then they hold the screen's start values.
     bool m_fieldsFromUnit = false;
+    bool m_lostLine = false; // the line went away while the screen was open
     FocusValidator *m_bandCheck = nullptr;
     FocusValidator *m_channelCheck = nullptr;
 };

@@ -137,6 +137,7 @@ bool CommControl::setPortOpen(bool open)
         if (m_port.isOpen()) {
             m_port.close();
             ++m_connection;
+            emit portChanged(false);
         }
         clearInBuffer();
         return true;
@@ -165,7 +166,9 @@ bool CommControl::setPortOpen(bool open)
         return false;
     }
     m_lineLost = false;
+    m_openDevice = device;
     ++m_connection;
+    emit portChanged(true);
     return true;
 }
 
@@ -328,6 +331,7 @@ void CommControl::onError(QSerialPort::SerialPortError error)
         ++m_connection;
         clearInBuffer();
         m_lineLost = true;
+        emit portChanged(false);
         emit lineLost();
     }
 }

@@ -40,6 +40,9 @@ public:
     qint64 takeDroppedInput();
     bool setOutput(const QByteArray &bytes);
 
+    // The device the open port is on (empty while closed).
+    QString openDevice() const { return m_port.isOpen() ? m_openDevice : QString(); }
+
     // The device that port `n` opens, by this platform's mapping.
     QString deviceFor(int port) const;
     // A device named outright (the command line's --port /dev/ttyUSB0): the
@@ -66,6 +69,14 @@ public:
     // True while a port is open and still on connection `c`.
     bool isConnection(quint64 c) const { return m_port.isOpen() && m_connection == c; }
 
+    // A command that changes what the unit holds went out; the windows that
+    // show the unit learn that it may no longer hold what they show.
+    void noteUnitWritten()
+    {
+        if (isConnection(waitConnection())) // a closed port sends nothing
+            emit unitWritten(m_exchangeOwner);
+    }
+
     // The gate: one exchange at a time on this connection (serial/Exchange).
     // Who holds it (null: nobody), and the connection it was taken on.
     bool exchangeRunning() const { return m_exchangeOwner != nullptr; }
@@ -81,6 +92,10 @@ signals:
     void lineLost();
     // An exchange took the gate, or gave it back.
     void exchangeRunningChanged(bool running);
+    // A write command went out, on behalf of `by` (the exchange's owner).
+    void unitWritten(const void *by);
+    // The port opened or closed (on purpose, or because the line was lost).
+    void portChanged(bool open);
 
 private:
     friend class Exchange;
@@ -100,6 +115,7 @@ private:
     mutable qint64 m_dropped = 0;
     QString m_linkDir;
     QString m_devicePath;
+    QString m_openDevice;
     QString m_failedDevice;
     QSerialPort::SerialPortError m_failedError = QSerialPort::NoError;
     QString m_failedErrorText;

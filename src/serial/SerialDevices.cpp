@@ -25,9 +25,11 @@
 
 namespace {
 
-// Message-table numbers of the two reasons without a group to join.
+// Message-table numbers of the two reasons without a group to join, and the
+// word before the user a holder runs as.
 constexpr int OwnerOnlyMessage = 104;
 constexpr int FolderClosedMessage = 105;
+constexpr int UserWordMessage = 126;
 
 [[maybe_unused]] QString canonical(const QString &path)
 {
@@ -60,8 +62,20 @@ QString programOf(qint64 pid)
     return QString::fromLocal8Bit(comm.readAll()).trimmed();
 }
 
+// "name (pid 123)", and the user it runs as when that is another user: the
+// one to ask to let go of the device.
 QString holder(qint64 pid)
 {
+    struct stat st{};
+    const QByteArray proc = QStringLiteral("/proc/%1").arg(pid).toLatin1();
+    if (::stat(proc.constData(), &st) == 0 && st.st_uid != ::geteuid()) {
+        const passwd *p = ::getpwuid(st.st_uid);
+        return QStringLiteral("%1 (pid %2, %3 %4)")
+            .arg(programOf(pid))
+            .arg(pid)
+            .arg(app().message(UserWordMessage),
+                 p ? QString::fromLocal8Bit(p->pw_name) : QString::number(st.st_uid));
+    }
     return QStringLiteral("%1 (pid %2)").arg(programOf(pid)).arg(pid);
 }
 
@@ -427,4 +441,27 @@ QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosi
         break;
     }
     return diagnosis.detail.isEmpty() ? line : line + QLatin1Char(' ') + diagnosis.detail;
+}
+
+QString OpenProblemCode(OpenDiagnosis::Problem problem)
+{
+    switch (problem) {
+    case OpenDiagnosis::Missing:
+        return QStringLiteral("missing");
+    case OpenDiagnosis::NotSerial:
+        return QStringLiteral("not-serial");
+    case OpenDiagnosis::InUse:
+        return QStringLiteral("in-use");
+    case OpenDiagnosis::PermissionDenied:
+    case OpenDiagnosis::OwnerOnly:
+    case OpenDiagnosis::FolderClosed:
+        return QStringLiteral("permission");
+    case OpenDiagnosis::StaleLock:
+        return QStringLiteral("stale-lock");
+    case OpenDiagnosis::ForeignLink:
+        return QStringLiteral("foreign-link");
+    case OpenDiagnosis::Other:
+        break;
+    }
+    return QStringLiteral("other");
 }

@@ -57,3 +57,7 @@ OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError q
 // The line the port failure box adds: the device, the reason and, where there
 // is one, what to do; from the message table.
 QString DescribeOpenFailure(const QString &device, const OpenDiagnosis &diagnosis);
+
+// The reason as a word for programs: missing, not-serial, in-use,
+// permission, stale-lock, foreign-link or other.
+QString OpenProblemCode(OpenDiagnosis::Problem problem);

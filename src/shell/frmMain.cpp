@@ -25,8 +25,14 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStatusBar>
+#include <QLabel>
 
 namespace {
+
+// Message-table numbers of the port's state in the status line.
+constexpr int PortOpenWord = 122;
+constexpr int PortClosedWord = 123;
 
 // A progress dialog for a transfer: exchange n of N, cancel after the
 // exchange under way.
@@ -108,6 +114,11 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     Ui::installPortErrorBox();
     connect(&m_comm, &CommControl::lineLost, this, &frmMain::portLost);
     connect(&m_comm, &CommControl::exchangeRunningChanged, this, &frmMain::gateChanged);
+    // Which port is open, and on which device, is always in view.
+    lblPort = new QLabel(this);
+    statusBar()->addWidget(lblPort, 1);
+    statusBar()->setSizeGripEnabled(false);
+    connect(&m_comm, &CommControl::portChanged, this, &frmMain::showPort);
     connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
 }
 
@@ -139,10 +150,25 @@ void frmMain::Form_Load()
     s.PortCloseErrTitle = s.message(6);
     s.PortCloseErrText = s.message(7);
 
-    if (!OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits))
+    if (OpenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits))
+        Ui::showLine(TextMess, portLine());
+    else
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        QStringLiteral("<COM%1> ").arg(s.ComPort) + s.message(8));
+    showPort();
 }
+
+QString frmMain::portLine() const
+{
+    const AppState &s = app();
+    const bool open = m_comm.PortOpen();
+    const QString device = open ? m_comm.openDevice() : m_comm.deviceFor(s.ComPort);
+    return QStringLiteral("COM%1 \u2192 %2: %3")
+        .arg(open ? m_comm.commPort() : s.ComPort)
+        .arg(QDir::toNativeSeparators(device), s.message(open ? PortOpenWord : PortClosedWord));
+}
+
+void frmMain::showPort() { lblPort->setText(portLine()); }
 
 // One exchange at a time on the port: while one runs, what would start
 // another, change the port or discard its input waits.
@@ -247,7 +273,7 @@ void frmMain::tryReopen()
         return;
     if (ReopenPort(m_comm, port, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         m_reopen.stop();
-        Ui::showLine(TextMess, s.message(PortReopenedMessage));
+        Ui::showLine(TextMess, s.message(PortReopenedMessage) + QLatin1Char(' ') + portLine());
     }
 }
 
@@ -263,7 +289,8 @@ void frmMain::menuComSet_Click()
         return; // the port must not change under a running exchange
     frmCom dialog(m_comm, this);
     dialog.Form_Load();
-    dialog.exec();
+    if (dialog.exec() == QDialog::Accepted) // the change confirmed where the port is shown
+        Ui::showLine(TextMess, portLine());
 }
 
 

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 class QAction;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -29,6 +30,7 @@ public:
     void linkAnswered();
 
     QLineEdit *TextMess = nullptr;
+    QLabel *lblPort = nullptr; // the status line: which port, which device, open or not
     QPushButton *Cmd_Wireless = nullptr;
     QPushButton *Cmd_Wired = nullptr;
     QPushButton *Cmd_Sim = nullptr;
@@ -58,6 +60,9 @@ private:
     void presetWithBackup();
     void showSettingsScreen();
     void portLost();
+    // "COM1 → /dev/ttyUSB0: open", as the status line and a message say it.
+    QString portLine() const;
+    void showPort();
     void tryReopen();
 
     CommControl m_comm;

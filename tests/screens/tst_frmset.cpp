@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 
 #include <utility>
@@ -547,8 +549,12 @@ private slots:
         } else {
             rig.peer.dropLine();
             QVERIFY(waitUntil([&] { return !comm.PortOpen(); }, 2000));
+            // The screen knows at once: no link on a lost line.
+            QCOMPARE(baseColour(s->TextSign), Red);
+            QCOMPARE(s->TextMess->text(), QString("m47"));
         }
         QCOMPARE(rig.main->TextMess->text(), QString("m47"));
+        QCOMPARE(rig.main->lblPort->text(), "COM1 \u2192 " + rig.st.dir() + "COM1: m123");
         if (how == 2) {
             ModalWatcher no([](QDialog *d) { static_cast<frmExit *>(d)->Cmd_Can->click(); });
             rig.main->close();
@@ -566,9 +572,14 @@ private slots:
         QVERIFY(unexpected.boxes.isEmpty());
         if (how == 2)
             return;
-        QCOMPARE(rig.main->TextMess->text(), QString("m49"));
+        const QString device = QFileInfo(again.slavePath()).canonicalFilePath();
+        QCOMPARE(rig.main->TextMess->text(), "m49 COM1 \u2192 " + device + ": m122");
+        QCOMPARE(rig.main->lblPort->text(), "COM1 \u2192 " + device + ": m122");
         QVERIFY(s->isVisible());
+        QCOMPARE(s->TextMess->text(), QString("m49"));
         QCOMPARE(app().UnitMode, qint16(2));
+        // The link is made anew with the unit now on the line.
+        QVERIFY(rig.idleUntil([&] { return baseColour(s->TextSign) == Green; }));
         click(s->Command_R);
         QCOMPARE(s->TextMess->text(), QString("m27"));
     }
@@ -638,6 +649,55 @@ private slots:
         QVERIFY(mainStayed);
         QCOMPARE(mainMessage, QString("m100"));
         QVERIFY(m.menuComSet->isEnabled() && m.Cmd_Wireless->isEnabled() && s->Command_R->isEnabled());
+    }
+
+    // Written from another window, the unit no longer holds what the screen
+    // shows: the screen says so, and Write asks before it puts those values
+    // back.
+    void writtenElsewhere_data()
+    {
+        QTest::addColumn<int>("by"); // 0 the register editor, 1 the FRH preset, 2 an apply from the menu
+        QTest::newRow("the register editor") << 0;
+        QTest::newRow("the FRH preset") << 1;
+        QTest::newRow("a configuration applied from the menu") << 2;
+    }
+    void writtenElsewhere()
+    {
+        QFETCH(int, by);
+        ScreenRig rig;
+        frmSet *s = rig.openLinked();
+        click(s->Command_R);
+        QCOMPARE(s->TextMess->text(), QString("m27"));
+        rig.st.write("unit.ini", "[unit]\nformat = 1\n[registers]\n12 = 5A\n");
+        auto watcher = std::make_unique<ModalWatcher>([&](QDialog *d) {
+            if (auto *editor = qobject_cast<frmReg *>(d)) {
+                editor->Cmb_C->setEditText("  12");
+                editor->Text1->setText("5A");
+                click(editor->Cmd_W);
+                editor->reject();
+            } else if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                files->setDirectory(rig.st.dir());
+                files->findChild<QLineEdit *>("fileNameEdit")->setText("unit.ini");
+                QMetaObject::invokeMethod(files, "accept");
+            }
+        });
+        if (by == 0) {
+            for (int i = 0; i < 5; ++i)
+                click(s->TextMess);
+        } else if (by == 1) {
+            click(rig.main->Cmd_FRH);
+        } else {
+            rig.main->menuApplyConfig->trigger();
+        }
+        watcher.reset();
+        QCOMPARE(rig.peer.unit().reg(12), QString(by == 1 ? "12" : "5A"));
+        QCOMPARE(s->TextMess->text(), QString("m121"));
+        rig.peer.clearReceived();
+        ModalWatcher asked;
+        asked.answer = QMessageBox::No;
+        click(s->Command_W);
+        QCOMPARE(asked.boxes, QStringList{"d13|m39"});
+        QCOMPARE(rig.peer.received(), QByteArray());
     }
 
     // A line begun before the adapter was pulled never continues on the

@@ -226,7 +226,10 @@ QList<QPair<QString, QString>> RecordFields(const UnitRecord &r)
 QString ConfigFileError::describe() const
 {
     const QString what = app().message(message) + (detail.isEmpty() ? QString() : QStringLiteral(": ") + detail);
-    return line > 0 ? QStringLiteral("%1 %2: %3").arg(app().message(ConfigMessages::BadFile)).arg(line).arg(what)
+    return line > 0 ? QStringLiteral("%1 %2 %3: %4")
+                          .arg(app().message(ConfigMessages::BadFile), app().message(ConfigMessages::Line))
+                          .arg(line)
+                          .arg(what)
                     : app().message(ConfigMessages::BadFile) + QLatin1Char(' ') + what;
 }
 

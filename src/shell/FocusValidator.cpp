@@ -25,6 +25,15 @@ bool FocusValidator::isInField(const QObject *o) const
     return false;
 }
 
+bool FocusValidator::isExempt(const QObject *o) const
+{
+    for (; o; o = o->parent())
+        for (const QPointer<QWidget> &w : m_exempt)
+            if (w == o)
+                return true;
+    return false;
+}
+
 bool FocusValidator::validate()
 {
     if (!m_field || m_running)
@@ -54,7 +63,7 @@ bool FocusValidator::eventFilter(QObject *watched, QEvent *event)
             || reason == Qt::PopupFocusReason)
             break;
         const QWidget *next = QApplication::focusWidget();
-        if (!next || next->window() != m_field->window() || isInField(next))
+        if (!next || next->window() != m_field->window() || isInField(next) || isExempt(next))
             break;
         if (!validate() && reason == Qt::MouseFocusReason) {
             m_swallowClick = true;

@@ -23,13 +23,19 @@ public:
     // Runs the check as if the focus were leaving; true when it may.
     bool validate();
 
+    // A control the focus may go to without the check: one whose use puts
+    // valid text into the field.
+    void exempt(QWidget *control) { m_exempt << control; }
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     bool isInField(const QObject *o) const;
+    bool isExempt(const QObject *o) const;
 
     QPointer<QWidget> m_field;
+    QList<QPointer<QWidget>> m_exempt;
     Check m_check;
     Clear m_clear;
     bool m_running = false;

@@ -60,6 +60,9 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
         cmbCH, [this] { return cmbCH_Validate(); }, [this] { cmbCH->setEditText(QString()); });
     connect(comSet, &QPushButton::clicked, this, &frmCom::comSet_Click);
     connect(cmbCH, &QComboBox::editTextChanged, this, &frmCom::showMapping);
+    // Choosing a device works whatever the box holds: it is how the box gets
+    // a port, so the box's check does not hold the list back.
+    m_validator->exempt(lstDevices);
     connect(lstDevices, &QTreeWidget::itemSelectionChanged, this, [this] {
 #ifdef Q_OS_WIN
         // COMn is the port itself: choosing it is choosing the number, where
@@ -67,6 +70,9 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
         static const QRegularExpression oneDigit(QStringLiteral("^COM[1-9]$"));
         if (oneDigit.match(chosenDevice()).hasMatch())
             cmbCH->setEditText(chosenDevice());
+#else
+        if (!chosenDevice().isEmpty() && !cmbCH_Validate())
+            cmbCH->setEditText(QStringLiteral("COM%1").arg(firstFreePort()));
 #endif
         showMapping();
     });
@@ -74,6 +80,17 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     connect(&m_refresh, &QTimer::timeout, this, &frmCom::refreshDevices);
     m_refresh.start(700);
     Ui::enterPressesButtons(this);
+}
+
+// The first COMn with no link of its own, other than the port in use: a
+// device chosen there changes nothing the operator set up.
+int frmCom::firstFreePort() const
+{
+    for (int n = 1; n <= 9; ++n)
+        if (n != app().ComPort
+            && !QFileInfo(QDir(m_comm.linkDir()).filePath(QStringLiteral("COM%1").arg(n))).isSymLink())
+            return n;
+    return app().ComPort == 9 ? 8 : 9;
 }
 
 QString frmCom::chosenDevice() const

@@ -30,6 +30,7 @@ public:
 
 private:
     bool cmbCH_Validate();
+    int firstFreePort() const;
     void comSet_Click();
     void refreshDevices();
     void showMapping();

@@ -1,5 +1,6 @@
 #include "shell/frmMain.h"
 
+#include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/UnitTransfer.h"
@@ -24,6 +25,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QStatusBar>
 #include <QLabel>
@@ -294,17 +296,63 @@ void frmMain::menuComSet_Click()
 }
 
 
+namespace {
+const QString LastUnitFolderKey = QStringLiteral("unitFiles/lastFolder");
+
+QSettings userSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qml47210"),
+                     QStringLiteral("qmlsetup"));
+}
+} // namespace
+
+// Unit files apart from the text files: the folder last used for them, else
+// units/ beside the program's own files, made on first use.
+QString frmMain::unitFilesFolder() const
+{
+    const QString last = userSettings().value(LastUnitFolderKey).toString();
+    if (!last.isEmpty() && QFileInfo(last).isDir())
+        return last;
+    const QString units = WorkFolder() + QStringLiteral("units");
+    QString error;
+    return MakeOwnFolder(units, &error) ? units : WorkFolder();
+}
+
+// The file dialog for unit files, from `start`, remembering its folder.
+QString frmMain::chooseUnitFile(bool save, const QString &start)
+{
+    const AppState &s = app();
+    QFileDialog dialog(this, s.dispName(save ? 34 : 35));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilters({s.dispName(37), QStringLiteral("*")});
+    dialog.setDefaultSuffix(QStringLiteral("ini"));
+    if (QFileInfo(start).isDir()) {
+        dialog.setDirectory(start);
+    } else {
+        dialog.setDirectory(QFileInfo(start).absolutePath());
+        dialog.selectFile(QFileInfo(start).fileName());
+    }
+    dialog.setViewMode(QFileDialog::Detail);
+    // Wide enough that the name, size, type and date columns show whole.
+    dialog.resize(Ui::px(12000), Ui::px(6500));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString file = dialog.selectedFiles().constFirst();
+    userSettings().setValue(LastUnitFolderKey, QFileInfo(file).absolutePath());
+    return file;
+}
+
 void frmMain::menuSaveConfig_Click()
 {
     if (refusedWhileBusy())
         return;
     const AppState &s = app();
-    const QString suggested = WorkFolder()
-        + QStringLiteral("unit-COM%1-%2.ini")
-              .arg(s.ComPort)
-              .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
-    const QString file =
-        QFileDialog::getSaveFileName(this, s.dispName(34), suggested, s.dispName(37));
+    const QString suggested = QDir(unitFilesFolder())
+        .filePath(QStringLiteral("unit-COM%1-%2.ini")
+                      .arg(s.ComPort)
+                      .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+    const QString file = chooseUnitFile(true, suggested);
     if (file.isEmpty())
         return;
     QProgressDialog progress(this);
@@ -336,7 +384,7 @@ void frmMain::menuApplyConfig_Click()
     if (refusedWhileBusy())
         return;
     const AppState &s = app();
-    const QString file = QFileDialog::getOpenFileName(this, s.dispName(35), s.AppDir, s.dispName(37));
+    const QString file = chooseUnitFile(false, unitFilesFolder());
     if (file.isEmpty())
         return;
     ConfigFileError error;

@@ -53,6 +53,8 @@ private:
     void menuComSet_Click();
     void menuSaveConfig_Click();
     void menuApplyConfig_Click();
+    QString unitFilesFolder() const;
+    QString chooseUnitFile(bool save, const QString &start);
     // Another exchange holds the gate: said, and nothing started.
     bool refusedWhileBusy();
     void gateChanged(bool running);

@@ -131,7 +131,7 @@ private slots:
         QTest::newRow("apply, a difference") << QStringList{"apply", "site.ini"} << "stuck 12" << 6
                                              << "verified" << "false";
         QTest::newRow("apply, bad file") << QStringList{"apply", "bad.ini"} << "" << 7 << "message"
-                                         << "The file cannot be used: 4: no such register (00 to 27): 28";
+                                         << "The file cannot be used: line 4: no such register (00 to 27): 28";
         QTest::newRow("preset") << QStringList{"preset"} << "" << 0 << "ok" << "true";
         QTest::newRow("preset, incomplete file") << QStringList{"preset", "short.ini"} << "" << 7
                                                  << "ok" << "false";

@@ -677,7 +677,7 @@ private slots:
                 editor->reject();
             } else if (auto *files = qobject_cast<QFileDialog *>(d)) {
                 files->setDirectory(rig.st.dir());
-                files->findChild<QLineEdit *>("fileNameEdit")->setText("unit.ini");
+                files->findChild<QLineEdit *>("fileNameEdit")->setText(rig.st.path("unit.ini"));
                 QMetaObject::invokeMethod(files, "accept");
             }
         });

@@ -449,6 +449,39 @@ private slots:
         QCOMPARE(seven.readAll(500), QByteArray("@RST\r\n"));
     }
 
+    // A device chosen in the list with a COM box that holds no valid port:
+    // the click is taken, the box proposes the first free COMn, and Set opens
+    // the device there.
+    void portDialogListWithInvalidBox()
+    {
+        FreshState st;
+        st.usePort(1);
+        Pty one, other;
+        one.linkAs(st.dir(), 1);
+        other.linkAs(st.dir(), 7);
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QVERIFY(comm.setCommPort(1) && comm.setPortOpen(true));
+        frmCom d(comm);
+        d.Form_Load();
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        d.cmbCH->setFocus();
+        d.cmbCH->setEditText("COMX");
+        const auto found = d.lstDevices->findItems(QFileInfo(other.slavePath()).canonicalFilePath(),
+                                                   Qt::MatchExactly, 0);
+        QVERIFY(!found.isEmpty());
+        const QRect rect = d.lstDevices->visualItemRect(found.first());
+        QTest::mouseClick(d.lstDevices->viewport(), Qt::LeftButton, {}, rect.center());
+        QCOMPARE(d.cmbCH->currentText(), QString("COM2"));
+        ModalWatcher watcher;
+        click(d.comSet);
+        QVERIFY(watcher.boxes.isEmpty());
+        QVERIFY(!d.isVisible());
+        QCOMPARE(comm.openDevice(), QFileInfo(other.slavePath()).canonicalFilePath());
+        QCOMPARE(comm.deviceFor(2), QFileInfo(other.slavePath()).canonicalFilePath());
+    }
+
     // After a lost line the port dialog decides: a port it applied and could
     // not open stays closed, even when the lost device comes back.
     void portDialogEndsTheLostLine()
@@ -506,7 +539,7 @@ private slots:
             if (auto *files = qobject_cast<QFileDialog *>(d)) {
                 files->setDirectory(QFileInfo(chosen).absolutePath());
                 if (auto *name = files->findChild<QLineEdit *>("fileNameEdit"))
-                    name->setText(QFileInfo(chosen).fileName());
+                    name->setText(chosen); // the whole path, typed
                 QMetaObject::invokeMethod(files, "accept");
                 if (removeAfterChoice) // e.g. the stick pulled while the unit is read
                     QDir(QFileInfo(chosen).absolutePath()).removeRecursively();
@@ -528,6 +561,7 @@ private slots:
 
         peer.unit().setRecord(SimRecord{4, 2, {1, 1, 1, 1, 1, 1, 1}});
         peer.unit().setReg(12, "AA");
+        chosen = st.path("unit.ini");
         w.menuApplyConfig->trigger();
         QVERIFY2(watcher.boxes.last().startsWith("|m51\nm56 "), qPrintable(watcher.boxes.last()));
         QCOMPARE(peer.unit().record().band, 1);
@@ -538,7 +572,7 @@ private slots:
         chosen = st.path("bad.ini");
         peer.clearReceived();
         w.menuApplyConfig->trigger();
-        QCOMPARE(watcher.boxes.last(), QString("|m57 4: m80: 28"));
+        QCOMPARE(watcher.boxes.last(), QString("|m57 m112 4: m80: 28"));
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());
         TimeScale::set(1.0);

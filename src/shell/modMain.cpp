@@ -87,6 +87,25 @@ int Main()
     return StartUp();
 }
 
+void SayWhereFilesAre(frmMain &main, const TextFolderChoice &files)
+{
+    const AppState &s = app();
+    const auto say = [&](int message, const QString &folder) {
+        Ui::showLine(main.TextMess,
+                     s.message(message) + QLatin1Char(' ') + QDir::toNativeSeparators(folder));
+    };
+    if (files.notice == TextFolderChoice::NothingMade)
+        say(FolderMessages::NothingMade, files.problem);
+    else if (!files.problem.isEmpty()) // the program goes on with what it has
+        say(NotWrittenMessage, files.problem);
+    else if (files.notice == TextFolderChoice::FilesInOwnFolder)
+        say(FolderMessages::FilesInOwnFolder, files.folder);
+    else if (files.notice == TextFolderChoice::MadeInOwnFolder)
+        say(FolderMessages::MadeInOwnFolder, files.workFolder);
+    else if (files.notice == TextFolderChoice::NotYoursAlone)
+        say(FolderMessages::NotYoursAlone, files.workFolder);
+}
+
 void IdlePass(frmMain &main)
 {
     AppState &s = app();
@@ -125,16 +144,7 @@ int StartUp()
     frmMain main;
     main.show();
     main.Form_Load();
-    // Said once: the program goes on with what it has; or where its files are.
-    const TextFolderChoice &files = loaded.files;
-    if (!files.problem.isEmpty())
-        Ui::showLine(main.TextMess, s.message(NotWrittenMessage) + QLatin1Char(' ') + files.problem);
-    else if (files.notice == TextFolderChoice::FilesInOwnFolder)
-        Ui::showLine(main.TextMess, s.message(FolderMessages::FilesInOwnFolder) + QLatin1Char(' ')
-                                        + QDir::toNativeSeparators(files.folder));
-    else if (files.notice == TextFolderChoice::MadeInOwnFolder)
-        Ui::showLine(main.TextMess, s.message(FolderMessages::MadeInOwnFolder) + QLatin1Char(' ')
-                                        + QDir::toNativeSeparators(files.workFolder));
+    SayWhereFilesAre(main, loaded.files);
     while (!s.ExitConfirmed)
         IdlePass(main);
     return 0;

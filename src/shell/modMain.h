@@ -1,6 +1,8 @@
 #pragma once
 // Start-up and the idle loop that lives as long as the program.
 
+#include "config/TextFolder.h"
+
 #include <QString>
 
 class frmMain;
@@ -20,6 +22,10 @@ void InstallTranslation(const QString &language);
 // One pass of the idle loop: the link watch when asked for, then one
 // pass of window events.
 void IdlePass(frmMain &main);
+
+// Says once, in the main window's message line, where the user's files are
+// kept, or that nothing can be written.
+void SayWhereFilesAre(frmMain &main, const TextFolderChoice &files);
 
 // The folder for the single-copy lock: only this user may write it.
 // Empty when there is none.

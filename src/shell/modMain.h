@@ -27,10 +27,14 @@ void IdlePass(frmMain &main);
 // kept, or that nothing can be written.
 void SayWhereFilesAre(frmMain &main, const TextFolderChoice &files);
 
-// The folder for the single-copy lock: only this user may write it.
-// Empty when there is none.
+// The folder for the single-copy lock, found from the user id alone: only
+// this user may write it. Empty when there is none.
 QString InstanceLockFolder();
 
 // Name of the lock that marks this user's running copy of the program at
 // `programPath`, in InstanceLockFolder(); empty when there is no such folder.
 QString InstanceLockPath(const QString &programPath);
+
+// Without a lock folder: true when the user runs this program file as a
+// window already, in a process started earlier than this one.
+bool EarlierCopyRuns();

@@ -165,10 +165,101 @@ private slots:
                  (QStringList{"COM1", "qmlsetup", "setcom.ini"}));
     }
 
+    // One lock for each user, found from the user id alone: a copy started
+    // with a runtime folder named and one without, or with another data
+    // folder, see the same one; a user with no folder of its own at all is
+    // stopped by its own earlier copy among its running processes.
+    void oneCopyPerUser_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("runtime"); // /run/user/<uid> made for the user
+        QTest::addColumn<QString>("second"); // what the second copy's environment names
+        QTest::newRow("nobody, no folder of its own; the second names a runtime folder")
+            << "nobody" << false << "XDG_RUNTIME_DIR";
+        QTest::newRow("nobody, its runtime folder; the second names none")
+            << "nobody" << true << "";
+        QTest::newRow("root, its home; the second names another data folder")
+            << "root" << false << "XDG_DATA_HOME";
+        QTest::newRow("root, its runtime folder; the second names none") << "root" << true << "";
+    }
+    void oneCopyPerUser()
+    {
+        QFETCH(QString, user);
+        QFETCH(bool, runtime);
+        QFETCH(QString, second);
+        const bool asNobody = user == "nobody";
+        ProgramCopy copy;
+        QVERIFY(copy.make());
+        NobodysFiles files;
+        if (asNobody) {
+            QVERIFY(files.make(copy));
+            if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        }
+        if (runtime && !m_mounts.isEmpty())
+            QSKIP(qPrintable(m_mounts));
+        const uid_t uid = asNobody ? ::getpwnam("nobody")->pw_uid : 0;
+        const QString runtimeDir = QStringLiteral("/run/user/%1").arg(uid);
+        if (runtime) { // as the session manager makes it
+            QVERIFY(QDir().mkdir(runtimeDir));
+            QVERIFY(QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            QVERIFY(giveTo(runtimeDir, asNobody ? "nobody" : "root"));
+        }
+        const auto removeRuntime = qScopeGuard([&] {
+            if (runtime)
+                QDir(runtimeDir).removeRecursively();
+        });
+        QTemporaryDir other; // the second copy's own runtime or data folder
+        if (asNobody)
+            QVERIFY(giveTo(other.path(), "nobody"));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        if (asNobody)
+            env.insert("QML47210_FILES", files.dir.path());
+        QProcessEnvironment firstEnv = env, secondEnv = env;
+        if (runtime)
+            firstEnv.insert("XDG_RUNTIME_DIR", runtimeDir);
+        if (!second.isEmpty())
+            secondEnv.insert(second, other.path());
+        QProcess first, next;
+        first.setProcessEnvironment(firstEnv);
+        next.setProcessEnvironment(secondEnv);
+        if (asNobody)
+            startAsNobody(first, copy.program());
+        else
+            first.start(copy.program(), {});
+        QVERIFY(reachIdle(first, copy.pty.slavePath()));
+        const QStringList locks = QDir(runtimeDir).entryList({"qml47210-*.lock"}, QDir::Files);
+        if (asNobody)
+            startAsNobody(next, copy.program());
+        else
+            next.start(copy.program(), {});
+        const bool ended = next.waitForFinished(5000);
+        const bool firstRuns = first.state() == QProcess::Running;
+        next.kill();
+        next.waitForFinished();
+        first.kill();
+        first.waitForFinished();
+        QVERIFY(ended);
+        QCOMPARE(next.exitCode(), 0);
+        QVERIFY(firstRuns);
+        if (runtime) // the lock lives in the runtime folder
+            QCOMPARE(locks.size(), 1);
+    }
+
     // The single-copy lock is per user too: two users on one machine each
-    // run their own copy of the same program file.
+    // run their own copy of the same program file, whether the second has a
+    // folder for its lock or only its own processes to look at.
+    void anotherUserRunsItsOwnCopy_data()
+    {
+        QTest::addColumn<bool>("runtime"); // nobody has /run/user/<uid>
+        QTest::newRow("nobody with no folder of its own") << false;
+        QTest::newRow("nobody with its runtime folder") << true;
+    }
     void anotherUserRunsItsOwnCopy()
     {
+        QFETCH(bool, runtime);
         ProgramCopy copy;
         QVERIFY(copy.make());
         letOthersIn(copy.dir.path());
@@ -177,9 +268,21 @@ private slots:
                                                         | QFile::ReadOther | QFile::WriteOther);
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
             QSKIP(qPrintable(why));
+        if (runtime && !m_mounts.isEmpty())
+            QSKIP(qPrintable(m_mounts));
+        const QString runtimeDir = QStringLiteral("/run/user/%1").arg(::getpwnam("nobody")->pw_uid);
+        if (runtime) {
+            QVERIFY(QDir().mkdir(runtimeDir));
+            QVERIFY(QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            QVERIFY(giveTo(runtimeDir, "nobody"));
+        }
+        const auto removeRuntime = qScopeGuard([&] {
+            if (runtime)
+                QDir(runtimeDir).removeRecursively();
+        });
         QProcess mine, theirs;
         QVERIFY(startAndReachIdle(mine, copy));
-        theirs.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.program()});
+        startAsNobody(theirs, copy.program());
         QVERIFY(theirs.waitForStarted(5000));
         const bool ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
         theirs.kill();

@@ -94,18 +94,28 @@ bool startAndReachIdle(QProcess &p, const ProgramCopy &copy)
     return reachIdle(p, copy.pty.slavePath());
 }
 
-// Everything in a folder, as found: kind, mode, owner, and the bytes of a
-// file or the target of a link.
+// Everything in a folder, as found: kind, mode, owner, inode, when it last
+// changed, and the bytes of a file or the target of a link.
 QStringList snapshot(const QString &folder)
 {
-    QStringList found;
+    QStringList paths{folder};
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
+    while (it.hasNext())
+        paths << it.next();
+    QStringList found;
+    for (const QString &path : paths) {
         struct stat st{};
         ::lstat(QFile::encodeName(path).constData(), &st);
-        QString entry = QStringLiteral("%1 %2 %3 ").arg(path.mid(folder.size())).arg(st.st_mode, 0, 8).arg(st.st_uid);
+        // The inode and the time of the last change too: a file rewritten
+        // with the same bytes, or one made and removed again, was written.
+        QString entry = QStringLiteral("%1 %2 %3 %4 %5.%6 ")
+                            .arg(path.mid(folder.size()))
+                            .arg(st.st_mode, 0, 8)
+                            .arg(st.st_uid)
+                            .arg(st.st_ino)
+                            .arg(st.st_mtim.tv_sec)
+                            .arg(st.st_mtim.tv_nsec);
         if (S_ISLNK(st.st_mode)) {
             entry += QFileInfo(path).symLinkTarget();
         } else if (S_ISREG(st.st_mode)) {
@@ -250,25 +260,27 @@ private slots:
 
     // The single-copy lock is per user too: two users on one machine each
     // run their own copy of the same program file, whether the second has a
-    // folder for its lock or only its own processes to look at.
+    // folder for its lock or only its own processes to look at (root sees
+    // every user's).
     void anotherUserRunsItsOwnCopy_data()
     {
-        QTest::addColumn<bool>("runtime"); // nobody has /run/user/<uid>
-        QTest::newRow("nobody with no folder of its own") << false;
-        QTest::newRow("nobody with its runtime folder") << true;
+        QTest::addColumn<QString>("second"); // who starts second: "nobody", "root"
+        QTest::addColumn<bool>("runtime");   // nobody has /run/user/<uid>
+        QTest::newRow("nobody with no folder of its own, after root") << "nobody" << false;
+        QTest::newRow("nobody with its runtime folder, after root") << "nobody" << true;
+        QTest::newRow("root with no folder of its own, after nobody") << "root" << false;
     }
     void anotherUserRunsItsOwnCopy()
     {
+        QFETCH(QString, second);
         QFETCH(bool, runtime);
         ProgramCopy copy;
         QVERIFY(copy.make());
         letOthersIn(copy.dir.path());
         letOthersIn(copy.program());
-        QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
-                                                        | QFile::ReadOther | QFile::WriteOther);
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
             QSKIP(qPrintable(why));
-        if (runtime && !m_mounts.isEmpty())
+        if ((runtime || second == "root") && !m_mounts.isEmpty())
             QSKIP(qPrintable(m_mounts));
         const QString runtimeDir = QStringLiteral("/run/user/%1").arg(::getpwnam("nobody")->pw_uid);
         if (runtime) {
@@ -276,15 +288,27 @@ private slots:
             QVERIFY(QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
             QVERIFY(giveTo(runtimeDir, "nobody"));
         }
-        const auto removeRuntime = qScopeGuard([&] {
+        const bool rootHasNoFolder = second == "root";
+        if (rootHasNoFolder) // nowhere for root's lock: its processes are looked at
+            QVERIFY(coverWithEmptyFolder("/root", true));
+        const auto restore = qScopeGuard([&] {
             if (runtime)
                 QDir(runtimeDir).removeRecursively();
+            if (rootHasNoFolder)
+                uncover("/root");
         });
         QProcess mine, theirs;
-        QVERIFY(startAndReachIdle(mine, copy));
-        startAsNobody(theirs, copy.program());
-        QVERIFY(theirs.waitForStarted(5000));
-        const bool ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
+        bool ended = false;
+        if (second == "nobody") {
+            QVERIFY(startAndReachIdle(mine, copy));
+            startAsNobody(theirs, copy.program());
+            QVERIFY(theirs.waitForStarted(5000));
+            ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
+        } else {
+            startAsNobody(theirs, copy.program());
+            QVERIFY(theirs.waitForStarted(5000));
+            ended = !startAndReachIdle(mine, copy);
+        }
         theirs.kill();
         theirs.waitForFinished();
         mine.kill();

@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     AppState &s = app();
     s = AppState{};
-    s.AppDir = dir.path() + QLatin1Char('/');
+    s.AppDir = s.WorkDir = dir.path() + QLatin1Char('/');
+    s.AppDirChecked = true; // a folder of its own: setcom.ini rewritten there
     for (const char *name : {"setcom.ini", "dispname.ini", "message.ini", "FRH10.ini", "debug.ini"}) {
         QFile f(s.AppDir + QLatin1String(name));
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);

@@ -40,42 +40,43 @@ bool EncodableIniText(const QString &text)
     return !encoder.hasError() && DecodeIniText(bytes) == text;
 }
 
-std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit, bool trustedOnly)
+std::optional<QByteArray> ReadRegularFile(const QString &path, qint64 limit, FileTrust trust,
+                                          uint *owner)
 {
-    // Anything but a regular file could block the open (a FIFO) or never end.
-    if (!QFileInfo(path).isFile())
-        return std::nullopt;
     QFile file;
 #ifdef Q_OS_UNIX
-    // A link is trusted by who made it; a file by who owns it.
-    struct stat entry{};
-    if (trustedOnly
-        && (::lstat(QFile::encodeName(path).constData(), &entry) != 0 || !TrustedOwner(entry.st_uid)))
-        return std::nullopt;
-    // Opened without waiting and read only if it still is a regular file, so
-    // a FIFO put in its place after the look above cannot block either.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    // Opened first, without waiting (a FIFO would block) and never as a
+    // terminal; what was opened is looked at, so nothing can be swapped in
+    // between the look and the read.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC
+                              | (trust == FileTrust::Any ? 0 : O_NOFOLLOW));
     if (fd < 0)
         return std::nullopt;
     struct stat st{};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)
-        || (trustedOnly && !S_ISLNK(entry.st_mode) && !TrustedOwner(st.st_uid))
+        || (trust == FileTrust::TrustedOnly && !TrustedOwner(st.st_uid))
         || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return std::nullopt;
     }
+    if (owner)
+        *owner = st.st_uid;
 #else
-    Q_UNUSED(trustedOnly);
+    if (!QFileInfo(path).isFile() || (trust != FileTrust::Any && QFileInfo(path).isSymLink()))
+        return std::nullopt;
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    if (owner)
+        *owner = 0;
 #endif
     return file.read(limit);
 }
 
-std::optional<QString> ReadIniFile(const QString &path, qint64 limit, bool trustedOnly)
+std::optional<QString> ReadIniFile(const QString &path, qint64 limit, FileTrust trust)
 {
-    const auto bytes = ReadRegularFile(path, limit, trustedOnly);
+    const auto bytes = ReadRegularFile(path, limit, trust);
     if (!bytes)
         return std::nullopt;
     return DecodeIniText(*bytes);

@@ -32,6 +32,11 @@ QString notYours()
     return app().message(FolderMessages::NotYourFolder);
 }
 
+QString installed()
+{
+    return app().message(FolderMessages::InstalledFolder);
+}
+
 #ifdef Q_OS_UNIX
 QByteArray native(const QString &path)
 {
@@ -56,6 +61,91 @@ QString userName(uid_t uid)
 bool lookAt(const QString &path, struct stat &st)
 {
     return ::lstat(native(path).constData(), &st) == 0;
+}
+
+// A folder on the way to one the program makes files in: nobody but the
+// user and root may rename or replace what is in it.
+bool steadyFolder(const struct stat &st)
+{
+    return S_ISDIR(st.st_mode) && TrustedOwner(st.st_uid)
+        && ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (st.st_mode & S_ISVTX));
+}
+
+bool carriesInstalledMark(int dir)
+{
+    struct stat st{};
+    return ::fstatat(dir, InstalledMark, &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+QByteArrayList names(const QByteArray &path)
+{
+    QByteArrayList parts = path.split('/');
+    parts.removeAll(QByteArray());
+    parts.removeAll(QByteArray("."));
+    return parts;
+}
+
+// `path` resolved one name at a time, as the system would: a link is
+// followed only when it is trusted. With `folders`, every folder met must be
+// steady too, and what is missing is made when `make` asks for it.
+struct Walk {
+    bool ok = false;
+    QByteArray real;    // the path walked, no link left in it
+    QByteArray foreign; // the first link another user made
+    uid_t foreignOwner = 0;
+};
+
+Walk walk(const QString &path, bool folders, bool make)
+{
+    Walk w;
+    QByteArray start = QFile::encodeName(path);
+    if (!start.startsWith('/'))
+        start = QFile::encodeName(QDir::currentPath()) + '/' + start;
+    QByteArrayList todo = names(start);
+    QByteArray real; // "" is the root
+    struct stat st{};
+    if (folders && (::lstat("/", &st) != 0 || !steadyFolder(st)))
+        return w;
+    int links = 0;
+    while (!todo.isEmpty()) {
+        const QByteArray name = todo.takeFirst();
+        if (name == "..") {
+            real.truncate(qMax<qsizetype>(0, real.lastIndexOf('/')));
+            continue;
+        }
+        const QByteArray next = real + '/' + name;
+        if (::lstat(next.constData(), &st) != 0) {
+            if (errno != ENOENT || !folders || !make || ::mkdir(next.constData(), 0700) != 0
+                || ::lstat(next.constData(), &st) != 0)
+                return w;
+        }
+        if (S_ISLNK(st.st_mode)) {
+            if (!TrustedOwner(st.st_uid)) {
+                w.foreign = next;
+                w.foreignOwner = st.st_uid;
+                return w;
+            }
+            char buffer[4096];
+            const ssize_t n = ::readlink(next.constData(), buffer, sizeof buffer);
+            if (n <= 0 || size_t(n) >= sizeof buffer || ++links > 40)
+                return w;
+            const QByteArray target(buffer, n);
+            if (target.startsWith('/'))
+                real.clear();
+            todo = names(target) + todo;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            if (folders && !steadyFolder(st))
+                return w;
+        } else if (folders || !todo.isEmpty()) {
+            return w; // only the last name may be something else than a folder
+        }
+        real = next;
+    }
+    w.ok = true;
+    w.real = real.isEmpty() ? QByteArray("/") : real;
+    return w;
 }
 
 // The folder a file is in, held open, so that the file is made in that very
@@ -95,19 +185,21 @@ bool writeAll(int fd, const QByteArray &bytes)
     return ::fsync(fd) == 0;
 }
 
-// The file itself, opened without following a link, and only when it is a
-// regular file of this user's: the folder is closed to new files.
+// The file itself, opened without following a link or waiting, and
+// rewritten only when the opened file is a regular file of this user's with
+// no other name: the folder is closed to new files.
 bool rewriteInPlace(const Place &place, const QByteArray &bytes, QString *error)
 {
-    const int fd =
-        ::openat(place.dir, place.name.constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::openat(place.dir, place.name.constData(),
+                            O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (error)
-            *error = reason(errno);
+            *error = errno == ELOOP ? notYours() : reason(errno);
         return false;
     }
     struct stat st{};
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()
+        && st.st_nlink == 1;
     if (!ok && error)
         *error = notYours();
     if (ok && !(ok = ::ftruncate(fd, 0) == 0 && writeAll(fd, bytes)) && error)
@@ -129,48 +221,102 @@ bool TrustedOwner(uint uid)
 #endif
 }
 
-bool TrustedEntry(const QString &path)
+bool Entry::mine() const
 {
 #ifdef Q_OS_UNIX
-    struct stat st{};
-    return lookAt(path, st) && TrustedOwner(st.st_uid);
+    return exists() && owner == ::geteuid();
 #else
-    return QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+    return exists();
 #endif
+}
+
+Entry LookAt(const QString &path)
+{
+    Entry e;
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    if (!lookAt(path, st))
+        return e;
+    e.kind = S_ISLNK(st.st_mode)   ? Entry::Link
+        : S_ISDIR(st.st_mode)      ? Entry::Folder
+        : S_ISREG(st.st_mode)      ? Entry::File
+                                   : Entry::Other;
+    e.owner = st.st_uid;
+    e.mode = st.st_mode & 07777;
+#else
+    const QFileInfo info(bare(path));
+    if (info.isSymLink())
+        e.kind = Entry::Link;
+    else if (info.isDir())
+        e.kind = Entry::Folder;
+    else if (info.isFile())
+        e.kind = Entry::File;
+    else if (info.exists())
+        e.kind = Entry::Other;
+#endif
+    return e;
+}
+
+bool TrustedEntry(const QString &path)
+{
+    return LookAt(path).trusted();
+}
+
+Way FollowTrustedLinks(const QString &path)
+{
+    Way way;
+#ifdef Q_OS_UNIX
+    const Walk w = walk(path, false, false);
+    if (w.ok) {
+        way.target = QFile::decodeName(w.real);
+    } else if (!w.foreign.isEmpty()) {
+        way.foreignLink = QFile::decodeName(w.foreign);
+        way.owner = userName(w.foreignOwner);
+    }
+#else
+    way.target = QFileInfo(path).canonicalFilePath();
+#endif
+    return way;
 }
 
 QString ForeignLinkOwner(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    struct stat st{};
-    if (!lookAt(path, st) || !S_ISLNK(st.st_mode) || TrustedOwner(st.st_uid))
-        return {};
-    return userName(st.st_uid);
-#else
-    Q_UNUSED(path);
-    return {};
-#endif
+    return FollowTrustedLinks(path).owner;
 }
 
 bool OwnRegularFile(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    struct stat st{};
-    return lookAt(path, st) && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
-#else
-    const QFileInfo info(path);
-    return info.isFile() && !info.isSymLink();
-#endif
+    const Entry e = LookAt(path);
+    return e.kind == Entry::File && e.mine();
 }
 
 bool OwnFolder(const QString &path)
 {
+    const Entry e = LookAt(path);
+    return e.kind == Entry::Folder && e.mine();
+}
+
+QString CheckedFolder(const QString &folder, bool make)
+{
 #ifdef Q_OS_UNIX
+    const Walk w = walk(bare(folder), true, make);
     struct stat st{};
-    return lookAt(path, st) && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid();
+    if (!w.ok || ::lstat(w.real.constData(), &st) != 0 || !S_ISDIR(st.st_mode)
+        || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)))
+        return {};
+    const int dir = ::open(w.real.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const bool installed = dir < 0 || carriesInstalledMark(dir);
+    if (dir >= 0)
+        ::close(dir);
+    return installed ? QString() : QFile::decodeName(w.real);
 #else
-    const QFileInfo info(bare(path));
-    return info.isDir() && !info.isSymLink();
+    if (make)
+        QDir().mkpath(folder);
+    const QFileInfo info(bare(folder));
+    if (!info.isDir()
+        || QFileInfo::exists(folder + QLatin1Char('/') + QLatin1String(InstalledMark)))
+        return {};
+    return info.canonicalFilePath();
 #endif
 }
 
@@ -204,6 +350,11 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error, 
     if (ownFolderOnly && (::fstat(place.dir, &folder) != 0 || folder.st_uid != ::geteuid())) {
         if (error)
             *error = notYours();
+        return false;
+    }
+    if (carriesInstalledMark(place.dir)) {
+        if (error)
+            *error = installed();
         return false;
     }
     const int fd = ::openat(place.dir, place.name.constData(),
@@ -272,6 +423,11 @@ bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QSt
             *error = reason(errno);
         return false;
     }
+    if (carriesInstalledMark(place.dir)) {
+        if (error)
+            *error = installed();
+        return false;
+    }
     struct stat old{};
     const bool mine = ::fstatat(place.dir, place.name.constData(), &old, AT_SYMLINK_NOFOLLOW) == 0
         && S_ISREG(old.st_mode) && old.st_uid == ::geteuid();
@@ -322,11 +478,29 @@ bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QSt
 
 bool MakeOwnFolder(const QString &path, QString *error)
 {
+    if (!QDir::isAbsolutePath(path)) {
+        if (error)
+            *error = app().message(FolderMessages::NowhereToMake);
+        return false;
+    }
 #ifdef Q_OS_UNIX
-    if (::mkdir(native(path).constData(), 0700) == 0)
+    Place place;
+    if (!place.open(path, O_NOFOLLOW)) {
+        if (error)
+            *error = errno == ELOOP || errno == ENOTDIR ? notYours() : reason(errno);
+        return false;
+    }
+    if (carriesInstalledMark(place.dir)) {
+        if (error)
+            *error = installed();
+        return false;
+    }
+    if (::mkdirat(place.dir, place.name.constData(), 0700) == 0)
         return true;
     const int e = errno;
-    if (e == EEXIST && OwnFolder(path))
+    struct stat st{};
+    if (e == EEXIST && ::fstatat(place.dir, place.name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+        && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
         return true;
     if (error)
         *error = e == EEXIST ? notYours() : reason(e);
@@ -343,9 +517,8 @@ bool MakeOwnFolder(const QString &path, QString *error)
 bool PrivateFolder(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st{};
-    return lookAt(path, st) && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
-        && (st.st_mode & 0777) == 0700;
+    const QString checked = CheckedFolder(path);
+    return !checked.isEmpty() && (LookAt(checked).mode & 0777) == 0700;
 #else
     return QFileInfo(path).isDir();
 #endif
@@ -354,17 +527,12 @@ bool PrivateFolder(const QString &path)
 bool MakePrivateFolder(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    const QString parent = QFileInfo(bare(path)).absolutePath();
-    struct stat st{};
-    if (!QDir().mkpath(parent) || ::stat(QFile::encodeName(parent).constData(), &st) != 0
-        || st.st_uid != ::geteuid())
+    const QString made = CheckedFolder(path, true);
+    if (made.isEmpty())
         return false;
-    ::mkdir(native(path).constData(), 0700);
-    if (!OwnFolder(path))
-        return false;
-    if (!PrivateFolder(path))
-        ::chmod(native(path).constData(), 0700);
-    return PrivateFolder(path);
+    if ((LookAt(made).mode & 0777) != 0700)
+        ::chmod(QFile::encodeName(made).constData(), 0700);
+    return PrivateFolder(made);
 #else
     return QDir().mkpath(path);
 #endif

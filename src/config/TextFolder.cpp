@@ -11,81 +11,90 @@
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
-#include <sys/stat.h>
+#include <pwd.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-constexpr uint NoOwner = uint(-1);
-
-uint ownerOf(const QString &path, bool followLink)
+// The running user's home as the password database has it: what HOME says
+// may be another user's, passed on by sudo.
+QString passwdHome()
 {
 #ifdef Q_OS_UNIX
-    struct stat st{};
-    const QByteArray native = QFile::encodeName(QDir::cleanPath(path));
-    const int rc = followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
-    return rc == 0 ? uint(st.st_uid) : NoOwner;
-#else
-    Q_UNUSED(path);
-    Q_UNUSED(followLink);
-    return 0;
+    struct passwd entry {};
+    struct passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwuid_r(::geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found
+        && found->pw_dir && *found->pw_dir)
+        return QFile::decodeName(found->pw_dir);
 #endif
+    return {};
 }
 
-uint me()
-{
-#ifdef Q_OS_UNIX
-    return uint(::geteuid());
-#else
-    return 0;
-#endif
-}
-
-// The program folder is the user's to keep files in: the user's own, and no
-// installed one (root owns that one too, yet it is the package's).
+// The program folder is the user's to keep files in: a real folder of the
+// user's own, and no installed one (root owns that one too, yet it is the
+// package's).
 bool usersOwn(const QString &dir)
 {
-    return !QFileInfo::exists(dir + QLatin1String(InstalledMark)) && ownerOf(dir, true) == me();
+    const Entry folder = LookAt(dir);
+    return folder.kind == Entry::Folder && folder.mine()
+        && !LookAt(dir + QLatin1String(InstalledMark)).exists();
 }
 
-// The user's own folder, there to be written.
-bool makeUserFolder(const QString &user)
+// What the program makes goes to the text folder when nobody else can
+// change it and it takes new files; else to the user's own folder, which the
+// main window names. A text folder that passed the check keeps its
+// setcom.ini rewritten in place even where it is closed to new files.
+void workIn(TextFolderChoice &choice)
 {
-    return QDir().mkpath(user) && ownerOf(user, true) == me() && CanCreateIn(user);
+    const QString checked = CheckedFolder(choice.folder);
+    if (!checked.isEmpty()) {
+        choice.folder = FolderPath(checked);
+        choice.folderChecked = true;
+        if (CanCreateIn(checked)) {
+            choice.workFolder = choice.folder;
+            return;
+        }
+    }
+    QString tried;
+    const QString own = MakeUserFolder(&tried);
+    if (!own.isEmpty()) {
+        choice.workFolder = FolderPath(own);
+        choice.notice = choice.folderChecked ? TextFolderChoice::MadeInOwnFolder
+                                             : TextFolderChoice::NotYoursAlone;
+    } else {
+        choice.notice = choice.folderChecked ? TextFolderChoice::NoNotice
+                                             : TextFolderChoice::NothingMade;
+        choice.problem = FolderPath(tried);
+    }
 }
 
-// The text files stay where they are; what the program makes goes to the
-// user's own folder.
-void makeInUserFolder(TextFolderChoice &choice, const QString &user)
-{
-    choice.workFolder = user;
-    if (makeUserFolder(user))
-        choice.notice = TextFolderChoice::MadeInOwnFolder;
-    else
-        choice.problem = user;
-}
-
-// Copies the program folder's shipped files the user lacks. Only regular
-// files of the program folder's owner (or root) are copied, never what a
-// link there points to, and never over anything the user has.
+// Copies the shipped files the user lacks from the program folder's
+// defaults/, which the program never writes and nobody edits as their own
+// settings (the files beside the program may hold its owner's port choice).
+// Only regular files of the program folder's owner, root or the user are
+// copied, never what a link there points to, and never over anything the
+// user has.
 void seed(TextFolderChoice &choice, const QString &program, const QString &user)
 {
-    const uint programOwner = ownerOf(program, true);
+    const QString defaults = program + QStringLiteral("defaults") + QDir::separator();
+    const uint programOwner = LookAt(program).owner;
+    const auto shipped = [&](uint owner) { return owner == programOwner || TrustedOwner(owner); };
+    const Entry folder = LookAt(defaults);
+    if (folder.kind != Entry::Folder || !shipped(folder.owner))
+        return;
     for (const char *name : {"setcom.ini", "FRH10.ini", "debug.ini"}) {
         const QString mine = user + QLatin1String(name);
-        const QString shipped = program + QLatin1String(name);
-        const QFileInfo there(mine);
-        if (there.exists() || there.isSymLink())
+        if (LookAt(mine).exists())
             continue;
-        const QFileInfo source(shipped);
-        const uint owner = ownerOf(shipped, false);
-        if (!source.isFile() || source.isSymLink()
-            || (owner != 0 && owner != programOwner && owner != me()))
+        uint owner = 0;
+        const auto bytes =
+            ReadRegularFile(defaults + QLatin1String(name), 1 << 20, FileTrust::NoLink, &owner);
+        if (!bytes || !shipped(owner))
             continue;
-        const auto bytes = ReadRegularFile(shipped, 1 << 20);
         QFile file;
-        if (!bytes || !CreateNewFile(file, mine, OwnerOnly, nullptr)
+        if (!CreateNewFile(file, mine, InOwnFolder | OwnerOnly, nullptr)
             || file.write(*bytes) != bytes->size() || !file.flush()) {
             if (choice.problem.isEmpty())
                 choice.problem = mine;
@@ -95,44 +104,62 @@ void seed(TextFolderChoice &choice, const QString &program, const QString &user)
 
 } // namespace
 
-QString PerUserFolder()
+QString MakeUserFolder(QString *tried)
 {
-    return FolderPath(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                         + QStringLiteral("/qml47210"));
+    QStringList bases;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!data.isEmpty())
+        bases << data;
+    if (const QString home = passwdHome(); !home.isEmpty())
+        bases << home + QStringLiteral("/.local/share");
+    for (const QString &base : bases) {
+        const QString folder = QDir::cleanPath(base + QStringLiteral("/qml47210"));
+        if (tried)
+            *tried = folder;
+        // A link in the folder's own place is not followed, whoever made it.
+        const Entry there = LookAt(folder);
+        if (there.exists() && there.kind != Entry::Folder)
+            continue;
+        if (const QString made = CheckedFolder(folder, true); !made.isEmpty())
+            return made;
+    }
+    return {};
 }
 
-TextFolderChoice ChooseTextFolder(const QString &programDir, const QString &named,
-                                  const QString &userFolder)
+TextFolderChoice ChooseTextFolder(const QString &programDir, const QString &named)
 {
     TextFolderChoice choice;
     const QString program = FolderPath(programDir);
-    const QString user = FolderPath(userFolder);
     if (!named.isEmpty()) {
-        choice.folder = choice.workFolder = FolderPath(named);
-        if (!QFileInfo(choice.folder).isDir())
+        choice.folder = FolderPath(named);
+        if (!QFileInfo(choice.folder).isDir()) {
             choice.problem = choice.folder;
-        else if (!CanCreateIn(choice.folder))
-            makeInUserFolder(choice, user);
+            if (const QString own = MakeUserFolder(); !own.isEmpty())
+                choice.workFolder = FolderPath(own);
+            return choice;
+        }
+        workIn(choice);
         return choice;
     }
     if (usersOwn(program)) {
-        choice.folder = choice.workFolder = program;
-        // Closed to new files: setcom.ini is still saved where it is.
-        if (!CanCreateIn(program))
-            makeInUserFolder(choice, user);
-        return choice;
-    }
-    if (!makeUserFolder(user)) {
-        // Nowhere to keep anything: read what the program folder has, write nothing.
         choice.folder = program;
-        choice.workFolder = user;
-        choice.problem = user;
+        workIn(choice);
         return choice;
     }
-    choice.folder = choice.workFolder = user;
-    choice.perUser = true;
+    QString tried;
+    const QString user = MakeUserFolder(&tried);
+    if (user.isEmpty()) {
+        // Nowhere of the user's own: the program folder's files are read, and
+        // nothing is made or rewritten, there or anywhere else.
+        choice.folder = program;
+        choice.notice = TextFolderChoice::NothingMade;
+        choice.problem = FolderPath(tried);
+        return choice;
+    }
+    choice.folder = choice.workFolder = FolderPath(user);
+    choice.folderChecked = true;
     choice.notice = TextFolderChoice::FilesInOwnFolder;
-    seed(choice, program, user);
+    seed(choice, program, choice.folder);
     return choice;
 }
 

@@ -5,8 +5,6 @@
 #include "config/TextConvert.h"
 #include "core/AppState.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <optional>
 
@@ -16,39 +14,49 @@ QString pathOf(const char *name) { return app().AppDir + QLatin1String(name); }
 
 // Whole file as text, or nothing when it is absent or cannot be read. These
 // files are a few hundred bytes; a huge one is not ours to take whole. In a
-// folder others may write, what another user placed counts as absent.
+// folder others may write, a link or what another user placed counts as
+// absent.
 std::optional<QString> readPath(const QString &path)
 {
-    return ReadIniFile(path, 1 << 20, true);
+    return ReadIniFile(path, 1 << 20, FileTrust::TrustedOnly);
 }
 
 std::optional<QString> readText(const char *name) { return readPath(pathOf(name)); }
 
 bool presentPath(const QString &path)
 {
-    return QFileInfo(path).isFile() && TrustedEntry(path);
+    const Entry e = LookAt(path);
+    return e.kind == Entry::File && e.trusted();
 }
 
 bool present(const char *name) { return presentPath(pathOf(name)); }
 
-// setcom.ini in the user's own folder, where the choice goes when the text
-// folder's is not the user's to rewrite.
-QString ownSetcom() { return PerUserFolder() + QStringLiteral("setcom.ini"); }
-
-bool somethingAt(const QString &path)
+// setcom.ini in the work folder, where the choice goes when the text
+// folder's is not the user's to rewrite; empty when that is the same file
+// or there is no work folder.
+QString ownSetcom()
 {
-    const QFileInfo info(path);
-    return info.exists() || info.isSymLink();
+    const AppState &s = app();
+    if (s.WorkDir.isEmpty() || s.WorkDir == s.AppDir)
+        return {};
+    return s.WorkDir + QStringLiteral("setcom.ini");
+}
+
+// The text folder's setcom.ini may be rewritten: the folder was found at
+// start-up to be one nobody else can change, and the file is the user's own.
+bool rewritable(const QString &here)
+{
+    return app().AppDirChecked && OwnRegularFile(here);
 }
 
 // The setcom.ini that holds this user's port choice: the text folder's,
-// unless what stands there is not the user's own file and the user's own
-// folder holds a choice saved in its stead.
+// unless that is not the user's to rewrite and the work folder holds a
+// choice saved in its stead.
 QString setcomPath()
 {
     const QString here = pathOf("setcom.ini");
     const QString mine = ownSetcom();
-    if (somethingAt(here) && !OwnRegularFile(here) && mine != here && OwnRegularFile(mine))
+    if (!mine.isEmpty() && LookAt(here).exists() && !rewritable(here) && OwnRegularFile(mine))
         return mine;
     return here;
 }
@@ -162,15 +170,15 @@ bool WriteSetcomIni(QString *file)
 {
     const AppState &s = app();
     const QString here = pathOf("setcom.ini");
-    const QString mine = ownSetcom();
-    const bool ownHere = OwnRegularFile(here);
-    const bool absent = !somethingAt(here);
-    const QString target = ownHere || absent ? here : mine;
+    if (file)
+        *file = here;
+    if (!LookAt(here).exists())
+        return true; // never created, only replaced
+    const bool inPlace = rewritable(here);
+    const QString target = inPlace ? here : ownSetcom();
     if (file)
         *file = target;
-    if (absent)
-        return true; // never created, only replaced
-    if (target == here && !ownHere)
+    if (target.isEmpty())
         return false; // not ours, and no folder of our own to put it in
     QString out;
     for (const QString &v : {QString::number(s.ComPort), s.ComBaud, s.ComDataBits, s.ComParity,
@@ -181,17 +189,9 @@ bool WriteSetcomIni(QString *file)
             return false;
         out += QLatin1Char('"') + v + QStringLiteral("\"\r\n");
     }
-    const QByteArray bytes = EncodeIniText(out);
-    if (target == mine && !OwnRegularFile(mine)) {
-        // The first choice kept in the user's own folder: a new file there.
-        QFile made;
-        return !somethingAt(mine) && QDir().mkpath(PerUserFolder())
-            && CreateNewFile(made, mine, InOwnFolder | OwnerOnly, nullptr)
-            && made.write(bytes) == bytes.size() && made.flush();
-    }
-    // Written aside and renamed, so a full disk never leaves a half file;
-    // in place where the folder is closed to new files but the file is ours.
-    return ReplaceFile(target, bytes, true, nullptr);
+    // Written aside and renamed, so a full disk never leaves half a file; in
+    // place only in the text folder, where it is closed to new files.
+    return ReplaceFile(target, EncodeIniText(out), inPlace, nullptr);
 }
 
 bool FrhPresetComplete()
@@ -208,8 +208,7 @@ bool FrhPresetComplete()
 
 QString WorkFolder()
 {
-    const AppState &s = app();
-    return s.WorkDir.isEmpty() ? s.AppDir : s.WorkDir;
+    return app().WorkDir;
 }
 
 QString BackupFolder()
@@ -217,15 +216,16 @@ QString BackupFolder()
     return WorkFolder() + QStringLiteral("backups");
 }
 
-LoadedTextFiles LoadTextFiles()
+LoadedTextFiles LoadTextFiles(const QString &programDir)
 {
     AppState &s = app();
     LoadedTextFiles loaded;
-    loaded.files = ChooseTextFolder(ProgramDir(), qEnvironmentVariable("QML47210_FILES"));
+    loaded.files = ChooseTextFolder(programDir, qEnvironmentVariable("QML47210_FILES"));
     s.AppDir = loaded.files.folder;
     s.WorkDir = loaded.files.workFolder;
+    s.AppDirChecked = loaded.files.folderChecked;
     loaded.language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
-    s.ShippedTextDir = ShippedTextFolder(ProgramDir(), loaded.language);
+    s.ShippedTextDir = ShippedTextFolder(programDir, loaded.language);
     ReadSetcomIni();
     ReadDispNameIni();
     ReadMessageIni();

@@ -3,6 +3,7 @@
 // None of them reports an error: what they cannot read keeps its default.
 
 #include "config/TextFolder.h"
+#include "core/AppState.h"
 
 #include <QString>
 
@@ -13,10 +14,11 @@ void ReadFrhIni();
 void ReadDebugIni();
 // False when the port choice could not be saved; an absent setcom.ini is
 // never created, and that is no failure. setcom.ini is rewritten where it is
-// only when it is this user's own regular file; in its place stands another
-// user's file (root's, for an ordinary user), a link or anything else, the
-// choice goes to setcom.ini in the user's own folder instead, which is read
-// from then on. `file`: the file it was saved in, or would have been.
+// only when the text folder was found at start-up to be one nobody else can
+// change and the file is this user's own regular file; otherwise the choice
+// goes to setcom.ini in the work folder (the user's own), which is read from
+// then on, and with no work folder it is not saved. `file`: the file it was
+// saved in, or would have been (empty: there was nowhere to save it).
 bool WriteSetcomIni(QString *file = nullptr);
 
 // The FRH preset table from another file of FRH10.ini's form; false when
@@ -31,20 +33,23 @@ constexpr int PresetFailedMessage = 11;
 constexpr int PresetIncompleteMessage = 12;
 
 // Chooses the text folder (QML47210_FILES names one) and the shipped set of
-// captions and messages (QML47210_LANG, else the locale), then reads the five
-// text files from them.
+// captions and messages (QML47210_LANG, else the locale) for the program in
+// `programDir`, then reads the five text files from them.
 struct LoadedTextFiles {
     TextFolderChoice files;
     QString language; // "ja" or "en"
 };
-LoadedTextFiles LoadTextFiles();
+LoadedTextFiles LoadTextFiles(const QString &programDir = ProgramDir());
 
 // The program could not write this folder or file: message, then the path.
 constexpr int NotWrittenMessage = 97;
 
-// The folder where the program makes files (logs, backups/, COMn links).
+// The folder where the program makes files (logs, backups/, COMn links),
+// checked at start-up; empty when there is none, and then nothing is made.
 QString WorkFolder();
 
 // Where backups of units' configurations go: a folder of the user's own in
-// the work folder.
+// the work folder. With no work folder a name with no folder before it,
+// which MakeOwnFolder refuses saying so: an apply is then refused rather
+// than made without its backup.
 QString BackupFolder();

@@ -20,9 +20,13 @@ struct AppState {
     // Location and serial-port settings. AppDir is the folder of the text
     // files: beside the program, or the user's own (config/TextFolder).
     QString AppDir;
-    // Where the program makes files: logs, backups/ and the COMn links. The
-    // user's own folder where AppDir is closed to new files; empty: AppDir.
+    // Where the program makes files: logs, backups/ and the COMn links.
+    // AppDir itself, or the user's own folder where AppDir is closed to new
+    // files or others may change it; empty: nothing is made anywhere.
     QString WorkDir;
+    // AppDir was found at start-up to be a folder nobody else can change:
+    // its setcom.ini may be rewritten there.
+    bool AppDirChecked = false;
     // The shipped dispname.ini and message.ini of the operator's language,
     // read where AppDir has none of its own; empty: none.
     QString ShippedTextDir;

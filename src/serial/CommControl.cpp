@@ -105,17 +105,18 @@ QString CommControl::deviceFor(int port) const
 #else
     // A link COMn in the link folder names the device of port n. The
     // device itself is opened, so its lock file guards it whatever name a
-    // second opener used. A link another user made is not followed: the
-    // open refuses it, naming its owner.
+    // second opener used. A link another user made, COMn or one it leads
+    // through, is not followed: the open refuses it, naming its owner.
     if (!m_linkDir.isEmpty()) {
-        const QFileInfo link(m_linkDir + QStringLiteral("COM%1").arg(port));
-        if (!ForeignLinkOwner(link.filePath()).isEmpty())
-            return link.absoluteFilePath();
-        if (link.isSymLink() || link.exists()) {
-            const QString target = link.canonicalFilePath();
-            if (!target.isEmpty())
-                return target;
-            return link.absoluteFilePath(); // dangling: the open fails on it
+        const QString link =
+            QFileInfo(m_linkDir + QStringLiteral("COM%1").arg(port)).absoluteFilePath();
+        if (LookAt(link).exists()) {
+            const Way way = FollowTrustedLinks(link);
+            if (!way.foreignLink.isEmpty())
+                return way.foreignLink;
+            if (!way.target.isEmpty())
+                return way.target;
+            return link; // dangling: the open fails on it
         }
     }
     return QStringLiteral("/dev/ttyS%1").arg(port - 1);
@@ -145,13 +146,16 @@ bool CommControl::setPortOpen(bool open)
     if (m_port.isOpen())
         return false; // already open
     const QString device = m_devicePath.isEmpty() ? deviceFor(m_commPort) : m_devicePath;
-    if (!ForeignLinkOwner(device).isEmpty()) {
-        m_failedDevice = device;
+    // Opened where the links lead, checked once here: no link is looked up
+    // again by its name.
+    const Way way = FollowTrustedLinks(device);
+    if (!way.foreignLink.isEmpty()) {
+        m_failedDevice = way.foreignLink;
         m_failedError = QSerialPort::PermissionError;
         m_failedErrorText.clear();
         return false;
     }
-    m_port.setPortName(device);
+    m_port.setPortName(way.target.isEmpty() ? device : way.target);
     if (!m_port.open(QIODevice::ReadWrite)) {
         m_failedDevice = device;
         m_failedError = m_port.error();

@@ -225,9 +225,9 @@ QList<SerialDevice> ListSerialDevices(const QString &linkDir)
             QDir(linkDir).entryInfoList({QStringLiteral("COM*")}, QDir::Files | QDir::System);
         for (const QFileInfo &link : links) {
             const int n = comNumber(link.fileName());
-            if (!n || !ForeignLinkOwner(link.filePath()).isEmpty())
+            if (!n)
                 continue;
-            const QString target = link.canonicalFilePath();
+            const QString target = FollowTrustedLinks(link.filePath()).target;
             if (target.isEmpty() || !DevicePresent(target))
                 continue;
             auto it = std::find_if(devices.begin(), devices.end(), [&](const SerialDevice &d) {
@@ -277,6 +277,11 @@ bool PrepareComLink(const QString &linkDir, int port, const QString &device, QSt
         *error = QStringLiteral("COM%1 is the port itself").arg(port);
     return false;
 #else
+    if (linkDir.isEmpty()) { // no folder of the user's own to make it in
+        if (error)
+            *error = app().message(FolderMessages::NowhereToMake);
+        return false;
+    }
     const QString fresh = asideLink(linkDir, port);
     QFile::remove(fresh);
     if (::symlink(QFile::encodeName(device).constData(), QFile::encodeName(fresh).constData()) != 0) {

@@ -35,6 +35,8 @@ bool ensureOpen()
     // have put one at a name that is easy to foresee. A taken name gets a
     // random part.
     QString path = s.LogFilePath;
+    if (path.isEmpty())
+        return false;
     bool taken = false;
     for (int attempt = 0; attempt < 16; ++attempt) {
         if (CreateNewFile(log.file, path, 0, nullptr, &taken)) {
@@ -78,6 +80,10 @@ QString FileNamePart(QString text)
 
 void MakeLogName(const QDateTime &start, const QString &tag)
 {
+    if (WorkFolder().isEmpty()) { // nowhere to make it: no log
+        app().LogFilePath.clear();
+        return;
+    }
     app().LogFilePath = WorkFolder() + QStringLiteral("Log")
         + start.toString(QStringLiteral("yyyyMMddHHmmss"))
         + (tag.isEmpty() ? QString() : QLatin1Char('-') + FileNamePart(tag)) + QStringLiteral(".log");

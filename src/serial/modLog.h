@@ -9,7 +9,7 @@
 // second never share a file. It is made new at its first entry (never
 // through a link, never into a file already there: a taken name gets a
 // random part, and LogFilePath names the file made) and kept open, so every
-// later entry goes to that same file.
+// later entry goes to that same file. With no work folder there is no log.
 void MakeLogName(const QDateTime &start = QDateTime::currentDateTime(), const QString &tag = {});
 // `text` fit to be part of a file name: letters, digits and '-' kept, the rest '_'.
 QString FileNamePart(QString text);

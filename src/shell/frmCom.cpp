@@ -245,5 +245,6 @@ void frmCom::comSet_Click()
     }
     Ui::messageBox(this, QMessageBox::Warning, QString(),
                    s.message(9) + QLatin1Char('\n') + s.message(40) + QLatin1Char('\n')
-                       + QDir::toNativeSeparators(saved));
+                       + (saved.isEmpty() ? s.message(FolderMessages::NowhereToMake)
+                                          : QDir::toNativeSeparators(saved)));
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Start-up and the idle loop that lives as long as the program.
 
+#include "config/TextFolder.h"
+
 #include <QString>
 
 class frmMain;
@@ -21,10 +23,18 @@ void InstallTranslation(const QString &language);
 // pass of window events.
 void IdlePass(frmMain &main);
 
-// The folder for the single-copy lock: only this user may write it.
-// Empty when there is none.
+// Says once, in the main window's message line, where the user's files are
+// kept, or that nothing can be written.
+void SayWhereFilesAre(frmMain &main, const TextFolderChoice &files);
+
+// The folder for the single-copy lock, found from the user id alone: only
+// this user may write it. Empty when there is none.
 QString InstanceLockFolder();
 
 // Name of the lock that marks this user's running copy of the program at
 // `programPath`, in InstanceLockFolder(); empty when there is no such folder.
 QString InstanceLockPath(const QString &programPath);
+
+// Without a lock folder: true when the user runs this program file as a
+// window already, in a process started earlier than this one.
+bool EarlierCopyRuns();

@@ -11,6 +11,8 @@ files=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for f in ./usr/lib/qml47210/qmlsetup ./usr/bin/qmlsetup ./usr/lib/qml47210/setcom.ini \
          ./usr/lib/qml47210/installed.txt \
          ./usr/lib/qml47210/FRH10.ini ./usr/lib/qml47210/debug.ini \
+         ./usr/lib/qml47210/defaults/setcom.ini ./usr/lib/qml47210/defaults/FRH10.ini \
+         ./usr/lib/qml47210/defaults/debug.ini \
          ./usr/lib/qml47210/lang/ja/dispname.ini ./usr/lib/qml47210/lang/ja/message.ini \
          ./usr/lib/qml47210/lang/en/dispname.ini ./usr/lib/qml47210/lang/en/message.ini \
          ./usr/share/applications/qml47210.desktop \

@@ -2,6 +2,7 @@
 #include "core/AppState.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
+#include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
 #include "support/TestSupport.h"
@@ -103,6 +104,8 @@ private slots:
         QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
         QTest::newRow("COM1 a link another user made: not followed, nothing sent")
             << 1 << "8" << "foreign" << QString("r%1 nobody").arg(FolderMessages::ForeignLink);
+        QTest::newRow("COM1 root's, through a link another user made: that link named, nothing sent")
+            << 1 << "8" << "through foreign" << QString("r%1 nobody").arg(FolderMessages::ForeignLink);
     }
     void openFailures()
     {
@@ -141,8 +144,12 @@ private slots:
             f.write(QByteArray::number(holder.processId()) + "\nsleep\n"
                     + QSysInfo::machineHostName().toUtf8() + "\n");
             reason = reason.arg(holder.processId());
-        } else if (device == "foreign" && ::geteuid() != 0) {
+        } else if (device.endsWith("foreign") && ::geteuid() != 0) {
             QSKIP("gives the link to another user, which only root may");
+        } else if (device == "through foreign") { // nobody's link on the way
+            QVERIFY(QFile::link(target, st.path("hop")));
+            QVERIFY(giveTo(st.path("hop"), "nobody"));
+            target = st.path("hop");
         }
         QVERIFY(QFile::link(target, st.dir() + "COM1"));
         if (device == "foreign") // made by nobody, who would read the unit's traffic
@@ -419,6 +426,42 @@ private slots:
         QVERIFY2(empty.match(lines[1]).hasMatch(), qPrintable(lines[1]));
         QVERIFY2(p0.match(lines[2]).hasMatch(), qPrintable(lines[2]));
         QCOMPARE(lines[3], QString());
+    }
+
+    // A COMn link another user made, or one leading through another user's
+    // link, reaches nothing: the port dialog does not list its device, the
+    // reopen after a lost line finds no device there, and opening it sends
+    // nothing.
+    void foreignLinksNeitherListedNorReopened_data()
+    {
+        QTest::addColumn<bool>("through"); // COM1 root's, leading through nobody's link
+        QTest::newRow("COM1 another user's link") << false;
+        QTest::newRow("COM1 root's, through another user's link") << true;
+    }
+    void foreignLinksNeitherListedNorReopened()
+    {
+        QFETCH(bool, through);
+        if (::geteuid() != 0)
+            QSKIP("gives the link to another user, which only root may");
+        FreshState st;
+        Pty pty;
+        const QString device = QFileInfo(pty.slavePath()).canonicalFilePath();
+        const QString foreign = st.path(through ? "hop" : "COM1");
+        QVERIFY(QFile::link(pty.slavePath(), foreign));
+        QVERIFY(giveTo(foreign, "nobody"));
+        if (through)
+            QVERIFY(QFile::link(foreign, st.path("COM1")));
+        for (const SerialDevice &d : ListSerialDevices(st.dir())) {
+            QVERIFY2(d.path != device, qPrintable(d.path));
+            QVERIFY(!d.comLinks.contains(1));
+        }
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QCOMPARE(comm.deviceFor(1), foreign);
+        QVERIFY(!DevicePresent(comm.deviceFor(1)));
+        QVERIFY(!ReopenPort(comm, 1, "9600", "8", "N", "1"));
+        comm.setOutput("@RST\r\n");
+        QCOMPARE(pty.readAll(20), QByteArray());
     }
 
     // With the far end gone the port is closed, quietly: later sends transmit

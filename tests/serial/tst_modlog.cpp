@@ -143,7 +143,7 @@ private slots:
 int logIn(const QString &folder, const QString &swapTo)
 {
     app() = AppState{};
-    app().AppDir = folder;
+    app().AppDir = app().WorkDir = folder;
     app().DebugFlag = true;
     MakeLogName(QDateTime(QDate(2026, 12, 7), QTime(11, 40, 2)));
     LogSend("@RST");

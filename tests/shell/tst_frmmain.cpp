@@ -32,6 +32,8 @@
 #include <QTest>
 #include <QTextStream>
 
+#include <unistd.h>
+
 namespace {
 QByteArray sjisLines(const QStringList &lines)
 {
@@ -316,8 +318,12 @@ private slots:
         QTest::addColumn<QString>("setcom");
         QTest::newRow("the user's own in a folder closed to new files: saved in place") << "own";
         QTest::newRow("the user's own, not writable: the operator is told") << "own, read-only";
+        QTest::newRow("the user's own with a second name elsewhere: not rewritten in place, told")
+            << "own, linked";
         QTest::newRow("another user's that anyone may write: saved in the user's own folder")
             << "another user's";
+        QTest::newRow("another user's, and no folder of the user's own: nothing written, said why")
+            << "nowhere";
     }
     void portChoiceSavedAsOrdinaryUser()
     {
@@ -327,7 +333,8 @@ private slots:
             QSKIP(qPrintable(why));
         QTemporaryDir dir, home;
         letOthersIn(dir.path());
-        QVERIFY(giveTo(home.path(), "nobody"));
+        if (setcom != "nowhere") // else root's: nobody has no folder of its own anywhere
+            QVERIFY(giveTo(home.path(), "nobody"));
         const QString file = dir.path() + "/setcom.ini";
         const QByteArray old("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
         const QByteArray chosen = QByteArray(old).replace("\"1\"\r\n\"9600", "\"2\"\r\n\"9600");
@@ -335,12 +342,15 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(old);
         f.close();
-        if (setcom == "another user's") {
+        if (setcom == "another user's" || setcom == "nowhere") {
             f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther | QFile::WriteOther);
         } else {
             QVERIFY(giveTo(dir.path(), "nobody") && giveTo(file, "nobody"));
-            f.setPermissions(QFile::ReadOwner | (setcom == "own" ? QFile::WriteOwner : QFile::Permissions())
+            f.setPermissions(QFile::ReadOwner | (setcom == "own, read-only" ? QFile::Permissions() : QFile::WriteOwner)
                              | QFile::ReadOther);
+            if (setcom == "own, linked") // rewriting it in place would change the other name too
+                QVERIFY(::link(QFile::encodeName(file).constData(),
+                               QFile::encodeName(home.path() + "/other.ini").constData()) == 0);
             QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther
                                                   | QFile::ExeOther);
         }
@@ -356,9 +366,13 @@ private slots:
         if (setcom == "own") {
             QCOMPARE(output.trimmed(), QByteArray("closed"));
             QCOMPARE(now, chosen);
-        } else if (setcom == "own, read-only") {
+        } else if (setcom == "own, read-only" || setcom == "own, linked") {
             QCOMPARE(output.trimmed(), QByteArray("open|m9\nm40\n") + file.toUtf8());
             QCOMPARE(now, old);
+        } else if (setcom == "nowhere") {
+            QCOMPARE(output.trimmed(), QString("open|m9\nm40\nm%1").arg(FolderMessages::NowhereToMake).toUtf8());
+            QCOMPARE(now, old);
+            QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
         } else {
             QCOMPARE(output.trimmed(), QString("closed|m%1\n%2").arg(FolderMessages::ChoiceSavedIn).arg(own).toUtf8());
             QCOMPARE(now, old);
@@ -578,6 +592,46 @@ private slots:
         TimeScale::set(1.0);
     }
 
+    // What the main window says once at start-up about where the files are.
+    void whereFilesAre_data()
+    {
+        QTest::addColumn<int>("notice");
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<QString>("says"); // message number, then the folder named
+        QTest::newRow("beside the program: nothing") << int(TextFolderChoice::NoNotice) << "" << "";
+        QTest::newRow("the user's own folder") << int(TextFolderChoice::FilesInOwnFolder) << ""
+                                               << QString("m%1 /text/").arg(FolderMessages::FilesInOwnFolder);
+        QTest::newRow("closed to new files: made in the user's own")
+            << int(TextFolderChoice::MadeInOwnFolder) << ""
+            << QString("m%1 /work/").arg(FolderMessages::MadeInOwnFolder);
+        QTest::newRow("others may change it: made in the user's own")
+            << int(TextFolderChoice::NotYoursAlone) << ""
+            << QString("m%1 /work/").arg(FolderMessages::NotYoursAlone);
+        QTest::newRow("no folder of the user's own: nothing written")
+            << int(TextFolderChoice::NothingMade) << "/own/"
+            << QString("m%1 /own/").arg(FolderMessages::NothingMade);
+        QTest::newRow("a file that could not be made") << int(TextFolderChoice::FilesInOwnFolder)
+                                                       << "/text/FRH10.ini" << "m97 /text/FRH10.ini";
+    }
+    void whereFilesAre()
+    {
+        QFETCH(int, notice);
+        QFETCH(QString, problem);
+        QFETCH(QString, says);
+        FreshState st;
+        for (int n = 0; n < AppState::TableSize - 1; ++n)
+            app().MessageTable[n] = QStringLiteral("m%1").arg(n);
+        TextFolderChoice files;
+        files.folder = "/text/";
+        files.workFolder = notice == TextFolderChoice::NothingMade ? QString() : QString("/work/");
+        files.notice = TextFolderChoice::Notice(notice);
+        files.problem = problem;
+        frmMain w;
+        w.show();
+        SayWhereFilesAre(w, files);
+        QCOMPARE(w.TextMess->text(), says);
+    }
+
     void portDialogFromMenu()
     {
         FreshState st;
@@ -597,13 +651,13 @@ private slots:
 };
 
 // Run as nobody by portChoiceSavedAsOrdinaryUser: applies COM2 in the port
-// dialog with the program folder given, and prints whether the dialog closed
+// dialog with the text folder given (as QML47210_FILES names it), and prints whether the dialog closed
 // and the boxes it showed.
 int applyPortAsUser(const QString &folder)
 {
     FreshState st; // the links live in a folder of this user's
-    app().AppDir = folder;
-    ReadSetcomIni();
+    qputenv("QML47210_FILES", folder.toLocal8Bit());
+    LoadTextFiles();
     for (int n = 0; n < AppState::TableSize - 1; ++n)
         app().MessageTable[n] = QStringLiteral("m%1").arg(n);
     Pty two;

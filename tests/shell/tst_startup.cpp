@@ -1,6 +1,7 @@
 // The program as an operator starts it: a copy of the built program file in
 // a folder of its own, run as a separate process.
 
+#include "config/FileSafety.h"
 #include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -47,6 +48,27 @@ struct ProgramCopy {
     }
 };
 
+// A folder of nobody's, named by QML47210_FILES, with the unit linked as
+// COM1: where a copy run as nobody keeps its files.
+struct NobodysFiles {
+    QTemporaryDir dir;
+    bool make(const ProgramCopy &copy)
+    {
+        letOthersIn(copy.dir.path());
+        letOthersIn(copy.program());
+        QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
+                                                        | QFile::ReadOther | QFile::WriteOther);
+        return copy.pty.linkAs(dir.path() + "/", 1)
+            && QFile::copy(copy.dir.path() + "/setcom.ini", dir.path() + "/setcom.ini")
+            && QProcess::execute("chown", {"-hR", "nobody", dir.path()}) == 0;
+    }
+};
+
+void startAsNobody(QProcess &p, const QString &program)
+{
+    p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", program});
+}
+
 // Waits until the started program has opened `port`, which it does as its
 // window loads, right before the idle loop: true when it got there and
 // still runs.
@@ -72,18 +94,28 @@ bool startAndReachIdle(QProcess &p, const ProgramCopy &copy)
     return reachIdle(p, copy.pty.slavePath());
 }
 
-// Everything in a folder, as found: kind, mode, owner, and the bytes of a
-// file or the target of a link.
+// Everything in a folder, as found: kind, mode, owner, inode, when it last
+// changed, and the bytes of a file or the target of a link.
 QStringList snapshot(const QString &folder)
 {
-    QStringList found;
+    QStringList paths{folder};
     QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
+    while (it.hasNext())
+        paths << it.next();
+    QStringList found;
+    for (const QString &path : paths) {
         struct stat st{};
         ::lstat(QFile::encodeName(path).constData(), &st);
-        QString entry = QStringLiteral("%1 %2 %3 ").arg(path.mid(folder.size())).arg(st.st_mode, 0, 8).arg(st.st_uid);
+        // The inode and the time of the last change too: a file rewritten
+        // with the same bytes, or one made and removed again, was written.
+        QString entry = QStringLiteral("%1 %2 %3 %4 %5.%6 ")
+                            .arg(path.mid(folder.size()))
+                            .arg(st.st_mode, 0, 8)
+                            .arg(st.st_uid)
+                            .arg(st.st_ino)
+                            .arg(st.st_mtim.tv_sec)
+                            .arg(st.st_mtim.tv_nsec);
         if (S_ISLNK(st.st_mode)) {
             entry += QFileInfo(path).symLinkTarget();
         } else if (S_ISREG(st.st_mode)) {
@@ -110,7 +142,21 @@ qint64 cpuNs(qint64 pid)
 
 class TestStartUp : public QObject {
     Q_OBJECT
+    // Why root's home and the runtime folders are not empty folders of this
+    // test's own; empty when they are.
+    QString m_mounts;
+
 private slots:
+    void initTestCase()
+    {
+        // Root's lock and files land in an empty home of this test's, and a
+        // test may make a user's runtime folder, without touching the machine's.
+        m_mounts = privateMounts();
+        if (m_mounts.isEmpty()
+            && !(coverWithEmptyFolder("/root") && coverWithEmptyFolder("/run/user", false, 0755)))
+            m_mounts = "cannot cover /root and /run/user";
+    }
+
     void secondCopyEndsAtOnce()
     {
         ProgramCopy copy;
@@ -129,23 +175,140 @@ private slots:
                  (QStringList{"COM1", "qmlsetup", "setcom.ini"}));
     }
 
+    // One lock for each user, found from the user id alone: a copy started
+    // with a runtime folder named and one without, or with another data
+    // folder, see the same one; a user with no folder of its own at all is
+    // stopped by its own earlier copy among its running processes.
+    void oneCopyPerUser_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<bool>("runtime"); // /run/user/<uid> made for the user
+        QTest::addColumn<QString>("second"); // what the second copy's environment names
+        QTest::newRow("nobody, no folder of its own; the second names a runtime folder")
+            << "nobody" << false << "XDG_RUNTIME_DIR";
+        QTest::newRow("nobody, its runtime folder; the second names none")
+            << "nobody" << true << "";
+        QTest::newRow("root, its home; the second names another data folder")
+            << "root" << false << "XDG_DATA_HOME";
+        QTest::newRow("root, its runtime folder; the second names none") << "root" << true << "";
+    }
+    void oneCopyPerUser()
+    {
+        QFETCH(QString, user);
+        QFETCH(bool, runtime);
+        QFETCH(QString, second);
+        const bool asNobody = user == "nobody";
+        ProgramCopy copy;
+        QVERIFY(copy.make());
+        NobodysFiles files;
+        if (asNobody) {
+            QVERIFY(files.make(copy));
+            if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        }
+        if (runtime && !m_mounts.isEmpty())
+            QSKIP(qPrintable(m_mounts));
+        const uid_t uid = asNobody ? ::getpwnam("nobody")->pw_uid : 0;
+        const QString runtimeDir = QStringLiteral("/run/user/%1").arg(uid);
+        if (runtime) { // as the session manager makes it
+            QVERIFY(QDir().mkdir(runtimeDir));
+            QVERIFY(QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            QVERIFY(giveTo(runtimeDir, asNobody ? "nobody" : "root"));
+        }
+        const auto removeRuntime = qScopeGuard([&] {
+            if (runtime)
+                QDir(runtimeDir).removeRecursively();
+        });
+        QTemporaryDir other; // the second copy's own runtime or data folder
+        if (asNobody)
+            QVERIFY(giveTo(other.path(), "nobody"));
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("XDG_RUNTIME_DIR");
+        if (asNobody)
+            env.insert("QML47210_FILES", files.dir.path());
+        QProcessEnvironment firstEnv = env, secondEnv = env;
+        if (runtime)
+            firstEnv.insert("XDG_RUNTIME_DIR", runtimeDir);
+        if (!second.isEmpty())
+            secondEnv.insert(second, other.path());
+        QProcess first, next;
+        first.setProcessEnvironment(firstEnv);
+        next.setProcessEnvironment(secondEnv);
+        if (asNobody)
+            startAsNobody(first, copy.program());
+        else
+            first.start(copy.program(), {});
+        QVERIFY(reachIdle(first, copy.pty.slavePath()));
+        const QStringList locks = QDir(runtimeDir).entryList({"qml47210-*.lock"}, QDir::Files);
+        if (asNobody)
+            startAsNobody(next, copy.program());
+        else
+            next.start(copy.program(), {});
+        const bool ended = next.waitForFinished(5000);
+        const bool firstRuns = first.state() == QProcess::Running;
+        next.kill();
+        next.waitForFinished();
+        first.kill();
+        first.waitForFinished();
+        QVERIFY(ended);
+        QCOMPARE(next.exitCode(), 0);
+        QVERIFY(firstRuns);
+        if (runtime) // the lock lives in the runtime folder
+            QCOMPARE(locks.size(), 1);
+    }
+
     // The single-copy lock is per user too: two users on one machine each
-    // run their own copy of the same program file.
+    // run their own copy of the same program file, whether the second has a
+    // folder for its lock or only its own processes to look at (root sees
+    // every user's).
+    void anotherUserRunsItsOwnCopy_data()
+    {
+        QTest::addColumn<QString>("second"); // who starts second: "nobody", "root"
+        QTest::addColumn<bool>("runtime");   // nobody has /run/user/<uid>
+        QTest::newRow("nobody with no folder of its own, after root") << "nobody" << false;
+        QTest::newRow("nobody with its runtime folder, after root") << "nobody" << true;
+        QTest::newRow("root with no folder of its own, after nobody") << "root" << false;
+    }
     void anotherUserRunsItsOwnCopy()
     {
+        QFETCH(QString, second);
+        QFETCH(bool, runtime);
         ProgramCopy copy;
         QVERIFY(copy.make());
         letOthersIn(copy.dir.path());
         letOthersIn(copy.program());
-        QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
-                                                        | QFile::ReadOther | QFile::WriteOther);
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
             QSKIP(qPrintable(why));
+        if ((runtime || second == "root") && !m_mounts.isEmpty())
+            QSKIP(qPrintable(m_mounts));
+        const QString runtimeDir = QStringLiteral("/run/user/%1").arg(::getpwnam("nobody")->pw_uid);
+        if (runtime) {
+            QVERIFY(QDir().mkdir(runtimeDir));
+            QVERIFY(QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+            QVERIFY(giveTo(runtimeDir, "nobody"));
+        }
+        const bool rootHasNoFolder = second == "root";
+        if (rootHasNoFolder) // nowhere for root's lock: its processes are looked at
+            QVERIFY(coverWithEmptyFolder("/root", true));
+        const auto restore = qScopeGuard([&] {
+            if (runtime)
+                QDir(runtimeDir).removeRecursively();
+            if (rootHasNoFolder)
+                uncover("/root");
+        });
         QProcess mine, theirs;
-        QVERIFY(startAndReachIdle(mine, copy));
-        theirs.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.program()});
-        QVERIFY(theirs.waitForStarted(5000));
-        const bool ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
+        bool ended = false;
+        if (second == "nobody") {
+            QVERIFY(startAndReachIdle(mine, copy));
+            startAsNobody(theirs, copy.program());
+            QVERIFY(theirs.waitForStarted(5000));
+            ended = theirs.waitForFinished(1500); // a second copy of one user ends at once
+        } else {
+            startAsNobody(theirs, copy.program());
+            QVERIFY(theirs.waitForStarted(5000));
+            ended = !startAndReachIdle(mine, copy);
+        }
         theirs.kill();
         theirs.waitForFinished();
         mine.kill();
@@ -168,12 +331,12 @@ private slots:
         const bool asNobody = user == "nobody";
         ProgramCopy copy;
         QVERIFY(copy.make());
-        letOthersIn(copy.dir.path());
-        letOthersIn(copy.program());
+        NobodysFiles files;
+        QVERIFY(files.make(copy));
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
             QSKIP(qPrintable(why));
         const uid_t uid = asNobody ? ::getpwnam("nobody")->pw_uid : 0;
-        const QString planted = QStringLiteral("/tmp/qml47210-%1.lock")
+        const QString planted = QDir::tempPath() + QStringLiteral("/qml47210-%1.lock")
                                     .arg(QString::fromLatin1(
                                         QCryptographicHash::hash((QFileInfo(copy.program()).canonicalFilePath()
                                                                   + "\n" + QString::number(uid))
@@ -186,22 +349,15 @@ private slots:
         QVERIFY(lock.open(QIODevice::WriteOnly));
         lock.close();
         QVERIFY(giveTo(planted, asNobody ? "daemon" : "nobody"));
-        QTemporaryDir home; // where the program keeps its own lock
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");
-        env.insert("XDG_DATA_HOME", home.path());
         QProcess p;
-        p.setProcessEnvironment(env);
         if (asNobody) { // its files in a folder of its own: the unit linked there as COM1
-            QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
-                                                            | QFile::ReadOther | QFile::WriteOther);
-            QVERIFY(copy.pty.linkAs(home.path() + "/", 1));
-            QFile::copy(copy.dir.path() + "/setcom.ini", home.path() + "/setcom.ini");
-            QProcess::execute("chown", {"-R", "nobody", home.path()});
-            env.insert("QML47210_FILES", home.path());
+            env.insert("QML47210_FILES", files.dir.path());
             p.setProcessEnvironment(env);
-            p.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", copy.program()});
+            startAsNobody(p, copy.program());
         } else {
+            p.setProcessEnvironment(env);
             p.start(copy.program(), {});
         }
         const bool started = reachIdle(p, copy.pty.slavePath());
@@ -213,63 +369,102 @@ private slots:
 
     // The package's files installed into a staging folder and run from there
     // by root: a start, a port change, an apply with its backup and a debug
-    // log leave the program folder byte for byte as installed; root's files
-    // are in root's own folder.
+    // log leave the program folder byte for byte as installed. Root's files
+    // are in root's own folder; where root has none (its home read-only),
+    // nothing is written anywhere, and the port choice and the apply are
+    // refused saying so.
+    void installedProgramFolderStaysAsInstalled_data()
+    {
+        QTest::addColumn<bool>("ownFolder");
+        QTest::newRow("root's own folder") << true;
+        QTest::newRow("root's home read-only: nothing written") << false;
+    }
     void installedProgramFolderStaysAsInstalled()
     {
+        QFETCH(bool, ownFolder);
         if (::geteuid() != 0)
             QSKIP("run by root, who may write the program folder");
+        if (!ownFolder && !m_mounts.isEmpty())
+            QSKIP(qPrintable(m_mounts));
         QTemporaryDir staging, home;
+        const QString build = qEnvironmentVariable("QML_BUILD");
+        const QString manifest = build + "/install_manifest.txt";
+        const bool hadManifest = QFileInfo::exists(manifest);
         QProcess install;
-        install.start("cmake", {"--install", qEnvironmentVariable("QML_BUILD"), "--prefix", staging.path()});
+        install.start("cmake", {"--install", build, "--prefix", staging.path()});
         QVERIFY(install.waitForFinished(60000));
+        if (!hadManifest) // cmake --install leaves it in the build folder
+            QFile::remove(manifest);
         QVERIFY2(install.exitCode() == 0, install.readAllStandardError().constData());
         const QString programDir = staging.path() + "/lib/qml47210/";
+        if (!ownFolder) { // an administrator turned the log on for everyone
+            QFile debug(programDir + "debug.ini");
+            QVERIFY(debug.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            debug.write("DEBUG ON\r\n");
+        }
         const QStringList installed = snapshot(programDir);
         QVERIFY(installed.size() > 5);
 
         const QString own = home.path() + "/qml47210/";
-        // Root's own data folder, here and in the programs started below.
-        const auto restore = qScopeGuard([old = qgetenv("XDG_DATA_HOME")] { qputenv("XDG_DATA_HOME", old); });
-        qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+        // Root's own data folder, here and in the programs started below; or
+        // none at all, with root's home read-only.
+        const auto restore = qScopeGuard([data = qgetenv("XDG_DATA_HOME"), homeDir = qgetenv("HOME"), ownFolder] {
+            qputenv("XDG_DATA_HOME", data);
+            qputenv("HOME", homeDir);
+            if (!ownFolder) {
+                uncover("/dev/ttyS0");
+                uncover("/root");
+            }
+        });
+        SimPeer one, two;
+        // Without a folder of root's there are no COMn links: COM1 is
+        // /dev/ttyS0, here the first unit.
+        const QString first = ownFolder ? one.slavePath() : QString("/dev/ttyS0");
+        if (ownFolder) {
+            qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+            QVERIFY(QDir().mkpath(own));
+            QVERIFY(QFile::link(one.slavePath(), own + "COM1"));
+            QFile debug(own + "debug.ini");
+            QVERIFY(debug.open(QIODevice::WriteOnly));
+            debug.write("DEBUG ON\r\n");
+        } else {
+            qunsetenv("XDG_DATA_HOME");
+            qputenv("HOME", "/root");
+            QVERIFY(coverWithEmptyFolder("/root", true));
+            QVERIFY(coverWith("/dev/ttyS0", one.slavePath()));
+        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");
         env.insert("QML_TIME_SCALE", "0.01");
-        SimPeer one, two;
-        QVERIFY(QDir().mkpath(own));
-        QVERIFY(QFile::link(one.slavePath(), own + "COM1"));
-        QFile debug(own + "debug.ini");
-        QVERIFY(debug.open(QIODevice::WriteOnly));
-        debug.write("DEBUG ON\r\n");
-        debug.close();
 
         // A start: root's folder is seeded, and the port opened.
         QProcess start;
         start.setProcessEnvironment(env);
         start.start(staging.path() + "/bin/qmlsetup", {});
-        const bool started = reachIdle(start, one.slavePath());
+        const bool started = reachIdle(start, first);
         start.kill();
         start.waitForFinished();
 
-        // A port change in the port dialog, with the folder the program
+        // A port change in the port dialog, with the folders the program
         // chooses: the second unit, which a link of root's shows in the list,
-        // assigned to COM2.
-        QVERIFY(QFile::link(two.slavePath(), own + "COM3"));
+        // assigned to COM2; or, with no folder of root's, COM1 again.
+        if (ownFolder)
+            QVERIFY(QFile::link(two.slavePath(), own + "COM3"));
         const QString device = QFileInfo(two.slavePath()).canonicalFilePath();
         app() = AppState{};
-        app().AppDir = ChooseTextFolder(programDir, QString()).folder;
-        ReadSetcomIni();
+        LoadTextFiles(programDir);
         QStringList boxes;
         bool changed = false;
         {
             CommControl comm;
-            comm.setLinkDir(app().AppDir);
+            comm.setLinkDir(WorkFolder());
             frmCom d(comm);
             d.Form_Load();
             d.show();
-            for (QTreeWidgetItem *row : d.lstDevices->findItems(device, Qt::MatchExactly, 0))
-                row->setSelected(true);
-            d.cmbCH->setEditText("COM2");
+            if (ownFolder)
+                for (QTreeWidgetItem *row : d.lstDevices->findItems(device, Qt::MatchExactly, 0))
+                    row->setSelected(true);
+            d.cmbCH->setEditText(ownFolder ? "COM2" : "COM1");
             ModalWatcher watcher;
             d.comSet->click();
             boxes = watcher.boxes;
@@ -284,7 +479,8 @@ private slots:
         QProcess apply;
         apply.setProcessEnvironment(env);
         apply.setWorkingDirectory(home.path());
-        apply.start(staging.path() + "/bin/qmlsetup", {"apply", "site.ini", "--port", one.slavePath()});
+        apply.start(staging.path() + "/bin/qmlsetup",
+                    {"apply", "site.ini", "--port", ownFolder ? one.slavePath() : "COM1"});
         QVERIFY(waitUntil([&] { return apply.state() == QProcess::NotRunning; }, 30000));
 
         const QStringList now = snapshot(programDir);
@@ -297,16 +493,30 @@ private slots:
                 differences << "was: " + entry;
         QVERIFY2(differences.isEmpty(), qPrintable(differences.join("; ")));
         QVERIFY(started);
-        QCOMPARE(app().AppDir, own);
-        QVERIFY2(boxes.isEmpty() && changed, qPrintable(boxes.join('+')));
-        QCOMPARE(QFileInfo(own + "COM2").symLinkTarget(), device);
-        QFile setcom(own + "setcom.ini");
-        QVERIFY(setcom.open(QIODevice::ReadOnly));
-        QVERIFY(setcom.readAll().startsWith("\"2\"\r\n"));
-        QVERIFY2(apply.exitCode() == 0, apply.readAllStandardError().constData());
-        QCOMPARE(one.unit().reg(12), QString("AB"));
-        QCOMPARE(QDir(own + "backups").entryList(QDir::Files).size(), 1);
-        QCOMPARE(QDir(own).entryList({"Log*.log"}, QDir::Files).size(), 1);
+        QVERIFY(changed);
+        const QByteArray applied = apply.readAllStandardOutput() + apply.readAllStandardError();
+        if (ownFolder) {
+            QCOMPARE(app().AppDir, own);
+            QVERIFY2(boxes.isEmpty(), qPrintable(boxes.join('+')));
+            QCOMPARE(QFileInfo(own + "COM2").symLinkTarget(), device);
+            QFile setcom(own + "setcom.ini");
+            QVERIFY(setcom.open(QIODevice::ReadOnly));
+            QVERIFY(setcom.readAll().startsWith("\"2\"\r\n"));
+            QVERIFY2(apply.exitCode() == 0, applied.constData());
+            QCOMPARE(one.unit().reg(12), QString("AB"));
+            QCOMPARE(QDir(own + "backups").entryList(QDir::Files).size(), 1);
+            QCOMPARE(QDir(own).entryList({"Log*.log"}, QDir::Files).size(), 1);
+        } else {
+            QCOMPARE(app().AppDir, programDir);
+            QCOMPARE(WorkFolder(), QString());
+            const QString nowhere = app().message(FolderMessages::NowhereToMake);
+            QVERIFY(!nowhere.isEmpty());
+            QCOMPARE(boxes, QStringList{"|" + app().message(9) + "\n" + app().message(40) + "\n" + nowhere});
+            QVERIFY2(apply.exitCode() != 0 && applied.contains(nowhere.toUtf8()), applied.constData());
+            QVERIFY(one.unit().reg(12) != "AB");
+            QCOMPARE(QDir(home.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+                     QStringList{"site.ini"});
+        }
     }
 
     void copiesInOtherFoldersRunSideBySide()

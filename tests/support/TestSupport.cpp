@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <cerrno>
+#include <cstring>
+#include <sched.h>
+#include <sys/mount.h>
 #include <fcntl.h>
 #include <pty.h>
 #include <pwd.h>
@@ -21,7 +24,8 @@
 FreshState::FreshState()
 {
     app() = AppState{};
-    app().AppDir = dir();
+    app().AppDir = app().WorkDir = dir();
+    app().AppDirChecked = true;
 }
 
 void FreshState::write(const QString &name, const QByteArray &bytes) const
@@ -182,6 +186,38 @@ int runAsNobody(const QString &program, const QStringList &args, const QProcessE
     if (output)
         *output = p.readAllStandardOutput();
     return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+QString privateMounts()
+{
+    if (::geteuid() != 0)
+        return QStringLiteral("not root: cannot make mounts of its own");
+    if (::unshare(CLONE_NEWNS) != 0)
+        return QStringLiteral("no mount namespace: ") + QString::fromLocal8Bit(std::strerror(errno));
+    // What is mounted from here on stays in this process and its children.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return QStringLiteral("mounts not made private: ") + QString::fromLocal8Bit(std::strerror(errno));
+    return {};
+}
+
+bool coverWithEmptyFolder(const QString &path, bool readOnly, int mode)
+{
+    const QByteArray options = "mode=" + QByteArray::number(mode, 8);
+    return ::mount("none", QFile::encodeName(path).constData(), "tmpfs",
+                   readOnly ? MS_RDONLY : 0, options.constData())
+        == 0;
+}
+
+void uncover(const QString &path)
+{
+    ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);
+}
+
+bool coverWith(const QString &path, const QString &what)
+{
+    return ::mount(QFile::encodeName(what).constData(), QFile::encodeName(path).constData(),
+                   nullptr, MS_BIND, nullptr)
+        == 0;
 }
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs, int checkEveryMs)

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <functional>
 
-// A fresh AppState whose AppDir is a new temporary folder.
+// A fresh AppState whose AppDir, and work folder, is a new temporary folder.
 class FreshState {
 public:
     FreshState();
@@ -80,6 +80,18 @@ bool giveTo(const QString &path, const char *user);
 // `output` gets what it wrote to standard output.
 int runAsNobody(const QString &program, const QStringList &args,
                 const QProcessEnvironment &env, QByteArray *output = nullptr);
+
+// Gives this process mounts of its own (a mount namespace, which programs it
+// starts share), so that a test may cover a folder of the machine, such as
+// root's home, without touching it. Empty when done, else why it cannot be.
+QString privateMounts();
+// An empty folder of root's (mode 0700, or `mode`) over `path` in those
+// mounts; `readOnly`: one where nothing can be made, not even by root.
+bool coverWithEmptyFolder(const QString &path, bool readOnly = false, int mode = 0700);
+// Takes the last such folder off `path` again.
+void uncover(const QString &path);
+// Puts the file or device `what` in the place of `path` in those mounts.
+bool coverWith(const QString &path, const QString &what);
 
 // Blocks in the event loop until `done` or the time is up; true when done.
 // `done` is looked at after every event, and every `checkEveryMs` when it

@@ -2,6 +2,7 @@
 // started without a display, against simulated units on pseudo-terminals.
 
 #include "cli/CommandLine.h"
+#include "serial/CommControl.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"
@@ -30,6 +31,11 @@ struct Folder {
         QFile::copy(dist + "/FRH10.ini", path("FRH10.ini"));
         write("setcom.ini", "\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
         return true;
+    }
+    QByteArray read(const QString &name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
     }
     void write(const QString &name, const QByteArray &bytes) const
     {
@@ -125,6 +131,14 @@ private slots:
         QTest::newRow("reg get, other letter") << QStringList{"reg", "get", "05"} << "letter A" << 8
                                                << "reason" << "an answer that does not fit";
         QTest::newRow("save") << QStringList{"save", "unit.ini"} << "" << 0 << "record" << "";
+        QTest::newRow("save over a file") << QStringList{"save", "site.ini"} << "" << 1 << "message"
+                                          << "site.ini: the file is there; --force replaces it";
+        QTest::newRow("save over a file, --force") << QStringList{"save", "--force", "site.ini"} << ""
+                                                   << 0 << "file" << "";
+        QTest::newRow("apply a record, register path") << QStringList{"--path", "registers", "apply", "site.ini"}
+                                                       << "" << 7 << "message"
+                                                       << "this file holds a settings record, which is "
+                                                          "written on the wired path: use --path wired";
         QTest::newRow("apply") << QStringList{"apply", "site.ini"} << "" << 0 << "verified" << "true";
         QTest::newRow("apply, band and register 27 disagree") << QStringList{"apply", "disagree.ini"} << ""
                                                               << 7 << "ok" << "false";
@@ -174,10 +188,17 @@ private slots:
                      QFileInfo(peer.slavePath()).canonicalFilePath());
             QVERIFY(com.at(0).toObject().value("present").toBool());
         }
-        if (args.first() == "read" && code == 0)
-            QCOMPARE(doc.value("record").toObject().value("channel").toInt(), 5);
+        if (args.first() == "read" && code == 0) { // one type a field
+            const QJsonObject record = doc.value("record").toObject();
+            QCOMPARE(record.value("channel").toInt(-1), 5);
+            QCOMPARE(record.value("band").toInt(-1), 1);
+            QCOMPARE(record.value("bit-rate").toInt(-1), 9600);
+            QCOMPARE(record.value("data-length").toString(), QString("8"));
+        }
+        if (args.contains("site.ini") && code == 1) // nothing read for a file it will not write
+            QCOMPARE(peer.received(), QByteArray());
         if (args.first() == "save" && code == 0)
-            QVERIFY(QFile::exists(f.path("unit.ini")));
+            QVERIFY(QString::fromUtf8(f.read(args.last())).contains("[registers]"));
         if (args.value(1) == "site.ini" && code == 0) {
             QCOMPARE(peer.unit().record().band, 2);
             QCOMPARE(peer.unit().reg(12), QString("AB"));
@@ -381,6 +402,39 @@ private slots:
             QVERIFY(doc.contains(json));
             QCOMPARE(doc.value("exit").toInt(), code);
         }
+    }
+
+    // A port that does not open: the reason as a code beside the message, for
+    // programs; a port that is not there points to the list of ports.
+    void portFailures_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("reason"); // the JSON's reason, or what the message says
+        QTest::newRow("no such port") << "missing" << 2 << "see: qmlsetup ports";
+        QTest::newRow("in use") << "in use" << 3 << "in-use";
+    }
+    void portFailures()
+    {
+        QFETCH(QString, how);
+        QFETCH(int, code);
+        QFETCH(QString, reason);
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        CommControl holder; // another program has the device
+        if (how == "in use") {
+            holder.setDevicePath(peer.slavePath());
+            QVERIFY(holder.setPortOpen(true));
+        }
+        const Result r = run(f, {"--json", "--port", how == "missing" ? "/dev/no-such-tty" : "COM1", "read"});
+        QCOMPARE(r.code, code);
+        const QJsonObject doc = r.json();
+        if (code == 3)
+            QCOMPARE(doc.value("reason").toString(), reason);
+        else
+            QVERIFY2(doc.value("message").toString().contains(reason), r.out.constData());
     }
 
     // A disk that takes no more: the backup cannot be written, nothing is

@@ -102,6 +102,8 @@ private slots:
         QTest::newRow("a regular file") << 1 << "8" << "file" << "r44";
         QTest::newRow("a directory") << 1 << "8" << "dir" << "r44";
         QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
+        QTest::newRow("in use by another user's program: the user named")
+            << 1 << "8" << "held by nobody" << "r42 sleep (pid %1, r126 nobody)";
         QTest::newRow("COM1 a link another user made: not followed, nothing sent")
             << 1 << "8" << "foreign" << QString("r%1 nobody").arg(FolderMessages::ForeignLink);
         QTest::newRow("COM1 root's, through a link another user made: that link named, nothing sent")
@@ -117,7 +119,7 @@ private slots:
         app().PortOpenErrTitle = "T";
         app().PortOpenErrLine1 = "L1";
         app().PortOpenErrLine2 = "L2";
-        for (int n : {41, 42, 43, 44, 45, 46, FolderMessages::ForeignLink})
+        for (int n : {41, 42, 43, 44, 45, 46, 126, FolderMessages::ForeignLink})
             app().MessageTable[n] = QStringLiteral("r%1").arg(n);
         Pty pty;
         QString target = pty.slavePath();
@@ -131,12 +133,16 @@ private slots:
         } else if (device == "dir") {
             QDir().mkdir(st.path("folder"));
             target = st.path("folder");
-        } else if (device == "held") {
+        } else if (device.startsWith("held")) {
             if (::geteuid() != 0)
                 QSKIP("writes a lock file into /var/lock, which only root may");
             // Another program holds the device by its lock file, as serial
             // programs do; Qt's own open reads it as a permission error.
-            holder.start("sleep", {"30"});
+            if (device == "held by nobody")
+                holder.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                         "sleep", "30"});
+            else
+                holder.start("sleep", {"30"});
             QVERIFY(holder.waitForStarted());
             lock = "/var/lock/LCK.." + target.mid(5).replace('/', '_');
             QFile f(lock);

@@ -25,13 +25,36 @@ sim=$!
 exec 3> "$control" # held open: the unit takes commands at run time
 trap 'exec 3>&-; kill $sim $wm 2>/dev/null || true; rm -f "$state" "$control"' EXIT
 sleep 0.5
-# The shots are Japanese, as the shipped set is, unless the mode is "en".
-if [ "${1:-}" = en ]; then export QML47210_LANG=en; else export QML47210_LANG=ja; fi
+# The shots are Japanese, as the shipped set is, unless the mode is "en"
+# (or LANG_SET=en).
+if [ "${1:-}" = en ] || [ "${LANG_SET:-}" = en ]; then export QML47210_LANG=en; else export QML47210_LANG=ja; fi
 "$app/qmlsetup" &
 prog=$!
 
-win() { xdotool search --sync --onlyvisible --name "$1" | tail -1; }
+# A window by its title; a search that meets a window going away tries again.
+win() {
+  local id
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -1 || true)
+    [ -n "$id" ] && { echo "$id"; return 0; }
+    sleep 0.2
+  done
+  echo "screenshots: no window \"$1\"" >&2
+  return 1
+}
 shot() { sleep 0.8; import -frame -window "$1" "$out/$2.png"; }
+# The same, looking the window up by its title each try: Qt may replace a
+# dialog's native window while it settles.
+shot_named() {
+  local id
+  for _ in 1 2 3 4 5; do
+    sleep 0.8
+    id=$(xdotool search --onlyvisible --name "$1" 2> /dev/null | tail -1 || true)
+    [ -n "$id" ] && import -frame -window "$id" "$out/$2.png" 2> /dev/null && return 0
+  done
+  echo "screenshots: no window \"$1\"" >&2
+  return 1
+}
 # Clicks at a point given in twips inside a window's client area.
 click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) click 1; }
 
@@ -45,6 +68,41 @@ if [ "${1:-}" = en ]; then
   click_twips "$set" 2580 5587          # read
   sleep 1.5
   shot "$set" settings-screen-en
+  kill $prog 2>/dev/null || true
+  exit 0
+fi
+
+if [ "${1:-}" = status ]; then
+  # The main window naming its open port, the port dialog listing a device
+  # under a long name, and the exit question; LANG_SET=en for the English
+  # ones, QT_SCALE_FACTOR=1.5 to look at them larger.
+  suffix=${SHOT_SUFFIX:-}
+  main=$(win "${MAIN_TITLE:-QML47210 設定ツール}")
+  shot "$main" "main-window-port$suffix"
+  xdotool mousemove --window "$main" 30 10 click 1   # "System" menu
+  sleep 0.5
+  xdotool key Down Return
+  com=$(win "${PORT_TITLE:-通信ポート選択}")
+  sleep 1
+  shot_named "${PORT_TITLE:-通信ポート選択}" "port-dialog-devices$suffix"
+  com=$(xdotool search --onlyvisible --name "${PORT_TITLE:-通信ポート選択}" | tail -1)
+  xdotool windowfocus --sync "$com" key Escape
+  sleep 0.5
+  xdotool mousemove --window "$main" 30 10 click 1
+  sleep 0.5
+  xdotool key Down Down Return                        # save the unit's configuration
+  win "${SAVE_TITLE:-ユニット設定を保存}" > /dev/null
+  shot_named "${SAVE_TITLE:-ユニット設定を保存}" "save-dialog$suffix"
+  xdotool windowfocus --sync "$(win "${SAVE_TITLE:-ユニット設定を保存}")" key Escape
+  sleep 0.5
+  xdotool mousemove --window "$main" 30 10 click 1
+  sleep 0.5
+  xdotool key Up Return                               # the end item
+  win "${EXIT_TITLE:-QML47210 無線データ伝送ユニット}" > /dev/null
+  shot_named "${EXIT_TITLE:-QML47210 無線データ伝送ユニット}" "exit-dialog$suffix"
+  exitw=$(xdotool search --onlyvisible --name "${EXIT_TITLE:-QML47210 無線データ伝送ユニット}" | tail -1)
+  xdotool windowfocus --sync "$exitw" key Escape
+  sleep 1.5
   kill $prog 2>/dev/null || true
   exit 0
 fi

@@ -61,25 +61,82 @@ const CommandInfo Commands[] = {
      "backups/ first, and read back after the writes, before the reset."},
 };
 
-const char *const OptionsHelp =
-    "Options:\n"
-    "  --port PORT        COMn (mapped as the windows map it) or a device path;\n"
-    "                     default: the port in setcom.ini\n"
-    "  --baud N, --data-bits N, --parity N|E|O, --stop-bits 1|1.5|2\n"
-    "                     the serial settings; default: those in setcom.ini\n"
-    "  --path wired|registers\n"
-    "                     the unit's command path; registers after the FRH preset;\n"
-    "                     default: wired\n"
-    "  --json             one JSON document on standard output\n"
-    "  --force            save: replace an existing file\n"
-    "  -h, --help         this help; COMMAND --help for one command\n";
+struct OptionInfo {
+    const char *names;
+    const char *text;
+};
 
-const char *const ExitHelp =
-    "Exit codes: 0 done (and verified), 1 other failure, 2 bad usage, a port that does\n"
-    "not exist included (nothing sent), 3 the port did not open, 4 no answer (or the\n"
-    "line was lost), 5 refused by the unit,\n"
-    "6 written but the unit holds other values, 7 a file that cannot be used,\n"
-    "8 an answer that does not fit the command.\n";
+const OptionInfo Options[] = {
+    {"--port PORT", "COMn (mapped as the windows map it) or a device path; default: the port in "
+                    "setcom.ini"},
+    {"--baud N, --data-bits N, --parity N|E|O, --stop-bits 1|1.5|2",
+     "the serial settings; default: those in setcom.ini"},
+    {"--path wired|registers",
+     "the unit's command path; registers after the FRH preset; default: wired"},
+    {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
+    {"--force", "save: replace an existing file"},
+    {"-h, --help", "this help; COMMAND --help for one command"},
+};
+
+struct ExitInfo {
+    int code;
+    const char *text;
+};
+
+const ExitInfo Exits[] = {
+    {ExitCode::Done, "done (and verified, where it writes)"},
+    {ExitCode::Failed, "another failure: a file that cannot be written, a backup that cannot be "
+                       "made, standard output that cannot be written"},
+    {ExitCode::BadUsage, "bad usage, a port that does not exist or is no serial port included; "
+                         "nothing was sent"},
+    {ExitCode::PortFailure, "the port did not open (the reason is printed)"},
+    {ExitCode::NoAnswer, "no answer at all, or the line was lost"},
+    {ExitCode::Refused, "refused by the unit"},
+    {ExitCode::Differences, "written, but the unit holds other values"},
+    {ExitCode::BadFile, "a configuration or preset file that cannot be used"},
+    {ExitCode::OtherAnswer, "answers came, but none that fits the command"},
+};
+
+// `text` in lines of at most `width`, each after `indent` blanks but the first.
+QString wrapped(const QString &text, int indent, int width)
+{
+    QString out, line;
+    for (const QString &word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!line.isEmpty() && indent + line.size() + 1 + word.size() > width) {
+            out += line + QLatin1Char('\n') + QString(indent, u' ');
+            line.clear();
+        }
+        line += (line.isEmpty() ? QString() : QStringLiteral(" ")) + word;
+    }
+    return out + line;
+}
+
+QString optionsHelp()
+{
+    QString text = QStringLiteral("Options:\n");
+    for (const OptionInfo &o : Options) {
+        const QString names = QStringLiteral("  ") + QLatin1String(o.names);
+        text += names.size() < 21 ? names.leftJustified(21) : names + QStringLiteral("\n") + QString(21, u' ');
+        text += wrapped(QLatin1String(o.text), 21, 79) + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString exitHelp()
+{
+    QString text = QStringLiteral("Exit codes:\n");
+    for (const ExitInfo &e : Exits)
+        text += QStringLiteral("  %1  ").arg(e.code) + wrapped(QLatin1String(e.text), 5, 79)
+            + QLatin1Char('\n');
+    return text;
+}
+
+// Text as roff takes it: a backslash doubled, a minus sign marked as one.
+QString roff(const QString &text)
+{
+    return QString(text).replace(QLatin1Char('\\'), QLatin1String("\\\\"))
+        .replace(QLatin1Char('-'), QLatin1String("\\-"));
+}
 
 QString message(int n)
 {
@@ -312,7 +369,7 @@ QString CommandLineHelp(const QString &command)
         if (command == QLatin1String(c.name))
             return QStringLiteral("Usage: qmlsetup [options] %1\n\n%2\n%3\n\n%4\n%5")
                 .arg(QLatin1String(c.synopsis), QLatin1String(c.summary), QLatin1String(c.more),
-                     QLatin1String(OptionsHelp), QLatin1String(ExitHelp));
+                     optionsHelp(), exitHelp());
     QString text = QStringLiteral(
         "Usage: qmlsetup [options] COMMAND [ARGUMENTS]\n"
         "Sets up a QML47210 unit from the command line; without arguments the window opens.\n\n"
@@ -321,8 +378,27 @@ QString CommandLineHelp(const QString &command)
         text += QStringLiteral("  %1%2\n")
                     .arg(QString::fromLatin1(c.synopsis).leftJustified(28),
                          QLatin1String(c.summary));
-    return text + QLatin1Char('\n') + QLatin1String(OptionsHelp) + QLatin1Char('\n')
-        + QLatin1String(ExitHelp);
+    return text + QLatin1Char('\n') + optionsHelp() + QLatin1Char('\n') + exitHelp();
+}
+
+QString CommandLineManual()
+{
+    QString out = QStringLiteral(".SH COMMANDS\n");
+    for (const CommandInfo &c : Commands) {
+        out += QStringLiteral(".TP\n.B ") + roff(QLatin1String(c.synopsis)) + QLatin1Char('\n')
+            + roff(QLatin1String(c.summary)) + QLatin1Char('\n');
+        if (*c.more)
+            out += roff(QString::fromLatin1(c.more).replace(QLatin1Char('\n'), QLatin1Char(' ')))
+                + QLatin1Char('\n');
+    }
+    out += QStringLiteral(".SH OPTIONS\n");
+    for (const OptionInfo &o : Options)
+        out += QStringLiteral(".TP\n.B ") + roff(QLatin1String(o.names)) + QLatin1Char('\n')
+            + roff(QLatin1String(o.text)) + QLatin1Char('\n');
+    out += QStringLiteral(".SH EXIT STATUS\n");
+    for (const ExitInfo &e : Exits)
+        out += QStringLiteral(".TP\n.B %1\n").arg(e.code) + roff(QLatin1String(e.text)) + QLatin1Char('\n');
+    return out;
 }
 
 namespace {
@@ -710,6 +786,12 @@ bool OnlyWindowOptions(const QStringList &args)
 
 int RunCommandLine(const QStringList &args)
 {
+    // The manual page's commands, options and exit codes, from the tables the
+    // help is made of; for the build, before any file is looked at.
+    if (args == QStringList{QStringLiteral("--manual")}) {
+        print(stdout, CommandLineManual());
+        return g_outputFailed ? ExitCode::Failed : ExitCode::Done;
+    }
     AppState &s = app();
     // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
     if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)

@@ -54,6 +54,9 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
 
 // Usage, overall or for one command.
 QString CommandLineHelp(const QString &command = {});
+// The manual page's COMMANDS, OPTIONS and EXIT STATUS sections (roff), from
+// the same tables as the help (qmlsetup --manual, run by the build).
+QString CommandLineManual();
 
 // Runs a command: reads the text files as the windows do, opens the port,
 // prints the result (text, or one JSON document with --json) and returns

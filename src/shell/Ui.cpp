@@ -6,9 +6,11 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QWindow>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPalette>
 #include <QScreen>
@@ -85,6 +87,24 @@ void setTitle(QWidget *w, const QString &title)
     w->winId();
     if (QWindow *native = w->windowHandle())
         native->setTitle(QStringLiteral("\u200B"));
+}
+
+void fitTitle(QWidget *w)
+{
+    // The window manager draws the title in a bold face of about the
+    // desktop's size, beside its buttons and the window's icon.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    const int needed =
+        QFontMetrics(titleFont).horizontalAdvance(w->windowTitle()) + px(2400);
+    const int width = w->width();
+    if (needed <= width)
+        return;
+    const int shift = (needed - width) / 2;
+    for (QWidget *child : w->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        if (!child->isWindow())
+            child->move(child->x() + shift, child->y());
+    w->setFixedSize(needed, w->height());
 }
 
 void fixedFrame(QWidget *w, bool minimize)
@@ -173,8 +193,16 @@ ExchangeScope::~ExchangeScope()
 
 void installPortErrorBox()
 {
+    // Over the window that asked for the port: the port dialog, or else the
+    // main window, which owns the port, whatever other window is active.
     SetPortErrorBox([](const QString &title, const QString &text) {
-        messageBox(QApplication::activeWindow(), QMessageBox::Critical, title, text);
+        QWidget *owner = QApplication::activeModalWidget();
+        if (!owner)
+            for (QWidget *w : QApplication::topLevelWidgets())
+                if (qobject_cast<QMainWindow *>(w) && w->isVisible())
+                    owner = w;
+        messageBox(owner ? owner : QApplication::activeWindow(), QMessageBox::Critical, title,
+                   text);
     });
 }
 

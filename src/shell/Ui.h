@@ -38,6 +38,10 @@ QFont gothic(double points);
 // window system would otherwise put the program's name.
 void setTitle(QWidget *w, const QString &title);
 
+// A fixed window whose title would be cut off in the title bar grows to
+// show it, its controls kept in the middle.
+void fitTitle(QWidget *w);
+
 // A window of fixed size: no maximize button (and no minimize for dialogs).
 void fixedFrame(QWidget *w, bool minimize);
 

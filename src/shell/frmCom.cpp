@@ -120,6 +120,9 @@ void frmCom::refreshDevices()
             if (row.first() == chosen)
                 item->setSelected(true);
         }
+        // Each column as wide as what it holds: a device's path is its name.
+        for (int c = 0; c < lstDevices->columnCount(); ++c)
+            lstDevices->resizeColumnToContents(c);
     }
     showMapping();
 }
@@ -139,13 +142,12 @@ void frmCom::showMapping()
     const QString chosen = chosenDevice();
 #ifndef Q_OS_WIN
     if (!chosen.isEmpty()) {
-        lblDevice->setText(QStringLiteral("→ %1 (%2)").arg(chosen, s.dispName(33)));
+        showDevice(QStringLiteral("→ %1 (%2)").arg(chosen, s.dispName(33)));
         return;
     }
 #endif
     const QString device = m_comm.deviceFor(port);
-    lblDevice->setText(QStringLiteral("→ %1 (%2)").arg(
-        device, s.dispName(DevicePresent(device) ? 25 : 26)));
+    showDevice(QStringLiteral("→ %1 (%2)").arg(device, s.dispName(DevicePresent(device) ? 25 : 26)));
 }
 
 void frmCom::Form_Load()
@@ -161,7 +163,13 @@ void frmCom::Form_Load()
                        + TextConvert::formatWhole(QString::number(s.ComPort), 1));
     cmbCH->setFocus();
     refreshDevices();
-    lstDevices->resizeColumnToContents(0);
+}
+
+// A long path is shortened in its middle, whole in the tooltip.
+void frmCom::showDevice(const QString &text)
+{
+    lblDevice->setToolTip(text);
+    lblDevice->setText(lblDevice->fontMetrics().elidedText(text, Qt::ElideMiddle, lblDevice->width()));
 }
 
 // "COM" and a digit at the end; only that last digit counts.

@@ -34,6 +34,7 @@ private:
     void comSet_Click();
     void refreshDevices();
     void showMapping();
+    void showDevice(const QString &text);
 
     CommControl &m_comm;
     FocusValidator *m_validator = nullptr;

@@ -39,4 +39,5 @@ void frmExit::Form_Load()
 {
     Ui::setTitle(this, app().dispName(1));
     Lbl_exit->setText(app().message(10));
+    Ui::fitTitle(this); // the product's name in full, in either language
 }

@@ -27,6 +27,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QFileDialog>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QTest>
@@ -549,8 +550,11 @@ private slots:
         w.Form_Load();
         QString chosen;
         bool removeAfterChoice = false;
+        QStringList startedIn; // where each file dialog opened
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "qml47210", "qmlsetup").clear();
         ModalWatcher watcher([&](QDialog *d) {
             if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                startedIn << files->directory().absolutePath();
                 files->setDirectory(QFileInfo(chosen).absolutePath());
                 if (auto *name = files->findChild<QLineEdit *>("fileNameEdit"))
                     name->setText(chosen); // the whole path, typed
@@ -562,6 +566,8 @@ private slots:
         chosen = st.path("unit.ini");
         w.menuSaveConfig->trigger();
         QCOMPARE(watcher.boxes.last(), "|m50\n" + st.path("unit.ini"));
+        // Unit files apart from the text files, in units/, made for them.
+        QCOMPARE(startedIn.value(0), QFileInfo(WorkFolder() + "units").absoluteFilePath());
         const QString saved = QString::fromUtf8(st.read("unit.ini"));
         QVERIFY(saved.contains("[record]\nband        = 1"));
         QVERIFY(saved.contains("\n12 = 54\n"));
@@ -577,6 +583,9 @@ private slots:
         peer.unit().setReg(12, "AA");
         chosen = st.path("unit.ini");
         w.menuApplyConfig->trigger();
+        // The folder used last (it is gone since: units/ again).
+        QCOMPARE(startedIn.value(1), QFileInfo(st.path("unit.ini")).absolutePath());
+        QCOMPARE(startedIn.value(2), startedIn.value(0));
         QVERIFY2(watcher.boxes.last().startsWith("|m51\nm56 "), qPrintable(watcher.boxes.last()));
         QCOMPARE(peer.unit().record().band, 1);
         QCOMPARE(peer.unit().reg(12), QString("54"));

@@ -196,8 +196,7 @@ void frmSet::lineLost()
 {
     if (!isVisible())
         return;
-    m_lostLine = true;
-    Ui::setBackground(TextSign, Ui::colour(Ui::Red));
+    m_lostLine = true; // the indicator is red already: the port closed
     showMessage(PortLostMessage);
 }
 

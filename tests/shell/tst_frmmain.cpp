@@ -644,18 +644,35 @@ private slots:
     void portDialogFromMenu()
     {
         FreshState st;
-        app().ComPort = 3;
+        st.usePort(3);
         frmMain w;
         w.show();
         QString shown;
-        ModalWatcher watcher([&](QDialog *d) {
+        {
+            ModalWatcher watcher([&](QDialog *d) {
+                if (auto *com = qobject_cast<frmCom *>(d)) {
+                    shown = com->cmbCH->currentText();
+                    d->reject();
+                }
+            });
+            w.menuComSet->trigger();
+        }
+        QCOMPARE(shown, QString("COM3"));
+
+        // A change applied there is confirmed where the port is shown.
+        app().MessageTable[122] = "open";
+        Pty two;
+        QVERIFY(two.linkAs(st.dir(), 2));
+        ModalWatcher apply([&](QDialog *d) {
             if (auto *com = qobject_cast<frmCom *>(d)) {
-                shown = com->cmbCH->currentText();
-                d->reject();
+                com->cmbCH->setEditText("COM2");
+                com->comSet->click();
             }
         });
         w.menuComSet->trigger();
-        QCOMPARE(shown, QString("COM3"));
+        const QString line = "COM2 \u2192 " + QFileInfo(two.slavePath()).canonicalFilePath() + ": open";
+        QCOMPARE(w.TextMess->text(), line);
+        QCOMPARE(w.lblPort->text(), line);
     }
 };
 

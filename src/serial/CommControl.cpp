@@ -56,18 +56,15 @@ bool CommControl::setSettings(const QString &settings)
     const qint32 baud = parts[0].toInt(&ok);
     if (!ok || baud <= 0)
         return false;
+    // The settings string gives N, E or O (BuildSettings); nothing else.
     QSerialPort::Parity parity;
     const QString p = parts[1];
-    if (p == QLatin1String("N") || p == QLatin1String("n"))
+    if (p == QLatin1String("N"))
         parity = QSerialPort::NoParity;
-    else if (p == QLatin1String("E") || p == QLatin1String("e"))
+    else if (p == QLatin1String("E"))
         parity = QSerialPort::EvenParity;
-    else if (p == QLatin1String("O") || p == QLatin1String("o"))
+    else if (p == QLatin1String("O"))
         parity = QSerialPort::OddParity;
-    else if (p == QLatin1String("M") || p == QLatin1String("m"))
-        parity = QSerialPort::MarkParity;
-    else if (p == QLatin1String("S") || p == QLatin1String("s"))
-        parity = QSerialPort::SpaceParity;
     else
         return false;
     const int data = parts[2].toInt(&ok);
@@ -88,6 +85,23 @@ bool CommControl::setSettings(const QString &settings)
     m_dataBits = QSerialPort::DataBits(data);
     m_stopBits = stop;
     return !m_port.isOpen() || applySettings();
+}
+
+QString CommControl::openSettings() const
+{
+    if (!m_port.isOpen())
+        return {};
+    const QString parity = m_port.parity() == QSerialPort::EvenParity ? QStringLiteral("E")
+        : m_port.parity() == QSerialPort::OddParity                    ? QStringLiteral("O")
+                                                                        : QStringLiteral("N");
+    const QString stop = m_port.stopBits() == QSerialPort::TwoStop ? QStringLiteral("2")
+        : m_port.stopBits() == QSerialPort::OneAndHalfStop         ? QStringLiteral("1.5")
+                                                                   : QStringLiteral("1");
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(m_port.baudRate())
+        .arg(parity)
+        .arg(int(m_port.dataBits()))
+        .arg(stop);
 }
 
 bool CommControl::setCommPort(int port)

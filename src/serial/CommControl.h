@@ -18,6 +18,9 @@ public:
     void setLinkDir(const QString &dir) { m_linkDir = dir; }
 
     bool setSettings(const QString &settings);
+    // What the open port was set to, in the settings string's form; empty
+    // while closed.
+    QString openSettings() const;
     bool setCommPort(int port);
     int commPort() const { return m_commPort; }
     bool setPortOpen(bool open);

@@ -108,6 +108,13 @@ private slots:
         QTest::addColumn<QString>("value"); // its value, as text
         QTest::newRow("ports") << QStringList{"ports"} << "" << 0 << "com" << "";
         QTest::newRow("info") << QStringList{"info"} << "" << 0 << "version" << "VQML47210 R1.2";
+        QTest::newRow("info, every option given") << QStringList{"--baud", "9600", "--data-bits", "8", "--parity", "N",
+                                                                 "--stop-bits", "1", "--path", "wired", "info"}
+                                                  << "" << 0 << "version" << "VQML47210 R1.2";
+        QTest::newRow("reg get, register path") << QStringList{"--path", "registers", "reg", "get", "27"} << ""
+                                                << 0 << "value" << "03";
+        QTest::newRow("apply, no such file") << QStringList{"apply", "nothing.ini"} << "" << 7 << "message"
+                                             << "The file cannot be used: cannot be read: nothing.ini";
         QTest::newRow("read") << QStringList{"read"} << "" << 0 << "record" << "";
         QTest::newRow("write") << QStringList{"write", "band=3", "parity=even"} << "" << 0
                                << "verified" << "true";
@@ -245,6 +252,15 @@ private slots:
         QTest::newRow("port that is a device, not a serial port") << QStringList{"--port", "/dev/null", "read"}
                                                                   << "The device is not a serial port.";
         QTest::newRow("value of two dots") << QStringList{"reg", "set", "05", ".."} << "a value it cannot take: 05 ..";
+        QTest::newRow("--baud 0") << QStringList{"--baud", "0", "read"} << "a value it cannot take: --baud 0";
+        QTest::newRow("--baud x") << QStringList{"--baud", "x", "read"} << "a value it cannot take: --baud x";
+        QTest::newRow("--parity e") << QStringList{"--parity", "e", "read"} << "a value it cannot take: --parity e";
+        QTest::newRow("--data-bits 9") << QStringList{"--data-bits", "9", "read"}
+                                       << "a value it cannot take: --data-bits 9";
+        QTest::newRow("--stop-bits 3") << QStringList{"--stop-bits", "3", "read"}
+                                       << "a value it cannot take: --stop-bits 3";
+        QTest::newRow("--path serial") << QStringList{"--path", "serial", "read"}
+                                       << "the path is wired or registers: serial";
     }
     void badUsage()
     {

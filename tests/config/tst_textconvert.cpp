@@ -20,6 +20,11 @@ private slots:
         QTest::newRow("exponent") << "1E1" << true << 10.0;
         QTest::newRow("D exponent") << "2d2" << true << 200.0;
         QTest::newRow("hex form") << "&H17" << true << 23.0;
+        QTest::newRow("lower-case hex form") << "&hff" << true << 255.0;
+        QTest::newRow("octal form") << "&O17" << true << 15.0;
+        QTest::newRow("lower-case octal form") << "&o7" << true << 7.0;
+        QTest::newRow("8 is no octal digit") << "&O8" << false << 0.0;
+        QTest::newRow("G is no hexadecimal digit") << "&HG" << false << 0.0;
         QTest::newRow("leading point") << ".5" << true << 0.5;
         QTest::newRow("empty is no number") << "" << false << 0.0;
         QTest::newRow("blanks only") << "   " << false << 0.0;

@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <unistd.h>
@@ -110,6 +111,48 @@ private slots:
                                         << int(ConfigMessages::BadValue) << 2;
         QTest::newRow("before any section") << QByteArray("band = 1\n")
                                             << int(ConfigMessages::OutsideSection) << 1;
+    }
+
+    // Every value at its bounds: taken just inside, refused just outside.
+    void bounds_data()
+    {
+        QTest::addColumn<QString>("line"); // under its section
+        QTest::addColumn<bool>("taken");
+        QTest::newRow("band 0") << "[record]\nband = 0" << true;
+        QTest::newRow("band 4") << "[record]\nband = 4" << true;
+        QTest::newRow("band 5") << "[record]\nband = 5" << false;
+        QTest::newRow("channel 0") << "[record]\nchannel = 0" << true;
+        QTest::newRow("channel 23") << "[record]\nchannel = 23" << true;
+        QTest::newRow("channel 24") << "[record]\nchannel = 24" << false;
+        QTest::newRow("channel -1") << "[record]\nchannel = -1" << false;
+        QTest::newRow("channel +5") << "[record]\nchannel = +5" << false;
+        QTest::newRow("register 00") << "[registers]\n00 = 3A" << true;
+        QTest::newRow("register 27") << "[registers]\n27 = 3a" << true;
+        QTest::newRow("register 28") << "[registers]\n28 = 3A" << false;
+        QTest::newRow("register 5, one digit") << "[registers]\n5 = 3A" << false;
+        QTest::newRow("value FF") << "[registers]\n05 = FF" << true;
+        QTest::newRow("value of one digit") << "[registers]\n05 = F" << false;
+        QTest::newRow("value ..") << "[registers]\n05 = .." << false;
+        QTest::newRow("raw NUL and 1") << "[registers]\n05 = raw \"\\x001\"" << true;
+        QTest::newRow("raw CR") << "[registers]\n05 = raw \"\\x0D1\"" << false;
+        QTest::newRow("raw of three") << "[registers]\n05 = raw \"G12\"" << false;
+        QTest::newRow("raw bad escape") << "[registers]\n05 = raw \"\\q1\"" << false;
+        QTest::newRow("list position raw F") << "[record]\nbit-rate = raw F" << true;
+        QTest::newRow("list position raw G") << "[record]\nbit-rate = raw G" << false;
+        QTest::newRow("quoted version") << "[unit]\nversion = \"V\\x00Q\"" << true;
+        QTest::newRow("version with an unclosed quote") << "[unit]\nversion = \"VQ" << false;
+    }
+    void bounds()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, taken);
+        const QString text = line.startsWith("[unit]") ? "[unit]\nformat = 1\n" + line.mid(7)
+                                                       : "[unit]\nformat = 1\n" + line + "\n";
+        ConfigFileError error;
+        QCOMPARE(ParseConfigText(text, &error).has_value(), taken);
+        // A record of band 0 or channel 23 is a record.
+        if (line.contains("band = 0"))
+            QVERIFY(UnitRecord::fromText("0170021000").has_value());
     }
     void badFiles()
     {
@@ -210,6 +253,12 @@ private slots:
         }
         QCOMPARE(backups.size(), 1);
         QCOMPARE(line.st.path("backups/") + backups.first(), result.backupPath);
+        // Named by the time, the port, the process and the attempt.
+        QVERIFY2(QRegularExpression(QStringLiteral("^backup-\\d{8}-\\d{6}-COM1-%1-0000\\.ini$")
+                                        .arg(QCoreApplication::applicationPid()))
+                     .match(backups.first())
+                     .hasMatch(),
+                 qPrintable(backups.first()));
         QVERIFY(result.describe().contains(QDir::toNativeSeparators(result.backupPath)));
         const UnitConfig after = unitState(second.unit());
         if (outcome == ApplyResult::Verified) {

@@ -34,6 +34,16 @@ private slots:
         QCOMPARE(s->Cmb_C->currentText(), QString("00"));
         QCOMPARE(s->Cmb_bps->currentText(), QString("2400"));
         QCOMPARE(s->Text_B->toolTip(), QString("d18  d19  d20  d21  d22  "));
+        // Sizes as designed (twips), faces and colours.
+        QCOMPARE(s->size(), Ui::rect(0, 0, 5850, 6030).size());
+        QCOMPARE(s->TextSign->size(), Ui::rect(0, 0, 405, 420).size());
+        QCOMPARE(s->TextMess->size(), Ui::rect(0, 0, 5025, 420).size());
+        QCOMPARE(s->Text_B->width(), Ui::px(2400));
+        QCOMPARE(s->Text_B->palette().color(QPalette::Base), QColor(200, 200, 200));
+        QCOMPARE(s->TextMess->palette().color(QPalette::Base), QColor(224, 224, 224));
+        QCOMPARE(s->Cmb_C->font().pointSizeF(), 14.25);
+        QCOMPARE(s->Command_V->font().pointSizeF(), 12.0);
+        QCOMPARE(s->Command_V->height(), Ui::px(555));
         QCOMPARE(s->Cmb_B->toolTip(), QString("d18"));
         QCOMPARE(app().WatchMode, qint16(2));
         QVERIFY(rig.idleUntil([&] { return app().WatchMode == 0; }));
@@ -698,6 +708,29 @@ private slots:
         click(s->Command_W);
         QCOMPARE(asked.boxes, QStringList{"d13|m39"});
         QCOMPARE(rig.peer.received(), QByteArray());
+    }
+
+    // The link poll goes on while the unit has not answered it, and pauses
+    // while an exchange runs: its answer would be taken for the reply.
+    void pollPausesDuringExchanges()
+    {
+        ScreenRig rig;
+        ApplySimCommand(rig.peer, "letter A"); // the watch ends; the poll goes on
+        click(rig.main->Cmd_Wireless);
+        QVERIFY(rig.idleUntil([] { return app().WatchMode == 0; }));
+        frmSet *s = rig.screen();
+        ApplySimCommand(rig.peer, "letter off");
+        ApplySimCommand(rig.peer, "delay 60");
+        QStringList sentDuring;
+        connect(&rig.peer, &SimPeer::lineReceived, s, [&](const QByteArray &line) {
+            if (rig.main->MSComm1().exchangeRunning())
+                sentDuring << QString::fromLatin1(line);
+        });
+        click(s->Command_V);
+        QCOMPARE(s->TextMess->text(), QString("VQML47210 R1.2"));
+        QCOMPARE(sentDuring, QStringList{"@KZ9V"});
+        rig.peer.clearReceived();
+        QVERIFY(waitUntil([&] { return rig.peer.receivedLines().contains("@KZ9#"); }, 1000));
     }
 
     // A line begun before the adapter was pulled never continues on the

@@ -61,32 +61,56 @@ private slots:
         TimeScale::set(1.0);
     }
 
+    // The settings string as the texts make it, and what the port opened with
+    // them holds ("-": it does not open). A pseudo-terminal keeps 8 data bits
+    // and no parity whatever it is asked: Qt finds even parity and 7 data bits
+    // not taken and refuses the open, so those settings are seen reaching the
+    // port by that.
     void settings_data()
     {
         QTest::addColumn<QStringList>("texts"); // baud, data bits, parity, stop bits
         QTest::addColumn<QString>("settings");
-        QTest::newRow("defaults") << QStringList{"9600", "8", "N", "1"} << "9600,N,8,1";
+        QTest::addColumn<QString>("held");
+        QTest::newRow("defaults") << QStringList{"9600", "8", "N", "1"} << "9600,N,8,1" << "9600,N,8,1";
         QTest::newRow("blanks around baud, even, 7, 2")
-            << QStringList{" 19200 ", "7", "E", "2"} << "19200,E,7,2";
-        QTest::newRow("odd") << QStringList{"9600", "8", "O", "1"} << "9600,O,8,1";
+            << QStringList{" 19200 ", "7", "E", "2"} << "19200,E,7,2" << "-";
+        QTest::newRow("even parity reaches the port") << QStringList{"9600", "8", "E", "1"} << "9600,E,8,1" << "-";
+        QTest::newRow("7 data bits reach the port") << QStringList{"9600", "7", "N", "1"} << "9600,N,7,1" << "-";
+        QTest::newRow("2 stop bits") << QStringList{"4800", "8", "N", "2"} << "4800,N,8,2" << "4800,N,8,2";
+        QTest::newRow("odd") << QStringList{"9600", "8", "O", "1"} << "9600,O,8,1" << "9600,O,8,1";
         QTest::newRow("lower-case parity is none") << QStringList{"9600", "8", "e", "1"}
-                                                   << "9600,N,8,1";
+                                                   << "9600,N,8,1" << "9600,N,8,1";
         QTest::newRow("unknown parity is none") << QStringList{"9600", "8", "X", "1"}
-                                                << "9600,N,8,1";
-        QTest::newRow("1.5 stop bits") << QStringList{"9600", "8", "N", "1.5"} << "9600,N,8,1.5";
+                                                << "9600,N,8,1" << "9600,N,8,1";
+        QTest::newRow("1.5 stop bits") << QStringList{"9600", "8", "N", "1.5"} << "9600,N,8,1.5" << "9600,N,8,1.5";
         QTest::newRow("1.50 stop bits is 1") << QStringList{"9600", "8", "N", "1.50"}
-                                             << "9600,N,8,1";
-        QTest::newRow("3 stop bits is 1") << QStringList{"9600", "8", "N", "3"} << "9600,N,8,1";
+                                             << "9600,N,8,1" << "9600,N,8,1";
+        QTest::newRow("3 stop bits is 1") << QStringList{"9600", "8", "N", "3"} << "9600,N,8,1"
+                                          << "9600,N,8,1";
         QTest::newRow("data length rounded") << QStringList{"9600", "7.6", "N", "1"}
-                                             << "9600,N,8,1";
+                                             << "9600,N,8,1" << "9600,N,8,1";
+        QTest::newRow("5 data bits") << QStringList{"2400", "5", "O", "2"} << "2400,O,5,2" << "2400,O,5,2";
+        QTest::newRow("4 data bits do not open") << QStringList{"9600", "4", "N", "1"} << "9600,N,4,1" << "-";
+        QTest::newRow("115200 bit/s") << QStringList{"115200", "8", "O", "1"} << "115200,O,8,1"
+                                      << "115200,O,8,1";
+        QTest::newRow("a bit rate of 0 does not open") << QStringList{"0", "8", "N", "1"} << "0,N,8,1" << "-";
         QTest::newRow("empty data length stays empty") << QStringList{"9600", "", "N", "1"}
-                                                       << "9600,N,,1";
+                                                       << "9600,N,,1" << "-";
     }
     void settings()
     {
         QFETCH(QStringList, texts);
         QFETCH(QString, settings);
+        QFETCH(QString, held);
         QCOMPARE(BuildSettings(texts[0], texts[1], texts[2], texts[3]), settings);
+        FreshState st;
+        Pty pty;
+        QVERIFY(pty.linkAs(st.dir(), 1));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        const bool opened = OpenPort(comm, 1, texts[0], texts[1], texts[2], texts[3]);
+        QCOMPARE(opened, held != "-");
+        QCOMPARE(comm.openSettings(), held == "-" ? QString() : held);
     }
 
     // The failure box: its two lines, then the device and why it did not open.
@@ -144,6 +168,12 @@ private slots:
             else
                 holder.start("sleep", {"30"});
             QVERIFY(holder.waitForStarted());
+            // Qt takes a lock of a process by another name for a stale one:
+            // the holder must be sleep itself by now, not setpriv.
+            QVERIFY(waitUntil([&] {
+                QFile comm(QStringLiteral("/proc/%1/comm").arg(holder.processId()));
+                return comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "sleep";
+            }, 2000, 5));
             lock = "/var/lock/LCK.." + target.mid(5).replace('/', '_');
             QFile f(lock);
             QVERIFY(f.open(QIODevice::WriteOnly));

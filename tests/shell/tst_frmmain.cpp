@@ -13,6 +13,7 @@
 #include "shell/frmExit.h"
 #include "shell/frmMain.h"
 #include "shell/frmVer.h"
+#include "screens/frmReg.h"
 #include "shell/modMain.h"
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
@@ -131,6 +132,7 @@ private slots:
         QTest::newRow("No with the close box") << false << 2;
         QTest::newRow("Yes with the Exit button") << true << 0;
         QTest::newRow("Yes with the close box") << true << 2;
+        QTest::newRow("No, asked again during the pause: one question") << false << 3;
     }
     void exitAnswers()
     {
@@ -151,13 +153,17 @@ private slots:
 
         QString question, title;
         bool portOpenWhileAsked = false;
+        int asked = 0;
         ModalWatcher watcher([&](QDialog *d) {
             auto *exit = qobject_cast<frmExit *>(d);
             QVERIFY(exit);
+            ++asked;
             question = exit->Lbl_exit->text();
             title = exit->windowTitle();
             portOpenWhileAsked = w.MSComm1().PortOpen();
             click(yes ? exit->Cmd_OK : exit->Cmd_Can);
+            if (how == 3) // the close box again while the first request pauses
+                QTimer::singleShot(30, &w, [&] { w.close(); });
         });
         QElapsedTimer t;
         t.start();
@@ -168,6 +174,8 @@ private slots:
         else
             w.close();
         const qint64 elapsed = t.elapsed();
+        QTest::qWait(60);
+        QCOMPARE(asked, 1);
         QCOMPARE(question, QString("Exit?"));
         QCOMPARE(title, QString("Product"));
         QVERIFY(portOpenWhileAsked);
@@ -181,6 +189,81 @@ private slots:
             IdlePass(w);
             QVERIFY(app().ExitConfirmed);
         }
+    }
+
+    // Every control where the design puts it, in twips, with its face and
+    // colour: the operators' manuals show these windows.
+    void layout_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QRect>("twips"); // left, top, width, height
+        QTest::addColumn<double>("points"); // 0: not looked at
+        const auto row = [](const char *w, const char *c, int l, int t, int wd, int h, double pt) {
+            QTest::newRow(qPrintable(QStringLiteral("%1 %2").arg(w, c)))
+                << QString(w) << QString(c) << QRect(l, t, wd, h) << pt;
+        };
+        row("main", "TextMess", 540, 150, 4785, 480, 14.25);
+        row("main", "Cmd_Wireless", 1230, 825, 3375, 555, 14.25);
+        row("main", "Cmd_Wired", 1230, 1485, 3375, 555, 14.25);
+        row("main", "Cmd_Sim", 1230, 2145, 3375, 555, 14.25);
+        row("main", "Cmd_FRH", 1230, 2805, 3375, 555, 14.25);
+        row("main", "Command1", 3390, 3615, 1215, 435, 12);
+        row("exit", "Lbl_exit", 600, 510, 3195, 465, 14.25);
+        row("exit", "Cmd_OK", 780, 1260, 1215, 435, 12);
+        row("exit", "Cmd_Can", 2310, 1260, 1215, 435, 12);
+        row("version", "lblTitle", 150, 180, 5565, 375, 14.25);
+        row("version", "lblVer", 150, 660, 5565, 375, 14.25);
+        row("version", "Command1", 2370, 1530, 1215, 435, 12);
+        row("editor", "TextMess", 300, 120, 4785, 420, 14.25);
+        row("editor", "Frame1", 345, 735, 4725, 1110, 0);
+        row("editor", "Text_C", 450, 360, 1635, 465, 14.25);
+        row("editor", "Cmb_C", 2100, 360, 1065, 465, 14.25);
+        row("editor", "Text1", 3360, 360, 975, 465, 14.25);
+        row("editor", "Cmd_W", 810, 2070, 1215, 435, 12);
+        row("editor", "Cmd_R", 2145, 2070, 1215, 435, 12);
+    }
+    void layout()
+    {
+        QFETCH(QString, window);
+        QFETCH(QString, control);
+        QFETCH(QRect, twips);
+        QFETCH(double, points);
+        FreshState st;
+        frmMain main;
+        frmExit exit;
+        frmVer version;
+        frmReg editor(main.MSComm1(), main.Timer1());
+        const QHash<QString, QWidget *> windows{
+            {"main", main.centralWidget()}, {"exit", &exit}, {"version", &version}, {"editor", &editor}};
+        const QHash<QString, QWidget *> controls{
+            {"main TextMess", main.TextMess}, {"main Cmd_Wireless", main.Cmd_Wireless},
+            {"main Cmd_Wired", main.Cmd_Wired}, {"main Cmd_Sim", main.Cmd_Sim},
+            {"main Cmd_FRH", main.Cmd_FRH}, {"main Command1", main.Command1},
+            {"exit Lbl_exit", exit.Lbl_exit}, {"exit Cmd_OK", exit.Cmd_OK},
+            {"exit Cmd_Can", exit.Cmd_Can}, {"version lblTitle", version.lblTitle},
+            {"version lblVer", version.lblVer}, {"version Command1", version.Command1},
+            {"editor TextMess", editor.TextMess}, {"editor Frame1", editor.Frame1},
+            {"editor Text_C", editor.Text_C}, {"editor Cmb_C", editor.Cmb_C},
+            {"editor Text1", editor.Text1}, {"editor Cmd_W", editor.Cmd_W},
+            {"editor Cmd_R", editor.Cmd_R}};
+        QWidget *w = controls.value(window + " " + control);
+        QVERIFY(w && windows.value(window));
+        QCOMPARE(w->geometry(), Ui::rect(twips.left(), twips.top(), twips.width(), twips.height()));
+        if (points > 0) {
+            QCOMPARE(w->font().pointSizeF(), points);
+            QVERIFY(w->font().bold());
+        }
+        // Client areas, colours.
+        QCOMPARE(main.centralWidget()->size(), Ui::rect(0, 0, 5940, 4410).size());
+        QCOMPARE(exit.size(), Ui::rect(0, 0, 4395, 2145).size());
+        QCOMPARE(version.size(), Ui::rect(0, 0, 5880, 2205).size());
+        QCOMPARE(editor.size(), Ui::rect(0, 0, 5430, 2775).size());
+        QCOMPARE(main.TextMess->palette().color(QPalette::Base), QColor(224, 224, 224));
+        QCOMPARE(editor.TextMess->palette().color(QPalette::Base), QColor(224, 224, 224));
+        QCOMPARE(exit.palette().color(QPalette::Window), QColor(255, 255, 128));
+        QCOMPARE(exit.Lbl_exit->palette().color(QPalette::WindowText), QColor(Qt::red));
+        QCOMPARE(version.lblVer->palette().color(QPalette::WindowText), QColor(Qt::blue));
     }
 
     void exitDialogCloseBoxIsNo()
@@ -408,6 +491,15 @@ private slots:
         };
         QVERIFY(row(one.slavePath()));
         QCOMPARE(row(one.slavePath())->text(4), QString("COM1"));
+        for (int n : {9, 10, 11, 27, 28, 29, 30, 31, 32})
+            app().DispNameTable[n] = QStringLiteral("d%1").arg(n);
+        d.Form_Load();
+        QCOMPARE(d.windowTitle(), QString("d9"));
+        QCOMPARE(d.Label1->text(), QString("d10"));
+        QCOMPARE(d.comSet->text(), QString("d11"));
+        QCOMPARE(d.lblDevices->text(), QString("d27"));
+        for (int c = 0; c < 5; ++c)
+            QCOMPARE(d.lstDevices->headerItem()->text(c), QStringLiteral("d%1").arg(28 + c));
         QCOMPARE(d.lblDevice->text(),
                  "→ " + QFileInfo(one.slavePath()).canonicalFilePath() + " (present)");
         d.cmbCH->setEditText("COM4");

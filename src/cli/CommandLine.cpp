@@ -6,6 +6,7 @@
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "serial/CommControl.h"
+#include "serial/Exchange.h"
 #include "serial/ReplyTimer.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
@@ -272,7 +273,8 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         const bool devicePath = r.port.startsWith(QLatin1Char('/'));
 #endif
         if (!comOk && !devicePath)
-            return fail(CliMessages::NoSuchPort, r.port);
+            return fail(CliMessages::NoSuchPort,
+                        r.port + QStringLiteral(" (") + app().message(CliMessages::SeePorts) + QLatin1Char(')'));
     }
     r.baud = parser.value(baud);
     bool ok = true;
@@ -414,6 +416,8 @@ private:
     int openPort();
     int finish(int code, const QString &text);
     int exchangeFailed(int reason, const QString &what);
+    // A port that is not there or no serial port: bad usage, and why as a code.
+    int badPort(const QString &code, const QString &text);
     int fromApply(const ApplyResult &result);
     TransferProgress progress();
     QJsonObject recordJson(const UnitRecord &record) const;
@@ -441,6 +445,27 @@ int exitFor(int reason)
     }
 }
 
+// Why an exchange failed, as a word for programs; the message says it for people.
+QString reasonCode(int reason)
+{
+    switch (reason) {
+    case ConfigMessages::Refused:
+        return QStringLiteral("refused");
+    case ConfigMessages::NoAnswer:
+        return QStringLiteral("no-answer");
+    case ConfigMessages::OtherAnswer:
+        return QStringLiteral("other-answer");
+    case ConfigMessages::PortClosed:
+        return QStringLiteral("line-lost");
+    case ConfigMessages::Cancelled:
+        return QStringLiteral("cancelled");
+    case ExchangeBusyMessage:
+        return QStringLiteral("busy");
+    default:
+        return QStringLiteral("other");
+    }
+}
+
 int Run::finish(int code, const QString &text)
 {
     out.insert(QStringLiteral("exit"), code);
@@ -455,10 +480,16 @@ int Run::finish(int code, const QString &text)
     return code;
 }
 
+int Run::badPort(const QString &code, const QString &text)
+{
+    out.insert(QStringLiteral("reason"), code);
+    return finish(ExitCode::BadUsage, text);
+}
+
 int Run::exchangeFailed(int reason, const QString &what)
 {
     out.insert(QStringLiteral("failed"), what);
-    out.insert(QStringLiteral("reason"), message(reason));
+    out.insert(QStringLiteral("reason"), reasonCode(reason));
     return finish(exitFor(reason), what + QStringLiteral(": ") + message(reason));
 }
 
@@ -474,19 +505,23 @@ TransferProgress Run::progress()
 }
 
 // One type a field: band, channel and the bit rate numbers, the other list
-// settings text; a bit rate no item names (raw) is null.
+// settings text; a list position no item names is in "raw" instead.
 QJsonObject Run::recordJson(const UnitRecord &record) const
 {
-    QJsonObject o;
+    QJsonObject o, raw;
     for (const auto &[key, value] : RecordFields(record)) {
         bool number = false;
         const int n = value.toInt(&number);
-        if (key == QLatin1String("band") || key == QLatin1String("channel")
-            || key == QLatin1String("bit-rate"))
-            o.insert(key, number ? QJsonValue(n) : QJsonValue());
+        if (value.startsWith(QLatin1String("raw "))) // a position no item names
+            raw.insert(key, value.mid(4));
+        else if (key == QLatin1String("band") || key == QLatin1String("channel")
+                 || key == QLatin1String("bit-rate"))
+            o.insert(key, n);
         else
             o.insert(key, value);
     }
+    if (!raw.isEmpty())
+        o.insert(QStringLiteral("raw"), raw);
     return o;
 }
 
@@ -532,11 +567,11 @@ int Run::openPort()
     // A link another user made is refused by the open, as a port failure.
     const bool foreign = !ForeignLinkOwner(device).isEmpty();
     if (!foreign && !QFileInfo::exists(device))
-        return finish(ExitCode::BadUsage,
+        return badPort(QStringLiteral("missing"),
                       message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName + QStringLiteral(" (")
                           + device + QStringLiteral("); ") + message(CliMessages::SeePorts) + hint);
     if (!foreign && !DevicePresent(device))
-        return finish(ExitCode::BadUsage,
+        return badPort(QStringLiteral("not-serial"),
                       device + QStringLiteral(": ") + message(CliMessages::NotSerialPort) + hint);
 #endif
     const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
@@ -552,7 +587,7 @@ int Run::openPort()
     if (!comm.failedDevice().isEmpty()
         && DiagnoseOpen(comm.failedDevice(), comm.failedError(), comm.failedErrorText()).problem
             == OpenDiagnosis::NotSerial)
-        return finish(ExitCode::BadUsage, comm.failedDevice() + QStringLiteral(": ")
+        return badPort(QStringLiteral("not-serial"), comm.failedDevice() + QStringLiteral(": ")
                                               + message(CliMessages::NotSerialPort) + hint);
     QString why = s.message(4);
     if (const QString device = OpenFailureText(comm); !device.isEmpty())
@@ -587,7 +622,7 @@ int Run::fromApply(const ApplyResult &result)
         QJsonObject o{{QStringLiteral("what"), w.what},
                       {QStringLiteral("state"), QLatin1String(states[w.state])}};
         if (w.reason)
-            o.insert(QStringLiteral("reason"), message(w.reason));
+            o.insert(QStringLiteral("reason"), reasonCode(w.reason));
         writes.append(o);
     }
     out.insert(QStringLiteral("writes"), writes);
@@ -604,7 +639,7 @@ int Run::fromApply(const ApplyResult &result)
         return finish(ExitCode::Differences, text);
     case ApplyResult::Stopped:
         out.insert(QStringLiteral("failed"), result.failure.what);
-        out.insert(QStringLiteral("reason"), message(result.failure.reason));
+        out.insert(QStringLiteral("reason"), reasonCode(result.failure.reason));
         return finish(exitFor(result.failure.reason), text);
     case ApplyResult::NotStarted:
         if (result.refusal == ConfigMessages::RecordNeedsWired) // said for a command line
@@ -612,7 +647,7 @@ int Run::fromApply(const ApplyResult &result)
         if (result.refusal)
             return finish(ExitCode::Failed, text);
         out.insert(QStringLiteral("failed"), result.failure.what);
-        out.insert(QStringLiteral("reason"), message(result.failure.reason));
+        out.insert(QStringLiteral("reason"), reasonCode(result.failure.reason));
         return finish(exitFor(result.failure.reason), text);
     }
     return ExitCode::Failed;
@@ -665,6 +700,8 @@ int Run::execute()
         // An edit of band or channel that the file's registers would undo.
         if (const auto conflict = MirrorConflict(*parsed))
             return finish(ExitCode::BadFile, conflict->describe());
+        if (r.path == TransferPath::Registers && !parsed->record.isEmpty())
+            return finish(ExitCode::BadFile, message(CliMessages::RecordNeedsWiredPath));
         file = *parsed;
     } else if (r.command == CliRequest::Save) {
         // Found out before the unit is read for nothing.
@@ -730,7 +767,7 @@ int Run::execute()
             return exchangeFailed(read.failure.reason, read.failure.what);
         QString error;
         if (!WriteConfigFile(r.file, WriteConfigText(read.config, portName, QDateTime::currentDateTime()),
-                             false, &error))
+                             r.force ? WriteMode::Replace : WriteMode::New, &error))
             return finish(ExitCode::Failed, r.file + QStringLiteral(": ") + error);
         out.insert(QStringLiteral("file"), QDir::toNativeSeparators(QFileInfo(r.file).absoluteFilePath()));
         out.insert(QStringLiteral("version"), read.config.version);

@@ -8,6 +8,9 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#endif
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
@@ -405,12 +408,13 @@ bool SyncToDisk(const QString &path, QString *error)
     return true;
 #else
     QFile file(path);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)
+        || ::_commit(int(file.handle())) != 0) {
         if (error)
             *error = file.errorString();
         return false;
     }
-    return true; // closing flushes it to the system, which keeps it
+    return true;
 #endif
 }
 

@@ -139,10 +139,6 @@ bool SameRegisterValue(const QString &a, const QString &b)
         : a == b;
 }
 
-namespace {
-
-} // namespace
-
 bool UnitRecord::isEmpty() const
 {
     return !band && !channel
@@ -163,8 +159,10 @@ QString UnitRecord::text() const
     return t;
 }
 
-std::optional<UnitRecord> UnitRecord::fromText(const QString &ten)
+std::optional<UnitRecord> UnitRecord::fromText(const QString &text)
 {
+    // Positions in either case, as the window takes them; kept upper case.
+    const QString ten = text.toUpper();
     if (ten.size() != 10 || ten[0] < u'0' || ten[0] > u'4')
         return std::nullopt;
     const int hi = hexValue(ten[1]), lo = hexValue(ten[2]);
@@ -233,32 +231,56 @@ QString ConfigFileError::describe() const
                     : app().message(ConfigMessages::BadFile) + QLatin1Char(' ') + what;
 }
 
+namespace {
+// The band or channel a record field and its register stand for; a register
+// value that stands for none is a disagreement.
+struct Mirror {
+    const char *field;
+    std::optional<int> meant;
+    int reg;
+    std::optional<int> held;
+};
+
+QList<Mirror> mirrors(const UnitConfig &config)
+{
+    const UnitRecord &r = config.record;
+    return {{"band", r.band ? std::optional<int>(r.band->digitValue()) : std::nullopt, BandRegister,
+             BandOfRegister(config.registers[BandRegister].value_or(QString()))},
+            {"channel", r.channel, ChannelRegister,
+             ChannelOfRegister(config.registers[ChannelRegister].value_or(QString()))}};
+}
+} // namespace
+
+bool MirrorsDisagree(const UnitConfig &config)
+{
+    for (const Mirror &m : mirrors(config))
+        if (m.meant && config.registers[size_t(m.reg)] && m.held != m.meant)
+            return true;
+    return false;
+}
+
 std::optional<ConfigFileError> MirrorConflict(const UnitConfig &config)
 {
+    if (config.mirrorsAsHeld)
+        return std::nullopt;
     const AppState &s = app();
     const auto at = [&](const QString &key) {
         return QStringLiteral("(%1 %2)").arg(s.message(ConfigMessages::Line)).arg(config.lines.value(key));
     };
-    const auto check = [&](const char *field, const std::optional<int> &meant, int reg,
-                           const std::optional<int> &held) -> std::optional<ConfigFileError> {
-        const auto &value = config.registers[size_t(reg)];
-        if (!meant || !value || held == meant)
-            return std::nullopt;
-        const QString name = QLatin1String(field);
-        const QString regKey = QStringLiteral("%1").arg(reg, 2, 10, QLatin1Char('0'));
+    for (const Mirror &m : mirrors(config)) {
+        const auto &value = config.registers[size_t(m.reg)];
+        if (!m.meant || !value || m.held == m.meant)
+            continue;
+        const QString name = QLatin1String(m.field);
+        const QString regKey = QStringLiteral("%1").arg(m.reg, 2, 10, QLatin1Char('0'));
         return ConfigFileError{
             0, ConfigMessages::Disagree,
             QStringLiteral("%1 = %2 %3, %4 %5 = %6 %7")
-                .arg(name, QString::number(*meant), at(QStringLiteral("record.") + name),
+                .arg(name, QString::number(*m.meant), at(QStringLiteral("record.") + name),
                      s.message(ConfigMessages::Register), regKey, RegisterValueText(*value),
                      at(QStringLiteral("registers.") + regKey))};
-    };
-    const UnitRecord &r = config.record;
-    const std::optional<int> band = r.band ? std::optional<int>(r.band->digitValue()) : std::nullopt;
-    if (auto c = check("band", band, BandRegister, BandOfRegister(config.registers[BandRegister].value_or(QString()))))
-        return c;
-    return check("channel", r.channel, ChannelRegister,
-                 ChannelOfRegister(config.registers[ChannelRegister].value_or(QString())));
+    }
+    return std::nullopt;
 }
 
 QString WriteConfigText(const UnitConfig &config, const QString &port, const QDateTime &when)
@@ -280,6 +302,10 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
     if (!config.version.isEmpty())
         line(QStringLiteral("version"), unitText(config.version));
     line(QStringLiteral("saved"), when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    // A unit whose record and band or channel register disagree: kept so,
+    // and applied so, to put back what it held.
+    if (config.mirrorsAsHeld || MirrorsDisagree(config))
+        line(QStringLiteral("mirrors"), QStringLiteral("as held"));
     if (!port.isEmpty())
         line(QStringLiteral("port"), unitText(port));
     const UnitRecord &r = config.record;
@@ -294,6 +320,10 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
                 line(RecordKey(i), RecordItemName(i, *l), listNames(i).join(QStringLiteral(" | ")));
     }
     if (config.registerCount() > 0) {
+        QStringList codes;
+        for (int band = 0; band <= 4; ++band)
+            codes << BandRegisterValue(band);
+        const QString bandCodes = codes.join(QLatin1Char(' '));
         out += QStringLiteral("\n[registers]\n");
         for (int n = 0; n < UnitConfig::Registers; ++n) {
             const auto &v = config.registers[size_t(n)];
@@ -301,9 +331,10 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
                 continue;
             QString l = QStringLiteral("%1 = %2").arg(n, 2, 10, QLatin1Char('0')).arg(RegisterValueText(*v));
             if (n == ChannelRegister)
-                l = l.leftJustified(15) + QStringLiteral(" # mirrors channel: E0 + channel");
+                l = l.leftJustified(15)
+                    + QStringLiteral(" # mirrors channel: %1 + channel").arg(ChannelRegisterValue(0));
             else if (n == BandRegister)
-                l = l.leftJustified(15) + QStringLiteral(" # mirrors band: 01 03 04 05 06 for bands 0 to 4");
+                l = l.leftJustified(15) + QStringLiteral(" # mirrors band: %1 for bands 0 to 4").arg(bandCodes);
             out += l + QLatin1Char('\n');
         }
     }
@@ -371,6 +402,10 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
                 if (value != QString::number(ConfigFormatVersion))
                     return fail(BadValue, raw.trimmed());
                 haveFormat = true;
+            } else if (key == QLatin1String("mirrors")) {
+                if (value.toLower() != QLatin1String("as held"))
+                    return fail(BadValue, raw.trimmed());
+                config.mirrorsAsHeld = true;
             } else if (key == QLatin1String("version")) {
                 if (!value.startsWith(QLatin1Char('"')))
                     config.version = value;
@@ -460,13 +495,14 @@ std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *e
     return ParseConfigText(text, error);
 }
 
-bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error,
+bool WriteConfigFile(const QString &path, const QString &text, WriteMode mode, QString *error,
                      bool *taken)
 {
     const QByteArray bytes = text.toUtf8();
-    if (fresh) {
+    if (mode != WriteMode::Replace) {
         QFile file;
-        if (!CreateNewFile(file, path, InOwnFolder, error, taken))
+        if (!CreateNewFile(file, path, mode == WriteMode::NewInOwnFolder ? InOwnFolder : 0, error,
+                           taken))
             return false;
         if (file.write(bytes) != bytes.size() || !file.flush()) {
             // The system's own reason (a full disk, a file too large): Qt

@@ -53,6 +53,9 @@ struct UnitConfig {
     std::array<std::optional<QString>, Registers> registers;
     // Where a file holds each of its keys ("record.band", "registers.06").
     QMap<QString, int> lines;
+    // The record and registers 27 and 06 as a unit held them, disagreeing
+    // ("mirrors = as held" in [unit]): a backup puts both back as they were.
+    bool mirrorsAsHeld = false;
 
     int registerCount() const;
     bool isEmpty() const { return record.isEmpty() && registerCount() == 0; }
@@ -89,8 +92,12 @@ struct ConfigFileError {
 };
 
 // A file whose record and registers 27 or 06 say different things: applying
-// it would undo an edit of one with the other. Both lines, or nothing.
+// it would undo an edit of one with the other. Both lines, or nothing. A file
+// that says the unit held them so (a unit's own backup) has no conflict.
 std::optional<ConfigFileError> MirrorConflict(const UnitConfig &config);
+// The record and registers 27 and 06 disagree (a register value that stands
+// for no band or channel counts).
+bool MirrorsDisagree(const UnitConfig &config);
 
 QString WriteConfigText(const UnitConfig &config, const QString &port, const QDateTime &when);
 // The whole text or nothing: a file that does not parse completely is refused.
@@ -98,12 +105,13 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
 // A regular file of at most ConfigFileLimit bytes of UTF-8 text.
 std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error);
 constexpr qint64 ConfigFileLimit = 64 * 1024;
-// Written aside and renamed over the name (a link there is replaced, never
-// written through); with `fresh`, only as a new file in a folder of this
-// user's own (backups never replace one another). False, with the reason,
-// when it cannot be written.
-// `taken`: a fresh file's name was in use.
-bool WriteConfigFile(const QString &path, const QString &text, bool fresh, QString *error,
+// How a configuration file is written: over what has the name (written aside
+// and renamed, so a link there is replaced, never written through); only as
+// a new file; or as a new file in a folder of this user's own (a backup).
+enum class WriteMode { Replace, New, NewInOwnFolder };
+// False, with the reason, when it cannot be written; `taken`: a new file's
+// name was in use.
+bool WriteConfigFile(const QString &path, const QString &text, WriteMode mode, QString *error,
                      bool *taken = nullptr);
 
 // Message-table numbers of what the configuration files and transfers say.

@@ -2,6 +2,7 @@
 
 #include "config/FileSafety.h"
 #include "core/AppState.h"
+#include "protocol/RegisterMap.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
 #include "config/modFile.h"
@@ -251,7 +252,7 @@ std::optional<QString> writeBackup(const UnitConfig &config, const QString &back
     for (int attempt = 0; attempt < BackupAttempts; ++attempt) {
         const QString backup = BackupPath(backupDir, port, now, attempt);
         bool taken = false;
-        if (!WriteConfigFile(backup, text, true, error, &taken)) {
+        if (!WriteConfigFile(backup, text, WriteMode::NewInOwnFolder, error, &taken)) {
             if (taken)
                 continue; // a name made a moment ago: another one
             return std::nullopt;
@@ -347,6 +348,14 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
     };
     UnitRecord record = file.record;
     if (withRecord) {
+        // A band or channel the record leaves out comes from the file's own
+        // register 27 or 06 where it holds one, else from the unit: the
+        // register, written after the record, would undo any other.
+        if (!record.band)
+            if (const auto band = BandOfRegister(file.registers[BandRegister].value_or(QString())))
+                record.band = QChar(u'0' + *band);
+        if (!record.channel)
+            record.channel = ChannelOfRegister(file.registers[ChannelRegister].value_or(QString()));
         record.fillFrom(before.config.record);
         if (!steps.next(Writing))
             return stop(Cancelled, recordName());
@@ -530,15 +539,20 @@ QString ApplyResult::describe() const
         lines << s.message(ConfigMessages::Stopped) + QLatin1Char(' ') + because(failure);
         // What the unit holds now, write by write: nothing claimed that is
         // not so, nothing found lost.
-        lines << (written.isEmpty() ? s.message(ConfigMessages::NothingWritten)
-                                    : s.message(ConfigMessages::WrittenBefore) + QLatin1Char(' ')
-                                          + names(written));
         const QStringList perhaps = withState(WriteOutcome::MayHaveBeenWritten);
-        if (!perhaps.isEmpty())
-            lines << s.message(ConfigMessages::MayHaveBeenWritten) + QLatin1Char(' ') + names(perhaps);
-        const QStringList not_ = withState(WriteOutcome::NotWritten);
-        if (!not_.isEmpty() && !written.isEmpty())
-            lines << s.message(ConfigMessages::NotWrittenList) + QLatin1Char(' ') + names(not_);
+        const QStringList notWritten = withState(WriteOutcome::NotWritten);
+        if (written.isEmpty() && perhaps.isEmpty()) {
+            lines << s.message(ConfigMessages::NothingWritten);
+        } else {
+            if (!written.isEmpty())
+                lines << s.message(ConfigMessages::WrittenBefore) + QLatin1Char(' ') + names(written);
+            if (!perhaps.isEmpty())
+                lines << s.message(ConfigMessages::MayHaveBeenWritten) + QLatin1Char(' ')
+                        + names(perhaps);
+            if (!notWritten.isEmpty())
+                lines << s.message(ConfigMessages::NotWrittenList) + QLatin1Char(' ')
+                        + names(notWritten);
+        }
         const QStringList verified = withState(WriteOutcome::Verified);
         if (!verified.isEmpty())
             lines << s.message(ConfigMessages::VerifiedList) + QLatin1Char(' ') + names(verified);

@@ -196,23 +196,19 @@ void frmSet::lineLost()
 {
     if (!isVisible())
         return;
-    m_lostLine = true; // the indicator is red already: the port closed
+    m_lostLine = true;
+    Ui::setBackground(TextSign, Ui::colour(Ui::Red));
     showMessage(PortLostMessage);
 }
 
 void frmSet::portChanged(bool open)
 {
-    if (!isVisible())
+    // The lost line is there again (by itself, or from the port dialog):
+    // whatever answers on it now links anew.
+    if (!open || !isVisible() || !m_lostLine)
         return;
-    if (!open) { // no unit answers on a closed port
-        Ui::setBackground(TextSign, Ui::colour(Ui::Red));
-        return;
-    }
-    // The port is there again (by itself, or from the port dialog): whatever
-    // answers on it now links anew.
-    if (m_lostLine)
-        showMessage(PortReopenedMessage);
     m_lostLine = false;
+    showMessage(PortReopenedMessage);
     if (app().UnitMode == 2)
         startHandshake();
 }

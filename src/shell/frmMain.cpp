@@ -275,7 +275,7 @@ void frmMain::tryReopen()
         return;
     if (ReopenPort(m_comm, port, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
         m_reopen.stop();
-        Ui::showLine(TextMess, s.message(PortReopenedMessage) + QLatin1Char(' ') + portLine());
+        Ui::showLine(TextMess, s.message(PortReopenedMessage)); // the status line names the port
     }
 }
 
@@ -299,10 +299,23 @@ void frmMain::menuComSet_Click()
 namespace {
 const QString LastUnitFolderKey = QStringLiteral("unitFiles/lastFolder");
 
-QSettings userSettings()
+// The folder last used for unit files, kept beside the program's own files
+// (where nothing may be made, nothing is kept).
+QString lastUnitFolder()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("qml47210"),
-                     QStringLiteral("qmlsetup"));
+    if (WorkFolder().isEmpty())
+        return {};
+    return QSettings(WorkFolder() + QStringLiteral("places.ini"), QSettings::IniFormat)
+        .value(LastUnitFolderKey)
+        .toString();
+}
+
+void rememberUnitFolder(const QString &folder)
+{
+    if (WorkFolder().isEmpty())
+        return;
+    QSettings(WorkFolder() + QStringLiteral("places.ini"), QSettings::IniFormat)
+        .setValue(LastUnitFolderKey, folder);
 }
 } // namespace
 
@@ -310,7 +323,7 @@ QSettings userSettings()
 // units/ beside the program's own files, made on first use.
 QString frmMain::unitFilesFolder() const
 {
-    const QString last = userSettings().value(LastUnitFolderKey).toString();
+    const QString last = lastUnitFolder();
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString units = WorkFolder() + QStringLiteral("units");
@@ -339,7 +352,7 @@ QString frmMain::chooseUnitFile(bool save, const QString &start)
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     const QString file = dialog.selectedFiles().constFirst();
-    userSettings().setValue(LastUnitFolderKey, QFileInfo(file).absolutePath());
+    rememberUnitFolder(QFileInfo(file).absolutePath());
     return file;
 }
 
@@ -368,7 +381,7 @@ void frmMain::menuSaveConfig_Click()
     }
     QString error;
     if (!WriteConfigFile(file, WriteConfigText(read.config, portName(m_comm), QDateTime::currentDateTime()),
-                         false, &error)) {
+                         WriteMode::Replace, &error)) {
         Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
                        s.message(ConfigMessages::CannotWrite) + QStringLiteral(": ")
                            + QDir::toNativeSeparators(file) + QStringLiteral("\n") + error);

@@ -5,9 +5,13 @@ set -euo pipefail
 build=$1
 src=$(cd "$(dirname "$0")/../.." && pwd)
 out=$(mktemp -d)
-stray=("$build/app/unit-COM1-20261207.ini" "$build/app/dispname.ini" "$build/app/Log20261207120000.log")
-trap 'rm -rf "$out"; rm -f "${stray[@]}"' EXIT
-for f in "${stray[@]}"; do echo "an operator's file" > "$f"; done
+# What an operator leaves in the folder in use: a saved unit, a log, an own
+# caption table; only what is not there already, and removed again.
+planted=()
+for f in "$build/app/unit-COM1-20261207.ini" "$build/app/dispname.ini" "$build/app/Log20261207120000.log"; do
+  [ -e "$f" ] || { echo "an operator's file" > "$f"; planted+=("$f"); }
+done
+trap 'rm -rf "$out"; rm -f "${planted[@]}" "$build/install_manifest.txt"' EXIT
 archive=$(bash "$src/scripts/portable.sh" "$build" "$out")
 (cd "$build" && cpack -G DEB -B "$out" > /dev/null)
 deb=$(ls "$out"/qml47210_*.deb)

@@ -140,6 +140,13 @@ private slots:
         QTest::newRow("list position raw F") << "[record]\nbit-rate = raw F" << true;
         QTest::newRow("list position raw G") << "[record]\nbit-rate = raw G" << false;
         QTest::newRow("quoted version") << "[unit]\nversion = \"V\\x00Q\"" << true;
+        QTest::newRow("band 1 beside register 27 = 03") << "[record]\nband = 1\n[registers]\n27 = 03" << true;
+        QTest::newRow("band 1 beside register 27 = 02, no band") << "[record]\nband = 1\n[registers]\n27 = 02"
+                                                                << false;
+        QTest::newRow("channel 5 beside register 06 = 05, no channel")
+            << "[record]\nchannel = 5\n[registers]\n06 = 05" << false;
+        QTest::newRow("a unit's own disagreeing mirrors, said so")
+            << "[unit]\nmirrors = as held\n[record]\nband = 1\n[registers]\n27 = 02\n" << true;
         QTest::newRow("version with an unclosed quote") << "[unit]\nversion = \"VQ" << false;
     }
     void bounds()
@@ -149,7 +156,8 @@ private slots:
         const QString text = line.startsWith("[unit]") ? "[unit]\nformat = 1\n" + line.mid(7)
                                                        : "[unit]\nformat = 1\n" + line + "\n";
         ConfigFileError error;
-        QCOMPARE(ParseConfigText(text, &error).has_value(), taken);
+        const auto config = ParseConfigText(text, &error);
+        QCOMPARE(config && !MirrorConflict(*config), taken);
         // A record of band 0 or channel 23 is a record.
         if (line.contains("band = 0"))
             QVERIFY(UnitRecord::fromText("0170021000").has_value());
@@ -180,6 +188,8 @@ private slots:
         QTest::newRow("a value that does not stick") << "stuck 12" << false << int(ApplyResult::Differ);
         QTest::newRow("writes refused") << "refuse on" << false << int(ApplyResult::Stopped);
         QTest::newRow("unplugged halfway") << "drop" << false << int(ApplyResult::Stopped);
+        QTest::newRow("unplugged while verifying: a difference found kept")
+            << "drop verifying" << false << int(ApplyResult::Stopped);
         QTest::newRow("silent unit") << "silent on" << false << int(ApplyResult::NotStarted);
         QTest::newRow("backup cannot be written") << "no backup" << false << int(ApplyResult::NotStarted);
         QTest::newRow("other letters") << "letter Q" << false << int(ApplyResult::NotStarted);
@@ -212,7 +222,9 @@ private slots:
 
         SimPeer second;
         const UnitConfig before = unitState(second.unit());
-        if (fault != "disagree" && fault != "drop" && fault != "no backup" && !fault.isEmpty())
+        if (fault == "drop verifying")
+            ApplySimCommand(second, "stuck 12");
+        else if (fault != "disagree" && fault != "drop" && fault != "no backup" && !fault.isEmpty())
             ApplySimCommand(second, fault);
         Line line(second);
         for (int n = 0; n < AppState::TableSize - 1; ++n)
@@ -225,6 +237,9 @@ private slots:
             line.comm, line.timer, registerPath ? TransferPath::Registers : TransferPath::Wired,
             saved, line.st.path("backups"), "COM1", [&](int stage, int, int) {
                 if (fault == "drop" && stage == ConfigMessages::Writing && ++exchanges == 10)
+                    second.dropLine();
+                // The record and registers 00 to 13 read back, 12 differing.
+                if (fault == "drop verifying" && stage == ConfigMessages::Verifying && ++exchanges == 16)
                     second.dropLine();
                 return true;
             });
@@ -288,6 +303,14 @@ private slots:
             QVERIFY(result.written.isEmpty());
             QCOMPARE(result.failure.reason, int(ConfigMessages::Refused));
             QCOMPARE(after.registers, before.registers);
+        } else if (fault == "drop verifying") {
+            QVERIFY(result.allWritten);
+            QCOMPARE(result.differences.size(), 1);
+            QCOMPARE(result.differences.first().what, RegisterName(12));
+            const QString text = result.describe();
+            QVERIFY2(text.contains("m117\n  m84 12: m66 5A, m67 " + before.registers[12].value_or("-")),
+                     qPrintable(text));
+            QVERIFY2(text.contains("m116 m84 14\u201327"), qPrintable(text));
         } else {
             QCOMPARE(result.failure.reason, int(ConfigMessages::PortClosed));
             QCOMPARE(result.written.size(), 9); // the record and registers 00 to 07
@@ -354,7 +377,7 @@ private slots:
         QString error;
         QVERIFY(WriteConfigFile(line.st.path("unit.ini"),
                                 WriteConfigText(read.config, "COM1", QDateTime::currentDateTime()),
-                                false, &error));
+                                WriteMode::Replace, &error));
         ConfigFileError fileError;
         const auto back = ReadConfigFile(line.st.path("unit.ini"), &fileError);
         QVERIFY2(back, qPrintable(fileError.describe()));
@@ -369,6 +392,10 @@ private slots:
         const auto backup = ReadConfigFile(applied.backupPath, &fileError);
         QVERIFY2(backup, qPrintable(fileError.describe()));
         QVERIFY(*backup == read.config);
+        // And applies: a unit's own backup is never refused for what it held.
+        const ApplyResult restored =
+            ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired, *backup, QString(), "COM1");
+        QVERIFY2(restored.outcome != ApplyResult::NotStarted, qPrintable(restored.describe()));
 
         // Sent back exactly as it came, whatever the unit then makes of it.
         const auto raw = std::find_if(back->registers.begin(), back->registers.end(),
@@ -447,7 +474,7 @@ private slots:
 
         if (planted == "saved link") {
             QString error;
-            QVERIFY2(WriteConfigFile(name, "[unit]\nformat = 1\n", false, &error), qPrintable(error));
+            QVERIFY2(WriteConfigFile(name, "[unit]\nformat = 1\n", WriteMode::Replace, &error), qPrintable(error));
             QVERIFY(!QFileInfo(name).isSymLink());
             QCOMPARE(line.st.read("unit.ini"), QByteArray("[unit]\nformat = 1\n"));
         } else {

@@ -583,7 +583,7 @@ private slots:
         if (how == 2)
             return;
         const QString device = QFileInfo(again.slavePath()).canonicalFilePath();
-        QCOMPARE(rig.main->TextMess->text(), "m49 COM1 \u2192 " + device + ": m122");
+        QCOMPARE(rig.main->TextMess->text(), QString("m49"));
         QCOMPARE(rig.main->lblPort->text(), "COM1 \u2192 " + device + ": m122");
         QVERIFY(s->isVisible());
         QCOMPARE(s->TextMess->text(), QString("m49"));
@@ -670,6 +670,7 @@ private slots:
         QTest::newRow("the register editor") << 0;
         QTest::newRow("the FRH preset") << 1;
         QTest::newRow("a configuration applied from the menu") << 2;
+        QTest::newRow("its own write: not written from elsewhere") << 3;
     }
     void writtenElsewhere()
     {
@@ -696,15 +697,24 @@ private slots:
                 click(s->TextMess);
         } else if (by == 1) {
             click(rig.main->Cmd_FRH);
-        } else {
+        } else if (by == 2) {
             rig.main->menuApplyConfig->trigger();
+        } else {
+            click(s->Command_W);
         }
         watcher.reset();
-        QCOMPARE(rig.peer.unit().reg(12), QString(by == 1 ? "12" : "5A"));
-        QCOMPARE(s->TextMess->text(), QString("m121"));
         rig.peer.clearReceived();
         ModalWatcher asked;
         asked.answer = QMessageBox::No;
+        if (by == 3) { // what the screen wrote is still what it shows
+            QCOMPARE(s->TextMess->text(), QString("m30"));
+            click(s->Command_W);
+            QCOMPARE(asked.boxes, QStringList());
+            QCOMPARE(rig.peer.receivedLines(), QList<QByteArray>{"@KZ9D1050021000"});
+            return;
+        }
+        QCOMPARE(rig.peer.unit().reg(12), QString(by == 1 ? "12" : "5A"));
+        QCOMPARE(s->TextMess->text(), QString("m121"));
         click(s->Command_W);
         QCOMPARE(asked.boxes, QStringList{"d13|m39"});
         QCOMPARE(rig.peer.received(), QByteArray());

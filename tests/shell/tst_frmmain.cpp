@@ -643,7 +643,6 @@ private slots:
         QString chosen;
         bool removeAfterChoice = false;
         QStringList startedIn; // where each file dialog opened
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, "qml47210", "qmlsetup").clear();
         ModalWatcher watcher([&](QDialog *d) {
             if (auto *files = qobject_cast<QFileDialog *>(d)) {
                 startedIn << files->directory().absolutePath();

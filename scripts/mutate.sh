@@ -4,7 +4,9 @@
 #   comparison  <  <=   >  >=   ==  !=   (each way)
 #   logical     &&  ||  (each way), or a ! dropped
 #   boolean     true  false
-#   integer     a literal plus or minus one (0 only becomes 1)
+#   integer     a literal plus or minus one (0 only becomes 1); not the twips
+#               given to Ui::place, Ui::rect and Ui::setClientSize, where one
+#               twip is a fifteenth of a pixel and never shows
 # Comments, strings, preprocessor lines, assertions and lines built only on
 # other platforms (the Q_OS_WIN side of an #if) are left alone. A comparison
 # or && / || needs a space on both sides, so templates, << >> and -> are not
@@ -120,7 +122,8 @@ for my $file (@files) {
     while ($code =~ /(?<=\s)(<=|>=|==|!=|<|>|&&|\|\|)(?=\s)|!(?!=)|\b(true|false)\b/g) {
       push @found, [$-[0], $&, $swap{$&}];
     }
-    while ($code =~ /(?<![\w.])(0[xX][0-9a-fA-F]+|[1-9][0-9]*|0)[uUlL]*(?![\w.])/g) {
+    my $twips = $code =~ /\bUi::(?:place|rect|setClientSize)\s*\(/;
+    while (!$twips && $code =~ /(?<![\w.])(0[xX][0-9a-fA-F]+|[1-9][0-9]*|0)[uUlL]*(?![\w.])/g) {
       my ($at, $lit) = ($-[1], $1);
       my $hex = $lit =~ /^0x/i;
       my $v = $hex ? hex $lit : $lit;

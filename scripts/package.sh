@@ -14,7 +14,7 @@ out=build-package
 cmake -S . -B "$out" -DCMAKE_BUILD_TYPE=Release -DQML_TESTS=OFF -DQML_SANITIZE=OFF \
   -DCMAKE_CXX_FLAGS="-D_FORTIFY_SOURCE=2" \
   -DCMAKE_EXE_LINKER_FLAGS="-Wl,-z,relro,-z,now" > /dev/null
-cmake --build "$out" -j "$(nproc)" --target qmlsetup packaging_docs
+cmake --build "$out" -j "$(nproc)" --target qmlsetup qmlsetup-window packaging_docs
 (cd "$out" && cpack -G DEB > /dev/null)
 deb=$(ls "$out"/qml47210_*.deb)
 

@@ -12,8 +12,8 @@
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
-#include "shell/FocusValidator.h"
-#include "shell/Ui.h"
+#include "widgets/FocusValidator.h"
+#include "widgets/Ui.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

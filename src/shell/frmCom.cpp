@@ -8,8 +8,8 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
-#include "shell/FocusValidator.h"
-#include "shell/Ui.h"
+#include "widgets/FocusValidator.h"
+#include "widgets/Ui.h"
 
 #include <QComboBox>
 #include <QDir>

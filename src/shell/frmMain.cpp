@@ -10,7 +10,7 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
 #include "shell/frmVer.h"

@@ -1,7 +1,7 @@
 #include "shell/frmVer.h"
 
 #include "core/AppState.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -6,7 +6,7 @@
 #include "protocol/modWired.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 #include "shell/frmMain.h"
 
 #include <QCoreApplication>

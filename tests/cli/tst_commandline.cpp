@@ -16,16 +16,19 @@
 
 namespace {
 
-// A program folder: the built program, the English texts, setcom.ini on COM1.
+// A program folder: the built program and its window program, the English texts, setcom.ini on COM1.
 struct Folder {
     QTemporaryDir dir;
     QString path(const QString &name) const { return dir.path() + "/" + name; }
     bool make()
     {
         const QString dist = qEnvironmentVariable("QML_DIST");
-        if (!QFile::copy(qEnvironmentVariable("QML_APP"), path("qmlsetup")))
+        const QString app = qEnvironmentVariable("QML_APP");
+        if (!QFile::copy(app, path("qmlsetup"))
+            || !QFile::copy(QFileInfo(app).dir().filePath("qmlsetup-window"), path("qmlsetup-window")))
             return false;
-        QFile::setPermissions(path("qmlsetup"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char *name : {"qmlsetup", "qmlsetup-window"})
+            QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         for (const char *name : {"message.ini", "dispname.ini"})
             QFile::copy(dist + "/lang/en/" + name, path(name));
         QFile::copy(dist + "/FRH10.ini", path("FRH10.ini"));
@@ -484,6 +487,64 @@ private slots:
 
     // A unit that answers after a run has given up: the answer is not the
     // next run's.
+    // A command runs on Qt Core and Serial Port alone; without one, the same
+    // process becomes the window.
+    void windowLibrariesOnlyInTheWindow_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("window");
+        QTest::newRow("info waiting for the unit") << QStringList{"info"} << false;
+        QTest::newRow("reg get waiting for the unit") << QStringList{"reg", "get", "05"} << false;
+        QTest::newRow("no command: the window") << QStringList{} << true;
+    }
+    void windowLibrariesOnlyInTheWindow()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, window);
+        Folder f;
+        QVERIFY(f.make());
+        Pty unit; // a unit that never answers
+        QVERIFY(unit.linkAs(f.dir.path() + "/", 1));
+        QProcess p;
+        QProcessEnvironment env = withoutDisplay("1");
+        if (window)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(f.dir.path());
+        p.start(f.path("qmlsetup"), args);
+        QVERIFY(p.waitForStarted());
+        // The process and every process it started.
+        const auto maps = [&] {
+            QByteArray all;
+            QList<qint64> pids{p.processId()};
+            while (!pids.isEmpty()) {
+                const qint64 pid = pids.takeFirst();
+                QFile m(QStringLiteral("/proc/%1/maps").arg(pid));
+                if (m.open(QIODevice::ReadOnly))
+                    all += m.readAll();
+                for (const QString &task : QDir(QStringLiteral("/proc/%1/task").arg(pid)).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+                    QFile c(QStringLiteral("/proc/%1/task/%2/children").arg(pid).arg(task));
+                    if (c.open(QIODevice::ReadOnly))
+                        for (const QByteArray &child : c.readAll().split(' '))
+                            if (child.trimmed().toLongLong() > 0)
+                                pids << child.trimmed().toLongLong();
+                }
+            }
+            return all;
+        };
+        if (window) {
+            QVERIFY(waitUntil([&] { return maps().contains("libQt6Widgets"); }, 10000, 50));
+        } else {
+            QVERIFY(!unit.readAll(5000).isEmpty()); // sent, now waiting for the answer
+            const QByteArray m = maps();
+            QVERIFY(m.contains("libQt6SerialPort"));
+            QVERIFY2(!m.contains("libQt6Widgets") && !m.contains("libQt6Gui"), m.constData());
+        }
+        QCOMPARE(p.state(), QProcess::Running);
+        p.kill();
+        p.waitForFinished();
+    }
+
     void lateAnswerIsNotTheNextRuns()
     {
         Folder f;

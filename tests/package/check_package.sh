@@ -8,7 +8,7 @@ trap 'rm -rf "$out"' EXIT
 (cd "$build" && cpack -G DEB -B "$out" > /dev/null)
 deb=$(ls "$out"/qml47210_*.deb)
 files=$(dpkg-deb -c "$deb" | awk '{print $6}')
-for f in ./usr/lib/qml47210/qmlsetup ./usr/bin/qmlsetup ./usr/lib/qml47210/setcom.ini \
+for f in ./usr/lib/qml47210/qmlsetup ./usr/lib/qml47210/qmlsetup-window ./usr/bin/qmlsetup ./usr/lib/qml47210/setcom.ini \
          ./usr/lib/qml47210/installed.txt \
          ./usr/lib/qml47210/FRH10.ini ./usr/lib/qml47210/debug.ini \
          ./usr/lib/qml47210/defaults/setcom.ini ./usr/lib/qml47210/defaults/FRH10.ini \

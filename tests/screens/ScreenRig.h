@@ -5,7 +5,7 @@
 #include "core/AppState.h"
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 #include "shell/frmMain.h"
 #include "shell/modMain.h"
 #include "sim/SimPeer.h"

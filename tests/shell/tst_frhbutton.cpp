@@ -4,7 +4,7 @@
 #include "core/AppState.h"
 #include "screens/frmSet.h"
 #include "serial/ReplyTimer.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 #include "shell/frmMain.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"

@@ -8,7 +8,7 @@
 #include "core/AppState.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
 #include "shell/frmMain.h"

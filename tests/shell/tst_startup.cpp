@@ -35,12 +35,17 @@ struct ProgramCopy {
     QTemporaryDir dir;
     Pty pty;
     QString program() const { return dir.path() + "/qmlsetup"; }
+    QString window() const { return dir.path() + "/qmlsetup-window"; }
     bool make()
     {
+        // The program and the window program it starts.
         const QString built = qEnvironmentVariable("QML_APP");
-        if (built.isEmpty() || !QFile::copy(built, program()))
+        const QString window = QFileInfo(built).dir().filePath("qmlsetup-window");
+        if (built.isEmpty() || !QFile::copy(built, program())
+            || !QFile::copy(window, this->window()))
             return false;
-        QFile::setPermissions(program(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const QString &f : {program(), this->window()})
+            QFile::setPermissions(f, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QFile setcom(dir.path() + "/setcom.ini");
         setcom.open(QIODevice::WriteOnly);
         setcom.write("\"1\"\r\n\"9600\"\r\n\"8\"\r\n\"N\"\r\n\"1\"\r\n");
@@ -56,6 +61,7 @@ struct NobodysFiles {
     {
         letOthersIn(copy.dir.path());
         letOthersIn(copy.program());
+        letOthersIn(copy.window());
         QFile::setPermissions(copy.pty.slavePath(), QFile::ReadOwner | QFile::WriteOwner
                                                         | QFile::ReadOther | QFile::WriteOther);
         return copy.pty.linkAs(dir.path() + "/", 1)
@@ -172,7 +178,7 @@ private slots:
         QVERIFY(firstRuns);
         // No copy touched a file: no log, no rewritten settings.
         QCOMPARE(QDir(copy.dir.path()).entryList(QDir::Files, QDir::Name),
-                 (QStringList{"COM1", "qmlsetup", "setcom.ini"}));
+                 (QStringList{"COM1", "qmlsetup", "qmlsetup-window", "setcom.ini"}));
     }
 
     // One lock for each user, found from the user id alone: a copy started
@@ -278,6 +284,7 @@ private slots:
         QVERIFY(copy.make());
         letOthersIn(copy.dir.path());
         letOthersIn(copy.program());
+        letOthersIn(copy.window());
         if (const QString why = asNobodyUnavailable(copy.program()); !why.isEmpty())
             QSKIP(qPrintable(why));
         if ((runtime || second == "root") && !m_mounts.isEmpty())

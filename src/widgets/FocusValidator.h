@@ -6,9 +6,9 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QWidget>
 #include <functional>
 
-class QWidget;
 
 class FocusValidator : public QObject {
     Q_OBJECT

@@ -10,9 +10,9 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QWidget>
 
 class QLineEdit;
-class QWidget;
 
 namespace Ui {
 

@@ -1,4 +1,4 @@
-#include "shell/Ui.h"
+#include "widgets/Ui.h"
 
 #include "serial/mod232C.h"
 

@@ -1,4 +1,4 @@
-#include "shell/FocusValidator.h"
+#include "widgets/FocusValidator.h"
 
 #include <QApplication>
 #include <QFocusEvent>

@@ -1,0 +1,193 @@
+// The command line's output: text or JSON, exit codes and reason codes.
+#include "cli/CliOutput.h"
+
+#include "cli/CommandLine.h"
+#include "core/AppState.h"
+#include "serial/Exchange.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#endif
+
+namespace Cli {
+namespace {
+bool g_outputFailed = false;
+} // namespace
+
+void Print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream)
+            == size_t(bytes.size())
+        && std::fflush(stream) == 0;
+    if (!written && stream == stdout)
+        g_outputFailed = true;
+}
+
+bool OutputFailed()
+{
+    return g_outputFailed;
+}
+
+bool IsTerminal(FILE *stream)
+{
+#ifdef Q_OS_UNIX
+    return ::isatty(fileno(stream));
+#elif defined(Q_OS_WIN)
+    return ::_isatty(::_fileno(stream));
+#else
+    return false;
+#endif
+}
+
+QString Message(int n)
+{
+    return app().message(n);
+}
+
+int ExitFor(int reason)
+{
+    switch (reason) {
+    case ConfigMessages::Refused:
+        return ExitCode::Refused;
+    case ConfigMessages::NoAnswer:
+    case ConfigMessages::PortClosed:
+        return ExitCode::NoAnswer;
+    case ConfigMessages::OtherAnswer:
+        return ExitCode::OtherAnswer;
+    default:
+        return ExitCode::Failed;
+    }
+}
+
+QString ReasonCode(int reason)
+{
+    switch (reason) {
+    case ConfigMessages::Refused:
+        return QStringLiteral("refused");
+    case ConfigMessages::NoAnswer:
+        return QStringLiteral("no-answer");
+    case ConfigMessages::OtherAnswer:
+        return QStringLiteral("other-answer");
+    case ConfigMessages::PortClosed:
+        return QStringLiteral("line-lost");
+    case ConfigMessages::Cancelled:
+        return QStringLiteral("cancelled");
+    case ExchangeBusyMessage:
+        return QStringLiteral("busy");
+    default:
+        return QStringLiteral("other");
+    }
+}
+
+QJsonObject RecordJson(const UnitRecord &record)
+{
+    QJsonObject o, raw;
+    for (const auto &[key, value] : RecordFields(record)) {
+        bool number = false;
+        const int n = value.toInt(&number);
+        if (value.startsWith(QLatin1String("raw "))) // a position no item names
+            raw.insert(key, value.mid(4));
+        else if (key == QLatin1String("band") || key == QLatin1String("channel")
+                 || key == QLatin1String("bit-rate"))
+            o.insert(key, n);
+        else
+            o.insert(key, value);
+    }
+    if (!raw.isEmpty())
+        o.insert(QStringLiteral("raw"), raw);
+    return o;
+}
+
+QString RecordText(const UnitRecord &record)
+{
+    QStringList lines;
+    for (const auto &[key, value] : RecordFields(record))
+        lines << key.leftJustified(12) + QStringLiteral("= ") + value;
+    return lines.join(QLatin1Char('\n'));
+}
+
+int Output::finish(int code, const QString &text)
+{
+    m_doc.insert(QStringLiteral("exit"), code);
+    m_doc.insert(QStringLiteral("ok"), code == ExitCode::Done);
+    if (m_json) {
+        if (code != ExitCode::Done)
+            m_doc.insert(QStringLiteral("message"), text);
+        Print(stdout, QString::fromUtf8(QJsonDocument(m_doc).toJson(QJsonDocument::Indented)));
+    } else if (!text.isEmpty()) {
+        Print(code == ExitCode::Done ? stdout : stderr, text + QLatin1Char('\n'));
+    }
+    return code;
+}
+
+int Output::badPort(const QString &code, const QString &text)
+{
+    insert(QStringLiteral("reason"), code);
+    return finish(ExitCode::BadUsage, text);
+}
+
+int Output::exchangeFailed(int reason, const QString &what)
+{
+    insert(QStringLiteral("failed"), what);
+    insert(QStringLiteral("reason"), ReasonCode(reason));
+    return finish(ExitFor(reason), what + QStringLiteral(": ") + Message(reason));
+}
+
+int Output::applied(const ApplyResult &result, bool describeInFull, bool preset)
+{
+    QJsonArray written;
+    for (const QString &w : result.written)
+        written.append(w);
+    insert(QStringLiteral("written"), written);
+    if (!result.backupPath.isEmpty())
+        insert(QStringLiteral("backup"), QDir::toNativeSeparators(result.backupPath));
+    QJsonArray differences;
+    for (const Difference &d : result.differences)
+        differences.append(QJsonObject{{QStringLiteral("what"), d.what},
+                                       {QStringLiteral("meant"), d.meant},
+                                       {QStringLiteral("holds"), d.holds}});
+    insert(QStringLiteral("differences"), differences);
+    // Each write and what it left in the unit: the same facts as the text.
+    static const char *const states[] = {"not-written", "may-have-been-written", "written",
+                                         "verified", "differs"};
+    QJsonArray writes;
+    for (const WriteOutcome &w : result.writes) {
+        QJsonObject o{{QStringLiteral("what"), w.what},
+                      {QStringLiteral("state"), QLatin1String(states[w.state])}};
+        if (w.reason)
+            o.insert(QStringLiteral("reason"), ReasonCode(w.reason));
+        writes.append(o);
+    }
+    insert(QStringLiteral("writes"), writes);
+    insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
+    const QString text = preset ? result.describePreset() : result.describe();
+    switch (result.outcome) {
+    case ApplyResult::Verified:
+        return finish(ExitCode::Done,
+                      describeInFull ? text : Message(CliMessages::WrittenVerified));
+    case ApplyResult::Differ:
+        return finish(ExitCode::Differences, text);
+    case ApplyResult::Stopped:
+        insert(QStringLiteral("failed"), result.failure.what);
+        insert(QStringLiteral("reason"), ReasonCode(result.failure.reason));
+        return finish(ExitFor(result.failure.reason), text);
+    case ApplyResult::NotStarted:
+        if (result.refusal == ConfigMessages::RecordNeedsWired) // said for a command line
+            return finish(ExitCode::BadFile, Message(CliMessages::RecordNeedsWiredPath));
+        if (result.refusal)
+            return finish(ExitCode::Failed, text);
+        insert(QStringLiteral("failed"), result.failure.what);
+        insert(QStringLiteral("reason"), ReasonCode(result.failure.reason));
+        return finish(ExitFor(result.failure.reason), text);
+    }
+    return ExitCode::Failed;
+}
+
+} // namespace Cli

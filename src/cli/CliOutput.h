@@ -1,0 +1,53 @@
+#pragma once
+// What a command-line run prints: UTF-8 text, or one JSON document with
+// --json, and the exit code that goes with it.
+
+#include "protocol/UnitConfig.h"
+#include "protocol/UnitTransfer.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <cstdio>
+
+namespace Cli {
+
+// UTF-8 on every platform, JSON included; a console's code page is the
+// terminal's business.
+void Print(FILE *stream, const QString &text);
+// Standard output could not take what was printed (closed, a full disk):
+// the run then ends with exit code 1, whatever it did with the unit.
+bool OutputFailed();
+bool IsTerminal(FILE *stream);
+
+QString Message(int n);
+// An exchange's failure (a message number) as an exit code, and as a word
+// for programs; the message says it for people.
+int ExitFor(int reason);
+QString ReasonCode(int reason);
+
+// One type a field: band, channel and the bit rate numbers, the other list
+// settings text; a list position no item names is in "raw" instead.
+QJsonObject RecordJson(const UnitRecord &record);
+QString RecordText(const UnitRecord &record);
+
+// The result of one run, gathered as it goes and printed once.
+class Output {
+public:
+    explicit Output(bool json) : m_json(json) {}
+
+    void insert(const QString &key, const QJsonValue &value) { m_doc.insert(key, value); }
+    // Prints the result (the text to standard error unless done) and returns `code`.
+    int finish(int code, const QString &text);
+    // A port that is not there or no serial port: bad usage, and why as a code.
+    int badPort(const QString &code, const QString &text);
+    int exchangeFailed(int reason, const QString &what);
+    // A write, an apply or a preset: each write's state, the differences and
+    // the backup, with the exit code of the outcome.
+    int applied(const ApplyResult &result, bool describeInFull, bool preset);
+
+private:
+    bool m_json;
+    QJsonObject m_doc;
+};
+
+} // namespace Cli

@@ -1,0 +1,167 @@
+// A command-line run from start to exit: the text files, the request, the
+// port, the command's runner and what is printed.
+#include "cli/CliRun.h"
+
+#include "cli/CliParse.h"
+#include "cli/CliTables.h"
+#include "config/FileSafety.h"
+#include "config/TextFolder.h"
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "serial/SerialDevices.h"
+#include "serial/mod232C.h"
+#include "serial/modLog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+namespace Cli {
+
+// A port that is not there is a wrong command line, one that is there and
+// does not open a port failure.
+int Run::openPort()
+{
+    AppState &s = app();
+    comm.setLinkDir(WorkFolder());
+    int number = s.ComPort;
+    QString device;
+    if (r.port.startsWith(QLatin1String("COM"))) {
+        number = r.port.mid(3).toInt();
+        device = comm.deviceFor(number);
+        portName = r.port;
+    } else if (!r.port.isEmpty()) {
+        // The device itself, whatever name leads to it, so that its lock
+        // file stops a second run on it under another name. A link another
+        // user made is not followed (the open refuses it, naming its owner).
+        const QString target = QFileInfo(r.port).canonicalFilePath();
+        device = target.isEmpty() || !ForeignLinkOwner(r.port).isEmpty() ? r.port : target;
+        comm.setDevicePath(device);
+        portName = r.port;
+    } else {
+        device = comm.deviceFor(number);
+        portName = QStringLiteral("COM%1").arg(number);
+    }
+    out.insert(QStringLiteral("port"), portName);
+    out.insert(QStringLiteral("device"), QDir::toNativeSeparators(device));
+    MakeLogName(QDateTime::currentDateTime(),
+                portName + QLatin1Char('-') + QString::number(QCoreApplication::applicationPid()));
+
+    const QString hint = QLatin1Char('\n') + Message(CliMessages::UsageHint);
+#ifndef Q_OS_WIN
+    // A link another user made is refused by the open, as a port failure.
+    const bool foreign = !ForeignLinkOwner(device).isEmpty();
+    if (!foreign && !QFileInfo::exists(device))
+        return out.badPort(QStringLiteral("missing"),
+                           Message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName
+                               + QStringLiteral(" (") + device + QStringLiteral("); ")
+                               + Message(CliMessages::SeePorts) + hint);
+    if (!foreign && !DevicePresent(device))
+        return out.badPort(QStringLiteral("not-serial"),
+                           device + QStringLiteral(": ") + Message(CliMessages::NotSerialPort) + hint);
+#endif
+    const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
+    const QString dataBits = r.dataBits.isEmpty() ? s.ComDataBits : r.dataBits;
+    const QString parity = r.parity.isEmpty() ? s.ComParity : r.parity;
+    const QString stopBits = r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits;
+    if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits)) {
+        DiscardInput(comm); // an earlier run's late answer is none of this run's
+        return -1;
+    }
+    // A character device that is no serial port (/dev/null) is as wrong a
+    // port as a file or a FIFO.
+    if (!comm.failedDevice().isEmpty()
+        && DiagnoseOpen(comm.failedDevice(), comm.failedError(), comm.failedErrorText()).problem
+            == OpenDiagnosis::NotSerial)
+        return out.badPort(QStringLiteral("not-serial"), comm.failedDevice() + QStringLiteral(": ")
+                                                     + Message(CliMessages::NotSerialPort) + hint);
+    QString why = s.message(4);
+    if (const QString device = OpenFailureText(comm); !device.isEmpty())
+        why += QLatin1Char('\n') + device;
+    if (!comm.failedDevice().isEmpty())
+        out.insert(QStringLiteral("reason"),
+                   OpenProblemCode(DiagnoseOpen(comm.failedDevice(), comm.failedError(),
+                                                comm.failedErrorText())
+                                       .problem));
+    return out.finish(ExitCode::PortFailure, why);
+}
+
+namespace {
+
+int execute(const CliRequest &request)
+{
+    const Runner *runner = FindRunner(request.command);
+    Run run(request);
+    if (!runner)
+        return run.out.finish(ExitCode::Failed, QString());
+    run.out.insert(QStringLiteral("command"), QLatin1String(runner->name));
+    if (runner->prepare)
+        if (const int code = runner->prepare(run); code >= 0)
+            return code;
+    if (runner->opensPort)
+        if (const int code = run.openPort(); code >= 0)
+            return code;
+    return runner->run(run);
+}
+
+QString helpJson(const QString &help)
+{
+    return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("command"), QStringLiteral("help")},
+                                                       {QStringLiteral("ok"), true},
+                                                       {QStringLiteral("exit"), ExitCode::Done},
+                                                       {QStringLiteral("help"), help}})
+                                 .toJson(QJsonDocument::Indented));
+}
+
+} // namespace
+} // namespace Cli
+
+int RunCommandLine(const QStringList &args)
+{
+    using namespace Cli;
+    // The manual page's commands, options and exit codes, from the tables the
+    // help is made of; for the build, before any file is looked at.
+    if (args == QStringList{QStringLiteral("--manual")}) {
+        Print(stdout, CommandLineManual());
+        return OutputFailed() ? ExitCode::Failed : ExitCode::Done;
+    }
+    AppState &s = app();
+    // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
+    if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
+        TimeScale::set(scale);
+    const TextFolderChoice files = LoadTextFiles().files;
+    s.RxLineBuffer.clear();
+    if (!files.problem.isEmpty())
+        Print(stderr, QStringLiteral("qmlsetup: ") + s.message(NotWrittenMessage) + QLatin1Char(' ')
+                          + files.problem + QLatin1Char('\n'));
+
+    CliError error;
+    const auto request = ParseCommandLine(args, &error);
+    if (!request) {
+        const QString text = QStringLiteral("qmlsetup: ") + s.message(error.message)
+            + (error.detail.isEmpty() ? QString() : QStringLiteral(": ") + error.detail);
+        if (NormalisedJson(args).contains(QStringLiteral("--json"))) {
+            const QJsonObject doc{{QStringLiteral("ok"), false},
+                                  {QStringLiteral("exit"), ExitCode::BadUsage},
+                                  {QStringLiteral("message"), text}};
+            Print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
+        }
+        Print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
+        return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
+    }
+    int code = ExitCode::Done;
+    if (request->command == CliRequest::Help) {
+        const QString help = CommandLineHelp(request->helpFor);
+        Print(stdout, request->json ? helpJson(help) : help);
+    } else {
+        code = execute(*request);
+    }
+    // An answer nobody could read is no answer given.
+    if (OutputFailed()) {
+        Print(stderr, QStringLiteral("qmlsetup: ") + s.message(CliMessages::OutputFailed) + QLatin1Char('\n'));
+        return ExitCode::Failed;
+    }
+    return code;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// One run of a command against the unit, and the table of what each command
+// does in it.
+
+#include "cli/CliOutput.h"
+#include "cli/CommandLine.h"
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+
+namespace Cli {
+
+struct Run {
+    explicit Run(const CliRequest &request) : r(request), out(request.json) {}
+
+    // The port as --port names it, or setcom.ini's: -1 when it is open, else
+    // the exit code, its reason printed.
+    int openPort();
+
+    const CliRequest &r;
+    CommControl comm;
+    ReplyTimer timer;
+    Output out;
+    QString portName;
+    UnitConfig file; // apply: the file, read before the port opens
+};
+
+// A command's work: `prepare` before any port opens (a wrong file sends
+// nothing; -1 to go on), then `run` on the open port, or alone for a command
+// that needs no port.
+struct Runner {
+    CliRequest::Command command;
+    const char *name; // the JSON's "command"
+    bool opensPort;
+    int (*prepare)(Run &);
+    int (*run)(Run &);
+};
+
+const Runner *FindRunner(CliRequest::Command command);
+
+} // namespace Cli

@@ -1,0 +1,79 @@
+// The command line's commands, options and exit codes as tables.
+#include "cli/CliTables.h"
+
+#include "cli/CliParse.h"
+
+namespace Cli {
+namespace {
+
+const CommandInfo CommandRows[] = {
+    {"ports", "ports", "Lists the serial devices present and what COM1 to COM9 reach.", "", ParsePorts},
+    {"info", "info", "Reads the unit's version text and its settings record.", "", ParseInfo},
+    {"read", "read", "Reads the unit's settings record.", "", ParseRead},
+    {"write", "write KEY=VALUE...", "Changes fields of the settings record, writes and verifies it.",
+     "The fields not named are taken as read from the unit. Keys and values as in a\n"
+     "configuration file: band=0..4 channel=0..23 type=master|slave\n"
+     "antenna=single|diversity bit-rate=2400..115200 data-length=7|8\n"
+     "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts",
+     ParseWrite},
+    {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
+     "NN is 00 to 27; VV two hexadecimal digits.", ParseReg},
+    {"save", "save FILE", "Saves the unit's whole configuration in FILE.",
+     "An existing FILE is replaced only with --force.", ParseSave},
+    {"apply", "apply FILE", "Applies a configuration file, with a backup and a verification.",
+     "The unit's own configuration is saved in backups/ first; what FILE holds is\n"
+     "written, then read back and compared.",
+     ParseApply},
+    {"preset", "preset [FILE]", "Writes the FRH register preset, verifies it and resets the unit.",
+     "The preset is FRH10.ini, or FILE of its form; refused when the table does not\n"
+     "hold 28 values of two hexadecimal digits. The unit's registers are saved in\n"
+     "backups/ first, and read back after the writes, before the reset.",
+     ParsePreset},
+};
+
+const OptionInfo OptionRows[] = {
+    {"--port PORT", "COMn (mapped as the windows map it) or a device path; default: the port in "
+                    "setcom.ini"},
+    {"--baud N, --data-bits N, --parity N|E|O, --stop-bits 1|1.5|2",
+     "the serial settings; default: those in setcom.ini"},
+    {"--path wired|registers",
+     "the unit's command path; registers after the FRH preset; default: wired"},
+    {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
+    {"--force", "save: replace an existing file"},
+    {"-h, --help", "this help; COMMAND --help for one command"},
+};
+
+const ExitInfo ExitRows[] = {
+    {ExitCode::Done, "done (and verified, where it writes)"},
+    {ExitCode::Failed, "another failure: a file that cannot be written, a backup that cannot be "
+                       "made, standard output that cannot be written"},
+    {ExitCode::BadUsage, "bad usage, a port that does not exist or is no serial port included; "
+                         "nothing was sent"},
+    {ExitCode::PortFailure, "the port did not open (the reason is printed)"},
+    {ExitCode::NoAnswer, "no answer at all, or the line was lost"},
+    {ExitCode::Refused, "refused by the unit"},
+    {ExitCode::Differences, "written, but the unit holds other values"},
+    {ExitCode::BadFile, "a configuration or preset file that cannot be used"},
+    {ExitCode::OtherAnswer, "answers came, but none that fits the command"},
+};
+
+template <typename T, int N> Table<T> table(const T (&rows)[N])
+{
+    return {rows, N};
+}
+
+} // namespace
+
+Table<CommandInfo> Commands() { return table(CommandRows); }
+Table<OptionInfo> Options() { return table(OptionRows); }
+Table<ExitInfo> Exits() { return table(ExitRows); }
+
+const CommandInfo *FindCommand(const QString &name)
+{
+    for (const CommandInfo &c : CommandRows)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
+} // namespace Cli

@@ -78,6 +78,11 @@ bool SameRegisterValue(const QString &a, const QString &b);
 // the end is written "raw N".
 QString RecordKey(int list);
 QString RecordItemName(int list, QChar position);
+const QStringList &RecordItemNames(int list);
+// The list a file's key names ("parity"), or -1.
+int RecordListOfKey(const QString &key);
+// A list position as the record carries it, 0-9 and A-F; -1 for anything else.
+int RecordPosition(QChar c);
 // The record's fields as the file names them: band, channel, type, ... and
 // their values; fields it lacks are left out.
 QList<QPair<QString, QString>> RecordFields(const UnitRecord &record);

@@ -23,6 +23,9 @@ QList<SerialDevice> ListSerialDevices(const QString &linkDir);
 // True when `device` is there now, as a character device (or, on Windows, a
 // port the enumeration lists); never through a link another user made.
 bool DevicePresent(const QString &device);
+// The device a path leads to, links followed; the path itself where it leads
+// nowhere.
+QString DeviceBehind(const QString &path);
 
 // Points the link COMn in `linkDir` at `device`, creating or replacing it, in
 // two steps: the new link is made aside first, so a folder that does not take

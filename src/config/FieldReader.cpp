@@ -1,3 +1,4 @@
+// Reading the comma-separated, quoted fields of the hand-edited text files.
 #include "config/FieldReader.h"
 
 #include "config/FileSafety.h"

@@ -1,3 +1,4 @@
+// The old platform's rules for reading numbers out of text and writing them back.
 #include "config/TextConvert.h"
 
 #include <cmath>

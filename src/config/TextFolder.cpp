@@ -1,3 +1,5 @@
+// Choosing the folder of the text files and the language of the captions and
+// messages, and seeding a user's own folder.
 #include "config/TextFolder.h"
 
 #include "config/FieldReader.h"

@@ -1,3 +1,4 @@
+// Reading the five text files into the program-wide state, and writing setcom.ini.
 #include "config/modFile.h"
 
 #include "config/FieldReader.h"

@@ -1,3 +1,4 @@
+// The one program-wide state and the program folder's path.
 #include "core/AppState.h"
 
 #include <QCoreApplication>

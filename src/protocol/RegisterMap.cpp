@@ -1,3 +1,4 @@
+// The band and channel as registers 27 and 06 carry them.
 #include "protocol/RegisterMap.h"
 
 namespace {

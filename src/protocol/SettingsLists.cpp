@@ -1,3 +1,4 @@
+// The settings screen's item lists, in the order the record counts them.
 #include "protocol/SettingsLists.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// The unit's register commands and their acknowledgement waits.
 #include "protocol/modModem.h"
 
 #include "config/TextConvert.h"

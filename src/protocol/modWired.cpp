@@ -1,3 +1,4 @@
+// The wired command path: commands behind "@KZ9" and the reply letters.
 #include "protocol/modWired.h"
 
 #include "config/TextConvert.h"

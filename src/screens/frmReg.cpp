@@ -1,3 +1,4 @@
+// The register editor: one register 00 to 27 read or written at a time.
 #include "screens/frmReg.h"
 
 #include "config/TextConvert.h"

@@ -1,3 +1,4 @@
+// The serial communications control on QSerialPort, with the exchange gate.
 #include "serial/CommControl.h"
 
 #include "config/FileSafety.h"

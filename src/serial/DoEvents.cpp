@@ -1,3 +1,4 @@
+// One pass of the event loop for the waits, blocking only when nothing is ready.
 #include "serial/DoEvents.h"
 
 #include "serial/CommControl.h"

@@ -1,3 +1,4 @@
+// One exchange at a time on a connection: holding and releasing the gate.
 #include "serial/Exchange.h"
 
 #include "serial/CommControl.h"

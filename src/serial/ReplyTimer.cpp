@@ -1,3 +1,4 @@
+// The reply timer on QTimer, and the time scale the tests shorten.
 #include "serial/ReplyTimer.h"
 
 #include <cmath>

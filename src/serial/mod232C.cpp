@@ -1,3 +1,4 @@
+// The line to the unit: open, close, send a line, take received bytes as lines.
 #include "serial/mod232C.h"
 
 #include "config/TextConvert.h"

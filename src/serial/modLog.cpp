@@ -1,3 +1,4 @@
+// The time-stamped trace of the lines sent and received.
 #include "serial/modLog.h"
 
 #include "config/FileSafety.h"

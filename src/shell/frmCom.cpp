@@ -1,3 +1,4 @@
+// The port dialog: choosing the COM port and the device each one reaches.
 #include "shell/frmCom.h"
 
 #include "config/FileSafety.h"

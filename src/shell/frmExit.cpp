@@ -1,3 +1,4 @@
+// The exit question.
 #include "shell/frmExit.h"
 
 #include "core/AppState.h"

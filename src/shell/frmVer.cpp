@@ -1,3 +1,4 @@
+// The version dialog.
 #include "shell/frmVer.h"
 
 #include "core/AppState.h"

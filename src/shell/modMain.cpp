@@ -1,3 +1,4 @@
+// Start-up, the single-copy lock and the idle loop.
 #include "shell/modMain.h"
 
 #include "config/FileSafety.h"

@@ -1,3 +1,4 @@
+// Focus validation with cancel for the windows' checked fields.
 #include "widgets/FocusValidator.h"
 
 #include <QApplication>

@@ -1,3 +1,4 @@
+// The form designer's units and looks on Qt, message boxes, the exchange scope.
 #include "widgets/Ui.h"
 
 #include "serial/mod232C.h"

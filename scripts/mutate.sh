@@ -5,8 +5,9 @@
 #   logical     &&  ||  (each way), or a ! dropped
 #   boolean     true  false
 #   integer     a literal plus or minus one (0 only becomes 1); not the twips
-#               given to Ui::place, Ui::rect and Ui::setClientSize, where one
-#               twip is a fifteenth of a pixel and never shows
+#               given to Ui::place, Ui::rect, Ui::setClientSize, Ui::px and the
+#               windows' button() helpers, where one twip is a fifteenth of a
+#               pixel and never shows
 # Comments, strings, preprocessor lines, assertions and lines built only on
 # other platforms (the Q_OS_WIN side of an #if) are left alone. A comparison
 # or && / || needs a space on both sides, so templates, << >> and -> are not
@@ -17,7 +18,11 @@
 # suite must pass on it. Then, per mutant: change the line, rebuild
 # incrementally, run ctest, put the line back. A mutant is killed when a test
 # fails or runs out of time, survives when the suite passes, and is not
-# counted when it does not compile. Survivors and the score are printed; the
+# counted when it does not compile. A mutant listed in
+# scripts/mutate-equivalent.txt (file, before, after and the line's text, with
+# the reason it cannot change what the program does) is not built: it is
+# shown with its reason and left out of the score, as an equivalent mutant.
+# Survivors and the score are printed; the
 # exit status is 0 whatever the score (it reports, it does not gate).
 #
 # Usage: bash scripts/mutate.sh [options] [folder-or-file ...]   (default: src)
@@ -122,7 +127,7 @@ for my $file (@files) {
     while ($code =~ /(?<=\s)(<=|>=|==|!=|<|>|&&|\|\|)(?=\s)|!(?!=)|\b(true|false)\b/g) {
       push @found, [$-[0], $&, $swap{$&}];
     }
-    my $twips = $code =~ /\bUi::(?:place|rect|setClientSize)\s*\(/;
+    my $twips = $code =~ /\b(?:Ui::)?(?:place|rect|setClientSize|px|button)\s*\(/;
     while (!$twips && $code =~ /(?<![\w.])(0[xX][0-9a-fA-F]+|[1-9][0-9]*|0)[uUlL]*(?![\w.])/g) {
       my ($at, $lit) = ($-[1], $1);
       my $hex = $lit =~ /^0x/i;
@@ -178,11 +183,26 @@ start=$SECONDS
 suite || { tail -n 30 "$work/test.log"; fail "the suite fails on the unchanged tree"; }
 echo "The suite passes on the unchanged tree ($((SECONDS - start)) s)."
 
-killed=0 survived=0 broken=0 i=0 total=$(wc -l < "$work/mutants")
+# Equivalent mutants: FILE<TAB>BEFORE<TAB>AFTER<TAB>LINE (trimmed)<TAB>REASON.
+declare -A equivalent=()
+if [ -f "$root/scripts/mutate-equivalent.txt" ]; then
+  while IFS=$'\t' read -r efile ebefore eafter etext ereason; do
+    [[ -z $efile || $efile == \#* ]] && continue
+    equivalent["$efile"$'\x1f'"$ebefore"$'\x1f'"$eafter"$'\x1f'"$etext"]=$ereason
+  done < "$root/scripts/mutate-equivalent.txt"
+fi
+
+killed=0 survived=0 broken=0 same=0 i=0 total=$(wc -l < "$work/mutants")
 : > "$work/survivors"
 while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
   i=$((i + 1)); start=$SECONDS
   printf '[%d/%d] ' "$i" "$total"; show "$file" "$line" "$before" "$after" "$text" "$mutated"
+  key="$file"$'\x1f'"$before"$'\x1f'"$after"$'\x1f'"$text"
+  if [ -n "${equivalent[$key]+set}" ]; then
+    same=$((same + 1))
+    echo "      => equivalent: ${equivalent[$key]}"
+    continue
+  fi
   cp "$tree/$file" "$work/original"
   L=$line C=$col B=$before A=$after perl -i -pe \
     'if ($. == $ENV{L}) { substr($_, $ENV{C}, length $ENV{B}) eq $ENV{B} or die "line moved\n";
@@ -206,7 +226,7 @@ echo
 if [ "$survived" -gt 0 ]; then echo "Survivors (the suite passed with these faults):"; cat "$work/survivors"; echo; fi
 if [ "$counted" -gt 0 ]; then
   per=$((killed * 1000 / counted))
-  echo "Score: $killed / $counted killed ($((per / 10)).$((per % 10))%), seed $seed; $broken did not compile."
+  echo "Score: $killed / $counted killed ($((per / 10)).$((per % 10))%), seed $seed; $same equivalent, $broken did not compile."
 else
   echo "Score: no mutant compiled ($broken did not), seed $seed."
 fi

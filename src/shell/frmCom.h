@@ -1,4 +1,5 @@
 #pragma once
+// The port dialog: the COM port to use, the device each one reaches, a new link.
 #include <QDialog>
 #include <QTimer>
 

@@ -1,4 +1,5 @@
 #pragma once
+// The exit question: Yes ends the program, No or the close box goes back.
 #include <QDialog>
 
 class QLabel;

@@ -1,4 +1,5 @@
 #pragma once
+// The version dialog: the program's title and version.
 #include <QDialog>
 
 class QLabel;

@@ -14,6 +14,7 @@
 #include "shell/frmMain.h"
 #include "shell/frmVer.h"
 #include "screens/frmReg.h"
+#include "screens/frmSet.h"
 #include "shell/modMain.h"
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
@@ -91,6 +92,8 @@ private slots:
         QCOMPARE(w.menuComSet->text(), name(6));
         QCOMPARE(w.menuEnd->text(), name(7));
         QCOMPARE(w.menuVersion->text(), name(8));
+        QCOMPARE(w.menuSaveConfig->text(), name(34));
+        QCOMPARE(w.menuApplyConfig->text(), name(35));
         QCOMPARE(w.Command1->text(), QString("Exit"));
         const QList<QAction *> menus = w.menuBar()->actions();
         QCOMPARE(menus.size(), 2);
@@ -101,6 +104,58 @@ private slots:
         if (QFontDatabase::hasFamily("IPAPGothic"))
             QCOMPARE(QFontInfo(w.Cmd_FRH->font()).family(), QString("IPAPGothic"));
         QVERIFY(QFontInfo(w.Cmd_FRH->font()).bold());
+    }
+
+    // The other windows' captions, each from its own entry: title first.
+    void dialogCaptions_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QList<int>>("entries");
+        QTest::newRow("port") << "port" << QList<int>{9, 11, 10, 27, 28, 29, 30, 31, 32};
+        QTest::newRow("settings: band tips") << "settings" << QList<int>{13, 18, 18, 19, 20, 21, 22};
+        QTest::newRow("registers") << "registers" << QList<int>{17};
+        QTest::newRow("version") << "version" << QList<int>{12, 1};
+        QTest::newRow("exit") << "exit" << QList<int>{1};
+    }
+    void dialogCaptions()
+    {
+        QFETCH(QString, window);
+        QFETCH(QList<int>, entries);
+        FreshState st;
+        for (int i = 0; i < 51; ++i)
+            app().DispNameTable[i] = QStringLiteral("名前%1").arg(i);
+        CommControl comm;
+        ReplyTimer timer;
+        QStringList shown;
+        if (window == "port") {
+            frmCom d(comm);
+            d.Form_Load();
+            shown = QStringList{d.windowTitle(), d.comSet->text(), d.Label1->text(), d.lblDevices->text()};
+            const QTreeWidgetItem *header = d.findChild<QTreeWidget *>()->headerItem();
+            for (int c = 0; c < header->columnCount(); ++c)
+                shown << header->text(c);
+        } else if (window == "settings") {
+            frmSet d(comm, timer);
+            d.Form_Load();
+            shown = QStringList{d.windowTitle(), d.Cmb_B->toolTip()};
+            shown += d.Text_B->toolTip().split("  ", Qt::SkipEmptyParts);
+        } else if (window == "registers") {
+            frmReg d(comm, timer);
+            d.Form_Load();
+            shown = QStringList{d.windowTitle()};
+        } else if (window == "version") {
+            frmVer d;
+            d.Form_Load();
+            shown = QStringList{d.windowTitle(), d.lblTitle->text()};
+        } else {
+            frmExit d;
+            d.Form_Load();
+            shown = QStringList{d.windowTitle()};
+        }
+        QStringList expected;
+        for (int n : entries)
+            expected << QStringLiteral("名前%1").arg(n);
+        QCOMPARE(shown, expected);
     }
 
     // A port that fails: the driver's box, then "<COM5> " and message 8.

@@ -235,6 +235,61 @@ private slots:
         }
     }
 
+    // The words alone, read without a port or a file: what each becomes.
+    void parsing_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("parsed"); // "error N: detail", or the request
+        const auto row = [](const char *name, const QStringList &args, const char *parsed) {
+            QTest::newRow(name) << args << QString(parsed);
+        };
+        row("--json=off", {"--json=off", "read"}, "read");
+        row("--json=no", {"--json=no", "read"}, "read");
+        row("--json=ON", {"--json=ON", "read"}, "read json");
+        row("COM255", {"--port", "COM255", "info"}, "info port=COM255");
+        row("COM256", {"--port", "COM256", "info"}, "error 89: COM256");
+        row("COM0", {"--port", "COM0", "info"}, "error 89: COM0");
+        row("a device path", {"--port", "/dev/ttyS3", "info"}, "info port=/dev/ttyS3");
+        row("help for a command", {"help", "reg"}, "help reg");
+        row("help for no such command", {"help", "nothing"}, "error 86: nothing");
+        row("--help alone", {"--help"}, "help");
+        row("no command", {"--json"}, "error 86: ");
+        row("--path registers", {"--path", "registers", "reg", "get", "27"}, "reg-get registers reg=27");
+        row("register 00, one digit", {"reg", "get", "0"}, "reg-get reg=0");
+        row("--baud -1", {"--baud", "-1", "read"}, "error 79: --baud -1");
+        row("--baud 1", {"--baud", "1", "read"}, "read baud=1");
+    }
+    void parsing()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, parsed);
+        FreshState st;
+        CliError error;
+        const auto r = ParseCommandLine(args, &error);
+        QString got;
+        if (!r) {
+            got = QStringLiteral("error %1: %2").arg(error.message).arg(error.detail.section(" (", 0, 0));
+        } else {
+            static const char *names[] = {"help", "ports", "info", "read", "write", "reg-get", "reg-set",
+                                          "save", "apply", "preset"};
+            QStringList parts{names[r->command]};
+            if (!r->helpFor.isEmpty())
+                parts << r->helpFor;
+            if (r->json)
+                parts << "json";
+            if (r->path == TransferPath::Registers)
+                parts << "registers";
+            if (!r->port.isEmpty())
+                parts << "port=" + r->port;
+            if (!r->baud.isEmpty())
+                parts << "baud=" + r->baud;
+            if (r->reg >= 0)
+                parts << QStringLiteral("reg=%1").arg(r->reg);
+            got = parts.join(' ');
+        }
+        QCOMPARE(got, parsed);
+    }
+
     // A wrong command line: one line naming what was wrong, the usage hint,
     // exit code 2, nothing sent.
     void badUsage_data()

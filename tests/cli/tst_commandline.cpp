@@ -183,6 +183,7 @@ private slots:
         f.write("cr.ini", "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27)); // would split a line
         if (!fault.isEmpty())
             ApplySimCommand(peer, fault);
+        QVERIFY(QFile::link(f.path("FRH10.ini"), f.path("COM2"))); // a file, no device: not listed
         const Result r = run(f, QStringList{"--json"} + args);
         QCOMPARE(r.code, code);
         const QJsonObject doc = r.json();
@@ -197,6 +198,12 @@ private slots:
             QCOMPARE(com.at(0).toObject().value("device").toString(),
                      QFileInfo(peer.slavePath()).canonicalFilePath());
             QVERIFY(com.at(0).toObject().value("present").toBool());
+            QVERIFY(!com.at(1).toObject().value("present").toBool());
+            for (const QJsonValue &d : doc.value("devices").toArray())
+                QVERIFY(d.toObject().value("path").toString() != f.path("FRH10.ini"));
+            const QByteArray text = run(f, args).out;
+            QVERIFY2(text.contains(" (present)\nCOM2 -> " + f.path("FRH10.ini").toUtf8() + " (not present)\n"),
+                     text.constData());
         }
         if (args.first() == "read" && code == 0) { // one type a field
             const QJsonObject record = doc.value("record").toObject();

@@ -382,6 +382,10 @@ private slots:
         const auto back = ReadConfigFile(line.st.path("unit.ini"), &fileError);
         QVERIFY2(back, qPrintable(fileError.describe()));
         QVERIFY(*back == read.config);
+        // Every byte can be seen in the file: controls, DEL and no-break blanks are written \xHH.
+        for (const QChar c : QString::fromUtf8(line.st.read("unit.ini")))
+            QVERIFY2(c == u'\n' || (c >= u' ' && c < u'\x7f') || c > u'\xa0',
+                     qPrintable(QString::number(c.unicode(), 16)));
 
         // An apply's backup of this unit reads back the same.
         UnitConfig change;

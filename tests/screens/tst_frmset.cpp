@@ -10,6 +10,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
+#include <QSignalSpy>
 
 #include <utility>
 
@@ -780,8 +781,10 @@ private slots:
         s->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(s));
         s->Command_R->setFocus();
+        QSignalSpy reads(s->Command_R, &QPushButton::clicked);
         QTest::keyClick(s->Command_R, Qt::Key_Enter);
         QCOMPARE(s->TextMess->text(), QString("m27"));
+        QCOMPARE(reads.count(), 1); // once a key, not again as it is let go
         QTest::keyClick(s, Qt::Key_Escape);
         QVERIFY(!s->isVisible());
         rig.main->activateWindow();

@@ -2,6 +2,11 @@
 // started without a display, against simulated units on pseudo-terminals.
 
 #include "cli/CommandLine.h"
+#include "config/FileSafety.h"
+#include "config/modFile.h"
+#include "protocol/modWired.h"
+#include "serial/Exchange.h"
+#include "serial/mod232C.h"
 #include "serial/CommControl.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
@@ -352,6 +357,104 @@ private slots:
         QVERIFY(lines.last().contains("--help"));
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());
+    }
+
+    // Each message number the code names shows the text meant for it in the
+    // shipped English set: an entry added in the middle would shift them.
+    void messageNumbers_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("text"); // how it begins
+        QTest::newRow("ConfigMessages::Saved") << ConfigMessages::Saved << "The unit's configuration was saved in:";
+        QTest::newRow("ConfigMessages::Verified") << ConfigMessages::Verified << "Applied and verified: the unit holds the";
+        QTest::newRow("ConfigMessages::Differ") << ConfigMessages::Differ << "Applied, but the unit holds other values:";
+        QTest::newRow("ConfigMessages::Stopped") << ConfigMessages::Stopped << "Stopped at";
+        QTest::newRow("ConfigMessages::WrittenBefore") << ConfigMessages::WrittenBefore << "Written before it stopped:";
+        QTest::newRow("ConfigMessages::NothingWritten") << ConfigMessages::NothingWritten << "Nothing was written.";
+        QTest::newRow("ConfigMessages::Backup") << ConfigMessages::Backup << "Backup of what the unit held before:";
+        QTest::newRow("ConfigMessages::BadFile") << ConfigMessages::BadFile << "The file cannot be used:";
+        QTest::newRow("ConfigMessages::Refused") << ConfigMessages::Refused << "refused by the unit";
+        QTest::newRow("ConfigMessages::NoAnswer") << ConfigMessages::NoAnswer << "no answer from the unit";
+        QTest::newRow("ConfigMessages::OtherAnswer") << ConfigMessages::OtherAnswer << "an answer that does not fit";
+        QTest::newRow("ConfigMessages::PortClosed") << ConfigMessages::PortClosed << "the serial port is closed";
+        QTest::newRow("ConfigMessages::Cancelled") << ConfigMessages::Cancelled << "cancelled";
+        QTest::newRow("ConfigMessages::BackupFailed") << ConfigMessages::BackupFailed << "The backup could not be written, so nothing";
+        QTest::newRow("ConfigMessages::RecordNeedsWired") << ConfigMessages::RecordNeedsWired << "This file holds a settings record, which is";
+        QTest::newRow("ConfigMessages::NothingToApply") << ConfigMessages::NothingToApply << "The file holds nothing to apply.";
+        QTest::newRow("ConfigMessages::Meant") << ConfigMessages::Meant << "meant";
+        QTest::newRow("ConfigMessages::Holds") << ConfigMessages::Holds << "the unit holds";
+        QTest::newRow("ConfigMessages::Reading") << ConfigMessages::Reading << "Reading the unit's configuration";
+        QTest::newRow("ConfigMessages::Writing") << ConfigMessages::Writing << "Writing to the unit";
+        QTest::newRow("ConfigMessages::Verifying") << ConfigMessages::Verifying << "Verifying";
+        QTest::newRow("ConfigMessages::ReadFailed") << ConfigMessages::ReadFailed << "Reading the unit's configuration failed:";
+        QTest::newRow("ConfigMessages::NotText") << ConfigMessages::NotText << "not a text file";
+        QTest::newRow("ConfigMessages::TooLarge") << ConfigMessages::TooLarge << "too large";
+        QTest::newRow("ConfigMessages::NoFormat") << ConfigMessages::NoFormat << "no format version: [unit] needs format = 1";
+        QTest::newRow("ConfigMessages::UnknownSection") << ConfigMessages::UnknownSection << "unknown section";
+        QTest::newRow("ConfigMessages::OutsideSection") << ConfigMessages::OutsideSection << "outside a section";
+        QTest::newRow("ConfigMessages::UnknownKey") << ConfigMessages::UnknownKey << "unknown key";
+        QTest::newRow("ConfigMessages::Twice") << ConfigMessages::Twice << "appears twice";
+        QTest::newRow("ConfigMessages::BadValue") << ConfigMessages::BadValue << "a value it cannot take";
+        QTest::newRow("ConfigMessages::NoRegister") << ConfigMessages::NoRegister << "no such register (00 to 27)";
+        QTest::newRow("ConfigMessages::NotKeyValue") << ConfigMessages::NotKeyValue << "not of the form key = value";
+        QTest::newRow("ConfigMessages::CannotRead") << ConfigMessages::CannotRead << "cannot be read";
+        QTest::newRow("ConfigMessages::CannotWrite") << ConfigMessages::CannotWrite << "cannot be written";
+        QTest::newRow("ConfigMessages::Record") << ConfigMessages::Record << "record";
+        QTest::newRow("ConfigMessages::Register") << ConfigMessages::Register << "register";
+        QTest::newRow("ConfigMessages::Version") << ConfigMessages::Version << "version";
+        QTest::newRow("ConfigMessages::PresetVerified") << ConfigMessages::PresetVerified << "FRH preset written and verified: the unit";
+        QTest::newRow("ConfigMessages::PresetDiffers") << ConfigMessages::PresetDiffers << "FRH preset written, but the unit holds";
+        QTest::newRow("ConfigMessages::PresetUnverified") << ConfigMessages::PresetUnverified << "FRH preset written, but reading it back";
+        QTest::newRow("ConfigMessages::Disagree") << ConfigMessages::Disagree << "the record and the register that mirrors it";
+        QTest::newRow("ConfigMessages::Line") << ConfigMessages::Line << "line";
+        QTest::newRow("ConfigMessages::MayHaveBeenWritten") << ConfigMessages::MayHaveBeenWritten << "May have been written (sent, but no answer";
+        QTest::newRow("ConfigMessages::NotWrittenList") << ConfigMessages::NotWrittenList << "Not written:";
+        QTest::newRow("ConfigMessages::VerifiedList") << ConfigMessages::VerifiedList << "Written and verified:";
+        QTest::newRow("ConfigMessages::NotReadBack") << ConfigMessages::NotReadBack << "Written, but not read back:";
+        QTest::newRow("ConfigMessages::DiffersFound") << ConfigMessages::DiffersFound << "The unit holds other values:";
+        QTest::newRow("ConfigMessages::BackupUnreadable") << ConfigMessages::BackupUnreadable << "the backup does not read back as it was";
+        QTest::newRow("ConfigMessages::NotReset") << ConfigMessages::NotReset << "The unit was not reset: the line was lost";
+        QTest::newRow("CliMessages::UnknownCommand") << CliMessages::UnknownCommand << "unknown command";
+        QTest::newRow("CliMessages::UnknownOption") << CliMessages::UnknownOption << "unknown option";
+        QTest::newRow("CliMessages::MissingValue") << CliMessages::MissingValue << "a value is missing after";
+        QTest::newRow("CliMessages::NoSuchPort") << CliMessages::NoSuchPort << "no such port";
+        QTest::newRow("CliMessages::WrongArguments") << CliMessages::WrongArguments << "wrong arguments";
+        QTest::newRow("CliMessages::UsageHint") << CliMessages::UsageHint << "usage: qmlsetup --help, or COMMAND --help";
+        QTest::newRow("CliMessages::WrittenVerified") << CliMessages::WrittenVerified << "written and verified";
+        QTest::newRow("CliMessages::NotKeyValue") << CliMessages::NotKeyValue << "KEY=VALUE needed";
+        QTest::newRow("CliMessages::BadPath") << CliMessages::BadPath << "the path is wired or registers";
+        QTest::newRow("CliMessages::PresetIncomplete") << CliMessages::PresetIncomplete << "the FRH preset does not hold 28 values of";
+        QTest::newRow("CliMessages::OutputFailed") << CliMessages::OutputFailed << "the output could not be written";
+        QTest::newRow("CliMessages::NotSerialPort") << CliMessages::NotSerialPort << "The device is not a serial port.";
+        QTest::newRow("CliMessages::RecordNeedsWiredPath") << CliMessages::RecordNeedsWiredPath << "this file holds a settings record, which is";
+        QTest::newRow("CliMessages::SeePorts") << CliMessages::SeePorts << "see: qmlsetup ports";
+        QTest::newRow("CliMessages::FileExists") << CliMessages::FileExists << "the file is there; --force replaces it";
+        QTest::newRow("FolderMessages::ForeignLink") << FolderMessages::ForeignLink << "is a link that another user made, so it is";
+        QTest::newRow("FolderMessages::FilesInOwnFolder") << FolderMessages::FilesInOwnFolder << "Your files (the port choice, logs and";
+        QTest::newRow("FolderMessages::MadeInOwnFolder") << FolderMessages::MadeInOwnFolder << "This folder is closed to new files;";
+        QTest::newRow("FolderMessages::ChoiceSavedIn") << FolderMessages::ChoiceSavedIn << "The port choice was saved in your own";
+        QTest::newRow("FolderMessages::NotYourFolder") << FolderMessages::NotYourFolder << "is not a folder of this user's own (a link,";
+        QTest::newRow("FolderMessages::NothingMade") << FolderMessages::NothingMade << "No folder of your own could be used, so";
+        QTest::newRow("FolderMessages::NowhereToMake") << FolderMessages::NowhereToMake << "nothing is written: there is no folder of";
+        QTest::newRow("FolderMessages::NotYoursAlone") << FolderMessages::NotYoursAlone << "Other users may change this folder;";
+        QTest::newRow("FolderMessages::InstalledFolder") << FolderMessages::InstalledFolder << "the installed program's folder is never";
+        QTest::newRow("PresetFailedMessage") << PresetFailedMessage << "Writing the FRH preset failed";
+        QTest::newRow("PresetIncompleteMessage") << PresetIncompleteMessage << "FRH10.ini does not hold 28 values of two";
+        QTest::newRow("NotWrittenMessage") << NotWrittenMessage << "Could not write (going on with what there";
+        QTest::newRow("IncompleteReplyMessage") << IncompleteReplyMessage << "The unit's reply was incomplete or held a";
+        QTest::newRow("ExchangeBusyMessage") << ExchangeBusyMessage << "An exchange with the unit is under way; try";
+        QTest::newRow("PortLostMessage") << PortLostMessage << "Serial port lost (unplugged?)";
+        QTest::newRow("PortClosedMessage") << PortClosedMessage << "Port closed: open it in Port settings";
+        QTest::newRow("PortReopenedMessage") << PortReopenedMessage << "Serial port open again";
+    }
+    void messageNumbers()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, text);
+        FreshState st;
+        QVERIFY(QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/en/message.ini", st.path("message.ini")));
+        ReadMessageIni();
+        QVERIFY2(app().message(number).startsWith(text), qPrintable(app().message(number)));
     }
 
     void help()

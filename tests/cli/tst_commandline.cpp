@@ -667,6 +667,7 @@ private slots:
         QTest::newRow("info waiting for the unit") << QStringList{"info"} << false;
         QTest::newRow("reg get waiting for the unit") << QStringList{"reg", "get", "05"} << false;
         QTest::newRow("no command: the window") << QStringList{} << true;
+        QTest::newRow("Qt's options: the window") << QStringList{"-style", "fusion"} << true;
     }
     void windowLibrariesOnlyInTheWindow()
     {
@@ -705,6 +706,11 @@ private slots:
         };
         if (window) {
             QVERIFY(waitUntil([&] { return maps().contains("libQt6Widgets"); }, 10000, 50));
+            // Its command line is the window program's and the words given, nothing more.
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(p.processId()));
+            QVERIFY(cmdline.open(QIODevice::ReadOnly));
+            const QStringList words = QStringList{QFileInfo(f.path("qmlsetup-window")).canonicalFilePath()} + args;
+            QCOMPARE(cmdline.readAll(), words.join(QChar(0)).toUtf8() + '\0');
         } else {
             QVERIFY(!unit.readAll(5000).isEmpty()); // sent, now waiting for the answer
             const QByteArray m = maps();

@@ -24,6 +24,7 @@ private slots:
         QTest::newRow("one per line") << "a\r\nb\r\n" << QStringList{"a", "b"};
         QTest::newRow("comma splits a line") << "a,b\r\n" << QStringList{"a", "b"};
         QTest::newRow("quoted comma stays") << "\"a,b\"\r\n" << QStringList{"a,b"};
+        QTest::newRow("quoted fields side by side") << "\"a\",\"b\"\r\n" << QStringList{"a", "b"};
         QTest::newRow("leading spaces skipped, trailing dropped") << "  a  ,  b \r\n"
                                                                    << QStringList{"a", "b"};
         QTest::newRow("quoted keeps inner spaces") << "\" a \"\r\n" << QStringList{" a "};

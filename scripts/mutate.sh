@@ -22,6 +22,8 @@
 # scripts/mutate-equivalent.txt (file, before, after and the line's text, with
 # the reason it cannot change what the program does) is not built: it is
 # shown with its reason and left out of the score, as an equivalent mutant.
+# The file there may be FILE:LINE where the same text stands on other lines
+# whose mutants are not equivalent.
 # Survivors and the score are printed; the
 # exit status is 0 whatever the score (it reports, it does not gate).
 #
@@ -197,10 +199,13 @@ killed=0 survived=0 broken=0 same=0 i=0 total=$(wc -l < "$work/mutants")
 while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
   i=$((i + 1)); start=$SECONDS
   printf '[%d/%d] ' "$i" "$total"; show "$file" "$line" "$before" "$after" "$text" "$mutated"
-  key="$file"$'\x1f'"$before"$'\x1f'"$after"$'\x1f'"$text"
-  if [ -n "${equivalent[$key]+set}" ]; then
+  key="$before"$'\x1f'"$after"$'\x1f'"$text"
+  for k in "$file:$line"$'\x1f'"$key" "$file"$'\x1f'"$key"; do
+    [ -n "${equivalent[$k]+set}" ] && break
+  done
+  if [ -n "${equivalent[$k]+set}" ]; then
     same=$((same + 1))
-    echo "      => equivalent: ${equivalent[$key]}"
+    echo "      => equivalent: ${equivalent[$k]}"
     continue
   fi
   cp "$tree/$file" "$work/original"

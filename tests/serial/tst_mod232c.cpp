@@ -367,6 +367,9 @@ private slots:
         QTest::newRow("two lines") << QByteArray("A\rB\r") << QStringList{"", "A", "", "B"};
         QTest::newRow("high bytes are characters") << QByteArray("\xB1\r")
                                                    << QStringList{"", QString(QChar(0xB1))};
+        const QByteArray longest(4096, 'x'); // kept whole, as the README says; a byte more is noise
+        QTest::newRow("the longest line") << longest + "\r" << QStringList(4096, "") + QStringList{QString(longest)};
+        QTest::newRow("a byte over the longest") << longest + "x\r" << QStringList(4098, "");
     }
     void receive()
     {

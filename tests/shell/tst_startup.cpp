@@ -190,19 +190,32 @@ private slots:
         QTest::addColumn<QString>("user");
         QTest::addColumn<bool>("runtime"); // /run/user/<uid> made for the user
         QTest::addColumn<QString>("second"); // what the second copy's environment names
+        QTest::addColumn<bool>("openFolder"); // the lock folder in the home left open to others
         QTest::newRow("nobody, no folder of its own; the second names a runtime folder")
-            << "nobody" << false << "XDG_RUNTIME_DIR";
+            << "nobody" << false << "XDG_RUNTIME_DIR" << false;
         QTest::newRow("nobody, its runtime folder; the second names none")
-            << "nobody" << true << "";
+            << "nobody" << true << "" << false;
         QTest::newRow("root, its home; the second names another data folder")
-            << "root" << false << "XDG_DATA_HOME";
-        QTest::newRow("root, its runtime folder; the second names none") << "root" << true << "";
+            << "root" << false << "XDG_DATA_HOME" << false;
+        QTest::newRow("root, its home, the lock folder left open: closed again")
+            << "root" << false << "" << true;
+        QTest::newRow("root, its runtime folder; the second names none") << "root" << true << "" << false;
     }
     void oneCopyPerUser()
     {
         QFETCH(QString, user);
         QFETCH(bool, runtime);
         QFETCH(QString, second);
+        QFETCH(bool, openFolder);
+        const QString lockFolder = "/root/.local/share/qml47210-lock";
+        if (openFolder) {
+            if (!m_mounts.isEmpty())
+                QSKIP(qPrintable(m_mounts));
+            QDir(lockFolder).removeRecursively(); // earlier copies' locks
+            QVERIFY(QDir().mkpath(lockFolder));
+            QVERIFY(QFile::setPermissions(lockFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                                          | QFile::ReadOther | QFile::ExeOther));
+        }
         const bool asNobody = user == "nobody";
         ProgramCopy copy;
         QVERIFY(copy.make());
@@ -262,6 +275,11 @@ private slots:
         QVERIFY(firstRuns);
         if (runtime) // the lock lives in the runtime folder
             QCOMPARE(locks.size(), 1);
+        if (openFolder) { // and here in the home's lock folder, closed to others again
+            QCOMPARE(int(QFileInfo(lockFolder).permissions() & 0x0777), 0x0700); // user, group, others
+            QCOMPARE(QDir(lockFolder).entryList({"qml47210-*.lock"}, QDir::Files).size(), 1);
+            QDir(lockFolder).removeRecursively();
+        }
     }
 
     // The single-copy lock is per user too: two users on one machine each

@@ -306,6 +306,9 @@ private slots:
         for (int i = 0; i < 30; ++i)
             thirty += QByteArray::number(i) + "\r\n";
         QTest::newRow("30 values fill 28") << thirty << QStringList{"00", "01", "02"} << true;
+        const QByteArray rest = QByteArray("01\r\n").repeated(27);
+        QTest::newRow("G1 among 28") << "G1\r\n" + rest << QStringList{"G1", "01"} << false;
+        QTest::newRow("1G among 28") << "1G\r\n" + rest << QStringList{"1G", "01"} << false;
     }
     void frh()
     {

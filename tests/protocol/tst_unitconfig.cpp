@@ -420,8 +420,16 @@ private slots:
     }
 
     // A backup is made new, never over a file: a name in use takes the next.
+    // Every one of a second's 64 names taken: no backup, nothing sent.
+    void backupNeverReplacesAFile_data()
+    {
+        QTest::addColumn<int>("taken"); // names taken in each second
+        QTest::newRow("the first name of a second") << 1;
+        QTest::newRow("all 64 names") << 64;
+    }
     void backupNeverReplacesAFile()
     {
+        QFETCH(int, taken);
         SimPeer peer;
         Line line(peer);
         const QString dir = line.st.path("backups");
@@ -429,13 +437,21 @@ private slots:
         const QDateTime now = QDateTime::currentDateTime();
         QStringList planted;
         for (int s = 0; s < 3; ++s) { // this second and the next two
-            planted << BackupPath(dir, "COM1", now.addSecs(s), 0);
-            line.st.write("backups/" + QFileInfo(planted.last()).fileName(), "an earlier backup");
+            for (int n = 0; n < taken; ++n) {
+                planted << BackupPath(dir, "COM1", now.addSecs(s), n);
+                line.st.write("backups/" + QFileInfo(planted.last()).fileName(), "an earlier backup");
+            }
         }
         UnitConfig change;
         change.registers[0] = "5A";
         const ApplyResult applied = ApplyUnitConfig(line.comm, line.timer, TransferPath::Wired,
                                                     change, dir, "COM1");
+        if (taken == 64) {
+            QCOMPARE(int(applied.outcome), int(ApplyResult::NotStarted));
+            QCOMPARE(peer.unit().reg(0), QString("00"));
+            QCOMPARE(QDir(dir).entryList(QDir::Files).size(), planted.size());
+            return;
+        }
         QCOMPARE(int(applied.outcome), int(ApplyResult::Verified));
         QVERIFY(!planted.contains(applied.backupPath));
         for (const QString &p : planted) {

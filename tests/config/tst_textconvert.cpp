@@ -95,6 +95,9 @@ private slots:
         QTest::newRow("empty") << "" << false << 0;
         QTest::newRow("too large") << "40000" << false << 0;
         QTest::newRow("smallest") << "-32768" << true << -32768;
+        QTest::newRow("largest") << "32767" << true << 32767;
+        QTest::newRow("one past the largest") << "32768" << false << 0;
+        QTest::newRow("one past the smallest") << "-32769" << false << 0;
     }
     void int16()
     {

@@ -145,6 +145,8 @@ private slots:
         QTest::newRow("band 1 beside register 27 = 03") << "[record]\nband = 1\n[registers]\n27 = 03" << true;
         QTest::newRow("band 1 beside register 27 = 02, no band") << "[record]\nband = 1\n[registers]\n27 = 02"
                                                                 << false;
+        QTest::newRow("band 1 beside register 27 = raw +3, no band")
+            << "[record]\nband = 1\n[registers]\n27 = raw \"+3\"" << false;
         QTest::newRow("channel 5 beside register 06 = 05, no channel")
             << "[record]\nchannel = 5\n[registers]\n06 = 05" << false;
         QTest::newRow("a unit's own disagreeing mirrors, said so")

@@ -16,6 +16,10 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <QScopeGuard>
+
+#include <cstring>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -461,6 +465,26 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), QByteArray("an earlier backup"));
         }
+    }
+
+    // A full disk: the save fails at once, says why, and leaves nothing.
+    void fullDisk()
+    {
+        if (const QString why = privateMounts(); !why.isEmpty())
+            QSKIP(qPrintable(why));
+        FreshState st;
+        const QString full = st.path("full");
+        QVERIFY(QDir().mkdir(full));
+        QCOMPARE(::mount("none", QFile::encodeName(full).constData(), "tmpfs", 0, "size=4k,mode=0700"), 0);
+        const auto unmount = qScopeGuard([&] { uncover(full); });
+        QFile filler(full + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        filler.write(QByteArray(64 * 1024, 'x')); // as much as fits
+        filler.close();
+        QString error;
+        QVERIFY(!WriteConfigFile(full + "/unit.ini", QString(4096, u'x'), WriteMode::Replace, &error));
+        QVERIFY2(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(error));
+        QCOMPARE(QDir(full).entryList(QDir::Files), QStringList{"filler"});
     }
 
     // Run by root in a folder that an ordinary user owns and has put things

@@ -22,8 +22,8 @@
 # scripts/mutate-equivalent.txt (file, before, after and the line's text, with
 # the reason it cannot change what the program does) is not built: it is
 # shown with its reason and left out of the score, as an equivalent mutant.
-# The file there may be FILE:LINE where the same text stands on other lines
-# whose mutants are not equivalent.
+# The file there may be FILE:LINE (or FILE:LINE:COLUMN, the byte column from
+# 0) where the same text and change stand elsewhere, not equivalent there.
 # Survivors and the score are printed; the
 # exit status is 0 whatever the score (it reports, it does not gate).
 #
@@ -200,7 +200,7 @@ while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
   i=$((i + 1)); start=$SECONDS
   printf '[%d/%d] ' "$i" "$total"; show "$file" "$line" "$before" "$after" "$text" "$mutated"
   key="$before"$'\x1f'"$after"$'\x1f'"$text"
-  for k in "$file:$line"$'\x1f'"$key" "$file"$'\x1f'"$key"; do
+  for k in "$file:$line:$col"$'\x1f'"$key" "$file:$line"$'\x1f'"$key" "$file"$'\x1f'"$key"; do
     [ -n "${equivalent[$k]+set}" ] && break
   done
   if [ -n "${equivalent[$k]+set}" ]; then

@@ -33,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QTest>
+#include <QWindow>
 #include <QTextStream>
 
 #include <unistd.h>
@@ -85,6 +86,8 @@ private slots:
         const QString n = withFile ? "名前%1" : "";
         auto name = [&](int i) { return withFile ? n.arg(i) : QString(); };
         QCOMPARE(w.windowTitle(), name(0));
+        // What the window system shows: a zero-width space, not the program's name, for none.
+        QCOMPARE(w.windowHandle()->title(), withFile ? name(0) : QString(u'\u200B'));
         QCOMPARE(w.Cmd_Wireless->text(), name(2));
         QCOMPARE(w.Cmd_Wired->text(), name(3));
         QCOMPARE(w.Cmd_Sim->text(), name(4));

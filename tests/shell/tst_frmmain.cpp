@@ -689,8 +689,11 @@ private slots:
         SimPeer peer;
         QFile::link(peer.slavePath(), st.dir() + "COM1");
         st.usePort(1);
-        for (int n = 0; n < AppState::TableSize - 1; ++n)
+        for (int n = 0; n < AppState::TableSize - 1; ++n) {
             app().MessageTable[n] = QStringLiteral("m%1").arg(n);
+            app().DispNameTable[n] = QStringLiteral("d%1").arg(n);
+        }
+        app().DispNameTable[37] = "*.ini"; // the file dialog's filter
         frmMain w;
         w.show();
         w.Form_Load();
@@ -710,7 +713,7 @@ private slots:
         });
         chosen = st.path("unit.ini");
         w.menuSaveConfig->trigger();
-        QCOMPARE(watcher.boxes.last(), "|m50\n" + st.path("unit.ini"));
+        QCOMPARE(watcher.boxes.last(), "d36|m50\n" + st.path("unit.ini"));
         // Unit files apart from the text files, in units/, made for them.
         QCOMPARE(startedIn.value(0), QFileInfo(WorkFolder() + "units").absoluteFilePath());
         const QString saved = QString::fromUtf8(st.read("unit.ini"));
@@ -721,7 +724,7 @@ private slots:
         removeAfterChoice = true;
         w.menuSaveConfig->trigger();
         removeAfterChoice = false;
-        QVERIFY2(watcher.boxes.last().startsWith("|m98: " + chosen + "\n"),
+        QVERIFY2(watcher.boxes.last().startsWith("d36|m98: " + chosen + "\n"),
                  qPrintable(watcher.boxes.last()));
 
         peer.unit().setRecord(SimRecord{4, 2, {1, 1, 1, 1, 1, 1, 1}});
@@ -731,7 +734,7 @@ private slots:
         // The folder used last (it is gone since: units/ again).
         QCOMPARE(startedIn.value(1), QFileInfo(st.path("unit.ini")).absolutePath());
         QCOMPARE(startedIn.value(2), startedIn.value(0));
-        QVERIFY2(watcher.boxes.last().startsWith("|m51\nm56 "), qPrintable(watcher.boxes.last()));
+        QVERIFY2(watcher.boxes.last().startsWith("d36|m51\nm56 "), qPrintable(watcher.boxes.last()));
         QCOMPARE(peer.unit().record().band, 1);
         QCOMPARE(peer.unit().reg(12), QString("54"));
         QCOMPARE(QDir(BackupFolder()).entryList(QDir::Files).size(), 1);
@@ -740,7 +743,7 @@ private slots:
         chosen = st.path("bad.ini");
         peer.clearReceived();
         w.menuApplyConfig->trigger();
-        QCOMPARE(watcher.boxes.last(), QString("|m57 m112 4: m80: 28"));
+        QCOMPARE(watcher.boxes.last(), QString("d36|m57 m112 4: m80: 28"));
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());
         TimeScale::set(1.0);

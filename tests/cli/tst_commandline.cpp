@@ -214,6 +214,8 @@ private slots:
             const QByteArray text = run(f, args).out;
             QVERIFY2(text.contains(" (present)\nCOM2 -> " + f.path("FRH10.ini").toUtf8() + " (not present)\n"),
                      text.constData());
+            const QString device = QFileInfo(peer.slavePath()).canonicalFilePath();
+            QVERIFY2(text.contains(device.leftJustified(16).toUtf8() + " COM1\n"), text.constData()); // in columns
         }
         if (args.first() == "read" && code == 0) { // one type a field
             const QJsonObject record = doc.value("record").toObject();

@@ -439,6 +439,7 @@ private slots:
             if (!ownFolder) {
                 uncover("/dev/ttyS0");
                 uncover("/root");
+                uncover("/run/lock");
             }
         });
         SimPeer one, two;
@@ -457,6 +458,8 @@ private slots:
             qputenv("HOME", "/root");
             QVERIFY(coverWithEmptyFolder("/root", true));
             QVERIFY(coverWith("/dev/ttyS0", one.slavePath()));
+            // ttyS0's lock file is this test's alone, whatever else on the machine uses that name.
+            QVERIFY(coverWithEmptyFolder("/run/lock", false, 01777));
         }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("XDG_RUNTIME_DIR");

@@ -239,6 +239,9 @@ private slots:
             // The idle loop ends at its next pass.
             IdlePass(w);
             QVERIFY(app().ExitConfirmed);
+        } else { // after No the window can be closed again: it asks again
+            w.close();
+            QCOMPARE(asked, 2);
         }
     }
 

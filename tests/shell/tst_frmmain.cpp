@@ -552,6 +552,10 @@ private slots:
         QCOMPARE(d.Label1->text(), QString("d10"));
         QCOMPARE(d.comSet->text(), QString("d11"));
         QCOMPARE(d.lblDevices->text(), QString("d27"));
+        QStringList ports;
+        for (int i = 0; i < d.cmbCH->count(); ++i)
+            ports << d.cmbCH->itemText(i);
+        QCOMPARE(ports, (QStringList{"COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9"}));
         for (int c = 0; c < 5; ++c)
             QCOMPARE(d.lstDevices->headerItem()->text(c), QStringLiteral("d%1").arg(28 + c));
         QCOMPARE(d.lblDevice->text(),

@@ -31,4 +31,11 @@ grep -q "libqt6widgets6" <<< "$depends" && grep -q "fonts-ipafont-gothic" <<< "$
 if grep -qE -- "-dev|cmake|g\+\+|qt6-tools" <<< "$depends"; then
   echo "a build tool among the dependencies"; exit 1
 fi
+# Unpacked, the desktop entry's command starts the window.
+. "$(dirname "$0")/starts_window.sh"
+dpkg-deb -x "$deb" "$out/root"
+exec_line=$(sed -n 's/^Exec=//p' "$out/root/usr/share/applications/qml47210.desktop")
+[ "$exec_line" = qmlsetup ] || { echo "the desktop entry runs $exec_line, not qmlsetup"; exit 1; }
+starts_window "$out" "$out/root/usr/bin/$exec_line" \
+  || { echo "the desktop entry's qmlsetup did not start the window"; exit 1; }
 echo "package ok: $(basename "$deb")"

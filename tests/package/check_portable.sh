@@ -24,4 +24,9 @@ if [ "$in_archive" != "$in_package" ]; then
   diff <(echo "$in_package") <(echo "$in_archive") || true
   exit 1
 fi
+# Unpacked, qmlsetup without a command starts the window.
+. "$(dirname "$0")/starts_window.sh"
+mkdir "$out/unpacked"
+tar -xzf "$archive" -C "$out/unpacked"
+starts_window "$out/unpacked/$name" ./qmlsetup || { echo "the archive's qmlsetup did not start the window"; exit 1; }
 echo "portable ok: $(basename "$archive") ($(wc -l <<< "$in_archive") files)"

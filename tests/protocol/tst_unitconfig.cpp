@@ -144,6 +144,7 @@ private slots:
         QTest::newRow("raw ending in an escaped backslash") << "[registers]\n05 = raw \"1\\\\\"" << true;
         QTest::newRow("list position raw F") << "[record]\nbit-rate = raw F" << true;
         QTest::newRow("list position raw 0") << "[record]\nbit-rate = raw 0" << true;
+        QTest::newRow("list position raw A") << "[record]\nbit-rate = raw A" << true;
         QTest::newRow("list position raw G") << "[record]\nbit-rate = raw G" << false;
         QTest::newRow("quoted version") << "[unit]\nversion = \"V\\x00Q\"" << true;
         QTest::newRow("band 1 beside register 27 = 03") << "[record]\nband = 1\n[registers]\n27 = 03" << true;

@@ -55,6 +55,7 @@ private slots:
         QTest::newRow("3F is three") << "3F" << 3.0;
         QTest::newRow("no number") << "AB" << 0.0;
         QTest::newRow("empty") << "" << 0.0;
+        QTest::newRow("null") << QString() << 0.0;
         QTest::newRow("register box text") << "  27" << 27.0;
         QTest::newRow("fraction") << "2.5x" << 2.5;
         QTest::newRow("negative") << "-1" << -1.0;

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -11,6 +12,8 @@ namespace {
 // command line loads no widget library.
 const QHash<QString, int> Rank{{"core", 0},    {"config", 1},  {"serial", 2}, {"protocol", 3},
                                {"cli", 4},     {"widgets", 4}, {"screens", 5}, {"shell", 6}};
+// The windows' folders: above cli in rank, yet never reaching it.
+const QStringList Windows{"widgets", "screens", "shell"};
 // The two programs' own files, above the folders: what each may reach.
 const QHash<QString, QStringList> Programs{
     {"main.cpp", {"core", "config", "serial", "protocol", "cli"}},
@@ -20,7 +23,9 @@ using Includes = QMultiMap<QString, QString>; // file below src/ -> included pat
 
 Includes includesOf(const QString &srcDir)
 {
-    static const QRegularExpression include(QStringLiteral("^\\s*#\\s*include\\s+\"([^\"]+)\""),
+    // "folder/file.h", or <folder/file.h> naming a folder of src/ (src is on
+    // the include path, so that form reaches it too).
+    static const QRegularExpression include(QStringLiteral("^\\s*#\\s*include\\s+([\"<])([^\">]+)[\">]"),
                                             QRegularExpression::MultilineOption);
     Includes found;
     QDirIterator it(srcDir, {"*.h", "*.cpp"}, QDir::Files, QDirIterator::Subdirectories);
@@ -31,8 +36,12 @@ Includes includesOf(const QString &srcDir)
             continue;
         const QString text = QString::fromUtf8(f.readAll());
         const QString file = QDir(srcDir).relativeFilePath(path);
-        for (auto m = include.globalMatch(text); m.hasNext();)
-            found.insert(file, m.next().captured(1));
+        for (auto m = include.globalMatch(text); m.hasNext();) {
+            const auto match = m.next();
+            const QString included = match.captured(2);
+            if (match.captured(1) == "\"" || QDir(srcDir).exists(included.section('/', 0, 0)))
+                found.insert(file, included);
+        }
     }
     return found;
 }
@@ -65,7 +74,9 @@ QStringList violations(const Includes &includes)
         }
         if (from == to)
             continue;
-        if (Rank.value(to) > Rank.value(from))
+        if (Windows.contains(from) && to == "cli")
+            out << line + ": the command line from a window";
+        else if (Rank.value(to) > Rank.value(from))
             out << line + ": up a layer";
         else if (Rank.value(to) == Rank.value(from))
             out << line + ": sideways within a layer";
@@ -109,6 +120,8 @@ private slots:
             << QStringList{"cli/CliRun.cpp>widgets/Ui.h"} << "sideways within a layer";
         QTest::newRow("the command-line program includes the shell")
             << QStringList{"main.cpp>shell/modMain.h"} << "out of this program's reach";
+        QTest::newRow("a screen includes the command line")
+            << QStringList{"screens/frmSet.cpp>cli/CommandLine.h"} << "the command line from a window";
         QTest::newRow("a new folder placed nowhere")
             << QStringList{"network/Plan.cpp>core/AppState.h"} << "a folder with no layer";
     }
@@ -126,6 +139,22 @@ private slots:
             QVERIFY2(v.isEmpty(), qPrintable(v.join('\n')));
         else
             QVERIFY2(v.filter(found).size() == 1, qPrintable(v.join('\n')));
+    }
+
+    // Both forms reach src/ (it is on the include path); Qt's and the
+    // system's headers are no folder of it.
+    void bothIncludeForms()
+    {
+        QTemporaryDir src;
+        QVERIFY(QDir(src.path()).mkpath("screens") && QDir(src.path()).mkpath("shell"));
+        QFile f(src.path() + "/screens/frmX.cpp");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("#include <shell/frmMain.h>\n#include \"shell/modMain.h\"\n#include <QString>\n"
+                "#include <sys/stat.h>\n");
+        f.close();
+        const Includes includes = includesOf(src.path());
+        QCOMPARE(includes.values("screens/frmX.cpp"), (QStringList{"shell/modMain.h", "shell/frmMain.h"}));
+        QCOMPARE(violations(includes).filter("up a layer").size(), 2);
     }
 
     // Two folders that include each other: a circle, whichever way the layers point.

@@ -70,12 +70,12 @@ private slots:
     {
         QTest::addColumn<QStringList>("texts"); // baud, data bits, parity, stop bits
         QTest::addColumn<QString>("settings");
-        QTest::addColumn<QString>("held");
+        QTest::addColumn<QString>("held"); // what the opened port holds; "-": the open failed
         QTest::newRow("defaults") << QStringList{"9600", "8", "N", "1"} << "9600,N,8,1" << "9600,N,8,1";
         QTest::newRow("blanks around baud, even, 7, 2")
             << QStringList{" 19200 ", "7", "E", "2"} << "19200,E,7,2" << "-";
-        QTest::newRow("even parity reaches the port") << QStringList{"9600", "8", "E", "1"} << "9600,E,8,1" << "-";
-        QTest::newRow("7 data bits reach the port") << QStringList{"9600", "7", "N", "1"} << "9600,N,7,1" << "-";
+        QTest::newRow("even parity reaches the port: a pseudo-terminal refuses it") << QStringList{"9600", "8", "E", "1"} << "9600,E,8,1" << "-";
+        QTest::newRow("7 data bits reach the port: a pseudo-terminal refuses them") << QStringList{"9600", "7", "N", "1"} << "9600,N,7,1" << "-";
         QTest::newRow("2 stop bits") << QStringList{"4800", "8", "N", "2"} << "4800,N,8,2" << "4800,N,8,2";
         QTest::newRow("odd") << QStringList{"9600", "8", "O", "1"} << "9600,O,8,1" << "9600,O,8,1";
         QTest::newRow("lower-case parity is none") << QStringList{"9600", "8", "e", "1"}

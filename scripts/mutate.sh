@@ -67,9 +67,13 @@ mkdir "$tree"
 (cd "$root" && git ls-files -z -co --exclude-standard \
   | perl -0 -ne 'chomp; print "$_\0" if -e || -l' | tar --null -T - -cf -) | tar -C "$tree" -xf -
 
+folders=()
 for d in "$@"; do
+  d=${d#./}; d=${d%/}   # as the list of equivalents names them: src/..., no ./
   [[ $d != /* && $d != *..* && -e $tree/$d ]] || fail "no such folder or file in the tree: $d"
+  folders+=("$d")
 done
+set -- "${folders[@]}"
 mapfile -t files < <(cd "$tree" && find "$@" -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort -u)
 [ ${#files[@]} -gt 0 ] || fail "no .cpp or .h files in: $*"
 
@@ -188,7 +192,10 @@ echo "The suite passes on the unchanged tree ($((SECONDS - start)) s)."
 # Equivalent mutants: FILE<TAB>BEFORE<TAB>AFTER<TAB>LINE (trimmed)<TAB>REASON.
 declare -A equivalent=()
 if [ -f "$root/scripts/mutate-equivalent.txt" ]; then
-  while IFS=$'\t' read -r efile ebefore eafter etext ereason; do
+  # Tabs are blanks to read, so empty fields (a dropped !) would run
+  # together: split on a separator that is not.
+  while IFS= read -r entry; do
+    IFS=$'\x1f' read -r efile ebefore eafter etext ereason <<< "${entry//$'\t'/$'\x1f'}"
     [[ -z $efile || $efile == \#* ]] && continue
     equivalent["$efile"$'\x1f'"$ebefore"$'\x1f'"$eafter"$'\x1f'"$etext"]=$ereason
   done < "$root/scripts/mutate-equivalent.txt"

@@ -4,6 +4,7 @@
 #include "config/FieldReader.h"
 #include "config/FileSafety.h"
 #include "config/modFile.h"
+#include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "core/AppState.h"
 #include "serial/DoEvents.h"
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QFileDialog>
 #include <QSettings>
@@ -719,7 +721,20 @@ private slots:
             }
         });
         chosen = st.path("unit.ini");
+        ApplySimCommand(peer, "delay 40"); // the first answer comes late (within the time-out): the progress shows meanwhile
+        bool progressShown = false;
+        QTimer look;
+        connect(&look, &QTimer::timeout, &w, [&] {
+            auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+            if (!progressShown && progress && progress->isVisible() && progress->value() <= 0) {
+                progressShown = true;
+                ApplySimCommand(peer, "delay 0"); // seen: the rest at full speed
+            }
+        });
+        look.start(5);
         w.menuSaveConfig->trigger();
+        look.stop();
+        QVERIFY(progressShown);
         QCOMPARE(watcher.boxes.last(), "d36|m50\n" + st.path("unit.ini"));
         // Unit files apart from the text files, in units/, made for them.
         QCOMPARE(startedIn.value(0), QFileInfo(WorkFolder() + "units").absoluteFilePath());

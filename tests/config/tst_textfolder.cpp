@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextStream>
 
@@ -26,6 +27,21 @@ void put(const QString &path, const QByteArray &bytes)
 class TestTextFolder : public QObject {
     Q_OBJECT
 private slots:
+    // The longest target a link can hold (4095 bytes) is followed whole.
+    void longestLinkTarget()
+    {
+        QTemporaryDir dir;
+        const QString file = QFileInfo(dir.path()).canonicalFilePath() + "/unit.ini";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        QString target = file;
+        target.insert(file.lastIndexOf('/'), QString(4095 - file.size(), u'/')); // "//...//unit.ini"
+        QCOMPARE(QFile::encodeName(target).size(), 4095);
+        QVERIFY(QFile::link(target, dir.path() + "/COM1"));
+        QCOMPARE(FollowTrustedLinks(dir.path() + "/COM1").target, file);
+    }
+
     // The folder for this user's files: beside the program where the program
     // folder is the user's own and no installed one, else the user's own,
     // seeded once from the program's defaults/. What the program makes goes

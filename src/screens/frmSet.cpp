@@ -1,5 +1,5 @@
-// The settings screen's window and fields: its layout, the lists and their
-// checks, the band and channel as the registers carry them, closing.
+// The settings screen's fields: how they are laid out and checked, and the
+// record they stand for (the exchanges are in frmSetExchanges.cpp).
 #include "screens/frmSet.h"
 
 #include "config/TextConvert.h"

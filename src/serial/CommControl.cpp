@@ -1,4 +1,4 @@
-// The serial communications control on QSerialPort, with the exchange gate.
+// The serial communications control on QSerialPort: one connection to a port.
 #include "serial/CommControl.h"
 
 #include "config/FileSafety.h"

@@ -1,5 +1,5 @@
-// The main window: its buttons, the port and its status line, the settings
-// screen, the port and version dialogs, closing.
+// The main window: what each of its buttons and menu items starts, and its
+// own lines (the message line and the port's status).
 #include "shell/frmMain.h"
 
 #include "config/FileSafety.h"

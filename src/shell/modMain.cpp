@@ -1,4 +1,4 @@
-// Start-up, the single-copy lock and the idle loop.
+// The window program's run, from start-up (one copy per user) to its end.
 #include "shell/modMain.h"
 
 #include "config/FileSafety.h"

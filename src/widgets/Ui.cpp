@@ -1,4 +1,4 @@
-// The form designer's units and looks on Qt, message boxes, the exchange scope.
+// What every window is built with: the form designer's units and looks on Qt.
 #include "widgets/Ui.h"
 
 #include "serial/mod232C.h"

@@ -1,6 +1,6 @@
 #pragma once
-// The old form designer's units and looks on Qt: twips, colour literals in
-// blue-green-red order, the Japanese Gothic face, message boxes.
+// What every window is built with, in the old form designer's units and looks:
+// twips, colours in blue-green-red order, the Gothic face, boxes, the exchange scope.
 
 #include "serial/Exchange.h"
 

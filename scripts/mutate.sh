@@ -27,6 +27,12 @@
 # Survivors and the score are printed; the
 # exit status is 0 whatever the score (it reports, it does not gate).
 #
+# The suite runs as whoever runs this, and as root it touches real folders
+# (lock folders, /run/user): a mutant of the file-safety code may change them.
+# The modes and owners of /, /run, /var, /dev, /home and the folders in them
+# are put back after each mutant, and the run says when it had to; better
+# still, run it in a container or a virtual machine.
+#
 # Usage: bash scripts/mutate.sh [options] [folder-or-file ...]   (default: src)
 #   -n N     mutants to sample (default 40)
 #   -s SEED  sampling seed (default 1); the same seed on the same tree gives the
@@ -201,6 +207,27 @@ if [ -f "$root/scripts/mutate-equivalent.txt" ]; then
   done < "$root/scripts/mutate-equivalent.txt"
 fi
 
+# The suite runs as whoever runs this, root too, and a mutant of the code
+# that looks after folders may change real ones (one once made / 0700).
+# The folders everything needs are looked at after each mutant and put back.
+guarded() {
+  find / /run /var /dev /home -xdev -maxdepth 1 -type d -print0 2> /dev/null \
+    | xargs -0 stat -c '%a %u %g %n' 2> /dev/null | sort -k4
+}
+guarded > "$work/guarded"
+restore_guarded() {
+  local now mode uid gid path
+  now=$(guarded)
+  [ "$now" = "$(cat "$work/guarded")" ] && return 0
+  while read -r mode uid gid path; do
+    [ -d "$path" ] || continue
+    chown "$uid:$gid" "$path" 2> /dev/null || true
+    chmod "$mode" "$path" 2> /dev/null || true
+  done < "$work/guarded"
+  echo "      !! this mutant changed folders outside the copy; put back:"
+  diff <(cat "$work/guarded") <(echo "$now") | sed -n 's/^> /         /p'
+}
+
 killed=0 survived=0 broken=0 same=0 i=0 total=$(wc -l < "$work/mutants")
 : > "$work/survivors"
 while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
@@ -230,6 +257,7 @@ while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
     killed=$((killed + 1))
   fi
   cp "$work/original" "$tree/$file"   # a fresh time stamp, so the next build recompiles it
+  restore_guarded
   echo "      => $result, $((SECONDS - start)) s"
 done 3< "$work/mutants"
 

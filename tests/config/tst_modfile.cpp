@@ -399,7 +399,7 @@ private slots:
         QCOMPARE(int(s.ComPort), 1);
         QCOMPARE(s.ComBaud, QString("9600"));
         QVERIFY(!s.DebugFlag);
-        for (int k = 0; k < AppState::TableSize; ++k)
+        for (int k = -2; k < AppState::TableSize + 2; ++k) // numbers outside the tables too
             QVERIFY(s.message(k).isEmpty() && s.dispName(k).isEmpty());
         for (const QString &v : s.FrhTable)
             QVERIFY(v.isEmpty());

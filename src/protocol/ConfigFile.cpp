@@ -306,7 +306,7 @@ std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *
     return config;
 }
 
-std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error)
+std::optional<QString> ReadConfigFileText(const QString &path, ConfigFileError *error)
 {
     using namespace ConfigMessages;
     const auto fail = [&](int message, const QString &detail) {
@@ -327,7 +327,13 @@ std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *e
     const QString text = utf8.decode(bytes);
     if (utf8.hasError() || bytes.contains('\0'))
         return fail(NotText, path);
-    return ParseConfigText(text, error);
+    return text;
+}
+
+std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error)
+{
+    const auto text = ReadConfigFileText(path, error);
+    return text ? ParseConfigText(*text, error) : std::nullopt;
 }
 
 bool WriteConfigFile(const QString &path, const QString &text, WriteMode mode, QString *error,

@@ -109,6 +109,9 @@ QString WriteConfigText(const UnitConfig &config, const QString &port, const QDa
 std::optional<UnitConfig> ParseConfigText(const QString &text, ConfigFileError *error);
 // A regular file of at most ConfigFileLimit bytes of UTF-8 text.
 std::optional<UnitConfig> ReadConfigFile(const QString &path, ConfigFileError *error);
+// The text of a file in this family (UTF-8, at most ConfigFileLimit bytes, a
+// regular file), or why it cannot be read.
+std::optional<QString> ReadConfigFileText(const QString &path, ConfigFileError *error);
 constexpr qint64 ConfigFileLimit = 64 * 1024;
 // How a configuration file is written: over what has the name (written aside
 // and renamed, so a link there is replaced, never written through); only as

@@ -1,0 +1,126 @@
+// Reading a network plan: its sections and keys, each record value checked
+// exactly as a configuration file checks it, and the network's own rules
+// (one master, band and channel shared by all).
+#include "protocol/NetworkPlan.h"
+
+#include <QStringList>
+
+namespace {
+
+// One record key and value, through the configuration file's own reader.
+std::optional<UnitRecord> recordValue(const QString &key, const QString &value, ConfigFileError *error)
+{
+    ConfigFileError inner;
+    const auto one = ParseConfigText(QStringLiteral("[unit]\nformat = 1\n[record]\n%1 = %2\n").arg(key, value),
+                                     &inner);
+    if (!one && error)
+        *error = {0, inner.message, inner.detail};
+    return one ? std::optional<UnitRecord>(one->record) : std::nullopt;
+}
+
+} // namespace
+
+std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError *error)
+{
+    using namespace ConfigMessages;
+    NetworkPlan plan;
+    NetworkUnit *unit = nullptr; // the [node] section being read
+    bool inNetwork = false, haveFormat = false;
+    QStringList sections, keys;
+    int lineNo = 0;
+    const auto fail = [&](int message, const QString &detail) {
+        if (error)
+            *error = ConfigFileError{lineNo, message, detail};
+        return std::nullopt;
+    };
+    for (QString raw : text.split(QLatin1Char('\n'))) {
+        ++lineNo;
+        QString l = raw.trimmed();
+        for (int i = 1; i < l.size(); ++i) { // a blank and # or ; begin a comment
+            if ((l[i] == u'#' || l[i] == u';') && l[i - 1].isSpace()) {
+                l = l.left(i).trimmed();
+                break;
+            }
+        }
+        if (l.isEmpty() || l.startsWith(QLatin1Char('#')) || l.startsWith(QLatin1Char(';')))
+            continue;
+        if (l.startsWith(QLatin1Char('['))) {
+            if (!l.endsWith(QLatin1Char(']')))
+                return fail(NotKeyValue, l);
+            const QString inside = l.mid(1, l.size() - 2).simplified();
+            const QString kind = inside.section(QLatin1Char(' '), 0, 0).toLower();
+            const QString name = inside.section(QLatin1Char(' '), 1);
+            if (kind == QLatin1String("network") && name.isEmpty()) {
+                unit = nullptr;
+                inNetwork = true;
+            } else if (kind == QLatin1String("node") && !name.isEmpty()) {
+                plan.units.append(NetworkUnit{name, QString(), UnitRecord(), lineNo});
+                unit = &plan.units.last();
+                inNetwork = false;
+            } else {
+                return fail(UnknownSection, l);
+            }
+            const QString id = kind + QLatin1Char(' ') + name.toLower();
+            if (sections.contains(id))
+                return fail(Twice, l);
+            sections << id;
+            continue;
+        }
+        const int eq = l.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return fail(NotKeyValue, l);
+        if (!inNetwork && !unit)
+            return fail(OutsideSection, l);
+        const QString key = l.left(eq).trimmed().toLower();
+        const QString value = l.mid(eq + 1).trimmed();
+        const QString id = QString::number(sections.size()) + QLatin1Char('.') + key;
+        if (keys.contains(id))
+            return fail(Twice, key);
+        keys << id;
+        if (inNetwork && key == QLatin1String("format")) {
+            if (value != QString::number(ConfigFormatVersion))
+                return fail(BadValue, l);
+            haveFormat = true;
+            continue;
+        }
+        if (unit && key == QLatin1String("port")) {
+            unit->port = value;
+            continue;
+        }
+        if (unit && (key == QLatin1String("band") || key == QLatin1String("channel")))
+            return fail(NetworkMessages::NetworkField, key);
+        if (inNetwork && key == QLatin1String("type"))
+            return fail(UnknownKey, key); // each unit has its own role
+        ConfigFileError valueError;
+        const auto one = recordValue(key, value, &valueError);
+        if (!one)
+            return fail(valueError.message, valueError.detail);
+        UnitRecord &into = unit ? unit->record : plan.shared;
+        UnitRecord merged = *one;
+        merged.fillFrom(into);
+        into = merged;
+    }
+    lineNo = 0; // what follows is about the plan as a whole
+    if (!haveFormat)
+        return fail(NoFormat, QString());
+    if (plan.units.isEmpty())
+        return fail(NetworkMessages::NoUnits, QString());
+    int masters = 0;
+    for (NetworkUnit &u : plan.units) {
+        if (!u.record.lists[0]) {
+            lineNo = u.line;
+            return fail(UnknownKey, QStringLiteral("type"));
+        }
+        masters += *u.record.lists[0] == QLatin1Char('0');
+        u.record.fillFrom(plan.shared);
+    }
+    if (masters != 1)
+        return fail(masters ? NetworkMessages::TwoMasters : NetworkMessages::NoMaster, QString());
+    return plan;
+}
+
+std::optional<NetworkPlan> ReadNetworkPlan(const QString &path, ConfigFileError *error)
+{
+    const auto text = ReadConfigFileText(path, error);
+    return text ? ParseNetworkPlan(*text, error) : std::nullopt;
+}

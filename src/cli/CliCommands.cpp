@@ -194,6 +194,8 @@ const Runner Runners[] = {
     {CliRequest::Save, "save", true, prepareSave, save},
     {CliRequest::Apply, "apply", true, prepareApply, apply},
     {CliRequest::Preset, "preset", true, preparePreset, preset},
+    {CliRequest::Network, "network", false, prepareNetwork, network},
+    {CliRequest::Compare, "compare", false, prepareCompare, compare},
 };
 
 } // namespace

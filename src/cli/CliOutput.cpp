@@ -117,7 +117,10 @@ int Output::finish(int code, const QString &text)
 {
     m_doc.insert(QStringLiteral("exit"), code);
     m_doc.insert(QStringLiteral("ok"), code == ExitCode::Done);
-    if (m_json) {
+    if (m_quiet) {
+        if (code != ExitCode::Done)
+            m_doc.insert(QStringLiteral("message"), text);
+    } else if (m_json) {
         if (code != ExitCode::Done)
             m_doc.insert(QStringLiteral("message"), text);
         Print(stdout, QString::fromUtf8(QJsonDocument(m_doc).toJson(QJsonDocument::Indented)));

@@ -36,6 +36,9 @@ public:
     explicit Output(bool json) : m_json(json) {}
 
     void insert(const QString &key, const QJsonValue &value) { m_doc.insert(key, value); }
+    // Gathers without printing: a result a caller reports in its own words.
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    const QJsonObject &document() const { return m_doc; }
     // Prints the result (the text to standard error unless done) and returns `code`.
     int finish(int code, const QString &text);
     // A port that is not there or no serial port: bad usage, and why as a code.
@@ -47,6 +50,7 @@ public:
 
 private:
     bool m_json;
+    bool m_quiet = false;
     QJsonObject m_doc;
 };
 

@@ -168,6 +168,26 @@ bool ParsePreset(const QStringList &words, CliRequest &r, CliError *error)
     return true;
 }
 
+bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error)
+{
+    r.command = CliRequest::Network;
+    if (!oneFile(words, r, error))
+        return false;
+    for (const QString &p : std::as_const(r.ports))
+        if (p.indexOf(QLatin1Char('=')) <= 0 || p.endsWith(QLatin1Char('=')))
+            return fail(error, CliMessages::NotKeyValue, QStringLiteral("--ports ") + p);
+    if (r.sequential && !r.unit.isEmpty())
+        return fail(error, CliMessages::NotForCommand, QStringLiteral("--sequential --unit"));
+    return true;
+}
+
+bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error)
+{
+    r.command = CliRequest::Compare;
+    r.compareOnly = true;
+    return oneFile(words, r, error);
+}
+
 } // namespace Cli
 
 std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *error)
@@ -189,7 +209,13 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption json(QStringLiteral("json"));
     const QCommandLineOption force(QStringLiteral("force"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-    parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help});
+    const QCommandLineOption ports(QStringLiteral("ports"), QString(), QStringLiteral("list"));
+    const QCommandLineOption report(QStringLiteral("report"), QString(), QStringLiteral("file"));
+    const QCommandLineOption sequential(QStringLiteral("sequential"));
+    const QCommandLineOption unit(QStringLiteral("unit"), QString(), QStringLiteral("name"));
+    const QCommandLineOption compare(QStringLiteral("compare"));
+    parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
+                       report, sequential, unit, compare});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -254,8 +280,22 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const Cli::CommandInfo *info = Cli::FindCommand(command);
     if (!info)
         return fail(CliMessages::UnknownCommand, command);
+    for (const QString &p : parser.values(ports))
+        r.ports += p.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    r.report = parser.value(report);
+    r.sequential = parser.isSet(sequential);
+    r.unit = parser.value(unit);
+    r.compareOnly = parser.isSet(compare);
     if (!info->parse(words, r, error))
         return std::nullopt;
+    // The network's own options mean nothing to another command.
+    const bool network = r.command == CliRequest::Network || r.command == CliRequest::Compare;
+    for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare})
+        if (!network && parser.isSet(*o))
+            return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
+    if (r.command == CliRequest::Compare && (r.sequential || !r.report.isEmpty()))
+        return fail(CliMessages::NotForCommand, r.sequential ? QStringLiteral("--sequential")
+                                                             : QStringLiteral("--report"));
     return r;
 }
 

@@ -20,5 +20,7 @@ bool ParseReg(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseSave(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseApply(const QStringList &words, CliRequest &r, CliError *error);
 bool ParsePreset(const QStringList &words, CliRequest &r, CliError *error);
+bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error);
+bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error);
 
 } // namespace Cli

@@ -4,6 +4,7 @@
 
 #include "cli/CliOutput.h"
 #include "cli/CommandLine.h"
+#include "protocol/NetworkPlan.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 
@@ -22,6 +23,9 @@ struct Run {
     Output out;
     QString portName;
     UnitConfig file; // apply: the file, read before the port opens
+    NetworkPlan plan; // network, compare: the plan, read before any port opens
+    QString planText;
+    int unit = -1;    // network --unit: the plan's unit
 };
 
 // A command's work: `prepare` before any port opens (a wrong file sends
@@ -36,5 +40,11 @@ struct Runner {
 };
 
 const Runner *FindRunner(CliRequest::Command command);
+
+// The network commands (CliNetwork.cpp).
+int prepareNetwork(Run &run);
+int network(Run &run);
+int prepareCompare(Run &run);
+int compare(Run &run);
 
 } // namespace Cli

@@ -29,6 +29,24 @@ const CommandInfo CommandRows[] = {
      "hold 28 values of two hexadecimal digits. The unit's registers are saved in\n"
      "backups/ first, and read back after the writes, before the reset.",
      ParsePreset},
+    {"network", "network PLAN", "Sets up every unit of a network plan, each verified; keeps a report.",
+     "Each unit on its own port, all at once: a backup, the record written, then\n"
+     "read back and compared, exactly as apply. One line a unit, then the check\n"
+     "that the verified units share band and channel and one is the master. The\n"
+     "report (CSV and JSON) is kept in backups/. PLAN may be - (standard input).\n"
+     "  --ports NAME=PORT,...  a unit's port for this run (COMn or a device path)\n"
+     "  --report FILE          the report also in FILE (CSV when it ends in .csv)\n"
+     "  --sequential           one port, the units plugged in one after another:\n"
+     "                         each is set up when it answers, the next once it\n"
+     "                         stops answering\n"
+     "  --unit NAME            this unit alone, in this process\n"
+     "Exit 0 only when every unit is verified and they agree; else the code of\n"
+     "the first unit in the plan that was not (7: the plan cannot be used).",
+     ParseNetwork},
+    {"compare", "compare FILE|PLAN", "Reads the unit (or each unit of a plan) and lists what differs.",
+     "Nothing is written. Each difference as what the file means and what the\n"
+     "unit holds. Exit 0 when everything matches, 6 when something differs.",
+     ParseCompare},
 };
 
 const OptionInfo OptionRows[] = {
@@ -40,6 +58,7 @@ const OptionInfo OptionRows[] = {
      "the unit's command path; registers after the FRH preset; default: wired"},
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
     {"--force", "save: replace an existing file"},
+    {"--ports, --report, --sequential, --unit", "network: see qmlsetup network --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},
 };
 

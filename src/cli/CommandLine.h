@@ -26,7 +26,7 @@ constexpr int OtherAnswer = 8;  // an answer that does not fit the command
 } // namespace ExitCode
 
 struct CliRequest {
-    enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset };
+    enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset, Network, Compare };
     Command command = Help;
     QString helpFor; // Help: the command asked about, or none for the overview
 
@@ -39,7 +39,14 @@ struct CliRequest {
     UnitRecord changes; // write: the named fields
     int reg = -1;       // reg get / reg set
     QString value;      // reg set
-    QString file;       // save, apply, preset
+    QString file;       // save, apply, preset, network, compare ("-": standard input)
+
+    // network
+    QStringList ports;       // --ports NAME=PORT,...: a unit's port for this run
+    QString report;          // --report FILE: the report also there (.csv: CSV)
+    bool sequential = false; // --sequential: the units one after another on one port
+    QString unit;            // --unit NAME: this unit alone, in this process
+    bool compareOnly = false; // --compare: read and compare, write nothing
 };
 
 // What was wrong with the command line: a message-table number and the text
@@ -85,4 +92,12 @@ constexpr int NotSerialPort = 44;   // the device is not a serial port
 constexpr int RecordNeedsWiredPath = 124; // the file's record goes over --path wired
 constexpr int SeePorts = 125;       // see: qmlsetup ports
 constexpr int FileExists = 127;     // the file is there: --force replaces it
+constexpr int NoSuchUnit = 146;     // the plan has no unit of that name
+constexpr int NotForCommand = 147;  // the option belongs to another command
+constexpr int PlugIn = 144;         // plug in the unit
+constexpr int Unplug = 145;         // set up: unplug it
+constexpr int NoUnitAnswered = 148; // no unit answered on the port in time
+constexpr int PortsDiffer = 149;    // --sequential: the units name different ports
+constexpr int ReportKept = 150;     // the report is in
+constexpr int AllMatch = 151;       // the unit holds what the file says
 } // namespace CliMessages

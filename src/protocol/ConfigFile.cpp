@@ -315,7 +315,15 @@ std::optional<QString> ReadConfigFileText(const QString &path, ConfigFileError *
         return std::nullopt;
     };
     // Regular files only: a FIFO or a device could block the open for good.
-    const auto read = ReadRegularFile(path, ConfigFileLimit + 1);
+    // "-" is what a caller hands over on standard input.
+    std::optional<QByteArray> read;
+    if (path == QLatin1String("-")) {
+        QFile in;
+        if (in.open(stdin, QIODevice::ReadOnly))
+            read = in.read(ConfigFileLimit + 1);
+    } else {
+        read = ReadRegularFile(path, ConfigFileLimit + 1);
+    }
     if (!read)
         return fail(CannotRead, path);
     QByteArray bytes = *read;

@@ -103,6 +103,9 @@ std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError
     lineNo = 0; // what follows is about the plan as a whole
     if (!haveFormat)
         return fail(NoFormat, QString());
+    // Units that kept each their own would not hear each other.
+    if (!plan.shared.band || !plan.shared.channel)
+        return fail(NetworkMessages::NoBandChannel, QString());
     if (plan.units.isEmpty())
         return fail(NetworkMessages::NoUnits, QString());
     int masters = 0;
@@ -123,4 +126,35 @@ std::optional<NetworkPlan> ReadNetworkPlan(const QString &path, ConfigFileError 
 {
     const auto text = ReadConfigFileText(path, error);
     return text ? ParseNetworkPlan(*text, error) : std::nullopt;
+}
+
+QString SetUnitPortInPlan(const QString &text, const QString &unitName, const QString &port)
+{
+    QStringList lines = text.split(QLatin1Char('\n'));
+    int header = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QString l = lines.at(i).trimmed();
+        const bool section = l.startsWith(QLatin1Char('['));
+        if (section && header >= 0) {
+            break; // the unit's section ended without a port
+        }
+        if (section) {
+            const QString inside = l.mid(1, l.indexOf(QLatin1Char(']')) - 1).simplified();
+            if (inside.section(QLatin1Char(' '), 0, 0).toLower() == QLatin1String("node")
+                && inside.section(QLatin1Char(' '), 1).compare(unitName, Qt::CaseInsensitive) == 0)
+                header = i;
+            continue;
+        }
+        if (header >= 0 && l.section(QLatin1Char('='), 0, 0).trimmed().toLower() == QLatin1String("port")) {
+            if (port.isEmpty())
+                lines.removeAt(i);
+            else
+                lines[i] = QStringLiteral("port = ") + port;
+            return lines.join(QLatin1Char('\n'));
+        }
+    }
+    if (header < 0 || port.isEmpty())
+        return text;
+    lines.insert(header + 1, QStringLiteral("port = ") + port);
+    return lines.join(QLatin1Char('\n'));
 }

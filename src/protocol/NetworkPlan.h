@@ -27,8 +27,13 @@ constexpr int NoMaster = 133;     // no unit is a master
 constexpr int TwoMasters = 134;   // more than one unit is a master
 constexpr int NetworkField = 135; // band and channel belong to [network]
 constexpr int NoUnits = 136;      // no [node NAME] section
+constexpr int NoBandChannel = 137; // [network] lacks band or channel
 } // namespace NetworkMessages
 
 // Refused with the line and the reason, as a configuration file is.
 std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError *error);
 std::optional<NetworkPlan> ReadNetworkPlan(const QString &path, ConfigFileError *error);
+
+// The plan's text with the unit's port set (or taken out when empty), every
+// other line, comments included, as it was.
+QString SetUnitPortInPlan(const QString &text, const QString &unitName, const QString &port);

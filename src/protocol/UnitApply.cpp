@@ -45,6 +45,7 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
         result.failure = before.failure;
         return result;
     }
+    result.before = before.config;
     if (withBackup) {
         QString error;
         const auto backup = WriteBackup(before.config, backupDir, port, &error);
@@ -134,6 +135,7 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
             UnitRecord holds;
             if (const int failed = ReadRecordStep(comm, timer, holds))
                 return halt(failed, RecordName());
+            result.after = holds;
             // Both are whole records, so their fields pair up one to one.
             const auto wanted = RecordFields(record);
             const auto held = RecordFields(holds);

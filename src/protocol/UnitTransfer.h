@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class CommControl;
 class ReplyTimer;
@@ -75,6 +76,8 @@ struct ApplyResult {
     QList<WriteOutcome> writes;    // every write asked for, once the backup is kept
     TransferFailure failure;       // Stopped, and NotStarted when reading failed
     QList<Difference> differences; // Differ
+    UnitConfig before;             // what was read first (the backup, or the record alone)
+    std::optional<UnitRecord> after; // the record as read back
     int refusal = 0;               // NotStarted for another reason: its message number
     QString detail;
     // The result as an operator reads it, from the message table.

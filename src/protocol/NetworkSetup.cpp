@@ -1,0 +1,431 @@
+// A network plan's set-up: a child process per unit, their results gathered
+// into one report, and the check that the units agree with each other.
+#include "protocol/NetworkSetup.h"
+
+#include "core/AppState.h"
+#include "protocol/TransferSteps.h"
+#include "protocol/modWired.h"
+#include "serial/CommControl.h"
+#include "serial/Exchange.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QProcess>
+
+namespace {
+
+const char *const StateNames[] = {"waiting", "running", "verified", "differs", "failed", "stopped"};
+
+// A record as "band=2 channel=11 type=master ...", for the CSV.
+QString recordLine(const QJsonObject &record)
+{
+    QStringList fields;
+    for (const QString &key : {QStringLiteral("band"), QStringLiteral("channel"), QStringLiteral("type"),
+                               QStringLiteral("antenna"), QStringLiteral("bit-rate"),
+                               QStringLiteral("data-length"), QStringLiteral("parity"),
+                               QStringLiteral("stop-bits"), QStringLiteral("flow")})
+        if (record.contains(key))
+            fields << key + QLatin1Char('=') + record.value(key).toVariant().toString();
+    const QJsonObject raw = record.value(QStringLiteral("raw")).toObject();
+    for (auto it = raw.begin(); it != raw.end(); ++it)
+        fields << it.key() + QStringLiteral("=raw ") + it.value().toString();
+    return fields.join(QLatin1Char(' '));
+}
+
+QString csvField(QString text)
+{
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"'))
+        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return text;
+}
+
+QJsonObject unitJson(const NetworkUnitResult &u)
+{
+    return QJsonObject{{QStringLiteral("name"), u.name},
+                       {QStringLiteral("port"), u.port},
+                       {QStringLiteral("role"), u.role},
+                       {QStringLiteral("device"), u.device},
+                       {QStringLiteral("version"), u.version},
+                       {QStringLiteral("result"), NetworkUnitResult::stateName(u.state)},
+                       {QStringLiteral("exit"), u.exitCode},
+                       {QStringLiteral("message"), u.message},
+                       {QStringLiteral("reason"), u.reason},
+                       {QStringLiteral("before"), u.before},
+                       {QStringLiteral("after"), u.after},
+                       {QStringLiteral("differences"), u.differences},
+                       {QStringLiteral("writes"), u.writes},
+                       {QStringLiteral("backup"), u.backup}};
+}
+
+} // namespace
+
+QString NetworkUnitResult::stateName(State state)
+{
+    return QLatin1String(StateNames[state]);
+}
+
+void NetworkReport::checkAcrossUnits()
+{
+    disagreements.clear();
+    QSet<QString> bands, channels;
+    int masters = 0, verified = 0;
+    for (const NetworkUnitResult &u : units) {
+        if (u.state != NetworkUnitResult::Verified)
+            continue;
+        ++verified;
+        bands << u.after.value(QStringLiteral("band")).toVariant().toString();
+        channels << u.after.value(QStringLiteral("channel")).toVariant().toString();
+        masters += u.after.value(QStringLiteral("type")).toString() == QLatin1String("master");
+    }
+    if (!verified)
+        return;
+    if (bands.size() > 1)
+        disagreements << NetworkMessages::BandsDiffer;
+    if (channels.size() > 1)
+        disagreements << NetworkMessages::ChannelsDiffer;
+    if (masters != 1)
+        disagreements << NetworkMessages::NotOneMaster;
+}
+
+int NetworkReport::exitCode() const
+{
+    for (const NetworkUnitResult &u : units)
+        if (u.state != NetworkUnitResult::Verified)
+            return u.exitCode > 0 ? u.exitCode : 1;
+    return disagreements.isEmpty() ? 0 : 6;
+}
+
+QByteArray NetworkReport::toJson() const
+{
+    QJsonArray list, across;
+    for (const NetworkUnitResult &u : units)
+        list.append(unitJson(u));
+    for (int m : disagreements)
+        across.append(app().message(m));
+    return QJsonDocument(QJsonObject{{QStringLiteral("started"), started.toString(Qt::ISODateWithMs)},
+                                     {QStringLiteral("finished"), finished.toString(Qt::ISODateWithMs)},
+                                     {QStringLiteral("plan"), plan},
+                                     {QStringLiteral("compare"), compare},
+                                     {QStringLiteral("units"), list},
+                                     {QStringLiteral("disagreements"), across},
+                                     {QStringLiteral("exit"), exitCode()}})
+        .toJson(QJsonDocument::Indented);
+}
+
+QByteArray NetworkReport::toCsv() const
+{
+    QStringList lines{QStringLiteral("time,plan,unit,port,device,version,before,after,result,reason,"
+                                     "differences,backup")};
+    for (const NetworkUnitResult &u : units) {
+        QStringList differences;
+        for (const QJsonValue &d : u.differences) {
+            const QJsonObject o = d.toObject();
+            differences << QStringLiteral("%1: %2 -> %3")
+                               .arg(o.value(QStringLiteral("what")).toString(),
+                                    o.value(QStringLiteral("meant")).toString(),
+                                    o.value(QStringLiteral("holds")).toString());
+        }
+        const QStringList fields{finished.toString(Qt::ISODate), plan, u.name, u.port, u.device,
+                                 u.version, recordLine(u.before), recordLine(u.after),
+                                 NetworkUnitResult::stateName(u.state),
+                                 u.message, differences.join(QStringLiteral("; ")), u.backup};
+        QStringList quoted;
+        for (const QString &f : fields)
+            quoted << csvField(f);
+        lines << quoted.join(QLatin1Char(','));
+    }
+    return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+}
+
+std::optional<NetworkReport> NetworkReport::fromJson(const QByteArray &json)
+{
+    const QJsonDocument doc = QJsonDocument::fromJson(json);
+    if (!doc.isObject())
+        return std::nullopt;
+    const QJsonObject o = doc.object();
+    NetworkReport r;
+    r.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODateWithMs);
+    r.finished = QDateTime::fromString(o.value(QStringLiteral("finished")).toString(), Qt::ISODateWithMs);
+    r.plan = o.value(QStringLiteral("plan")).toString();
+    r.compare = o.value(QStringLiteral("compare")).toBool();
+    for (const QJsonValue &v : o.value(QStringLiteral("units")).toArray()) {
+        const QJsonObject j = v.toObject();
+        NetworkUnitResult u;
+        u.name = j.value(QStringLiteral("name")).toString();
+        u.port = j.value(QStringLiteral("port")).toString();
+        u.role = j.value(QStringLiteral("role")).toString();
+        u.device = j.value(QStringLiteral("device")).toString();
+        u.version = j.value(QStringLiteral("version")).toString();
+        const QString result = j.value(QStringLiteral("result")).toString();
+        u.state = NetworkUnitResult::Failed;
+        for (int s = 0; s <= NetworkUnitResult::Stopped; ++s)
+            if (result == QLatin1String(StateNames[s]))
+                u.state = NetworkUnitResult::State(s);
+        u.exitCode = j.value(QStringLiteral("exit")).toInt(-1);
+        u.message = j.value(QStringLiteral("message")).toString();
+        u.reason = j.value(QStringLiteral("reason")).toString();
+        u.before = j.value(QStringLiteral("before")).toObject();
+        u.after = j.value(QStringLiteral("after")).toObject();
+        u.differences = j.value(QStringLiteral("differences")).toArray();
+        u.writes = j.value(QStringLiteral("writes")).toArray();
+        u.backup = j.value(QStringLiteral("backup")).toString();
+        r.units << u;
+    }
+    r.checkAcrossUnits();
+    return r;
+}
+
+std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QString &folder,
+                                         QString *error)
+{
+    const QString stem = QStringLiteral("network-%1-%2")
+                             .arg(report.finished.toString(QStringLiteral("yyyyMMdd-HHmmss")))
+                             .arg(QCoreApplication::applicationPid());
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        const QString base = QDir(folder).filePath(
+            attempt ? stem + QLatin1Char('-') + QString::number(attempt) : stem);
+        bool taken = false;
+        if (!WriteConfigFile(base + QStringLiteral(".json"), QString::fromUtf8(report.toJson()),
+                             WriteMode::NewInOwnFolder, error, &taken)) {
+            if (taken)
+                continue;
+            return std::nullopt;
+        }
+        if (!WriteConfigFile(base + QStringLiteral(".csv"), QString::fromUtf8(report.toCsv()),
+                             WriteMode::NewInOwnFolder, error)) {
+            QFile::remove(base + QStringLiteral(".json")); // both or neither
+            return std::nullopt;
+        }
+        return base + QStringLiteral(".json");
+    }
+    if (error)
+        *error = QStringLiteral("network-*.json");
+    return std::nullopt;
+}
+
+std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path)
+{
+    const QFileInfoList found = QDir(folder).entryInfoList({QStringLiteral("network-*.json")},
+                                                           QDir::Files, QDir::Time);
+    for (const QFileInfo &f : found) {
+        // Reports are small; something else by that name is none of ours.
+        if (f.isSymLink() || f.size() > 16 * 1024 * 1024)
+            continue;
+        QFile file(f.absoluteFilePath());
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        if (auto report = NetworkReport::fromJson(file.readAll())) {
+            if (path)
+                *path = f.absoluteFilePath();
+            return report;
+        }
+    }
+    return std::nullopt;
+}
+
+bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error)
+{
+    const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+    return WriteConfigFile(path, QString::fromUtf8(csv ? report.toCsv() : report.toJson()),
+                           WriteMode::Replace, error);
+}
+
+NetworkSetup::NetworkSetup(const QString &program, const QStringList &options, QObject *parent)
+    : QObject(parent), m_program(program), m_options(options)
+{
+}
+
+NetworkSetup::~NetworkSetup()
+{
+    // A unit is never left to a run nobody reads: stopped, and waited for.
+    for (QProcess *p : std::as_const(m_processes)) {
+        if (p && p->state() != QProcess::NotRunning) {
+            p->disconnect(this);
+            p->terminate();
+            if (!p->waitForFinished(30000))
+                p->kill();
+        }
+    }
+}
+
+void NetworkSetup::start(const QString &planText, const QString &planPath, const NetworkPlan &plan,
+                         const QList<QString> &ports, bool compare)
+{
+    m_planText = planText.toUtf8();
+    m_report = NetworkReport();
+    m_report.plan = planPath;
+    m_report.compare = compare;
+    m_report.started = QDateTime::currentDateTime();
+    m_cancelled = false;
+    qDeleteAll(m_processes);
+    m_processes.clear();
+    m_queue.clear();
+    for (int i = 0; i < plan.units.size(); ++i) {
+        const NetworkUnit &unit = plan.units.at(i);
+        NetworkUnitResult u;
+        u.name = unit.name;
+        u.port = ports.value(i).isEmpty() ? unit.port : ports.value(i);
+        u.role = unit.record.lists[0] == QLatin1Char('0') ? QStringLiteral("master") : QStringLiteral("slave");
+        m_report.units << u;
+        m_processes << nullptr;
+        m_queue << i;
+    }
+    while (!m_queue.isEmpty() && m_running < MaxAtOnce)
+        launch(m_queue.takeFirst());
+    if (!running()) {
+        m_report.finished = QDateTime::currentDateTime();
+        emit finished();
+    }
+}
+
+void NetworkSetup::launch(int index)
+{
+    NetworkUnitResult &u = m_report.units[index];
+    auto *p = new QProcess(this);
+    m_processes[index] = p;
+    ++m_running;
+    u.state = NetworkUnitResult::Running;
+    QStringList args = m_options;
+    args << QStringLiteral("network") << QStringLiteral("-") << QStringLiteral("--unit") << u.name
+         << QStringLiteral("--port") << u.port << QStringLiteral("--json");
+    if (m_report.compare)
+        args << QStringLiteral("--compare");
+    connect(p, &QProcess::readyReadStandardError, this, [this, index] { readProgress(index); });
+    connect(p, &QProcess::finished, this, [this, index] { ended(index); });
+    connect(p, &QProcess::errorOccurred, this, [this, index, p](QProcess::ProcessError e) {
+        if (e == QProcess::FailedToStart) {
+            m_report.units[index].message = m_program + QStringLiteral(": ") + p->errorString();
+            ended(index);
+        }
+    });
+    p->start(m_program, args);
+    p->write(m_planText);
+    p->closeWriteChannel();
+    emit unitChanged(index);
+}
+
+void NetworkSetup::readProgress(int index)
+{
+    QProcess *p = m_processes.at(index);
+    NetworkUnitResult &u = m_report.units[index];
+    p->setReadChannel(QProcess::StandardError); // standard output is the result
+    while (p->canReadLine()) {
+        const QString line = QString::fromUtf8(p->readLine()).trimmed();
+        const QStringList w = line.split(QLatin1Char(' '));
+        if (w.size() == 4 && w.at(0) == QLatin1String("progress")) {
+            u.stage = w.at(1).toInt();
+            u.step = w.at(2).toInt();
+            u.steps = w.at(3).toInt();
+            emit unitChanged(index);
+        } else if (!line.isEmpty() && u.message.size() < 4096) {
+            u.message += (u.message.isEmpty() ? QString() : QStringLiteral("\n")) + line;
+        }
+    }
+}
+
+void NetworkSetup::ended(int index)
+{
+    QProcess *p = m_processes.at(index);
+    NetworkUnitResult &u = m_report.units[index];
+    if (u.done() || !p)
+        return;
+    readProgress(index);
+    const QJsonDocument doc = QJsonDocument::fromJson(p->readAllStandardOutput());
+    const QJsonObject o = doc.object();
+    if (p->exitStatus() != QProcess::NormalExit || !doc.isObject()) {
+        // A run that ended without its result may have written anything.
+        u.state = NetworkUnitResult::Failed;
+        u.exitCode = 1;
+        u.reason = QStringLiteral("other");
+        u.message = app().message(NetworkMessages::ChildFailed)
+            + (u.message.isEmpty() ? QString() : QStringLiteral(": ") + u.message);
+    } else {
+        u.exitCode = o.value(QStringLiteral("exit")).toInt(1);
+        u.device = o.value(QStringLiteral("device")).toString();
+        u.version = o.value(QStringLiteral("version")).toString();
+        u.before = o.value(QStringLiteral("before")).toObject();
+        u.after = o.value(QStringLiteral("after")).toObject();
+        u.differences = o.value(QStringLiteral("differences")).toArray();
+        u.writes = o.value(QStringLiteral("writes")).toArray();
+        u.backup = o.value(QStringLiteral("backup")).toString();
+        u.reason = o.value(QStringLiteral("reason")).toString();
+        u.message = o.value(QStringLiteral("message")).toString();
+        const QString outcome = o.value(QStringLiteral("outcome")).toString();
+        if (u.exitCode == 0)
+            u.state = NetworkUnitResult::Verified;
+        else if (u.exitCode == 6)
+            u.state = NetworkUnitResult::Differs;
+        else if (outcome == QLatin1String("stopped") || u.reason == QLatin1String("cancelled"))
+            u.state = NetworkUnitResult::Stopped;
+        else
+            u.state = NetworkUnitResult::Failed;
+    }
+    --m_running;
+    p->deleteLater();
+    m_processes[index] = nullptr;
+    emit unitChanged(index);
+    while (!m_queue.isEmpty() && m_running < MaxAtOnce)
+        launch(m_queue.takeFirst());
+    if (!running()) {
+        m_report.finished = QDateTime::currentDateTime();
+        m_report.checkAcrossUnits();
+        emit finished();
+    }
+}
+
+void NetworkSetup::cancel()
+{
+    m_cancelled = true;
+    // Units not begun are not begun.
+    for (int index : std::as_const(m_queue)) {
+        NetworkUnitResult &u = m_report.units[index];
+        u.state = NetworkUnitResult::Stopped;
+        u.exitCode = 1;
+        u.reason = QStringLiteral("cancelled");
+        u.message = app().message(ConfigMessages::Cancelled);
+        emit unitChanged(index);
+    }
+    m_queue.clear();
+    for (QProcess *p : std::as_const(m_processes))
+        if (p && p->state() != QProcess::NotRunning)
+            p->terminate(); // each ends after its exchange under way
+    if (!running()) {
+        m_report.finished = QDateTime::currentDateTime();
+        m_report.checkAcrossUnits();
+        emit finished();
+    }
+}
+
+QString PlanPortProblem(const NetworkPlan &plan, const QList<QString> &ports,
+                        const std::function<QString(const QString &)> &resolve)
+{
+    QMap<QString, QString> devices; // device -> unit
+    for (int i = 0; i < plan.units.size(); ++i) {
+        const NetworkUnit &u = plan.units.at(i);
+        const QString port = ports.value(i).isEmpty() ? u.port : ports.value(i);
+        if (port.isEmpty())
+            return app().message(NetworkMessages::NoPort) + QStringLiteral(": ") + u.name;
+        const QString device = resolve(port);
+        if (devices.contains(device))
+            return app().message(NetworkMessages::SharedPort) + QStringLiteral(": ")
+                + devices.value(device) + QStringLiteral(", ") + u.name + QStringLiteral(" (")
+                + port + QLatin1Char(')');
+        devices.insert(device, u.name);
+    }
+    return QString();
+}
+
+bool UnitAnswers(CommControl &comm, ReplyTimer &timer, int ms)
+{
+    const Exchange exchange(comm);
+    if (!exchange.started() || !Transfer::NextCommand(comm))
+        return false;
+    SendWiredCommand(comm, timer, QStringLiteral("#"));
+    QString letter;
+    return WaitWiredAnswer(comm, timer, qint16(qBound(1, ms, 30000)),
+                           [](const QString &l) { return l == QLatin1String("$"); }, letter)
+        == WiredAnswer::Fitting;
+}

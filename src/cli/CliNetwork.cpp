@@ -206,22 +206,7 @@ NetworkUnitResult resultOf(const NetworkUnit &unit, const QString &port, const Q
     u.name = unit.name;
     u.port = port;
     u.role = unit.record.lists[0] == QLatin1Char('0') ? QStringLiteral("master") : QStringLiteral("slave");
-    u.exitCode = o.value(QStringLiteral("exit")).toInt(1);
-    u.device = o.value(QStringLiteral("device")).toString();
-    u.version = o.value(QStringLiteral("version")).toString();
-    u.before = o.value(QStringLiteral("before")).toObject();
-    u.after = o.value(QStringLiteral("after")).toObject();
-    u.differences = o.value(QStringLiteral("differences")).toArray();
-    u.writes = o.value(QStringLiteral("writes")).toArray();
-    u.backup = o.value(QStringLiteral("backup")).toString();
-    u.reason = o.value(QStringLiteral("reason")).toString();
-    u.message = o.value(QStringLiteral("message")).toString();
-    u.state = u.exitCode == 0 ? NetworkUnitResult::Verified
-        : u.exitCode == ExitCode::Differences ? NetworkUnitResult::Differs
-        : o.value(QStringLiteral("outcome")).toString() == QLatin1String("stopped")
-            || u.reason == QLatin1String("cancelled")
-        ? NetworkUnitResult::Stopped
-        : NetworkUnitResult::Failed;
+    u.takeResult(o);
     return u;
 }
 

@@ -293,9 +293,9 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare})
         if (!network && parser.isSet(*o))
             return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
-    if (r.command == CliRequest::Compare && (r.sequential || !r.report.isEmpty()))
+    if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty()))
         return fail(CliMessages::NotForCommand, r.sequential ? QStringLiteral("--sequential")
-                                                             : QStringLiteral("--report"));
+                                                             : QStringLiteral("--unit"));
     return r;
 }
 

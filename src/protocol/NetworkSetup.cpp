@@ -62,6 +62,24 @@ QJsonObject unitJson(const NetworkUnitResult &u)
 
 } // namespace
 
+void NetworkUnitResult::takeResult(const QJsonObject &o)
+{
+    exitCode = o.value(QStringLiteral("exit")).toInt(1);
+    device = o.value(QStringLiteral("device")).toString();
+    version = o.value(QStringLiteral("version")).toString();
+    before = o.value(QStringLiteral("before")).toObject();
+    after = o.value(QStringLiteral("after")).toObject();
+    differences = o.value(QStringLiteral("differences")).toArray();
+    writes = o.value(QStringLiteral("writes")).toArray();
+    backup = o.value(QStringLiteral("backup")).toString();
+    reason = o.value(QStringLiteral("reason")).toString();
+    message = o.value(QStringLiteral("message")).toString();
+    state = exitCode == 0 ? Verified
+        : exitCode == 6   ? Differs
+        : StoppedPartWay(o) ? Stopped
+                          : Failed;
+}
+
 QString NetworkUnitResult::stateName(State state)
 {
     return QLatin1String(StateNames[state]);
@@ -343,25 +361,7 @@ void NetworkSetup::ended(int index)
         u.message = app().message(NetworkMessages::ChildFailed)
             + (u.message.isEmpty() ? QString() : QStringLiteral(": ") + u.message);
     } else {
-        u.exitCode = o.value(QStringLiteral("exit")).toInt(1);
-        u.device = o.value(QStringLiteral("device")).toString();
-        u.version = o.value(QStringLiteral("version")).toString();
-        u.before = o.value(QStringLiteral("before")).toObject();
-        u.after = o.value(QStringLiteral("after")).toObject();
-        u.differences = o.value(QStringLiteral("differences")).toArray();
-        u.writes = o.value(QStringLiteral("writes")).toArray();
-        u.backup = o.value(QStringLiteral("backup")).toString();
-        u.reason = o.value(QStringLiteral("reason")).toString();
-        u.message = o.value(QStringLiteral("message")).toString();
-        const QString outcome = o.value(QStringLiteral("outcome")).toString();
-        if (u.exitCode == 0)
-            u.state = NetworkUnitResult::Verified;
-        else if (u.exitCode == 6)
-            u.state = NetworkUnitResult::Differs;
-        else if (outcome == QLatin1String("stopped") || u.reason == QLatin1String("cancelled"))
-            u.state = NetworkUnitResult::Stopped;
-        else
-            u.state = NetworkUnitResult::Failed;
+        u.takeResult(o);
     }
     --m_running;
     p->deleteLater();
@@ -416,6 +416,14 @@ QString PlanPortProblem(const NetworkPlan &plan, const QList<QString> &ports,
         devices.insert(device, u.name);
     }
     return QString();
+}
+
+bool StoppedPartWay(const QJsonObject &result)
+{
+    const QString reason = result.value(QStringLiteral("reason")).toString();
+    return reason == QLatin1String("cancelled")
+        || (result.value(QStringLiteral("outcome")).toString() == QLatin1String("stopped")
+            && reason == QLatin1String("line-lost"));
 }
 
 bool UnitAnswers(CommControl &comm, ReplyTimer &timer, int ms)

@@ -36,6 +36,8 @@ struct NetworkUnitResult {
     QJsonArray differences, writes;
     int stage = 0, step = 0, steps = 0; // progress while it runs
     bool done() const { return state >= Verified; }
+    // From the JSON document a unit's own run prints.
+    void takeResult(const QJsonObject &result);
     static QString stateName(State state);
 };
 
@@ -109,6 +111,10 @@ private:
 // gives the device a port reaches.
 QString PlanPortProblem(const NetworkPlan &plan, const QList<QString> &ports,
                         const std::function<QString(const QString &)> &resolve);
+
+// A unit's run (its JSON result) stopped part way: cancelled, or its line
+// lost mid-apply. A refusal or no answer is a failure with its reason.
+bool StoppedPartWay(const QJsonObject &result);
 
 // A unit answers the link poll ("#", "$") within `ms`; holds the connection's
 // exchange gate while it asks.

@@ -106,6 +106,176 @@ Result run(const Folder &f, const QStringList &args)
 class TestCommandLine : public QObject {
     Q_OBJECT
 private slots:
+    // A plan of four units, each on its own port: one line a unit, the
+    // check across them, the report; faults of single units.
+    void network_data()
+    {
+        QTest::addColumn<QString>("plan");   // "two masters": tank-1 a master too
+        QTest::addColumn<QStringList>("faults"); // "UNIT fault" for the simulated units 1..4
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("results"); // each unit's result, in the plan's order
+        QTest::newRow("four units") << "" << QStringList() << QStringList{"network", "plan.ini"} << 0
+                                    << "verified verified verified verified";
+        QTest::newRow("one refuses writes") << "" << QStringList{"2 refuse on"} << QStringList{"network", "plan.ini"}
+                                            << 5 << "verified failed verified verified";
+        QTest::newRow("one unplugged while its record goes out")
+            << "" << QStringList{"3 drop-at-D"} << QStringList{"network", "plan.ini"} << 4
+            << "verified verified stopped verified";
+        QTest::newRow("two masters") << "two masters" << QStringList() << QStringList{"network", "plan.ini"}
+                                     << 7 << "";
+        QTest::newRow("a port for this run") << "" << QStringList() << QStringList{"network", "plan.ini",
+                                                 "--ports", "pump-house=COM1"}
+                                             << 0 << "verified verified verified verified";
+        QTest::newRow("two units on one port") << "" << QStringList()
+                                               << QStringList{"network", "plan.ini", "--ports", "tank-3=COM1"}
+                                               << 2 << "";
+        QTest::newRow("compare, all match") << "set up" << QStringList() << QStringList{"compare", "plan.ini"}
+                                            << 0 << "verified verified verified verified";
+        QTest::newRow("compare, one differs") << "" << QStringList() << QStringList{"compare", "plan.ini"}
+                                              << 6 << "verified differs differs differs";
+    }
+    void network()
+    {
+        QFETCH(QString, plan);
+        QFETCH(QStringList, faults);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, results);
+        Folder f;
+        QVERIFY(f.make());
+        // The first unit's device by a stable name, as under /dev/serial/by-id/.
+        QTemporaryDir dev;
+        SimPeer units[4];
+        QVERIFY(QDir(dev.path()).mkpath("serial/by-id"));
+        const QString byId = dev.path() + "/serial/by-id/usb-FTDI_FT232R_A50285BI-if00-port0";
+        QVERIFY(QFile::link(units[0].slavePath(), byId));
+        for (int i = 0; i < 4; ++i)
+            f.link(units[i], i + 1);
+        QByteArray text = "[network]\nformat = 1\nband = 2\nchannel = 11\n[node pump-house]\ntype = master\nport = "
+            + byId.toUtf8() + "\n[node tank-1]\ntype = " + (plan == "two masters" ? "master" : "slave")
+            + "\nport = COM2\nbit-rate = 19200\n[node tank-2]\ntype = slave\nport = COM3\n"
+              "[node tank-3]\ntype = slave\nport = COM4\n";
+        f.write("plan.ini", text);
+        // As the unit on the first port already holds it.
+        SimRecord master = units[0].unit().record();
+        master.band = 2;
+        master.channel = 11;
+        units[0].unit().setRecord(master);
+        if (plan == "set up")
+            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+        for (const QString &fault : faults) {
+            SimPeer &unit = units[fault.section(' ', 0, 0).toInt() - 1];
+            if (fault.endsWith("drop-at-D"))
+                connect(&unit, &SimPeer::lineReceived, &unit, [&unit](const QByteArray &line) {
+                    if (line.startsWith("@KZ9D"))
+                        unit.dropLine();
+                });
+            else
+                ApplySimCommand(unit, fault.section(' ', 1));
+        }
+        for (SimPeer &unit : units)
+            unit.clearReceived();
+        const int reports = QDir(f.path("backups")).entryList({"network-*"}).size();
+        const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
+        const QJsonObject doc = r.json();
+        QVERIFY2(r.code == code, r.out + r.err);
+        QCOMPARE(doc.value("exit").toInt(), code);
+        QStringList got;
+        for (const QJsonValue &u : doc.value("units").toArray())
+            got << u.toObject().value("result").toString();
+        QCOMPARE(got.join(' '), results);
+        if (results.isEmpty()) { // refused before anything was sent
+            for (SimPeer &unit : units)
+                QCOMPARE(unit.received(), QByteArray());
+            return;
+        }
+        const QJsonArray list = doc.value("units").toArray();
+        if (args.first() == "compare") {
+            QCOMPARE(QDir(f.path("backups")).entryList({"network-*"}).size(), reports);
+            for (SimPeer &unit : units)
+                for (const QByteArray &line : unit.receivedLines())
+                    QVERIFY2(!line.startsWith("@KZ9D"), line.constData());
+            // band, channel, role and bit rate
+            QCOMPARE(list.at(1).toObject().value("differences").toArray().size(), code ? 4 : 0);
+            return;
+        }
+        // The report: beside the backups and where asked, every unit with before and after.
+        const QStringList kept = QDir(f.path("backups")).entryList({"network-*.csv"});
+        QCOMPARE(kept.size(), 1);
+        QCOMPARE(f.read("backups/" + kept.first()), f.read("report.csv"));
+        QList<QByteArray> rows; // a message may take lines of its own, quoted
+        for (const QByteArray &row : f.read("report.csv").split('\n'))
+            if (row.contains(",plan.ini,"))
+                rows << row;
+        QCOMPARE(rows.size(), 4);
+        for (int i = 0; i < 4; ++i) {
+            const QJsonObject u = list.at(i).toObject();
+            if (u.value("result").toString() == "verified") {
+                QCOMPARE(u.value("before").toObject().value("channel").toInt(), i ? 5 : 11);
+                QCOMPARE(u.value("after").toObject().value("channel").toInt(), 11);
+                QCOMPARE(units[i].unit().record().channel, 11);
+                QVERIFY(QFile::exists(u.value("backup").toString()));
+                QVERIFY2(rows.at(i).contains(",verified,"), rows.at(i).constData());
+            }
+        }
+        QCOMPARE(list.at(0).toObject().value("device").toString(), QFileInfo(byId).canonicalFilePath());
+        // What the refusing unit holds after it stopped, else what it was set to.
+        QCOMPARE(list.at(1).toObject().value("after").toObject().value("bit-rate").toInt(),
+                 code == 5 ? 9600 : 19200);
+        QCOMPARE(list.at(0).toObject().value("port").toString(), args.contains("--ports") ? "COM1" : byId);
+        if (code == 5) {
+            QCOMPARE(list.at(1).toObject().value("reason").toString(), QString("refused"));
+            QCOMPARE(units[1].unit().record().channel, 5);
+        }
+        if (code == 4) { // stopped where the record went out: it may hold it or not
+            const QJsonObject u = list.at(2).toObject();
+            QCOMPARE(u.value("reason").toString(), QString("line-lost"));
+            QCOMPARE(u.value("writes").toArray().at(0).toObject().value("state").toString(),
+                     QString("may-have-been-written"));
+        }
+    }
+
+    // One adapter, three units plugged in one after another: each set up
+    // once it answers, the next once the last stopped answering.
+    void networkOneAfterAnother()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer adapter;
+        f.link(adapter, 1);
+        f.write("plan.ini", "[network]\nformat = 1\nband = 3\nchannel = 7\n[node a]\ntype = master\n"
+                            "[node b]\ntype = slave\n[node c]\ntype = slave\n");
+        adapter.silent = true; // nothing plugged in yet
+        QProcess p;
+        start(p, f, {"--json", "network", "plan.ini", "--sequential", "--port", "COM1"});
+        QList<SimRecord> setUp;
+        QByteArray said;
+        const SimRecord fresh = adapter.unit().record();
+        connect(&p, &QProcess::readyReadStandardError, &p, [&] {
+            said += p.readAllStandardError();
+            const int plugIns = said.count("plug in this unit");
+            const int unplugs = said.count("unplug it");
+            if (adapter.silent && plugIns == setUp.size() + 1) { // the next unit is plugged in
+                adapter.unit().setRecord(fresh);
+                adapter.silent = false;
+            } else if (!adapter.silent && unplugs == setUp.size() + 1) {
+                setUp << adapter.unit().record();
+                adapter.silent = true;
+            }
+        });
+        const Result r = finish(p);
+        QVERIFY2(r.code == 0, r.out + said);
+        setUp << adapter.unit().record();
+        QCOMPARE(setUp.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(setUp.at(i).band, 3);
+            QCOMPARE(setUp.at(i).channel, 7);
+            QCOMPARE(setUp.at(i).positions[0], i ? 1 : 0); // the master first
+        }
+        QCOMPARE(r.json().value("units").toArray().size(), 3);
+    }
+
     // Each command once: its exit code and its JSON document.
     void commands_data()
     {
@@ -161,6 +331,10 @@ private slots:
                                              << "verified" << "false";
         QTest::newRow("apply, bad file") << QStringList{"apply", "bad.ini"} << "" << 7 << "message"
                                          << "The file cannot be used: line 4: no such register (00 to 27): 28";
+        QTest::newRow("compare, the unit matches") << QStringList{"compare", "match.ini"} << "" << 0
+                                                   << "differences" << "";
+        QTest::newRow("compare, a difference") << QStringList{"compare", "site.ini"} << "" << 6
+                                               << "differences" << "";
         QTest::newRow("preset") << QStringList{"preset"} << "" << 0 << "ok" << "true";
         QTest::newRow("preset, incomplete file") << QStringList{"preset", "short.ini"} << "" << 7
                                                  << "ok" << "false";
@@ -184,6 +358,7 @@ private slots:
         f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
         f.write("disagree.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n27 = 06\n");
         f.write("bad.ini", "[unit]\nformat = 1\n[registers]\n28 = 00\n");
+        f.write("match.ini", "[unit]\nformat = 1\n[record]\nband = 1\nchannel = 5\n[registers]\n05 = 34\n");
         f.write("short.ini", "01\r\n02\r\n");
         f.write("cr.ini", "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27)); // would split a line
         if (!fault.isEmpty())
@@ -236,6 +411,14 @@ private slots:
         }
         if (code == 7 || args.first() == "save" && code == 1)
             QCOMPARE(peer.received(), QByteArray()); // a bad file sends nothing
+        if (args.first() == "compare") { // read, never written
+            for (const QByteArray &line : peer.receivedLines())
+                QVERIFY2(!line.startsWith("@KZ9D") && !line.startsWith("@KZ9S"), line.constData());
+            const QJsonArray differences = doc.value("differences").toArray();
+            QCOMPARE(differences.size(), code ? 2 : 0);
+            if (code)
+                QCOMPARE(differences.at(1).toObject().value("holds").toString(), QString("54"));
+        }
         if (key == "writes") { // a write with no answer that fits may have reached the unit
             QCOMPARE(doc.value("writes").toArray().at(0).toObject().value("state").toString(),
                      QString("may-have-been-written"));

@@ -30,6 +30,8 @@ private slots:
         QTest::newRow("a unit's own band") << head + "[node a]\ntype = master\nband = 1\n"
                                            << "line 8: 135 band";
         QTest::newRow("no unit") << head << "line 0: 136 ";
+        QTest::newRow("no channel for the network") << "[network]\nformat = 1\nband = 2\n[node a]\ntype = master\n"
+                                                    << "line 0: 137 ";
         QTest::newRow("a unit without a role") << head + "[node a]\nport = COM1\n" << "line 6: 77 type";
         QTest::newRow("a role for the whole network") << head + "type = master\n" << "line 6: 77 type";
         QTest::newRow("channel 24") << "[network]\nformat = 1\nchannel = 24\n[node a]\ntype = master\n"

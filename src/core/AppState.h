@@ -35,6 +35,9 @@ struct AppState {
     QString ComDataBits;
     QString ComParity;
     QString ComStopBits;
+    // Where the system names each USB serial adapter by what identifies it
+    // (its serial number), whatever order it was plugged in.
+    QString SerialByIdDir = QStringLiteral("/dev/serial/by-id");
 
     // Text tables
     QStringList MessageTable = QStringList(TableSize);

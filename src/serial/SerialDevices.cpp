@@ -53,6 +53,23 @@ QString DeviceBehind(const QString &path)
     return c.isEmpty() ? path : c;
 }
 
+QString StableDeviceName(const QString &device)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(device);
+    return QString();
+#else
+    const QString target = QFileInfo(device).canonicalFilePath();
+    if (target.isEmpty())
+        return QString();
+    const QFileInfoList names = QDir(app().SerialByIdDir).entryInfoList(QDir::System | QDir::Files, QDir::Name);
+    for (const QFileInfo &name : names)
+        if (name.isSymLink() && FollowTrustedLinks(name.filePath()).target == target)
+            return name.filePath();
+    return QString();
+#endif
+}
+
 QList<SerialDevice> ListSerialDevices(const QString &linkDir)
 {
     QList<SerialDevice> devices;
@@ -92,8 +109,10 @@ QList<SerialDevice> ListSerialDevices(const QString &linkDir)
         }
     }
 #endif
-    for (SerialDevice &d : devices)
+    for (SerialDevice &d : devices) {
         std::sort(d.comLinks.begin(), d.comLinks.end());
+        d.stableName = StableDeviceName(d.path);
+    }
     std::sort(devices.begin(), devices.end(),
               [](const SerialDevice &a, const SerialDevice &b) { return a.path < b.path; });
     return devices;

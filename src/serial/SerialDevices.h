@@ -13,7 +13,12 @@ struct SerialDevice {
     QString manufacturer;
     QString serialNumber;
     QList<int> comLinks; // the COMn links that lead here
+    QString stableName;  // its name under /dev/serial/by-id, when it has one
 };
+
+// The name under /dev/serial/by-id (AppState::SerialByIdDir) that leads to
+// `device`, when there is one that the system or this user made; else empty.
+QString StableDeviceName(const QString &device);
 
 // Devices present now: Qt's enumeration, plus the targets of existing COMn
 // links in `linkDir`, which it does not list when they are pseudo-terminals

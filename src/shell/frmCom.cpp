@@ -107,8 +107,11 @@ void frmCom::refreshDevices()
         QStringList coms;
         for (int n : d.comLinks)
             coms << QStringLiteral("COM%1").arg(n);
-        rows << QStringList{d.path, d.description, d.manufacturer, d.serialNumber,
-                            coms.join(u' ')};
+        // The stable name says which adapter it is, whatever order they were plugged in.
+        const QString serial = d.stableName.isEmpty() ? d.serialNumber
+            : (d.serialNumber.isEmpty() ? QString() : d.serialNumber + QLatin1Char(' '))
+                + QLatin1Char('(') + QFileInfo(d.stableName).fileName() + QLatin1Char(')');
+        rows << QStringList{d.path, d.description, d.manufacturer, serial, coms.join(u' ')};
     }
     // Rebuilt only when something changed, so the list keeps its scroll
     // position and the operator's choice.
@@ -213,8 +216,13 @@ void frmCom::comSet_Click()
 #endif
     // A folder that does not take the new link says so while the old port
     // is still open.
+    // COMn keeps its adapter when the adapters are plugged in another
+    // order: it points at the adapter's stable name where it has one. The
+    // device itself is what opens, so its lock guards it under any name.
+    const QString stable = assign.isEmpty() ? QString() : StableDeviceName(assign);
     QString error;
-    if (!assign.isEmpty() && !PrepareComLink(m_comm.linkDir(), s.ComPort, assign, &error)) {
+    if (!assign.isEmpty()
+        && !PrepareComLink(m_comm.linkDir(), s.ComPort, stable.isEmpty() ? assign : stable, &error)) {
         Ui::messageBox(this, QMessageBox::Warning, QString(),
                        s.message(9) + QLatin1Char('\n') + error);
         return;

@@ -621,14 +621,26 @@ private slots:
 
     // A device chosen in the list with a COM box that holds no valid port:
     // the click is taken, the box proposes the first free COMn, and Set opens
-    // the device there.
+    // the device there; COM2 then leads to the device by its stable name
+    // where it has one, and the list shows that name.
+    void portDialogListWithInvalidBox_data()
+    {
+        QTest::addColumn<bool>("stable");
+        QTest::newRow("no stable name") << false;
+        QTest::newRow("a stable name under by-id") << true;
+    }
     void portDialogListWithInvalidBox()
     {
+        QFETCH(bool, stable);
         FreshState st;
         st.usePort(1);
         Pty one, other;
         one.linkAs(st.dir(), 1);
         other.linkAs(st.dir(), 7);
+        const QString byId = st.path("by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+        app().SerialByIdDir = st.path("by-id");
+        if (stable)
+            QVERIFY(QDir(st.dir()).mkdir("by-id") && QFile::link(other.slavePath(), byId));
         CommControl comm;
         comm.setLinkDir(st.dir());
         QVERIFY(comm.setCommPort(1) && comm.setPortOpen(true));
@@ -641,6 +653,7 @@ private slots:
         const auto found = d.lstDevices->findItems(QFileInfo(other.slavePath()).canonicalFilePath(),
                                                    Qt::MatchExactly, 0);
         QVERIFY(!found.isEmpty());
+        QCOMPARE(found.first()->text(3).contains("(usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0)"), stable);
         const QRect rect = d.lstDevices->visualItemRect(found.first());
         QTest::mouseClick(d.lstDevices->viewport(), Qt::LeftButton, {}, rect.center());
         QCOMPARE(d.cmbCH->currentText(), QString("COM2"));
@@ -650,6 +663,7 @@ private slots:
         QVERIFY(!d.isVisible());
         QCOMPARE(comm.openDevice(), QFileInfo(other.slavePath()).canonicalFilePath());
         QCOMPARE(comm.deviceFor(2), QFileInfo(other.slavePath()).canonicalFilePath());
+        QCOMPARE(QFile::symLinkTarget(st.path("COM2")), stable ? byId : QFileInfo(other.slavePath()).canonicalFilePath());
     }
 
     // After a lost line the port dialog decides: a port it applied and could

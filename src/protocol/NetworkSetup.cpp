@@ -2,6 +2,7 @@
 // into one report, and the check that the units agree with each other.
 #include "protocol/NetworkSetup.h"
 
+#include "config/FileSafety.h"
 #include "core/AppState.h"
 #include "protocol/TransferSteps.h"
 #include "protocol/modWired.h"
@@ -199,6 +200,8 @@ std::optional<NetworkReport> NetworkReport::fromJson(const QByteArray &json)
 std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QString &folder,
                                          QString *error)
 {
+    if (!MakeOwnFolder(folder, error))
+        return std::nullopt;
     const QString stem = QStringLiteral("network-%1-%2")
                              .arg(report.finished.toString(QStringLiteral("yyyyMMdd-HHmmss")))
                              .arg(QCoreApplication::applicationPid());
@@ -308,7 +311,7 @@ void NetworkSetup::launch(int index)
     u.state = NetworkUnitResult::Running;
     QStringList args = m_options;
     args << QStringLiteral("network") << QStringLiteral("-") << QStringLiteral("--unit") << u.name
-         << QStringLiteral("--port") << u.port << QStringLiteral("--json");
+         << QStringLiteral("--port") << (m_resolve ? m_resolve(u.port) : u.port) << QStringLiteral("--json");
     if (m_report.compare)
         args << QStringLiteral("--compare");
     connect(p, &QProcess::readyReadStandardError, this, [this, index] { readProgress(index); });

@@ -79,6 +79,9 @@ public:
     // the caller's to refuse first (PlanPortProblem).
     void start(const QString &planText, const QString &planPath, const NetworkPlan &plan,
                const QList<QString> &ports, bool compare);
+    // What each unit's run is handed as its port (a COMn the caller maps
+    // itself, as its device); the report keeps the port's own name.
+    void setPortResolver(const std::function<QString(const QString &)> &resolve) { m_resolve = resolve; }
     // Each unit stops after the exchange under way and reports what it holds.
     void cancel();
     bool running() const { return m_running > 0 || !m_queue.isEmpty(); }
@@ -104,6 +107,7 @@ private:
     int m_running = 0;
     bool m_cancelled = false;
     NetworkReport m_report;
+    std::function<QString(const QString &)> m_resolve;
 };
 
 // Why the plan cannot be set up on these ports: a unit without one (message

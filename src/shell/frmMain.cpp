@@ -72,6 +72,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     menuComSet = menuSystem->addAction(tr("通信設定"));
     menuSaveConfig = menuSystem->addAction(QString());
     menuApplyConfig = menuSystem->addAction(QString());
+    menuNetwork = menuSystem->addAction(QString());
     menuEnd = menuSystem->addAction(tr("終了"));
     QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
     menuVersion = menuVer->addAction(tr("バージョン情報"));
@@ -85,6 +86,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(menuSaveConfig, &QAction::triggered, this, &frmMain::menuSaveConfig_Click);
     connect(menuApplyConfig, &QAction::triggered, this, &frmMain::menuApplyConfig_Click);
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
+    connect(menuNetwork, &QAction::triggered, this, &frmMain::menuNetwork_Click);
 
     // F10 opens the menu bar, as on the platform the operators come from.
     auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -125,6 +127,7 @@ void frmMain::Form_Load()
     menuSaveConfig->setText(s.dispName(34));
     menuApplyConfig->setText(s.dispName(35));
     menuVersion->setText(s.dispName(8));
+    menuNetwork->setText(s.dispName(38));
 
     s.PortOpenErrTitle = s.message(3);
     s.PortOpenErrLine1 = s.message(4);
@@ -257,6 +260,20 @@ void frmMain::menuComSet_Click()
         Ui::showLine(TextMess, portLine());
 }
 
+
+// One network window, beside the others; its units' runs are the command
+// line's, started from this program's folder.
+void frmMain::menuNetwork_Click()
+{
+    if (!m_network) {
+        m_network = new frmNetwork(m_comm, QCoreApplication::applicationDirPath() + QStringLiteral("/qmlsetup"), this);
+        m_network->setAttribute(Qt::WA_DeleteOnClose);
+        m_network->Form_Load();
+    }
+    m_network->show();
+    m_network->raise();
+    m_network->activateWindow();
+}
 
 void frmMain::menuVersion_Click()
 {

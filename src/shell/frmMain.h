@@ -4,6 +4,7 @@
 
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
+#include "screens/frmNetwork.h"
 #include "screens/frmSet.h"
 
 #include <QMainWindow>
@@ -41,6 +42,7 @@ public:
     QAction *menuApplyConfig = nullptr;
     QAction *menuEnd = nullptr;
     QAction *menuVersion = nullptr;
+    QAction *menuNetwork = nullptr;
 
     void Form_Load();
 
@@ -59,6 +61,7 @@ private:
     bool refusedWhileBusy();
     void gateChanged(bool running);
     void menuVersion_Click();
+    void menuNetwork_Click();
     void presetWithBackup();
     void showSettingsScreen();
     void portLost();
@@ -71,5 +74,6 @@ private:
     ReplyTimer m_timer;
     QTimer m_reopen; // looks for the lost line's device while it is away
     QPointer<frmSet> m_settings;
+    QPointer<frmNetwork> m_network;
     bool m_closing = false;
 };

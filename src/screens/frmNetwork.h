@@ -1,0 +1,133 @@
+#pragma once
+// The network window: a plan's units as a table, the plan's text to edit and
+// save, and its set-up (each unit on its own port at once, or one after
+// another on one adapter), compare and refresh, with the last report.
+
+#include "protocol/NetworkPlan.h"
+#include "protocol/NetworkSetup.h"
+#include "serial/CommControl.h"
+#include "serial/ReplyTimer.h"
+
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+#include <memory>
+
+class Exchange;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+
+class frmNetwork : public QWidget {
+    Q_OBJECT
+public:
+    // `comm`: the main window's port, closed while the units are set up;
+    // `program`: the command line's program file, one run of it per unit.
+    frmNetwork(CommControl &comm, const QString &program, QWidget *parent = nullptr);
+    ~frmNetwork() override;
+
+    void Form_Load();
+    bool loadPlan(const QString &path);
+    bool busy() const;
+
+    enum Column { ColName, ColRole, ColPort, ColNow, ColProgress, ColResult, Columns };
+
+    QLineEdit *TextMess = nullptr;
+    QLabel *lblPlan = nullptr;
+    QLabel *lblReport = nullptr;
+    QLabel *lblAcross = nullptr;
+    QTableWidget *tblUnits = nullptr;
+    QPlainTextEdit *txtPlan = nullptr;
+    QPushButton *cmdOpen = nullptr, *cmdSave = nullptr, *cmdSaveAs = nullptr;
+    QPushButton *cmdRefresh = nullptr, *cmdCompare = nullptr, *cmdSetUp = nullptr,
+                *cmdCancel = nullptr, *cmdExport = nullptr;
+    QCheckBox *chkOneAdapter = nullptr;
+    QPushButton *cmdThisUnit = nullptr, *cmdSkip = nullptr, *cmdRedo = nullptr;
+
+    // The one-adapter set-up: what the window waits for.
+    enum class Adapter { Off, WaitForUnit, UnitAnswers, Applying, WaitForUnplug };
+    Adapter adapterState() const { return m_adapter; }
+    int adapterUnit() const { return m_adapterUnit; }
+
+    void Open_Click();
+    void Save_Click();
+    void SaveAs_Click();
+    void Refresh_Click();
+    void Compare_Click();
+    void SetUp_Click();
+    void Cancel_Click();
+    void Export_Click();
+    void ThisUnit_Click();
+    void Skip_Click();
+    void Redo_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    enum class Run { None, Refresh, Compare, SetUp };
+    void planEdited();
+    void showPlan();
+    void fillPorts();
+    QList<QString> chosenPorts() const;
+    void portChosen(int row);
+    void showMessage(const QString &text);
+    // The window's port closed and the gate held for the units' runs; false
+    // (said) while another exchange runs or the plan cannot be used.
+    bool beginRun(Run run);
+    void endRun();
+    void unitChanged(int index);
+    void runFinished();
+    void showUnit(int row, const NetworkUnitResult &u);
+    void showReport(const NetworkReport &report);
+    void keepReport();
+    void enableButtons();
+    // One adapter
+    void adapterPoll();
+    void adapterNext(int unit);
+    void adapterApplied();
+    QString adapterPort() const;
+    // The device a port reaches, by this window's COMn mapping.
+    QString deviceOf(const QString &port) const;
+
+    CommControl &m_comm;
+    QString m_program;
+    QString m_planPath;
+    bool m_planSaved = true;
+    std::optional<NetworkPlan> m_plan;
+    NetworkSetup m_setup;
+    NetworkReport m_shown; // what the table's results show
+    Run m_run = Run::None;
+    std::unique_ptr<Exchange> m_gate;
+    bool m_portWasOpen = false;
+    bool m_cancelled = false;
+    bool m_filling = false;
+
+    // One adapter: its own serial control while it polls, closed while a unit's run uses the port.
+    CommControl m_line;
+    ReplyTimer m_lineTimer;
+    QTimer m_poll;
+    Adapter m_adapter = Adapter::Off;
+    int m_adapterUnit = 0;
+    int m_missed = 0; // polls unanswered in a row
+};
+
+// Message-table numbers of the network window.
+namespace NetworkWindowMessages {
+constexpr int Running = 152;      // set-up running; the window's own port closed
+constexpr int AllVerified = 153;  // every unit verified and they agree
+constexpr int NotAll = 154;       // not every unit was verified
+constexpr int LastReport = 155;   // the last report:
+constexpr int Stopping = 156;     // stopping each unit after its exchange
+constexpr int Answering = 157;    // a unit answers: Enter sets it up
+constexpr int PlugInNext = 158;   // plug in the next unit:
+constexpr int Unsaved = 159;      // the plan has changed since it was saved
+constexpr int AllMatch = 160;     // every unit holds what the plan says
+constexpr int SomeDiffer = 161;   // some units differ or did not answer
+constexpr int Read = 162;         // each unit read
+constexpr int Unplug = 145;       // done: unplug it, plug in the next
+} // namespace NetworkWindowMessages

@@ -1,0 +1,186 @@
+// The network window, driven as an operator would: a plan for four simulated
+// units set up at once (each by a run of the command line), one unit
+// refusing; three units on one adapter, one after another; and a set-up
+// refused while another exchange holds the window's port.
+
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "screens/frmNetwork.h"
+#include "serial/Exchange.h"
+#include "serial/mod232C.h"
+#include "sim/SimControl.h"
+#include "sim/SimPeer.h"
+#include "support/GuiSupport.h"
+#include "support/TestSupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+namespace {
+
+void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+// English texts, the window's port on a unit of its own.
+void englishState(const FreshState &st)
+{
+    for (const char *name : {"message.ini", "dispname.ini"})
+        QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/en/" + name, st.path(name));
+    ReadMessageIni();
+    ReadDispNameIni();
+    st.usePort(1);
+    // The units' runs are the command line's: its time-outs shortened too.
+    qputenv("QML_TIME_SCALE", "0.01");
+    TimeScale::set(0.01);
+}
+
+QString planFor(const QStringList &ports)
+{
+    QString plan = "[network]\nformat = 1\nband = 2\nchannel = 11\n";
+    const char *names[] = {"pump-house", "tank-1", "tank-2", "tank-3"};
+    for (int i = 0; i < ports.size(); ++i)
+        plan += QStringLiteral("[node %1]\ntype = %2\n%3").arg(names[i], i ? "slave" : "master",
+                                                               ports.at(i).isEmpty() ? QString() : "port = " + ports.at(i) + "\n");
+    return plan;
+}
+
+QString column(const frmNetwork &w, int column)
+{
+    QStringList cells;
+    for (int row = 0; row < w.tblUnits->rowCount(); ++row)
+        cells << w.tblUnits->item(row, column)->text().section(':', 0, 0);
+    return cells.join(' ');
+}
+
+} // namespace
+
+class TestNetworkWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void setUp_data()
+    {
+        QTest::addColumn<QString>("fault"); // for the second unit
+        QTest::addColumn<QString>("results");
+        QTest::newRow("four units") << "" << "verified verified verified verified";
+        QTest::newRow("one refuses writes") << "refuse on" << "verified failed verified verified";
+    }
+    void setUp()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, results);
+        FreshState st;
+        englishState(st);
+        SimPeer own; // the window's own port, closed for the set-up
+        QVERIFY(QFile::link(own.slavePath(), st.path("COM1")));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        QVERIFY(OpenPort(comm, 1, "9600", "8", "N", "1"));
+        SimPeer units[4];
+        QStringList ports;
+        for (SimPeer &u : units)
+            ports << u.slavePath();
+        if (!fault.isEmpty())
+            ApplySimCommand(units[1], fault);
+        frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
+        w.Form_Load();
+        w.show();
+        w.txtPlan->setPlainText(planFor(ports));
+        QCOMPARE(w.tblUnits->rowCount(), 4);
+        QCOMPARE(qobject_cast<QComboBox *>(w.tblUnits->cellWidget(2, frmNetwork::ColPort))->currentText(),
+                 ports.at(2));
+        click(w.cmdSetUp);
+        QVERIFY(w.busy());
+        QVERIFY(!comm.PortOpen()); // one user a port
+        QVERIFY(comm.exchangeRunning());
+        QVERIFY(!w.cmdSetUp->isEnabled() && w.cmdCancel->isEnabled());
+        QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
+        QCOMPARE(column(w, frmNetwork::ColResult), results);
+        QVERIFY(comm.PortOpen());
+        QVERIFY(!comm.exchangeRunning());
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(units[i].unit().record().channel, fault.isEmpty() || i != 1 ? 11 : 5);
+        QVERIFY2(w.TextMess->text().startsWith(fault.isEmpty() ? "Every unit verified" : "Not every unit"),
+                 qPrintable(w.TextMess->text()));
+        // The report, kept beside the backups: every unit with before and after.
+        const QStringList kept = QDir(BackupFolder()).entryList({"network-*.json"});
+        QVERIFY2(kept.size() == 1, qPrintable(w.lblReport->text()));
+        QVERIFY(w.lblReport->text().contains(kept.first()));
+        const auto report = LastNetworkReport(BackupFolder());
+        QVERIFY(report);
+        QCOMPARE(report->units.size(), 4);
+        QCOMPARE(report->units.at(0).before.value("channel").toInt(), 5);
+        QCOMPARE(report->units.at(3).after.value("channel").toInt(), 11);
+        // Opened again, the window shows the last report.
+        frmNetwork again(comm, qEnvironmentVariable("QML_APP"));
+        again.Form_Load();
+        again.txtPlan->setPlainText(planFor(ports));
+        QCOMPARE(column(again, frmNetwork::ColResult), results);
+        QVERIFY(again.lblReport->text().contains(kept.first()));
+    }
+
+    // One adapter: each unit is set up after it answers and Enter is
+    // pressed; the next once the last stopped answering.
+    void oneAdapter()
+    {
+        FreshState st;
+        englishState(st);
+        SimPeer adapter;
+        QVERIFY(QFile::link(adapter.slavePath(), st.path("COM1")));
+        CommControl comm;
+        comm.setLinkDir(st.dir());
+        frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
+        w.Form_Load();
+        w.show();
+        w.txtPlan->setPlainText(planFor({"COM1", "", ""}));
+        w.chkOneAdapter->setChecked(true);
+        adapter.silent = true; // nothing plugged in yet
+        const SimRecord fresh = adapter.unit().record();
+        click(w.cmdSetUp);
+        QList<SimRecord> setUp;
+        for (int unit = 0; unit < 3; ++unit) {
+            QVERIFY(waitUntil([&] { return w.adapterState() == frmNetwork::Adapter::WaitForUnit; }, 10000));
+            QCOMPARE(w.adapterUnit(), unit);
+            adapter.unit().setRecord(fresh); // plugged in
+            adapter.silent = false;
+            QVERIFY(waitUntil([&] { return w.adapterState() == frmNetwork::Adapter::UnitAnswers; }, 10000));
+            QTest::keyClick(&w, Qt::Key_Return); // the one key
+            QVERIFY(waitUntil([&] { return w.adapterState() != frmNetwork::Adapter::Applying; }, 30000));
+            QCOMPARE(w.tblUnits->item(unit, frmNetwork::ColResult)->text(), QString("verified"));
+            setUp << adapter.unit().record();
+            adapter.silent = true; // unplugged
+        }
+        QVERIFY(waitUntil([&] { return !w.busy(); }, 10000));
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(setUp.at(i).channel, 11);
+            QCOMPARE(setUp.at(i).positions[0], i ? 1 : 0);
+        }
+        QCOMPARE(LastNetworkReport(BackupFolder())->units.size(), 3);
+    }
+
+    // The window's port is in use by another exchange: nothing starts.
+    void refusedWhileAnExchangeRuns()
+    {
+        FreshState st;
+        englishState(st);
+        SimPeer unit;
+        CommControl comm;
+        frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
+        w.Form_Load();
+        w.txtPlan->setPlainText(planFor({unit.slavePath()}));
+        const Exchange other(comm);
+        QVERIFY(other.started());
+        click(w.cmdSetUp);
+        QVERIFY(!w.busy());
+        QCOMPARE(w.TextMess->text(), app().message(ExchangeBusyMessage));
+        QTest::qWait(50);
+        QCOMPARE(unit.received(), QByteArray());
+    }
+};
+
+QTEST_MAIN(TestNetworkWindow)
+#include "tst_frmnetwork.moc"

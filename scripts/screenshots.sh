@@ -107,6 +107,75 @@ if [ "${1:-}" = status ]; then
   exit 0
 fi
 
+if [ "${1:-}" = network ]; then
+  # The network window: a plan of four units (the simulated unit on COM1 the
+  # master, three more on COM2 to COM4, all answering at 1200 bit/s so the
+  # progress can be seen), then the set-up under way and its result.
+  # LANG_SET=en for the English shots.
+  suffix=${SHOT_SUFFIX:-}
+  main=$(win "${MAIN_TITLE:-QML47210 設定ツール}")
+  echo "baud 1200" > "$control"
+  sims=()
+  for n in 2 3 4; do
+    "${QML_SIM_BIN:-build/sim/qmlsim}" --link-dir "$app" --com $n --fault "baud 1200" < /dev/null > /dev/null 2>&1 &
+    sims+=($!)
+  done
+  work=$(mktemp -d)
+  cat > "$work/site.ini" <<'PLAN'
+# The pump station's radio network: one master, three slaves.
+[network]
+format = 1
+band = 2
+channel = 11
+bit-rate = 19200
+
+[node pump-house]
+type = master
+port = COM1
+
+[node tank-1]
+type = slave
+port = COM2
+bit-rate = 9600
+
+[node tank-2]
+type = slave
+port = COM3
+
+[node tank-3]
+type = slave
+port = COM4
+PLAN
+  xdotool mousemove --window "$main" 30 10 click 1   # "System" menu
+  sleep 0.5
+  xdotool key Down Down Down Down Return
+  net=$(win "${NET_TITLE:-ネットワーク設定}")
+  sleep 1
+  xdotool windowactivate --sync "$net" 2> /dev/null || true
+  xdotool windowsize "$net" 900 600
+  sleep 0.5
+  [ -n "${SHOT_DEBUG:-}" ] && shot "$net" network-debug
+  xdotool mousemove --window "$net" "${OPEN_X:-600}" "${OPEN_Y:-22}" click 1   # Open plan...
+  files=$(win "${OPEN_TITLE:-プランを開く}")
+  sleep 0.5
+  xdotool windowactivate --sync "$files" 2> /dev/null || true
+  xdotool key ctrl+a
+  xdotool type --delay 20 "$work/site.ini"
+  xdotool key Return
+  sleep 1.5
+  shot "$net" "network-plan$suffix"
+  xdotool mousemove --window "$net" "${SETUP_X:-233}" "${SETUP_Y:-548}" click 1  # Set up
+  sleep 2
+  shot "$net" "network-progress$suffix"
+  sleep 6
+  shot "$net" "network-result$suffix"
+  kill $prog "${sims[@]}" 2> /dev/null || true
+  wait $prog 2> /dev/null || true
+  rm -rf "$work"
+  for n in 2 3 4; do rm -f "$app/COM$n"; done
+  exit 0
+fi
+
 main=$(win "QML47210 設定ツール")
 
 if [ "${1:-}" = config ]; then

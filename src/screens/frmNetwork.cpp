@@ -83,11 +83,12 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     tblUnits->verticalHeader()->hide();
     tblUnits->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblUnits->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    tblUnits->horizontalHeader()->setStretchLastSection(true);
+    tblUnits->horizontalHeader()->setSectionResizeMode(ColResult, QHeaderView::Stretch);
     txtPlan = new QPlainTextEdit(split);
     txtPlan->setTabChangesFocus(true);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
+    mono.setBold(false);
     txtPlan->setFont(mono);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
@@ -253,8 +254,17 @@ void frmNetwork::showPlan()
         for (const NetworkUnitResult &u : std::as_const(m_shown.units))
             if (u.name == m_plan->units.at(row).name)
                 showUnit(row, u);
-    tblUnits->resizeColumnsToContents();
+    fitColumns();
     enableButtons();
+}
+
+void frmNetwork::fitColumns()
+{
+    for (int c = ColName; c < ColResult; ++c)
+        tblUnits->resizeColumnToContents(c);
+    // Room for what comes while a unit runs, so that it is not cut short.
+    tblUnits->setColumnWidth(ColNow, qMax(tblUnits->columnWidth(ColNow), Ui::px(4200)));
+    tblUnits->setColumnWidth(ColProgress, qMax(tblUnits->columnWidth(ColProgress), Ui::px(3300)));
 }
 
 // Each unit's port chosen from the devices present, COM1 to COM9, or typed.
@@ -565,7 +575,7 @@ void frmNetwork::runFinished()
     endRun();
     for (int row = 0; row < report.units.size() && row < tblUnits->rowCount(); ++row)
         showUnit(row, report.units.at(row));
-    tblUnits->resizeColumnsToContents();
+    fitColumns();
     if (run == Run::Refresh) {
         showMessage(app().message(Read));
         return;
@@ -594,7 +604,7 @@ void frmNetwork::keepReport()
     m_shown.checkAcrossUnits();
     QString error;
     if (const auto kept = KeepNetworkReport(m_shown, BackupFolder(), &error))
-        lblReport->setText(app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept));
+        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept));
     else
         lblReport->setText(app().message(NotWrittenMessage) + QLatin1Char(' ') + BackupFolder() + QStringLiteral(": ") + error);
     enableButtons();

@@ -72,6 +72,7 @@ private:
     enum class Run { None, Refresh, Compare, SetUp };
     void planEdited();
     void showPlan();
+    void fitColumns();
     void fillPorts();
     QList<QString> chosenPorts() const;
     void portChosen(int row);
@@ -130,4 +131,5 @@ constexpr int AllMatch = 160;     // every unit holds what the plan says
 constexpr int SomeDiffer = 161;   // some units differ or did not answer
 constexpr int Read = 162;         // each unit read
 constexpr int Unplug = 145;       // done: unplug it, plug in the next
+constexpr int ReportKept = 150;   // the report is in
 } // namespace NetworkWindowMessages

@@ -2,6 +2,7 @@
 // line and reason before anything could be sent.
 
 #include "protocol/NetworkPlan.h"
+#include "protocol/NetworkSetup.h"
 #include "support/TestSupport.h"
 
 #include <QTest>
@@ -64,6 +65,74 @@ private slots:
             got = units.join("; ");
         }
         QCOMPARE(got, read);
+    }
+
+    // A port chosen in the window goes into the plan's text; every other
+    // line, comments included, stays.
+    void portInPlan_data()
+    {
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("text"); // the plan after, its lines joined by |
+        QTest::newRow("replaced") << "a" << "COM3" << "[node a]|type = master|port = COM3|# b|[node b]|port = COM2";
+        QTest::newRow("added") << "b" << "COM4" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM4";
+        QTest::newRow("taken out") << "A" << "" << "[node a]|type = master|# b|[node b]|port = COM2";
+        QTest::newRow("no such unit") << "c" << "COM5" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM2";
+    }
+    void portInPlan()
+    {
+        QFETCH(QString, unit);
+        QFETCH(QString, port);
+        QFETCH(QString, text);
+        QString plan = "[node a]\ntype = master\nport = COM1\n# b\n[node b]\nport = COM2";
+        if (unit == "b") // b without a port of its own
+            plan.chop(QString("\nport = COM2").size());
+        QCOMPARE(SetUnitPortInPlan(plan, unit, port).replace('\n', '|'), text);
+    }
+
+    // A run's outcome from its units: the exit code of the first unit in the
+    // plan's order that was not verified, and the check across verified units.
+    void report_data()
+    {
+        QTest::addColumn<QStringList>("units"); // "exit band channel type" each, in the plan's order
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QList<int>>("across");
+        QTest::newRow("all verified") << QStringList{"0 2 11 master", "0 2 11 slave"} << 0 << QList<int>();
+        QTest::newRow("the first not verified decides") << QStringList{"0 2 11 master", "4 - - -", "5 - - -"} << 4
+                                                        << QList<int>();
+        QTest::newRow("the master failed") << QStringList{"5 - - -", "0 2 11 slave"} << 5
+                                           << QList<int>{NetworkMessages::NotOneMaster};
+        QTest::newRow("verified units that disagree") << QStringList{"0 2 11 master", "0 3 10 slave"} << 6
+                                                      << QList<int>{NetworkMessages::BandsDiffer,
+                                                                    NetworkMessages::ChannelsDiffer};
+        QTest::newRow("two masters verified") << QStringList{"0 2 11 master", "0 2 11 master"} << 6
+                                              << QList<int>{NetworkMessages::NotOneMaster};
+    }
+    void report()
+    {
+        QFETCH(QStringList, units);
+        QFETCH(int, code);
+        QFETCH(QList<int>, across);
+        FreshState st;
+        NetworkReport r;
+        for (const QString &u : units) {
+            const QStringList f = u.split(' ');
+            NetworkUnitResult result;
+            result.name = "unit, \"quoted\"";
+            result.takeResult(QJsonObject{{"exit", f[0].toInt()}});
+            if (f[1] != "-")
+                result.after = QJsonObject{{"band", f[1].toInt()}, {"channel", f[2].toInt()}, {"type", f[3]}};
+            r.units << result;
+        }
+        r.checkAcrossUnits();
+        QCOMPARE(r.exitCode(), code);
+        QCOMPARE(r.disagreements, across);
+        // Read back as kept, and as a spreadsheet reads it: one row a unit.
+        const auto again = NetworkReport::fromJson(r.toJson());
+        QVERIFY(again);
+        QCOMPARE(again->exitCode(), code);
+        QCOMPARE(again->units.size(), units.size());
+        QCOMPARE(r.toCsv().count("\"unit, \"\"quoted\"\"\""), units.size());
     }
 };
 

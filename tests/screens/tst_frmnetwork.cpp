@@ -68,6 +68,7 @@ private slots:
         QTest::addColumn<QString>("results");
         QTest::newRow("four units") << "" << "verified verified verified verified";
         QTest::newRow("one refuses writes") << "refuse on" << "verified failed verified verified";
+        QTest::newRow("cancelled while reading the units") << "cancel" << "stopped stopped stopped stopped";
     }
     void setUp()
     {
@@ -84,7 +85,10 @@ private slots:
         QStringList ports;
         for (SimPeer &u : units)
             ports << u.slavePath();
-        if (!fault.isEmpty())
+        if (fault == "cancel")
+            for (SimPeer &u : units)
+                ApplySimCommand(u, "delay 40");
+        else if (!fault.isEmpty())
             ApplySimCommand(units[1], fault);
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
@@ -98,12 +102,16 @@ private slots:
         QVERIFY(!comm.PortOpen()); // one user a port
         QVERIFY(comm.exchangeRunning());
         QVERIFY(!w.cmdSetUp->isEnabled() && w.cmdCancel->isEnabled());
+        if (fault == "cancel") { // each stops after its exchange under way
+            QVERIFY(waitUntil([&] { return column(w, frmNetwork::ColProgress).count("/") == 4; }, 10000));
+            click(w.cmdCancel);
+        }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
         QVERIFY(comm.PortOpen());
         QVERIFY(!comm.exchangeRunning());
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(units[i].unit().record().channel, fault.isEmpty() || i != 1 ? 11 : 5);
+            QCOMPARE(units[i].unit().record().channel, fault.isEmpty() || (i != 1 && fault != "cancel") ? 11 : 5);
         QVERIFY2(w.TextMess->text().startsWith(fault.isEmpty() ? "Every unit verified" : "Not every unit"),
                  qPrintable(w.TextMess->text()));
         // The report, kept beside the backups: every unit with before and after.
@@ -113,8 +121,12 @@ private slots:
         const auto report = LastNetworkReport(BackupFolder());
         QVERIFY(report);
         QCOMPARE(report->units.size(), 4);
-        QCOMPARE(report->units.at(0).before.value("channel").toInt(), 5);
-        QCOMPARE(report->units.at(3).after.value("channel").toInt(), 11);
+        if (fault != "cancel") {
+            QCOMPARE(report->units.at(0).before.value("channel").toInt(), 5);
+            QCOMPARE(report->units.at(3).after.value("channel").toInt(), 11);
+        } else {
+            QCOMPARE(report->units.at(2).reason, QString("cancelled"));
+        }
         // Opened again, the window shows the last report.
         frmNetwork again(comm, qEnvironmentVariable("QML_APP"));
         again.Form_Load();

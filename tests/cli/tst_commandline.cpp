@@ -521,6 +521,8 @@ private slots:
                                        << "a value it cannot take: --data-bits 9";
         QTest::newRow("--stop-bits 3") << QStringList{"--stop-bits", "3", "read"}
                                        << "a value it cannot take: --stop-bits 3";
+        QTest::newRow("a network option for another command") << QStringList{"--sequential", "read"}
+                                                              << "this option does not belong to this command: --sequential";
         QTest::newRow("--path serial") << QStringList{"--path", "serial", "read"}
                                        << "the path is wired or registers: serial";
     }

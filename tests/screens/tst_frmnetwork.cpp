@@ -183,7 +183,13 @@ private slots:
         CommControl comm;
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
+        QVERIFY(!w.cmdSave->isEnabled()); // no file yet: Save as
+        st.write("site.ini", planFor({"COM9"}).toUtf8());
+        QVERIFY(w.loadPlan(st.path("site.ini")));
+        QVERIFY(w.cmdSave->isEnabled());
         w.txtPlan->setPlainText(planFor({unit.slavePath()}));
+        click(w.cmdSave); // the edit kept in its file
+        QCOMPARE(QString::fromUtf8(st.read("site.ini")), planFor({unit.slavePath()}));
         const Exchange other(comm);
         QVERIFY(other.started());
         click(w.cmdSetUp);

@@ -214,8 +214,9 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption sequential(QStringLiteral("sequential"));
     const QCommandLineOption unit(QStringLiteral("unit"), QString(), QStringLiteral("name"));
     const QCommandLineOption compare(QStringLiteral("compare"));
+    const QCommandLineOption trace(QStringLiteral("trace"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
-                       report, sequential, unit, compare});
+                       report, sequential, unit, compare, trace});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -237,6 +238,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
 
     r.port = parser.value(port);
     r.force = parser.isSet(force);
+    r.trace = parser.isSet(trace);
     if (parser.isSet(port)) {
         static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
         const auto m = com.match(r.port);

@@ -8,7 +8,9 @@
 #include "config/TextFolder.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "protocol/TrafficMeaning.h"
 #include "serial/SerialDevices.h"
+#include "serial/Traffic.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
 
@@ -151,6 +153,16 @@ int RunCommandLine(const QStringList &args)
         Print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
         return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
     }
+    // The same rows as the traffic console, as they happen.
+    if (request->trace)
+        QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [](const TrafficEvent &e) {
+            static const char *const arrows[] = {">", "<", "-"};
+            Print(stderr, QStringLiteral("%1 %2 %3  %4\n")
+                              .arg(e.time.time().toString(QStringLiteral("HH:mm:ss.zzz")),
+                                   QLatin1String(arrows[e.kind]),
+                                   e.kind == TrafficEvent::Note ? e.text : VisibleLine(e.text),
+                                   TrafficMeaning(e)));
+        });
     int code = ExitCode::Done;
     if (request->command == CliRequest::Help) {
         const QString help = CommandLineHelp(request->helpFor);

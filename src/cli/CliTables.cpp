@@ -58,6 +58,8 @@ const OptionInfo OptionRows[] = {
      "the unit's command path; registers after the FRH preset; default: wired"},
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
     {"--force", "save: replace an existing file"},
+    {"--trace", "every line sent and received on standard error as it happens, with the time and "
+                "what the program made of it"},
     {"--ports, --report, --sequential, --unit", "network: see qmlsetup network --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},
 };

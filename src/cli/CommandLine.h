@@ -35,6 +35,7 @@ struct CliRequest {
     TransferPath path = TransferPath::Wired;
     bool json = false;
     bool force = false; // save: replace an existing file
+    bool trace = false; // --trace: every line on standard error as it happens
 
     UnitRecord changes; // write: the named fields
     int reg = -1;       // reg get / reg set

@@ -7,6 +7,7 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
+#include "serial/modLog.h"
 
 #include <functional>
 
@@ -82,6 +83,7 @@ void awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
                 continue;
             }
             s.AwaitingAck = false;
+            LogNote(QStringLiteral("time-out"));
         }
         if (s.AwaitingAck)
             DoEvents(&comm);

@@ -8,6 +8,7 @@
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
+#include "serial/modLog.h"
 
 #include <algorithm>
 
@@ -54,8 +55,11 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
             if (!valid || letter != QLatin1String("$"))
                 return valid;
         }
-        if (limit.expired() || app().ExitConfirmed)
+        if (limit.expired() || app().ExitConfirmed) {
+            if (limit.expired())
+                LogNote(QStringLiteral("time-out"));
             return false;
+        }
         DoEvents(&comm);
     }
 }
@@ -79,8 +83,10 @@ WiredAnswer WaitWiredAnswer(CommControl &comm, ReplyTimer &timer, qint16 interva
                 return WiredAnswer::Fitting;
             others = true;
         }
-        if (limit.expired() || app().ExitConfirmed)
+        if (limit.expired() || app().ExitConfirmed) {
+            LogNote(others ? QStringLiteral("time-out: no answer that fits") : QStringLiteral("time-out"));
             return others ? WiredAnswer::OnlyOthers : WiredAnswer::Nothing;
+        }
         DoEvents(&comm);
     }
 }

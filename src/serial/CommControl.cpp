@@ -1,6 +1,8 @@
 // The serial communications control on QSerialPort: one connection to a port.
 #include "serial/CommControl.h"
 
+#include "serial/modLog.h"
+
 #include "config/FileSafety.h"
 
 #include <QFileInfo>
@@ -153,6 +155,7 @@ bool CommControl::setPortOpen(bool open)
         if (m_port.isOpen()) {
             m_port.close();
             ++m_connection;
+            LogNote(QStringLiteral("port closed: ") + m_openDevice);
             emit portChanged(false);
         }
         clearInBuffer();
@@ -187,6 +190,7 @@ bool CommControl::setPortOpen(bool open)
     m_lineLost = false;
     m_openDevice = device;
     ++m_connection;
+    LogNote(QStringLiteral("port opened: ") + device);
     emit portChanged(true);
     return true;
 }
@@ -350,6 +354,7 @@ void CommControl::onError(QSerialPort::SerialPortError error)
         ++m_connection;
         clearInBuffer();
         m_lineLost = true;
+        LogNote(QStringLiteral("line lost: ") + m_openDevice);
         emit portChanged(false);
         emit lineLost();
     }

@@ -159,6 +159,7 @@ QString AssembleLine(quint8 byte)
     if (buffer.size() >= RxLineLimit) {
         buffer.clear();
         s.RxDiscarding = true;
+        LogNote(QStringLiteral("over-long line dropped"));
         return {};
     }
     buffer += QChar(byte);

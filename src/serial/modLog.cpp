@@ -4,6 +4,7 @@
 #include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "serial/Traffic.h"
 
 #include <QDir>
 #include <QFile>
@@ -54,15 +55,21 @@ bool ensureOpen()
     return false;
 }
 
-void appendEntry(const char *prefix, const QString &text)
+void appendEntry(TrafficEvent::Kind kind, const QString &text)
 {
-    if (!app().DebugFlag)
+    TrafficHub &hub = TrafficHub::instance();
+    if (!app().DebugFlag && !hub.listened())
         return;
+    // One time for the log and the console alike.
+    const QDateTime now = QDateTime::currentDateTime();
+    if (hub.listened())
+        hub.publish(TrafficEvent{now, kind, text});
     // A log that cannot be written is skipped: the exchange matters more.
-    if (!ensureOpen())
+    if (!app().DebugFlag || !ensureOpen())
         return;
-    const QString line = QLatin1String(prefix)
-        + QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text
+    static const char *const prefixes[] = {"S>", "R<", "--"};
+    const QString line = QLatin1String(prefixes[kind])
+        + now.time().toString(QStringLiteral("HH:mm:ss ")) + text
         + QStringLiteral("\r\n");
     QFile &file = openLog().file;
     file.write(line.toLatin1());
@@ -90,6 +97,6 @@ void MakeLogName(const QDateTime &start, const QString &tag)
         + (tag.isEmpty() ? QString() : QLatin1Char('-') + FileNamePart(tag)) + QStringLiteral(".log");
 }
 
-void LogSend(const QString &text) { appendEntry("S>", text); }
-void LogReceive(const QString &text) { appendEntry("R<", text); }
-void LogNote(const QString &text) { appendEntry("--", text); }
+void LogSend(const QString &text) { appendEntry(TrafficEvent::Sent, text); }
+void LogReceive(const QString &text) { appendEntry(TrafficEvent::Received, text); }
+void LogNote(const QString &text) { appendEntry(TrafficEvent::Note, text); }

@@ -73,6 +73,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     menuSaveConfig = menuSystem->addAction(QString());
     menuApplyConfig = menuSystem->addAction(QString());
     menuNetwork = menuSystem->addAction(QString());
+    menuTraffic = menuSystem->addAction(QString());
     menuEnd = menuSystem->addAction(tr("終了"));
     QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
     menuVersion = menuVer->addAction(tr("バージョン情報"));
@@ -87,6 +88,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(menuApplyConfig, &QAction::triggered, this, &frmMain::menuApplyConfig_Click);
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
     connect(menuNetwork, &QAction::triggered, this, &frmMain::menuNetwork_Click);
+    connect(menuTraffic, &QAction::triggered, this, &frmMain::menuTraffic_Click);
 
     // F10 opens the menu bar, as on the platform the operators come from.
     auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -128,6 +130,7 @@ void frmMain::Form_Load()
     menuApplyConfig->setText(s.dispName(35));
     menuVersion->setText(s.dispName(8));
     menuNetwork->setText(s.dispName(38));
+    menuTraffic->setText(s.dispName(69));
 
     s.PortOpenErrTitle = s.message(3);
     s.PortOpenErrLine1 = s.message(4);
@@ -273,6 +276,19 @@ void frmMain::menuNetwork_Click()
     m_network->show();
     m_network->raise();
     m_network->activateWindow();
+}
+
+// One traffic console, beside the others, on this window's port.
+void frmMain::menuTraffic_Click()
+{
+    if (!m_traffic) {
+        m_traffic = new frmTraffic(m_comm, m_timer, this);
+        m_traffic->setAttribute(Qt::WA_DeleteOnClose);
+        m_traffic->Form_Load();
+    }
+    m_traffic->show();
+    m_traffic->raise();
+    m_traffic->activateWindow();
 }
 
 void frmMain::menuVersion_Click()

@@ -6,6 +6,7 @@
 #include "serial/ReplyTimer.h"
 #include "screens/frmNetwork.h"
 #include "screens/frmSet.h"
+#include "screens/frmTraffic.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -43,6 +44,7 @@ public:
     QAction *menuEnd = nullptr;
     QAction *menuVersion = nullptr;
     QAction *menuNetwork = nullptr;
+    QAction *menuTraffic = nullptr;
 
     void Form_Load();
 
@@ -62,6 +64,7 @@ private:
     void gateChanged(bool running);
     void menuVersion_Click();
     void menuNetwork_Click();
+    void menuTraffic_Click();
     void presetWithBackup();
     void showSettingsScreen();
     void portLost();
@@ -75,5 +78,6 @@ private:
     QTimer m_reopen; // looks for the lost line's device while it is away
     QPointer<frmSet> m_settings;
     QPointer<frmNetwork> m_network;
+    QPointer<frmTraffic> m_traffic;
     bool m_closing = false;
 };

@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -234,6 +235,28 @@ private slots:
             QCOMPARE(u.value("writes").toArray().at(0).toObject().value("state").toString(),
                      QString("may-have-been-written"));
         }
+    }
+
+    // --trace: each line sent and received on standard error as it happens,
+    // noise included, with the time and what the program made of it.
+    void trace()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        ApplySimCommand(peer, "noise hello");
+        const Result r = run(f, {"--trace", "read"});
+        QCOMPARE(r.code, 0); // the noise passed over, the answer taken
+        const QList<QByteArray> lines = r.err.split('\n');
+        const auto has = [&](const char *pattern) {
+            const QRegularExpression re(pattern);
+            return std::any_of(lines.begin(), lines.end(), [&](const QByteArray &l) { return re.match(QString::fromUtf8(l)).hasMatch(); });
+        };
+        QVERIFY2(has("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} > @KZ9R  read the settings record$"), r.err.constData());
+        QVERIFY2(has("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} < hello  noise"), r.err.constData());
+        QVERIFY2(has("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} < KZ90R.*  settings record"), r.err.constData());
+        QVERIFY2(has(" - port opened: "), r.err.constData());
     }
 
     // One adapter, three units plugged in one after another: each set up

@@ -1,0 +1,282 @@
+// The traffic console: rows from the traffic hub, the link poll hidden on
+// demand, pause, clear, copy and save, and a command sent by hand.
+#include "screens/frmTraffic.h"
+
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "protocol/ManualCommand.h"
+#include "protocol/TrafficMeaning.h"
+#include "protocol/UnitConfig.h"
+#include "serial/Exchange.h"
+#include "widgets/Ui.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSortFilterProxyModel>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+// Captions of the console (dispname.ini).
+enum Caption { Title = 70, HidePoll, Pause, Clear, Copy, SaveText, Send, Time, Direction, Line, Meaning, TextFiles };
+
+QString caption(int n)
+{
+    return app().dispName(n);
+}
+
+// Messages of the console.
+constexpr int NotALineMessage = 187;  // control characters or nothing to send
+constexpr int NoAnswerMessage = 188;  // no answer within 7 s
+constexpr int AnsweredMessage = 189;  // the answer:
+constexpr int PortClosedMessage = 61; // the port is closed
+
+const char *const Arrows[] = {"→", "←", "·"};
+
+// Hides the link poll's rows when asked.
+class PollFilter : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    bool hidePoll = false;
+    void setHidePoll(bool hide)
+    {
+        hidePoll = hide;
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex &) const override
+    {
+        return !hidePoll || !static_cast<TrafficModel *>(sourceModel())->row(row).poll;
+    }
+};
+
+} // namespace
+
+QVariant TrafficModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid())
+        return {};
+    const Row &r = m_rows.at(index.row());
+    switch (index.column()) {
+    case ColTime: return r.event.time.time().toString(QStringLiteral("HH:mm:ss.zzz"));
+    case ColDirection: return QString::fromUtf8(Arrows[r.event.kind]);
+    case ColLine: return r.line;
+    case ColMeaning: return r.meaning;
+    default: return {};
+    }
+}
+
+QVariant TrafficModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    return caption(Time + section);
+}
+
+void TrafficModel::append(const QList<Row> &rows)
+{
+    if (rows.isEmpty())
+        return;
+    // The newest Limit rows stay; the oldest drop off first.
+    const int incoming = int(qMin<qsizetype>(rows.size(), Limit));
+    const int drop = int(qMax<qsizetype>(0, m_rows.size() + incoming - Limit));
+    if (drop > 0) {
+        beginRemoveRows({}, 0, drop - 1);
+        m_rows.remove(0, drop);
+        endRemoveRows();
+    }
+    beginInsertRows({}, int(m_rows.size()), int(m_rows.size()) + incoming - 1);
+    m_rows.append(rows.mid(rows.size() - incoming));
+    endInsertRows();
+}
+
+void TrafficModel::clear()
+{
+    beginResetModel();
+    m_rows.clear();
+    m_rows.squeeze();
+    endResetModel();
+}
+
+QString TrafficModel::rowText(int n) const
+{
+    QStringList cells;
+    for (int c = 0; c < Columns; ++c)
+        cells << data(index(n, c), Qt::DisplayRole).toString();
+    return cells.join(QLatin1Char('\t'));
+}
+
+frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
+    : QWidget(parent, Qt::Window), m_comm(comm), m_timer(timer)
+{
+    setFont(Ui::gothic(10));
+    auto *top = new QVBoxLayout(this);
+    auto *switches = new QHBoxLayout;
+    chkHidePoll = new QCheckBox(this);
+    chkPause = new QCheckBox(this);
+    cmdClear = new QPushButton(this);
+    cmdCopy = new QPushButton(this);
+    cmdSave = new QPushButton(this);
+    switches->addWidget(chkHidePoll);
+    switches->addWidget(chkPause);
+    switches->addStretch(1);
+    for (QPushButton *b : {cmdClear, cmdCopy, cmdSave})
+        switches->addWidget(b);
+    top->addLayout(switches);
+
+    m_model = new TrafficModel(this);
+    m_filter = new PollFilter(this);
+    m_filter->setSourceModel(m_model);
+    lstRows = new QTableView(this);
+    lstRows->setModel(m_filter);
+    lstRows->verticalHeader()->hide();
+    lstRows->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lstRows->horizontalHeader()->setStretchLastSection(true);
+    QFont mono(QStringLiteral("monospace"));
+    mono.setStyleHint(QFont::Monospace);
+    mono.setBold(false);
+    lstRows->setFont(mono);
+    top->addWidget(lstRows, 1);
+
+    auto *send = new QHBoxLayout;
+    txtCommand = new QLineEdit(this);
+    txtCommand->setFont(mono);
+    txtCommand->setPlaceholderText(QStringLiteral("@KZ9V"));
+    cmdSend = new QPushButton(this);
+    send->addWidget(txtCommand, 1);
+    send->addWidget(cmdSend);
+    top->addLayout(send);
+    TextMess = new QLineEdit(this);
+    TextMess->setReadOnly(true);
+    top->addWidget(TextMess);
+
+    connect(chkHidePoll, &QCheckBox::toggled, this,
+            [this](bool on) { static_cast<PollFilter *>(m_filter)->setHidePoll(on); });
+    connect(chkPause, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            flush();
+    });
+    connect(cmdClear, &QPushButton::clicked, this, &frmTraffic::Clear_Click);
+    connect(cmdCopy, &QPushButton::clicked, this, &frmTraffic::Copy_Click);
+    connect(cmdSave, &QPushButton::clicked, this, &frmTraffic::Save_Click);
+    connect(cmdSend, &QPushButton::clicked, this, &frmTraffic::Send_Click);
+    connect(txtCommand, &QLineEdit::returnPressed, this, &frmTraffic::Send_Click);
+    connect(&TrafficHub::instance(), &TrafficHub::happened, this, &frmTraffic::happened);
+    resize(Ui::px(12000), Ui::px(8000));
+}
+
+frmTraffic::~frmTraffic() = default;
+
+void frmTraffic::Form_Load()
+{
+    Ui::setTitle(this, caption(Title));
+    chkHidePoll->setText(caption(HidePoll));
+    chkPause->setText(caption(Pause));
+    cmdClear->setText(caption(Clear));
+    cmdCopy->setText(caption(Copy));
+    cmdSave->setText(caption(SaveText));
+    cmdSend->setText(caption(Send));
+}
+
+void frmTraffic::happened(const TrafficEvent &event)
+{
+    TrafficModel::Row row{event, VisibleLine(event.text), TrafficMeaning(event), IsLinkPollTraffic(event)};
+    if (event.kind == TrafficEvent::Note)
+        row.line = event.text;
+    // Collected in batches, shown at the next pass of the event loop; while
+    // paused, kept (the newest Limit of them) until the pause ends.
+    if (m_pending.size() >= TrafficModel::Limit)
+        m_pending.removeFirst();
+    m_pending << row;
+    if (!chkPause->isChecked() && m_pending.size() == 1)
+        QTimer::singleShot(0, this, &frmTraffic::flush);
+}
+
+void frmTraffic::flush()
+{
+    if (chkPause->isChecked())
+        return;
+    // Followed as it grows, unless the operator scrolled back to read.
+    const QScrollBar *bar = lstRows->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    m_model->append(m_pending);
+    m_pending.clear();
+    if (atEnd)
+        lstRows->scrollToBottom();
+}
+
+int frmTraffic::shownRows() const
+{
+    return m_filter->rowCount();
+}
+
+QString frmTraffic::shownRowText(int n) const
+{
+    return m_model->rowText(m_filter->mapToSource(m_filter->index(n, 0)).row());
+}
+
+void frmTraffic::Clear_Click()
+{
+    m_pending.clear();
+    m_model->clear();
+}
+
+void frmTraffic::Copy_Click()
+{
+    QStringList lines;
+    QModelIndexList rows = lstRows->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    for (const QModelIndex &i : rows)
+        lines << m_model->rowText(m_filter->mapToSource(i).row());
+    QApplication::clipboard()->setText(lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+}
+
+void frmTraffic::Save_Click()
+{
+    const QString path = QFileDialog::getSaveFileName(this, caption(SaveText), WorkFolder(), caption(TextFiles));
+    if (path.isEmpty())
+        return;
+    QStringList lines;
+    for (int n = 0; n < m_model->rowCount(); ++n)
+        lines << m_model->rowText(n);
+    QString error;
+    if (WriteConfigFile(path, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'), WriteMode::Replace, &error))
+        Ui::showLine(TextMess, app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(path));
+    else
+        Ui::showLine(TextMess, QDir::toNativeSeparators(path) + QStringLiteral(": ") + error);
+}
+
+void frmTraffic::Send_Click()
+{
+    const QString line = txtCommand->text();
+    QString answer;
+    switch (SendManualCommand(m_comm, m_timer, line, &answer)) {
+    case ManualResult::Answered:
+        Ui::showLine(TextMess, app().message(AnsweredMessage) + QLatin1Char(' ') + VisibleLine(answer));
+        break;
+    case ManualResult::NoAnswer:
+        Ui::showLine(TextMess, app().message(NoAnswerMessage));
+        break;
+    case ManualResult::NotALine:
+        Ui::showLine(TextMess, app().message(NotALineMessage));
+        break;
+    case ManualResult::Busy:
+        Ui::showLine(TextMess, app().message(ExchangeBusyMessage));
+        break;
+    case ManualResult::PortClosed:
+        Ui::showLine(TextMess, app().message(PortClosedMessage));
+        break;
+    }
+}

@@ -1,0 +1,135 @@
+// The traffic console beside the settings screen: each read shows its rows
+// in order with what the program made of them; noise, an over-long line, a
+// time-out and a lost line each their row; a command sent by hand, refused
+// while another exchange waits; the latest 10,000 rows kept.
+
+#include "ScreenRig.h"
+#include "protocol/TrafficMeaning.h"
+#include "screens/frmTraffic.h"
+#include "serial/Exchange.h"
+#include "serial/mod232C.h"
+#include "sim/SimControl.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QTableView>
+
+namespace {
+
+void click(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton); }
+
+// The console's rows after `from`: direction, then the line or the meaning's
+// message number ("m173") for what matters.
+QStringList rowsFrom(const frmTraffic &t, int from)
+{
+    QStringList rows;
+    for (int n = from; n < t.shownRows(); ++n) {
+        const QStringList cells = t.shownRowText(n).split('\t');
+        rows << cells.value(1) + " " + cells.value(3).section(' ', 0, 0);
+    }
+    return rows;
+}
+
+} // namespace
+
+class TestTrafficConsole : public QObject {
+    Q_OBJECT
+private slots:
+    void rows_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("rows"); // after the read button, the link poll hidden
+        QTest::newRow("a read") << "" << "→ m173|← m167";
+        // The screen takes the first line for its answer, as it always did.
+        QTest::newRow("noise before the answer") << "noise hello" << "→ m173|← m171";
+        QTest::newRow("an over-long line") << "long" << "→ m173|· m184|← m167";
+        QTest::newRow("no answer") << "silent on" << "→ m173|· m183";
+        QTest::newRow("the line lost") << "drop" << "→ m173|· m182";
+    }
+    void rows()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, rows);
+        ScreenRig rig;
+        rig.main->menuTraffic->trigger();
+        auto *t = rig.main->findChild<frmTraffic *>();
+        QVERIFY(t && t->isVisible());
+        frmSet *s = rig.openLinked();
+        t->chkHidePoll->setChecked(true);
+        QTest::qWait(20);
+        const int from = t->shownRows();
+        if (fault == "long") // after the command, before its answer
+            connect(&rig.peer, &SimPeer::lineReceived, &rig.peer, [&](const QByteArray &l) {
+                if (l == "@KZ9R")
+                    rig.peer.sendRaw(QByteArray(RxLineLimit + 10, 'x') + "\r\n");
+            });
+        else if (fault == "drop")
+            QTimer::singleShot(30, &rig.peer, [&] { rig.peer.dropLine(); });
+        else if (!fault.isEmpty())
+            ApplySimCommand(rig.peer, fault);
+        if (fault == "drop")
+            ApplySimCommand(rig.peer, "silent on");
+        click(s->Command_R);
+        QTest::qWait(30);
+        QCOMPARE(rowsFrom(*t, from).join('|'), rows);
+        // The link poll's rows were there, hidden.
+        t->chkHidePoll->setChecked(false);
+        QVERIFY(rowsFrom(*t, 0).contains("→ m163"));
+    }
+
+    void sendByHand_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("says"); // the message line
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("the version") << "@KZ9V" << "m189 KZ90VQML47210 R1.20" << "@KZ9V";
+        QTest::newRow("a register") << "@REG05" << "m189 34H" << "@REG05";
+        QTest::newRow("a control character") << "@KZ9V\x01" << "m187" << "";
+        QTest::newRow("while another exchange waits") << "@KZ9V" << "m100" << "";
+    }
+    void sendByHand()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, says);
+        QFETCH(QString, sent);
+        ScreenRig rig;
+        rig.main->menuTraffic->trigger();
+        auto *t = rig.main->findChild<frmTraffic *>();
+        QVERIFY(t);
+        rig.peer.clearReceived();
+        std::unique_ptr<Exchange> other;
+        if (says == "m100")
+            other = std::make_unique<Exchange>(rig.main->MSComm1());
+        t->txtCommand->setText(line);
+        click(t->cmdSend);
+        QCOMPARE(t->TextMess->text(), says);
+        QTest::qWait(20);
+        QCOMPARE(QString::fromLatin1(rig.peer.receivedLines().value(0)), sent);
+        if (!sent.isEmpty())
+            QVERIFY(rowsFrom(*t, 0).contains(says.startsWith("m189 34") ? "← m169" : "← m168"));
+    }
+
+    // 20,000 lines: the latest 10,000 rows stay, the memory with them.
+    void keepsTheLatestRows()
+    {
+        ScreenRig rig;
+        frmTraffic t(rig.main->MSComm1(), rig.main->Timer1());
+        for (int n = 0; n < 20000; ++n)
+            TrafficHub::instance().publish(
+                TrafficEvent{QDateTime::currentDateTime(), TrafficEvent::Received, QString("KZ90F05%1").arg(n)});
+        QTest::qWait(20);
+        QCOMPARE(t.model()->rowCount(), TrafficModel::Limit);
+        QVERIFY(t.model()->rowText(TrafficModel::Limit - 1).contains("KZ90F0519999"));
+        QVERIFY(t.model()->rowText(0).contains("KZ90F0510000"));
+        // Paused, rows are collected; shown when the pause ends.
+        t.chkPause->setChecked(true);
+        TrafficHub::instance().publish(TrafficEvent{QDateTime::currentDateTime(), TrafficEvent::Sent, "@KZ9V"});
+        QTest::qWait(20);
+        QVERIFY(!t.model()->rowText(TrafficModel::Limit - 1).contains("@KZ9V"));
+        t.chkPause->setChecked(false);
+        QVERIFY(t.model()->rowText(TrafficModel::Limit - 1).contains("@KZ9V"));
+    }
+};
+
+QTEST_MAIN(TestTrafficConsole)
+#include "tst_frmtraffic.moc"

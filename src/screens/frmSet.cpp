@@ -209,6 +209,8 @@ void frmSet::TextMess_Click()
     s.MessageClickCount = 0;
     frmReg editor(m_comm, m_timer, this);
     editor.Form_Load();
+    // Blocks this screen and the windows it belongs to, not the traffic console.
+    editor.setWindowModality(Qt::WindowModal);
     editor.exec();
 }
 

@@ -112,6 +112,8 @@ frmMain::~frmMain()
 {
     if (m_settings)
         delete m_settings.data();
+    if (m_traffic) // not a child: it goes with this window all the same
+        delete m_traffic.data();
 }
 
 void frmMain::Form_Load()
@@ -281,8 +283,10 @@ void frmMain::menuNetwork_Click()
 // One traffic console, beside the others, on this window's port.
 void frmMain::menuTraffic_Click()
 {
+    // A window of its own, outside this window's family, so that a dialog
+    // that blocks the main window leaves it usable.
     if (!m_traffic) {
-        m_traffic = new frmTraffic(m_comm, m_timer, this);
+        m_traffic = new frmTraffic(m_comm, m_timer);
         m_traffic->setAttribute(Qt::WA_DeleteOnClose);
         m_traffic->Form_Load();
     }

@@ -38,7 +38,8 @@ namespace {
 // exchange under way.
 TransferProgress showProgress(QProgressDialog &dialog)
 {
-    dialog.setWindowModality(Qt::ApplicationModal);
+    // The main window's alone: the traffic console stays usable beside it.
+    dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinimumDuration(0);
     dialog.setAutoClose(false);
     dialog.setAutoReset(false);

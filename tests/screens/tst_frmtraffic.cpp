@@ -30,6 +30,14 @@ QStringList rowsFrom(const frmTraffic &t, int from)
     return rows;
 }
 
+frmTraffic *trafficWindow()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *t = qobject_cast<frmTraffic *>(w))
+            return t;
+    return nullptr;
+}
+
 } // namespace
 
 class TestTrafficConsole : public QObject {
@@ -52,7 +60,7 @@ private slots:
         QFETCH(QString, rows);
         ScreenRig rig;
         rig.main->menuTraffic->trigger();
-        auto *t = rig.main->findChild<frmTraffic *>();
+        auto *t = trafficWindow();
         QVERIFY(t && t->isVisible());
         frmSet *s = rig.openLinked();
         t->chkHidePoll->setChecked(true);
@@ -94,7 +102,7 @@ private slots:
         QFETCH(QString, sent);
         ScreenRig rig;
         rig.main->menuTraffic->trigger();
-        auto *t = rig.main->findChild<frmTraffic *>();
+        auto *t = trafficWindow();
         QVERIFY(t);
         rig.peer.clearReceived();
         std::unique_ptr<Exchange> other;
@@ -107,6 +115,30 @@ private slots:
         QCOMPARE(QString::fromLatin1(rig.peer.receivedLines().value(0)), sent);
         if (!sent.isEmpty())
             QVERIFY(rowsFrom(*t, 0).contains(says.startsWith("m189 34") ? "← m169" : "← m168"));
+    }
+
+    // The register editor blocks its own window, not the console.
+    void usableBesideTheRegisterEditor()
+    {
+        ScreenRig rig;
+        rig.main->menuTraffic->trigger();
+        frmTraffic *t = trafficWindow();
+        frmSet *s = rig.openLinked();
+        QVERIFY(t->model()->rowCount() > 0);
+        bool cleared = false, editorOpen = false;
+        QTimer::singleShot(100, t, [&] {
+            editorOpen = QApplication::activeModalWidget() != nullptr;
+            // Through the window system, where a modal dialog blocks input.
+            const QPoint at = t->cmdClear->mapTo(t, t->cmdClear->rect().center());
+            QTest::mouseClick(t->windowHandle(), Qt::LeftButton, {}, at);
+            cleared = t->model()->rowCount() == 0;
+            if (QWidget *editor = QApplication::activeModalWidget())
+                editor->close();
+        });
+        for (int n = 0; n < 5; ++n)
+            QTest::mouseClick(s->TextMess, Qt::LeftButton);
+        QVERIFY(editorOpen);
+        QVERIFY(cleared);
     }
 
     // 20,000 lines: the latest 10,000 rows stay, the memory with them.

@@ -12,10 +12,12 @@
 // of a wake-up far more than anything either side does.
 
 #include "core/AppState.h"
+#include "protocol/TrafficMeaning.h"
 #include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
+#include "serial/Traffic.h"
 #include "sim/SimPeer.h"
 
 #include <QCoreApplication>
@@ -176,16 +178,37 @@ int main(int argc, char *argv[])
         }
     };
 
-    std::vector<double> programCpu, programWall, clientCpu, clientWall;
+    // The traffic console open: every line kept as the console keeps it
+    // (the event and its poll flag; the rest is made when a row is shown),
+    // the latest 10,000 kept.
+    struct Row {
+        TrafficEvent event;
+        bool poll;
+    };
+    QList<Row> rows;
+    const auto openConsole = [&] {
+        return QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [&](const TrafficEvent &e) {
+            if (rows.size() >= 10000)
+                rows.remove(0, 1000);
+            rows.append(Row{e, IsLinkPollTraffic(e)});
+        });
+    };
+
+    std::vector<double> programCpu, programWall, clientCpu, clientWall, consoleCpu, consoleWall;
     measure(100, programExchange); // warm up both
     measure(100, clientExchange);
     for (int b = 0; b < batches; ++b) {
         const Cost p = measure(perBatch, programExchange);
         const Cost c = measure(perBatch, clientExchange);
+        const QMetaObject::Connection console = openConsole();
+        const Cost o = measure(perBatch, programExchange);
+        QObject::disconnect(console);
         programCpu.push_back(p.cpuUs);
         programWall.push_back(p.wallUs);
         clientCpu.push_back(c.cpuUs);
         clientWall.push_back(c.wallUs);
+        consoleCpu.push_back(o.cpuUs);
+        consoleWall.push_back(o.wallUs);
     }
     ::kill(peer, SIGTERM);
     ::waitpid(peer, nullptr, 0);
@@ -197,6 +220,9 @@ int main(int argc, char *argv[])
     std::printf("  program:          %6.2f us CPU  %6.2f us wall\n", pc, pw);
     std::printf("  blocking client:  %6.2f us CPU  %6.2f us wall\n", cc, cw);
     std::printf("  ratio:            %6.2f x CPU   %6.2f x wall\n", pc / cc, pw / cw);
+    const double oc = median(consoleCpu), ow = median(consoleWall);
+    std::printf("  program, traffic console open: %6.2f us CPU  %6.2f us wall: %.2f x CPU of it closed\n",
+                oc, ow, oc / pc);
 
     // The FRH preset at 9600 bit/s: 28 reads for the backup, 28 writes, 28
     // reads to verify them and a reset.

@@ -158,7 +158,7 @@ int RunCommandLine(const QStringList &args)
         QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [](const TrafficEvent &e) {
             static const char *const arrows[] = {">", "<", "-"};
             Print(stderr, QStringLiteral("%1 %2 %3  %4\n")
-                              .arg(e.time.time().toString(QStringLiteral("HH:mm:ss.zzz")),
+                              .arg(e.time().time().toString(QStringLiteral("HH:mm:ss.zzz")),
                                    QLatin1String(arrows[e.kind]),
                                    e.kind == TrafficEvent::Note ? e.text : VisibleLine(e.text),
                                    TrafficMeaning(e)));

@@ -41,7 +41,7 @@ ManualResult SendManualCommand(CommControl &comm, ReplyTimer &timer, const QStri
         }
         bool done = false;
         for (QString got; !done && !(got = ReceiveWaitingLine(comm)).isEmpty();) {
-            if (IsFinalAnswer(TrafficEvent{QDateTime(), TrafficEvent::Received, got}, line)) {
+            if (IsFinalAnswer(TrafficEvent{0, TrafficEvent::Received, got}, line)) {
                 if (answer)
                     *answer = got;
                 result = ManualResult::Answered;

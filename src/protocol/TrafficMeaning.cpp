@@ -113,8 +113,12 @@ QString TrafficMeaning(const TrafficEvent &event)
 
 bool IsLinkPollTraffic(const TrafficEvent &event)
 {
-    const int m = TrafficMeaningMessage(event);
-    return m == TM::LinkPoll || m == TM::LinkAnswer;
+    // Asked of every row as it comes: by its fixed form, nothing parsed.
+    const QString &t = event.text;
+    if (event.kind == TrafficEvent::Sent)
+        return t == QLatin1String("@KZ9#");
+    return event.kind == TrafficEvent::Received && t.size() > HeaderSize && t.at(HeaderSize) == u'$'
+        && t.startsWith(QLatin1String("KZ9"));
 }
 
 bool IsFinalAnswer(const TrafficEvent &event, const QString &command)

@@ -70,10 +70,10 @@ QVariant TrafficModel::data(const QModelIndex &index, int role) const
         return {};
     const Row &r = m_rows.at(index.row());
     switch (index.column()) {
-    case ColTime: return r.event.time.time().toString(QStringLiteral("HH:mm:ss.zzz"));
+    case ColTime: return r.event.time().time().toString(QStringLiteral("HH:mm:ss.zzz"));
     case ColDirection: return QString::fromUtf8(Arrows[r.event.kind]);
-    case ColLine: return r.line;
-    case ColMeaning: return r.meaning;
+    case ColLine: return r.event.kind == TrafficEvent::Note ? r.event.text : VisibleLine(r.event.text);
+    case ColMeaning: return TrafficMeaning(r.event);
     default: return {};
     }
 }
@@ -192,9 +192,7 @@ void frmTraffic::Form_Load()
 
 void frmTraffic::happened(const TrafficEvent &event)
 {
-    TrafficModel::Row row{event, VisibleLine(event.text), TrafficMeaning(event), IsLinkPollTraffic(event)};
-    if (event.kind == TrafficEvent::Note)
-        row.line = event.text;
+    const TrafficModel::Row row{event, IsLinkPollTraffic(event)};
     // Collected in batches, shown at the next pass of the event loop; while
     // paused, kept (the newest Limit of them) until the pause ends.
     if (m_pending.size() >= TrafficModel::Limit)

@@ -23,9 +23,9 @@ class TrafficModel : public QAbstractTableModel {
 public:
     static constexpr int Limit = 10000;
     enum Column { ColTime, ColDirection, ColLine, ColMeaning, Columns };
+    // The event as it came; what it shows is made when it is shown.
     struct Row {
         TrafficEvent event;
-        QString line, meaning;
         bool poll = false;
     };
 

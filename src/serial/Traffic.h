@@ -10,9 +10,10 @@
 
 struct TrafficEvent {
     enum Kind { Sent, Received, Note };
-    QDateTime time;
+    qint64 msecs = 0; // since the epoch: cheap to take, turned into local time when shown
     Kind kind = Note;
     QString text; // the line as it went or came, without CR LF; a note's words
+    QDateTime time() const { return QDateTime::fromMSecsSinceEpoch(msecs); }
 };
 
 class TrafficHub : public QObject {

@@ -61,15 +61,15 @@ void appendEntry(TrafficEvent::Kind kind, const QString &text)
     if (!app().DebugFlag && !hub.listened())
         return;
     // One time for the log and the console alike.
-    const QDateTime now = QDateTime::currentDateTime();
+    const TrafficEvent event{QDateTime::currentMSecsSinceEpoch(), kind, text};
     if (hub.listened())
-        hub.publish(TrafficEvent{now, kind, text});
+        hub.publish(event);
     // A log that cannot be written is skipped: the exchange matters more.
     if (!app().DebugFlag || !ensureOpen())
         return;
     static const char *const prefixes[] = {"S>", "R<", "--"};
     const QString line = QLatin1String(prefixes[kind])
-        + now.time().toString(QStringLiteral("HH:mm:ss ")) + text
+        + event.time().time().toString(QStringLiteral("HH:mm:ss ")) + text
         + QStringLiteral("\r\n");
     QFile &file = openLog().file;
     file.write(line.toLatin1());

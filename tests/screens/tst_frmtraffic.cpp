@@ -148,14 +148,14 @@ private slots:
         frmTraffic t(rig.main->MSComm1(), rig.main->Timer1());
         for (int n = 0; n < 20000; ++n)
             TrafficHub::instance().publish(
-                TrafficEvent{QDateTime::currentDateTime(), TrafficEvent::Received, QString("KZ90F05%1").arg(n)});
+                TrafficEvent{QDateTime::currentMSecsSinceEpoch(), TrafficEvent::Received, QString("KZ90F05%1").arg(n)});
         QTest::qWait(20);
         QCOMPARE(t.model()->rowCount(), TrafficModel::Limit);
         QVERIFY(t.model()->rowText(TrafficModel::Limit - 1).contains("KZ90F0519999"));
         QVERIFY(t.model()->rowText(0).contains("KZ90F0510000"));
         // Paused, rows are collected; shown when the pause ends.
         t.chkPause->setChecked(true);
-        TrafficHub::instance().publish(TrafficEvent{QDateTime::currentDateTime(), TrafficEvent::Sent, "@KZ9V"});
+        TrafficHub::instance().publish(TrafficEvent{QDateTime::currentMSecsSinceEpoch(), TrafficEvent::Sent, "@KZ9V"});
         QTest::qWait(20);
         QVERIFY(!t.model()->rowText(TrafficModel::Limit - 1).contains("@KZ9V"));
         t.chkPause->setChecked(false);

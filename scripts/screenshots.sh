@@ -107,6 +107,32 @@ if [ "${1:-}" = status ]; then
   exit 0
 fi
 
+if [ "${1:-}" = traffic ]; then
+  # The traffic console during a read on the settings screen, the link poll
+  # hidden. LANG_SET=en for the English shot.
+  suffix=${SHOT_SUFFIX:-}
+  main=$(win "${MAIN_TITLE:-QML47210 設定ツール}")
+  xdotool mousemove --window "$main" 30 10 click 1   # "System" menu
+  sleep 0.5
+  xdotool key Down Down Down Down Down Return
+  con=$(win "${CON_TITLE:-通信モニタ}")
+  sleep 0.5
+  xdotool windowsize "$con" 760 420
+  xdotool windowmove "$con" 250 330
+  xdotool windowactivate --sync "$main" 2> /dev/null || true
+  click_twips "$main" 2900 1400         # wireless unit button
+  set=$(win "${SET_TITLE:-無線設定}")
+  xdotool windowmove "$set" 0 0
+  sleep 1.5
+  click_twips "$set" 2580 5587          # read
+  sleep 1.5
+  xdotool windowactivate --sync "$con" 2> /dev/null || true   # on top for its picture
+  shot "$con" "traffic-console$suffix"
+  kill $prog 2> /dev/null || true
+  wait $prog 2> /dev/null || true
+  exit 0
+fi
+
 if [ "${1:-}" = network ]; then
   # The network window: a plan of four units (the simulated unit on COM1 the
   # master, three more on COM2 to COM4, all answering at 1200 bit/s so the

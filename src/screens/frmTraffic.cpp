@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLineEdit>
@@ -148,6 +149,12 @@ frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     mono.setStyleHint(QFont::Monospace);
     mono.setBold(false);
     lstRows->setFont(mono);
+    // Room for a time, an arrow and a reply line; the meaning takes the rest.
+    const QFontMetrics metrics(mono);
+    lstRows->setColumnWidth(TrafficModel::ColTime, metrics.horizontalAdvance(QStringLiteral("00:00:00.000")) + 16);
+    lstRows->setColumnWidth(TrafficModel::ColDirection, metrics.horizontalAdvance(QStringLiteral("MM")) + 16);
+    lstRows->setColumnWidth(TrafficModel::ColLine, metrics.horizontalAdvance(QString(26, u'M')));
+    lstRows->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
     top->addWidget(lstRows, 1);
 
     auto *send = new QHBoxLayout;

@@ -92,6 +92,7 @@ private slots:
         QTest::addColumn<QString>("sent");
         QTest::newRow("the version") << "@KZ9V" << "m189 KZ90VQML47210 R1.20" << "@KZ9V";
         QTest::newRow("a register") << "@REG05" << "m189 34H" << "@REG05";
+        QTest::newRow("a register write") << "@REG05:3AH" << "m189 P0" << "@REG05:3AH";
         QTest::newRow("a control character") << "@KZ9V\x01" << "m187" << "";
         QTest::newRow("while the settings screen waits") << "@KZ9V" << "m100" << "@KZ9R";
     }
@@ -120,7 +121,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(QString::fromLatin1(rig.peer.receivedLines().value(0)), sent);
         if (!sent.isEmpty())
-            QVERIFY(rowsFrom(*t, 0).contains(says.startsWith("m189 34") ? "← m169" : "← m168"));
+            QVERIFY(rowsFrom(*t, 0).contains(says.endsWith("34H") ? "← m169" : says.endsWith("P0") ? "← m165" : "← m168"));
     }
 
     // The register editor blocks its own window, not the console.

@@ -48,8 +48,8 @@ constexpr int PollMs = 500;
 // The record as the table shows what a unit holds: band, channel, role.
 QString heldText(const NetworkUnitResult &u)
 {
-    if (u.after.isEmpty())
-        return u.done() && u.state != NetworkUnitResult::Verified && u.state != NetworkUnitResult::Differs
+    if (u.after.isEmpty()) // unknown, unless the unit did not answer
+        return u.reason == QLatin1String("no-answer") || u.reason == QLatin1String("line-lost")
             ? caption(Unreachable)
             : QString();
     return QStringLiteral("%1  band %2  ch %3  %4")

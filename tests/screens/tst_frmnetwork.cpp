@@ -101,13 +101,18 @@ private slots:
         QVERIFY(w.busy());
         QVERIFY(!comm.PortOpen()); // one user a port
         QVERIFY(comm.exchangeRunning());
-        QVERIFY(!w.cmdSetUp->isEnabled() && w.cmdCancel->isEnabled());
+        QVERIFY(!w.cmdSetUp->isEnabled() && !w.cmdRefresh->isEnabled() && !w.cmdCompare->isEnabled()
+                && w.cmdCancel->isEnabled());
         if (fault == "cancel") { // each stops after its exchange under way
             QVERIFY(waitUntil([&] { return column(w, frmNetwork::ColProgress).count("/") == 4; }, 10000));
             click(w.cmdCancel);
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
+        if (fault.isEmpty()) // what each unit holds now
+            for (int row = 0; row < 4; ++row)
+                QVERIFY2(w.tblUnits->item(row, frmNetwork::ColNow)->text().contains("band 2  ch 11"),
+                         qPrintable(w.tblUnits->item(row, frmNetwork::ColNow)->text()));
         QVERIFY(comm.PortOpen());
         QVERIFY(!comm.exchangeRunning());
         for (int i = 0; i < 4; ++i)

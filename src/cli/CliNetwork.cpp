@@ -52,6 +52,18 @@ void stopOnSignals()
     std::signal(SIGTERM, onStop);
 }
 
+// The fields `meant` names whose value the unit holds otherwise.
+QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds)
+{
+    QList<Difference> differences;
+    const auto held = RecordFields(holds);
+    for (const auto &[key, value] : RecordFields(meant))
+        for (const auto &[heldKey, heldValue] : held)
+            if (heldKey == key && heldValue != value)
+                differences << Difference{key, value, heldValue};
+    return differences;
+}
+
 bool isPlanText(const QString &text)
 {
     static const QRegularExpression network(QStringLiteral("^\\s*\\[\\s*network\\s*\\]"),
@@ -223,13 +235,10 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
         if (const int failed = ReadRecord(comm, timer, holds))
             return out.exchangeFailed(failed, Message(ConfigMessages::Record));
         QJsonArray differences;
-        const auto held = RecordFields(holds);
-        for (const auto &[key, meant] : RecordFields(unit.record))
-            for (const auto &[heldKey, value] : held)
-                if (heldKey == key && value != meant)
-                    differences.append(QJsonObject{{QStringLiteral("what"), key},
-                                                   {QStringLiteral("meant"), meant},
-                                                   {QStringLiteral("holds"), value}});
+        for (const Difference &d : RecordDifferences(unit.record, holds))
+            differences.append(QJsonObject{{QStringLiteral("what"), d.what},
+                                           {QStringLiteral("meant"), d.meant},
+                                           {QStringLiteral("holds"), d.holds}});
         out.insert(QStringLiteral("version"), version);
         out.insert(QStringLiteral("after"), RecordJson(holds));
         out.insert(QStringLiteral("differences"), differences);
@@ -430,11 +439,8 @@ int compare(Run &run)
         if (const int failed = ReadRecord(one.comm, one.timer, holds))
             return one.out.exchangeFailed(failed, Message(ConfigMessages::Record));
         one.out.insert(QStringLiteral("record"), RecordJson(holds));
-        const auto held = RecordFields(holds);
-        for (const auto &[key, meant] : RecordFields(run.file.record))
-            for (const auto &[heldKey, value] : held)
-                if (heldKey == key && value != meant)
-                    differ(key, meant, value);
+        for (const Difference &d : RecordDifferences(run.file.record, holds))
+            differ(d.what, d.meant, d.holds);
     }
     for (int n = 0; n < UnitConfig::Registers; ++n) {
         const auto &meant = run.file.registers[size_t(n)];

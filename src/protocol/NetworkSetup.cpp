@@ -280,7 +280,6 @@ void NetworkSetup::start(const QString &planText, const QString &planPath, const
     m_report.plan = planPath;
     m_report.compare = compare;
     m_report.started = QDateTime::currentDateTime();
-    m_cancelled = false;
     qDeleteAll(m_processes);
     m_processes.clear();
     m_queue.clear();
@@ -381,7 +380,6 @@ void NetworkSetup::ended(int index)
 
 void NetworkSetup::cancel()
 {
-    m_cancelled = true;
     // Units not begun are not begun.
     for (int index : std::as_const(m_queue)) {
         NetworkUnitResult &u = m_report.units[index];

@@ -105,7 +105,6 @@ private:
     QList<QProcess *> m_processes;
     QList<int> m_queue;
     int m_running = 0;
-    bool m_cancelled = false;
     NetworkReport m_report;
     std::function<QString(const QString &)> m_resolve;
 };

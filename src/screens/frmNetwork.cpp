@@ -640,16 +640,20 @@ void frmNetwork::adapterNext(int unit)
     m_poll.start(0);
 }
 
+void frmNetwork::reopenLine()
+{
+    const AppState &s = app();
+    ReopenPort(m_line, m_line.commPort() ? qint16(m_line.commPort()) : s.ComPort, s.ComBaud,
+               s.ComDataBits, s.ComParity, s.ComStopBits);
+}
+
 void frmNetwork::adapterPoll()
 {
     if (m_adapter != Adapter::WaitForUnit && m_adapter != Adapter::UnitAnswers
         && m_adapter != Adapter::WaitForUnplug)
         return;
-    if (!m_line.PortOpen()) { // the adapter itself was pulled: it comes back by itself
-        const AppState &s = app();
-        ReopenPort(m_line, m_line.commPort() ? qint16(m_line.commPort()) : s.ComPort, s.ComBaud,
-                   s.ComDataBits, s.ComParity, s.ComStopBits);
-    }
+    if (!m_line.PortOpen()) // the adapter itself was pulled: it comes back by itself
+        reopenLine();
     const bool answers = m_line.PortOpen() && UnitAnswers(m_line, m_lineTimer, TimeScale::scaled(1000));
     if (m_adapter == Adapter::Off)
         return; // cancelled while it asked
@@ -692,9 +696,7 @@ void frmNetwork::adapterApplied()
     u.role = m_shown.units.at(m_adapterUnit).role;
     m_shown.units[m_adapterUnit] = u;
     showUnit(m_adapterUnit, u);
-    const AppState &s = app();
-    ReopenPort(m_line, m_line.commPort() ? qint16(m_line.commPort()) : s.ComPort, s.ComBaud, s.ComDataBits,
-               s.ComParity, s.ComStopBits);
+    reopenLine();
     if (m_cancelled) {
         m_adapter = Adapter::WaitForUnplug;
         Cancel_Click();

@@ -92,6 +92,8 @@ private:
     void adapterNext(int unit);
     void adapterApplied();
     QString adapterPort() const;
+    // The adapter's port again, as it was opened.
+    void reopenLine();
     // The device a port reaches, by this window's COMn mapping.
     QString deviceOf(const QString &port) const;
 

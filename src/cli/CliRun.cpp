@@ -9,6 +9,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/TrafficMeaning.h"
+#include "serial/LineClear.h"
 #include "serial/SerialDevices.h"
 #include "serial/Traffic.h"
 #include "serial/mod232C.h"
@@ -70,6 +71,9 @@ int Run::openPort()
     const QString stopBits = r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits;
     if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits)) {
         DiscardInput(comm); // an earlier run's late answer is none of this run's
+        this->device = device;
+        // One that an earlier run left due may still come: its quiet spell first.
+        WaitOutLineMark(comm, device);
         return -1;
     }
     // A character device that is no serial port (/dev/null) is as wrong a
@@ -105,7 +109,10 @@ int execute(const CliRequest &request)
     if (runner->opensPort)
         if (const int code = run.openPort(); code >= 0)
             return code;
-    return runner->run(run);
+    const int code = runner->run(run);
+    // An answer still due is left for the next run on this device to wait out.
+    LeaveLineMark(run.comm, run.device);
+    return code;
 }
 
 QString helpJson(const QString &help)
@@ -156,7 +163,7 @@ int RunCommandLine(const QStringList &args)
     // The same rows as the traffic console, as they happen.
     if (request->trace)
         QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [](const TrafficEvent &e) {
-            static const char *const arrows[] = {">", "<", "-"};
+            static const char *const arrows[] = {">", "<", "-", "x", "="};
             Print(stderr, QStringLiteral("%1 %2 %3  %4\n")
                               .arg(e.time().time().toString(QStringLiteral("HH:mm:ss.zzz")),
                                    QLatin1String(arrows[e.kind]),

@@ -22,6 +22,7 @@ struct Run {
     ReplyTimer timer;
     Output out;
     QString portName;
+    QString device;  // what the port opens: an earlier run's mark is kept by it
     UnitConfig file; // apply: the file, read before the port opens
     NetworkPlan plan; // network, compare: the plan, read before any port opens
     QString planText;

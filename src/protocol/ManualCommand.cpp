@@ -30,6 +30,17 @@ ManualResult SendManualCommand(CommControl &comm, ReplyTimer &timer, const QStri
     if (!Transfer::NextCommand(comm))
         return ManualResult::PortClosed;
     const quint64 connection = comm.waitConnection();
+    // A record, a register or the reset typed by hand changes the unit as the
+    // editor's own writes do: the screens that show it learn of it.
+    switch (TrafficMeaningMessage(TrafficEvent{0, TrafficEvent::Sent, line})) {
+    case TrafficMessages::WriteRecord:
+    case TrafficMessages::WriteRegister:
+    case TrafficMessages::Reset:
+        comm.noteUnitWritten();
+        break;
+    default:
+        break;
+    }
     SendLine(comm, timer, line);
     WaitLimit limit(RegisterReplyMs);
     const PortReader reading;
@@ -56,6 +67,8 @@ ManualResult SendManualCommand(CommControl &comm, ReplyTimer &timer, const QStri
         }
         DoEvents(&comm);
     }
+    if (result != ManualResult::Answered)
+        comm.noteAnswerDue(); // its answer may still come
     app().AwaitingAck = false;
     return result;
 }

@@ -79,6 +79,7 @@ int noteMeaning(const QString &text)
     const struct { const char *start; int message; } notes[] = {
         {"port opened", TM::PortOpened}, {"port closed", TM::PortClosed}, {"line lost", TM::LineLost},
         {"time-out", TM::TimeOut},       {"over-long line", TM::OverLong}, {"input overflow", TM::Overflow},
+        {"not sent", TM::NotSent},       {"clearing the line", TM::Clearing},
     };
     for (const auto &n : notes)
         if (text.startsWith(QLatin1String(n.start)))
@@ -91,6 +92,13 @@ int meaning(const TrafficEvent &event, QString *detail)
     switch (event.kind) {
     case TrafficEvent::Sent: return sentMeaning(event.text, detail);
     case TrafficEvent::Received: return receivedMeaning(event.text, detail);
+    case TrafficEvent::Dropped: { // and what it would have been
+        QString what;
+        const int m = receivedMeaning(event.text, &what);
+        *detail = what.isEmpty() ? app().message(m) : app().message(m) + QLatin1Char(' ') + what;
+        return TM::Dropped;
+    }
+    case TrafficEvent::Echo: return TM::Echo;
     case TrafficEvent::Note: break;
     }
     return noteMeaning(event.text);
@@ -133,6 +141,8 @@ bool IsFinalAnswer(const TrafficEvent &event, const QString &command)
             || command.startsWith(QLatin1String("@KZ9"));
     case TM::Refusal: case TM::Record: case TM::Version: case TM::RegisterValue: case TM::UnknownLetter:
         return true;
+    case TM::LinkAnswer:
+        return asked == TM::LinkPoll;
     default:
         return false;
     }

@@ -25,5 +25,7 @@ constexpr int LinkPoll = 163, LinkAnswer = 164, Acknowledged = 165, Refusal = 16
               ReadVersion = 172, ReadRecord = 173, WriteRecord = 174, ReadRegister = 175,
               WriteRegister = 176, Reset = 177, Recognised = 178, UnknownCommand = 179,
               PortOpened = 180, PortClosed = 181, LineLost = 182, TimeOut = 183,
-              OverLong = 184, Overflow = 185, Note = 186;
+              OverLong = 184, Overflow = 185, Note = 186,
+              // 190-194: the guarantee that no answer is taken for another command's
+              Dropped = 190, Echo = 191, NotSent = 192, Clearing = 193;
 } // namespace TrafficMessages

@@ -72,9 +72,9 @@ int ReadRegisterStep(CommControl &comm, ReplyTimer &timer, TransferPath path, in
     if (path == TransferPath::Registers) {
         if (!NextCommand(comm))
             return PortClosed;
-        bool refused = false;
-        if (!ReadRegister(comm, timer, quint8(n), value, &refused))
-            return RegisterFailure(comm, refused);
+        bool refused = false, inDoubt = false;
+        if (!ReadRegister(comm, timer, quint8(n), value, &refused, &inDoubt))
+            return RegisterFailure(comm, refused, inDoubt);
         return 0;
     }
     const QString nn = QStringLiteral("%1").arg(n, 2, 10, QLatin1Char('0'));
@@ -94,10 +94,10 @@ int WriteRegisterStep(CommControl &comm, ReplyTimer &timer, TransferPath path, i
         if (!NextCommand(comm))
             return PortClosed;
         *sent = true;
-        bool refused = false;
-        return WriteRegister(comm, timer, qint16(n), value, &refused)
+        bool refused = false, inDoubt = false;
+        return WriteRegister(comm, timer, qint16(n), value, &refused, &inDoubt)
             ? 0
-            : RegisterFailure(comm, refused);
+            : RegisterFailure(comm, refused, inDoubt, false);
     }
     return Wired(comm, timer,
                  QStringLiteral("S%1%2").arg(n, 2, 10, QLatin1Char('0')).arg(value),
@@ -111,10 +111,12 @@ QString RegisterName(int n)
     return app().message(ConfigMessages::Register) + QStringLiteral(" %1").arg(n, 2, 10, QLatin1Char('0'));
 }
 
-int RegisterFailure(const CommControl &comm, bool refused)
+int RegisterFailure(const CommControl &comm, bool refused, bool inDoubt, bool read)
 {
     if (!Transfer::Connected(comm))
         return ConfigMessages::PortClosed;
+    if (inDoubt)
+        return read ? ConfigMessages::ReadsDisagree : ConfigMessages::WriteInDoubt;
     return refused ? ConfigMessages::Refused : ConfigMessages::NoAnswer;
 }
 

@@ -174,4 +174,7 @@ constexpr int NotReadBack = 116;      // written, not read back:
 constexpr int DiffersFound = 117;     // the unit holds other values:
 constexpr int BackupUnreadable = 118; // the backup does not read back as written
 constexpr int NotReset = 119;         // the line was lost before the reset
+// Answers after a time-out that cannot be trusted (modModem's `inDoubt`)
+constexpr int ReadsDisagree = 194;    // read again once the line was clear: another value
+constexpr int WriteInDoubt = 195;     // refused after its resend: the first may have been taken
 } // namespace ConfigMessages

@@ -41,8 +41,9 @@ int ReadOneRegister(CommControl &comm, ReplyTimer &timer, TransferPath path, int
 
 // "register nn", as results and failures name it.
 QString RegisterName(int n);
-// Why a register exchange failed: the port closed, the unit refused, or no answer.
-int RegisterFailure(const CommControl &comm, bool refused);
+// Why a register exchange failed: the port closed, the unit refused, answers
+// in doubt after a time-out (`inDoubt`, a read or a write), or no answer.
+int RegisterFailure(const CommControl &comm, bool refused, bool inDoubt = false, bool read = true);
 
 struct ReadResult {
     bool ok = false;

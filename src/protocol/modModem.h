@@ -12,11 +12,14 @@ enum ReplyKind { Other = 0, Accepted = 1, Recognised = 2, Refused = 3, RxLine = 
 
 int ClassifyReply(const QString &line);
 
-// `refused`, when given, tells a refusal apart from no answer.
+// `refused`, when given, tells a refusal apart from no answer; `inDoubt`
+// tells that the answers after a time-out cannot be trusted: a value read
+// again once the line was clear that came out otherwise, or a write refused
+// after its resend (the first send may have been taken).
 bool ReadRegister(CommControl &comm, ReplyTimer &timer, quint8 regNo, QString &value,
-                  bool *refused = nullptr);
+                  bool *refused = nullptr, bool *inDoubt = nullptr);
 bool WriteRegister(CommControl &comm, ReplyTimer &timer, qint16 regNo, const QString &value,
-                   bool *refused = nullptr);
+                   bool *refused = nullptr, bool *inDoubt = nullptr);
 void ResetUnit(CommControl &comm, ReplyTimer &timer);
 
 // Command texts as they go on the wire (without CR LF).

@@ -6,6 +6,7 @@
 #include "protocol/SettingsLists.h"
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
+#include "serial/LineClear.h"
 #include "serial/ReplyTimer.h"
 #include "serial/mod232C.h"
 #include "serial/modLog.h"
@@ -30,6 +31,10 @@ bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text)
     // A record ("D") or a register ("S") changes what the unit holds.
     if (text.startsWith(QLatin1Char('D')) || text.startsWith(QLatin1Char('S')))
         comm.noteUnitWritten();
+    // Nothing of an earlier command's may answer this one. The link poll
+    // waits for nobody: only "$" answers it, and it pauses for exchanges.
+    if (text != QLatin1String("#"))
+        ClearLine(comm);
     SendLine(comm, timer, QStringLiteral("@KZ9") + text);
     return true;
 }
@@ -47,17 +52,23 @@ bool WaitWiredReply(CommControl &comm, ReplyTimer &timer, qint16 interval, QStri
     for (;;) {
         // A closed port (lost, or closed on purpose) brings no answer, and a
         // port replaced meanwhile is another unit's.
-        if (!comm.isConnection(connection))
+        if (!comm.isConnection(connection)) {
+            comm.noteAnswerDue();
             return false;
+        }
         for (QString line; !(line = ReceiveWaitingLine(comm)).isEmpty();) {
             const bool valid = ParseWiredReply(line, letter);
             // The link poll's answer is never the reply to another command.
-            if (!valid || letter != QLatin1String("$"))
+            if (!valid || letter != QLatin1String("$")) {
+                if (!valid) // the answer itself may still come
+                    comm.noteAnswerDue();
                 return valid;
+            }
         }
         if (limit.expired() || app().ExitConfirmed) {
             if (limit.expired())
                 LogNote(QStringLiteral("time-out"));
+            comm.noteAnswerDue();
             return false;
         }
         DoEvents(&comm);
@@ -76,8 +87,10 @@ WiredAnswer WaitWiredAnswer(CommControl &comm, ReplyTimer &timer, qint16 interva
     const PortReader reading;
     bool others = false;
     for (;;) {
-        if (!comm.isConnection(connection))
+        if (!comm.isConnection(connection)) {
+            comm.noteAnswerDue();
             return WiredAnswer::Lost;
+        }
         for (QString line; !(line = ReceiveWaitingLine(comm)).isEmpty();) {
             if (ParseWiredReply(line, letter) && fits(letter))
                 return WiredAnswer::Fitting;
@@ -85,6 +98,7 @@ WiredAnswer WaitWiredAnswer(CommControl &comm, ReplyTimer &timer, qint16 interva
         }
         if (limit.expired() || app().ExitConfirmed) {
             LogNote(others ? QStringLiteral("time-out: no answer that fits") : QStringLiteral("time-out"));
+            comm.noteAnswerDue();
             return others ? WiredAnswer::OnlyOthers : WiredAnswer::Nothing;
         }
         DoEvents(&comm);

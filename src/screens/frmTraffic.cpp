@@ -43,7 +43,8 @@ constexpr int NoAnswerMessage = 188;  // no answer within 7 s
 constexpr int AnsweredMessage = 189;  // the answer:
 constexpr int PortClosedMessage = 61; // the port is closed
 
-const char *const Arrows[] = {"→", "←", "·"};
+// Sent, received, a note, dropped unread, the adapter's echo.
+const char *const Arrows[] = {"→", "←", "·", "↚", "↩"};
 
 // Hides the link poll's rows when asked.
 class PollFilter : public QSortFilterProxyModel {

@@ -246,6 +246,14 @@ int CommControl::InBufferCount() const
     return m_port.isOpen() ? int(m_input.size() - m_head) : 0;
 }
 
+QByteArray CommControl::waitingInput() const
+{
+    if (!m_port.isOpen())
+        return {};
+    takeArrived();
+    return m_input.mid(m_head);
+}
+
 qint64 CommControl::takeDroppedInput()
 {
     return std::exchange(m_dropped, 0);

@@ -66,6 +66,18 @@ public:
     // True when any open control holds received bytes not yet read.
     static bool anyInputWaiting();
 
+    // Received bytes not yet read, left where they are.
+    QByteArray waitingInput() const;
+
+    // An answer may still be on its way for a command whose wait ended
+    // without it (a time-out, a resend, a lost line): until the line has been
+    // quiet long enough, nothing that comes may be taken for a later
+    // command's answer (serial/LineClear). Kept across a reopen: the unit
+    // may answer on the line that comes back.
+    bool answerDue() const { return m_answerDue; }
+    void noteAnswerDue() { m_answerDue = true; }
+    void clearAnswerDue() { m_answerDue = false; }
+
     // The connection: a new number at every open and every close, so that a
     // wait can tell the port it began on from one closed, reopened or replaced.
     quint64 connection() const { return m_connection; }
@@ -123,6 +135,7 @@ private:
     QSerialPort::SerialPortError m_failedError = QSerialPort::NoError;
     QString m_failedErrorText;
     bool m_lineLost = false;
+    bool m_answerDue = false;
     quint64 m_connection = 1;
     const void *m_exchangeOwner = nullptr;
     quint64 m_exchangeConnection = 0;

@@ -9,7 +9,9 @@
 #include <QString>
 
 struct TrafficEvent {
-    enum Kind { Sent, Received, Note };
+    // Dropped: a line that came when no command could own it (a late
+    // answer); Echo: the adapter repeating the line just sent.
+    enum Kind { Sent, Received, Note, Dropped, Echo };
     qint64 msecs = 0; // since the epoch: cheap to take, turned into local time when shown
     Kind kind = Note;
     QString text; // the line as it went or came, without CR LF; a note's words

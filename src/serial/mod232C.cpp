@@ -4,6 +4,7 @@
 #include "config/TextConvert.h"
 #include "core/AppState.h"
 #include "serial/CommControl.h"
+#include "serial/LineClear.h"
 #include "serial/ReplyTimer.h"
 #include "serial/SerialDevices.h"
 #include "serial/modLog.h"
@@ -82,14 +83,21 @@ bool ClosePort(CommControl &comm)
 
 void DiscardInput(CommControl &comm)
 {
+    AppState &s = app();
+    // What is dropped is shown as dropped, never lost from sight.
+    const QByteArray waiting = comm.waitingInput();
+    if (!waiting.isEmpty() || !s.RxLineBuffer.isEmpty())
+        for (const char byte : waiting + '\r') // the CR: a line cut short shows too
+            AssembleLine(quint8(byte), true);
     comm.clearInBuffer();
-    app().RxLineBuffer.clear();
-    app().RxDiscarding = false;
+    s.RxLineBuffer.clear();
+    s.RxDiscarding = false;
 }
 
 bool StartExchange(CommControl &comm)
 {
     DiscardInput(comm);
+    ClearLine(comm);
     ++app().ExchangesStarted;
     return comm.PortOpen();
 }
@@ -109,13 +117,22 @@ quint8 GetRxByte(CommControl &comm)
 
 void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
 {
-    LogSend(text);
-    QByteArray line = text.toLatin1();
-    line += "\r\n";
-    // Never on behalf of an exchange whose port was closed or replaced.
-    if (comm.isConnection(comm.waitConnection()))
+    AppState &s = app();
+    // Never on behalf of an exchange whose port was closed or replaced; the
+    // log and the console show only what went on the wire.
+    if (comm.isConnection(comm.waitConnection())) {
+        LogSend(text);
+        QByteArray line = text.toLatin1();
+        line += "\r\n";
         comm.setOutput(line);
-    app().AwaitingAck = true;
+        s.RecentSent.removeAll(text);
+        s.RecentSent.append(text);
+        if (s.RecentSent.size() > RecentSentKept)
+            s.RecentSent.removeFirst();
+    } else {
+        LogNote(QStringLiteral("not sent: the port is closed: ") + text);
+    }
+    s.AwaitingAck = true;
     timer.arm(7000);
 }
 
@@ -141,17 +158,27 @@ QString ReceiveWaitingLine(CommControl &comm)
     return {};
 }
 
-QString AssembleLine(quint8 byte)
+QString AssembleLine(quint8 byte, bool dropping)
 {
     AppState &s = app();
     QString &buffer = s.RxLineBuffer;
     if (byte == 10 || byte == 13) {
         const bool complete = byte == 13 && !s.RxDiscarding;
         s.RxDiscarding = false;
-        const QString line = complete ? buffer : QString();
+        QString line = complete ? buffer : QString();
         buffer.clear();
-        if (complete)
-            LogReceive(line);
+        if (!complete)
+            return {};
+        if (!line.isEmpty() && s.RecentSent.contains(line)) {
+            LogEcho(line);
+            return {};
+        }
+        if (dropping) {
+            if (!line.isEmpty())
+                LogDropped(line);
+            return {};
+        }
+        LogReceive(line);
         return line;
     }
     if (s.RxDiscarding)

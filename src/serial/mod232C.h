@@ -31,10 +31,15 @@ QString ReceiveLine(CommControl &comm);
 // wait, so that a wait lets events run once a line, not once a byte.
 QString ReceiveWaitingLine(CommControl &comm);
 // One received byte into the line being collected: the completed line at a
-// CR, else the empty string.
-QString AssembleLine(quint8 byte);
+// CR, else the empty string. A line that repeats one just sent is the
+// adapter's echo and none; `dropping`: completed lines are shown as dropped
+// and none is returned.
+QString AssembleLine(quint8 byte, bool dropping = false);
+// Lines sent that are remembered to tell their echo.
+constexpr int RecentSentKept = 4;
 
-// Drops every byte received so far and the line being collected.
+// Drops every byte received so far and the line being collected, showing
+// the lines among them as dropped.
 void DiscardInput(CommControl &comm);
 
 // The next command of an exchange: what arrived before it (a late reply, an

@@ -67,7 +67,7 @@ void appendEntry(TrafficEvent::Kind kind, const QString &text)
     // A log that cannot be written is skipped: the exchange matters more.
     if (!app().DebugFlag || !ensureOpen())
         return;
-    static const char *const prefixes[] = {"S>", "R<", "--"};
+    static const char *const prefixes[] = {"S>", "R<", "--", "R!", "R="};
     const QString line = QLatin1String(prefixes[kind])
         + event.time().time().toString(QStringLiteral("HH:mm:ss ")) + text
         + QStringLiteral("\r\n");
@@ -100,3 +100,5 @@ void MakeLogName(const QDateTime &start, const QString &tag)
 void LogSend(const QString &text) { appendEntry(TrafficEvent::Sent, text); }
 void LogReceive(const QString &text) { appendEntry(TrafficEvent::Received, text); }
 void LogNote(const QString &text) { appendEntry(TrafficEvent::Note, text); }
+void LogDropped(const QString &text) { appendEntry(TrafficEvent::Dropped, text); }
+void LogEcho(const QString &text) { appendEntry(TrafficEvent::Echo, text); }

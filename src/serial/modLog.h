@@ -17,3 +17,7 @@ void LogSend(const QString &text);
 void LogReceive(const QString &text);
 // What happened on the line that is neither sent nor received, e.g. dropped input.
 void LogNote(const QString &text);
+// A line received and dropped unread: it could answer no command waiting.
+void LogDropped(const QString &text);
+// A line received that repeats one just sent: the adapter's echo.
+void LogEcho(const QString &text);

@@ -53,6 +53,11 @@ private slots:
         QTest::newRow("an over-long line") << "long" << "→ m173|· m184|← m167";
         QTest::newRow("no answer") << "silent on" << "→ m173|· m183";
         QTest::newRow("the line lost") << "drop" << "→ m173|· m182";
+        QTest::newRow("an adapter that echoes") << "echo on" << "→ m173|↩ m191|← m167";
+        QTest::newRow("a late line dropped before the command") << "late" << "↚ m190|→ m173|← m167";
+        // The screen's read finds the port closed and sends nothing: no row
+        // for a line that never went out, a note that it did not.
+        QTest::newRow("the port closed") << "closed" << "· m181|· m192";
     }
     void rows()
     {
@@ -73,6 +78,11 @@ private slots:
             });
         else if (fault == "drop")
             QTimer::singleShot(30, &rig.peer, [&] { rig.peer.dropLine(); });
+        else if (fault == "late") {
+            rig.peer.sendRaw("KZ90A\r\n");
+            QTest::qWait(20);
+        } else if (fault == "closed")
+            rig.main->MSComm1().setPortOpen(false);
         else if (!fault.isEmpty())
             ApplySimCommand(rig.peer, fault);
         if (fault == "drop")
@@ -96,6 +106,9 @@ private slots:
         QTest::newRow("a control character") << "@KZ9V\x01" << "m187" << "";
         QTest::newRow("a blank goes as it stands") << "@KZ9 V" << "m189 KZ90N" << "@KZ9 V"; // refused by the unit
         QTest::newRow("while the settings screen waits") << "@KZ9V" << "m100" << "@KZ9R";
+        QTest::newRow("the link poll ends at its answer") << "@KZ9#" << "m189 KZ90$" << "@KZ9#";
+        // A record typed by hand changes the unit under the open screen.
+        QTest::newRow("a record write") << "@KZ9D3071021000" << "m121" << "@KZ9D3071021000";
     }
     void sendByHand()
     {
@@ -107,6 +120,14 @@ private slots:
         auto *t = trafficWindow();
         QVERIFY(t);
         t->txtCommand->setText(line);
+        if (says == "m121") { // the open screen learns that its fields are no longer the unit's
+            frmSet *s = rig.openLinked();
+            click(s->Command_R);
+            click(t->cmdSend);
+            QCOMPARE(rig.peer.receivedLines().value(1), sent.toLatin1());
+            QCOMPARE(s->TextMess->text(), says);
+            return;
+        }
         if (says == "m100") { // the screen's read waits for a silent unit
             frmSet *s = rig.openLinked();
             ApplySimCommand(rig.peer, "silent on");
@@ -122,7 +143,7 @@ private slots:
         QTest::qWait(20);
         QCOMPARE(QString::fromLatin1(rig.peer.receivedLines().value(0)), sent);
         if (says.startsWith("m189"))
-            QVERIFY(rowsFrom(*t, 0).contains(says.endsWith("34H") ? "← m169" : says.endsWith("P0") ? "← m165" : says.endsWith("N") ? "← m166" : "← m168"));
+            QVERIFY(rowsFrom(*t, 0).contains(says.endsWith("34H") ? "← m169" : says.endsWith("P0") ? "← m165" : says.endsWith("N") ? "← m166" : says.endsWith("$") ? "← m164" : "← m168"));
     }
 
     // The register editor blocks its own window, not the console.

@@ -1,0 +1,101 @@
+// The quiet spell after a wait that ended without its answer, and its mark
+// across command-line runs.
+#include "serial/LineClear.h"
+
+#include "config/FileSafety.h"
+#include "core/AppState.h"
+#include "serial/CommControl.h"
+#include "serial/DoEvents.h"
+#include "serial/ReplyTimer.h"
+#include "serial/mod232C.h"
+#include "serial/modLog.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+bool ClearLine(CommControl &comm, int firstQuietMs)
+{
+    if (!comm.answerDue() && firstQuietMs <= 0)
+        return true;
+    comm.noteAnswerDue(); // until the spell is over, also for an earlier run's
+    LogNote(QStringLiteral("clearing the line: an earlier command's answer may still come"));
+    const quint64 connection = comm.waitConnection();
+    WaitLimit quiet(firstQuietMs > 0 ? firstQuietMs : QuietMs);
+    const PortReader reading;
+    for (;;) {
+        if (!comm.isConnection(connection))
+            return false;
+        if (GetRxCount(comm) > 0) {
+            while (GetRxCount(comm) > 0)
+                AssembleLine(GetRxByte(comm), true);
+            // One more late answer may follow it, one reply wait later.
+            quiet.restart(QuietMs);
+        }
+        if (quiet.expired()) {
+            DiscardInput(comm); // a line cut short is no answer either
+            comm.clearAnswerDue();
+            return true;
+        }
+        if (app().ExitConfirmed)
+            return false;
+        DoEvents(&comm);
+    }
+}
+
+QString LineMarkPath(const QString &device)
+{
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (runtime.isEmpty() || device.isEmpty())
+        return {};
+    const QByteArray id =
+        QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
+    return runtime + QStringLiteral("/qml47210/line-") + QString::fromLatin1(id)
+        + QStringLiteral(".mark");
+}
+
+void LeaveLineMark(const CommControl &comm, const QString &device)
+{
+    if (!comm.answerDue())
+        return;
+    const QString path = LineMarkPath(device);
+    if (path.isEmpty())
+        return;
+    // The runtime folder is the user's own; the mark's folder is made there
+    // and checked like any folder the program writes in.
+    const QString folder = CheckedFolder(QFileInfo(path).path(), true);
+    if (folder.isEmpty())
+        return;
+    const qint64 until = QDateTime::currentMSecsSinceEpoch() + TimeScale::scaled(QuietMs);
+    // A new file renamed into place: a link at the name is replaced, never followed.
+    QSaveFile file(folder + QLatin1Char('/') + QFileInfo(path).fileName());
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write("until=" + QByteArray::number(until) + "\ndevice=" + device.toUtf8() + '\n');
+        file.commit();
+    }
+}
+
+void WaitOutLineMark(CommControl &comm, const QString &device)
+{
+    const QString path = LineMarkPath(device);
+    if (path.isEmpty() || CheckedFolder(QFileInfo(path).path()).isEmpty() || !OwnRegularFile(path))
+        return;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray text = file.read(512);
+    file.close();
+    qint64 until = 0;
+    for (const QByteArray &line : text.split('\n'))
+        if (line.startsWith("until="))
+            until = line.mid(6).toLongLong();
+    // Never longer than a whole spell: a clock set back must not hold a run.
+    const qint64 left =
+        qMin<qint64>(until - QDateTime::currentMSecsSinceEpoch(), TimeScale::scaled(QuietMs));
+    if (left > 0 && !ClearLine(comm, qMax(1, int(double(left) / TimeScale::factor()))))
+        return; // the line went away: the mark stays for the next run
+    QFile::remove(path);
+}

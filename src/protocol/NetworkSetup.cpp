@@ -434,7 +434,13 @@ bool UnitAnswers(CommControl &comm, ReplyTimer &timer, int ms)
         return false;
     SendWiredCommand(comm, timer, QStringLiteral("#"));
     QString letter;
-    return WaitWiredAnswer(comm, timer, qint16(qBound(1, ms, 30000)),
-                           [](const QString &l) { return l == QLatin1String("$"); }, letter)
+    const bool answers = WaitWiredAnswer(comm, timer, qint16(qBound(1, ms, 30000)),
+                                         [](const QString &l) { return l == QLatin1String("$"); },
+                                         letter)
         == WiredAnswer::Fitting;
+    // A late "$" answers no other command: a probe unanswered leaves no
+    // quiet spell for the next one to wait out.
+    if (!answers && comm.isConnection(comm.waitConnection()))
+        comm.clearAnswerDue();
+    return answers;
 }

@@ -202,6 +202,10 @@ private slots:
         QTest::newRow("silent unit") << "silent on" << false << int(ApplyResult::NotStarted);
         QTest::newRow("backup cannot be written") << "no backup" << false << int(ApplyResult::NotStarted);
         QTest::newRow("other letters") << "letter Q" << false << int(ApplyResult::NotStarted);
+        // Two-wire adapters repeat each line sent: never a reply.
+        QTest::newRow("an adapter that echoes") << "echo on" << false << int(ApplyResult::Verified);
+        QTest::newRow("an adapter that echoes, register path") << "echo on" << true
+                                                               << int(ApplyResult::Verified);
     }
     void apply()
     {
@@ -286,6 +290,8 @@ private slots:
         QVERIFY(result.describe().contains(QDir::toNativeSeparators(result.backupPath)));
         const UnitConfig after = unitState(second.unit());
         if (outcome == ApplyResult::Verified) {
+            if (!registerPath) // what the backup keeps of the unit
+                QCOMPARE(result.before.version, QString("VQML47210 R1.2"));
             QCOMPARE(after.registers, saved.registers);
             if (!registerPath)
                 QCOMPARE(after.record, saved.record);

@@ -3,13 +3,29 @@
 #include "sim/SimPeer.h"
 
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QStringList>
+
+namespace {
+// "MIN-MAX", milliseconds.
+bool parseRange(const QString &arg, int &min, int &max)
+{
+    static const QRegularExpression re(QStringLiteral("^(\\d{1,7})-(\\d{1,7})$"));
+    const QRegularExpressionMatch m = re.match(arg);
+    min = m.captured(1).toInt();
+    max = m.captured(2).toInt();
+    return m.hasMatch() && min <= max;
+}
+} // namespace
 
 QString SimCommandHelp()
 {
     return QStringLiteral(
         "silent on|off        answer nothing\n"
         "delay MS             answer after MS milliseconds (0: at once)\n"
+        "delay MIN-MAX        answer after MIN to MAX ms, drawn anew for each answer;\n"
+        "                     answers always leave in the order they were asked\n"
+        "seed N               draw the delays from seed N (repeatable runs)\n"
         "refuse on|off        refuse every write (N4 / N)\n"
         "noise TEXT|off       send the line TEXT before every answer\n"
         "echo on|off          repeat each command line before the answer\n"
@@ -31,14 +47,20 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
     const bool on = arg == QLatin1String("on");
     const bool off = arg == QLatin1String("off");
     SimUnit &unit = peer.unit();
+    SimSchedule &schedule = peer.schedule();
     bool ok = true;
+    int min = 0, max = 0;
 
     if (verb.isEmpty())
         return {};
     if (verb == QLatin1String("silent") && (on || off))
         peer.silent = on;
     else if (verb == QLatin1String("delay") && (arg.toInt(&ok), ok))
-        peer.delayMs = qMax(0, arg.toInt());
+        schedule.setDelay(qMax(0, arg.toInt()), qMax(0, arg.toInt()));
+    else if (verb == QLatin1String("delay") && parseRange(arg, min, max))
+        schedule.setDelay(min, max);
+    else if (verb == QLatin1String("seed") && (arg.toUInt(&ok), ok))
+        schedule.setSeed(arg.toUInt());
     else if (verb == QLatin1String("refuse") && (on || off))
         unit.refuseWrites = on;
     else if (verb == QLatin1String("noise") && !arg.isEmpty())

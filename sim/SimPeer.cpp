@@ -23,7 +23,8 @@ qint64 nowMs()
 }
 } // namespace
 
-SimPeer::SimPeer(QObject *parent) : QObject(parent)
+SimPeer::SimPeer(QObject *parent)
+    : QObject(parent), m_schedule(new SimSchedule([this](const QByteArray &b) { queue(b); }, this))
 {
     int master = -1, slave = -1;
     char name[256] = {};
@@ -72,6 +73,7 @@ void SimPeer::dropLine()
     // program all the same, and the line's number is not handed to the next
     // pseudo-terminal before the program has given up its lock on the name.
     m_pending.clear();
+    m_schedule->clear();
 }
 
 void SimPeer::setBitRate(int bitsPerSecond)
@@ -106,7 +108,7 @@ void SimPeer::onReadable()
     const QByteArray bytes(buf, int(n));
     if (m_received.size() < MaxReceived)
         m_received += bytes.left(MaxReceived - m_received.size());
-    const QList<QByteArray> replies = m_unit.feed(bytes);
+    const QList<SimExchange> exchanges = m_unit.feedCommands(bytes);
     for (const QByteArray &l : bytes.split('\n')) {
         QByteArray t = l.trimmed();
         if (!t.isEmpty())
@@ -115,11 +117,10 @@ void SimPeer::onReadable()
     saveState();
     if (silent)
         return;
-    for (const QByteArray &reply : replies) {
-        if (delayMs > 0)
-            QTimer::singleShot(delayMs, this, [this, reply] { queue(reply); });
-        else
-            queue(reply);
+    for (const SimExchange &e : exchanges) {
+        // An unanswered command holds back no answer after it.
+        if (!e.lines.isEmpty())
+            m_schedule->answer(e.command, e.lines.join());
     }
 }
 

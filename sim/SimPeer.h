@@ -2,6 +2,7 @@
 // The simulated unit on a pseudo-terminal: it keeps the master side and the
 // program opens the slave, as it would a serial port.
 
+#include "sim/SimSchedule.h"
 #include "sim/SimUnit.h"
 
 #include <QByteArray>
@@ -20,10 +21,10 @@ public:
     bool isOpen() const { return m_master >= 0; }
     QString slavePath() const { return m_slavePath; }
     SimUnit &unit() { return m_unit; }
+    SimSchedule &schedule() { return *m_schedule; } // delays and their order
 
     // Faults of the line itself.
     bool silent = false;
-    int delayMs = 0;
     void setBitRate(int bitsPerSecond); // 0: no wire time
     // Act like an unplugged cable: the master side goes away.
     void dropLine();
@@ -56,6 +57,7 @@ private:
     QString m_slavePath;
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_pace = nullptr;
+    SimSchedule *m_schedule = nullptr;
     SimUnit m_unit;
     QByteArray m_received;
     QByteArray m_pending; // bytes not yet on the wire

@@ -61,13 +61,21 @@ void SimUnit::setReg(int n, const QString &value)
 QList<QByteArray> SimUnit::feed(const QByteArray &bytes)
 {
     QList<QByteArray> out;
+    for (const SimExchange &e : feedCommands(bytes))
+        out += e.lines;
+    return out;
+}
+
+QList<SimExchange> SimUnit::feedCommands(const QByteArray &bytes)
+{
+    QList<SimExchange> out;
     for (char c : bytes) {
         if (c == '\r' || c == '\n') {
             if (m_overflow) {
                 m_overflow = false;
-                out << line("N1"); // a line too long to be a command
+                out << SimExchange{{}, {line("N1")}}; // a line too long to be a command
             } else if (!m_line.isEmpty()) {
-                out += answer(m_line);
+                out << SimExchange{m_line, answer(m_line)};
             }
             m_line.clear();
         } else if (m_overflow) {

@@ -8,6 +8,12 @@
 #include <QString>
 #include <QStringList>
 
+// One command line as received and the whole answer it gets.
+struct SimExchange {
+    QByteArray command;
+    QList<QByteArray> lines; // each with its CR LF
+};
+
 struct SimRecord {
     int band = 1;     // 0..4
     int channel = 5;  // 0..23
@@ -26,6 +32,8 @@ public:
     // Bytes from the program; returns the reply lines they complete, each
     // with its CR LF, in order.
     QList<QByteArray> feed(const QByteArray &bytes);
+    // The same, kept by command, so that each answer can be timed as one.
+    QList<SimExchange> feedCommands(const QByteArray &bytes);
     // One complete command line (without terminator).
     QList<QByteArray> answer(const QByteArray &line);
 

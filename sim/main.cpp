@@ -43,7 +43,10 @@ int main(int argc, char *argv[])
                                       QStringLiteral("A control command to apply at start (repeatable), "
                                                      "e.g. --fault \"delay 500\"."),
                                       QStringLiteral("command"));
-    parser.addOptions({stateOpt, linkDirOpt, comOpt, faultOpt});
+    const QCommandLineOption seedOpt(QStringLiteral("seed"),
+                                     QStringLiteral("Draw random delays from seed N (as \"seed N\")."),
+                                     QStringLiteral("N"));
+    parser.addOptions({stateOpt, linkDirOpt, comOpt, faultOpt, seedOpt});
     parser.process(application);
 
     SimPeer peer;
@@ -58,7 +61,10 @@ int main(int argc, char *argv[])
         peer.setStateFile(state);
         peer.saveState();
     }
-    for (const QString &fault : parser.values(faultOpt)) {
+    QStringList faults = parser.values(faultOpt);
+    if (parser.isSet(seedOpt))
+        faults.prepend(QStringLiteral("seed ") + parser.value(seedOpt));
+    for (const QString &fault : faults) {
         const QString answer = ApplySimCommand(peer, fault);
         if (answer.startsWith(QLatin1Char('?'))) {
             std::fprintf(stderr, "qmlsim: %s\n", qPrintable(answer));

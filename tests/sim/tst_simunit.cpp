@@ -171,14 +171,34 @@ private slots:
         QCOMPARE(line.ask(command, reply.size()), reply);
     }
 
+    void delayedAnswer_data()
+    {
+        QTest::addColumn<QStringList>("controls");
+        QTest::addColumn<QByteArray>("commands");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("fixed") << QStringList{"delay 300"} << QByteArray("@RST") << QByteArray("P0\r\n");
+        SimUnit unit;
+        QByteArray all, inOrder;
+        for (int n = 0; n < SimUnit::Registers; ++n) {
+            const QByteArray command = "@KZ9F" + QByteArray::number(n).rightJustified(2, '0');
+            all += command + "\r\n";
+            inOrder += answers(unit, command);
+        }
+        QTest::newRow("random delays, answers in order")
+            << QStringList{"seed 7", "delay 200-600"} << all << inOrder;
+    }
     void delayedAnswer()
     {
+        QFETCH(QStringList, controls);
+        QFETCH(QByteArray, commands);
+        QFETCH(QByteArray, reply);
         SimPeer peer;
-        ApplySimCommand(peer, "delay 300");
+        for (const QString &control : controls)
+            QCOMPARE(ApplySimCommand(peer, control), QString("ok"));
         Line line;
         QVERIFY(line.open(peer));
-        QCOMPARE(line.ask("@RST", 0, 150), QByteArray());
-        QCOMPARE(line.collect(2000, 4), QByteArray("P0\r\n"));
+        QCOMPARE(line.ask(commands, 0, 150), QByteArray());
+        QCOMPARE(line.collect(3000, reply.size()), reply);
     }
 
     // 10 bits a byte: 20 bytes at 1200 bit/s take about 167 ms.

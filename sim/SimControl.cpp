@@ -16,6 +16,17 @@ bool parseRange(const QString &arg, int &min, int &max)
     max = m.captured(2).toInt();
     return m.hasMatch() && min <= max;
 }
+
+// "TEXT MS": a command line (no blanks) and its delay.
+bool parseSlow(const QString &arg, QByteArray &text, int &ms)
+{
+    const QStringList f = arg.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    bool ok = false;
+    if (f.size() == 2)
+        ms = f[1].toInt(&ok);
+    text = f.value(0).toLatin1();
+    return ok && ms >= 0;
+}
 } // namespace
 
 QString SimCommandHelp()
@@ -26,6 +37,10 @@ QString SimCommandHelp()
         "delay MIN-MAX        answer after MIN to MAX ms, drawn anew for each answer;\n"
         "                     answers always leave in the order they were asked\n"
         "seed N               draw the delays from seed N (repeatable runs)\n"
+        "slow TEXT MS         answer the next command line TEXT after MS ms, once\n"
+        "slow off             forget a slow command not yet received\n"
+        "twice MS|off         send every answer again MS ms after it went\n"
+        "poll on|off          off: leave the link poll @KZ9# unanswered (an echo aside)\n"
         "refuse on|off        refuse every write (N4 / N)\n"
         "noise TEXT|off       send the line TEXT before every answer\n"
         "echo on|off          repeat each command line before the answer\n"
@@ -50,6 +65,7 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
     SimSchedule &schedule = peer.schedule();
     bool ok = true;
     int min = 0, max = 0;
+    QByteArray text;
 
     if (verb.isEmpty())
         return {};
@@ -61,6 +77,16 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
         schedule.setDelay(min, max);
     else if (verb == QLatin1String("seed") && (arg.toUInt(&ok), ok))
         schedule.setSeed(arg.toUInt());
+    else if (verb == QLatin1String("slow") && off)
+        schedule.setSlow({}, 0);
+    else if (verb == QLatin1String("slow") && parseSlow(arg, text, min))
+        schedule.setSlow(text, min);
+    else if (verb == QLatin1String("twice") && off)
+        schedule.setTwice(-1);
+    else if (verb == QLatin1String("twice") && (arg.toInt(&ok), ok) && arg.toInt() >= 0)
+        schedule.setTwice(arg.toInt());
+    else if (verb == QLatin1String("poll") && (on || off))
+        unit.answerPoll = on;
     else if (verb == QLatin1String("refuse") && (on || off))
         unit.refuseWrites = on;
     else if (verb == QLatin1String("noise") && !arg.isEmpty())

@@ -20,12 +20,24 @@ void SimSchedule::setDelay(int minMs, int maxMs)
     m_max = qMax(m_min, maxMs);
 }
 
-void SimSchedule::answer(const QByteArray &, const QByteArray &bytes)
+void SimSchedule::setSlow(const QByteArray &command, int ms)
 {
-    const int delay = m_min == m_max ? m_min : m_min + int(m_rng.bounded(m_max - m_min + 1));
+    m_slowCommand = command;
+    m_slowMs = qMax(0, ms);
+}
+
+void SimSchedule::answer(const QByteArray &command, const QByteArray &bytes)
+{
+    int delay = m_min == m_max ? m_min : m_min + int(m_rng.bounded(m_max - m_min + 1));
+    if (!m_slowCommand.isEmpty() && command == m_slowCommand) {
+        delay = m_slowMs;
+        m_slowCommand.clear();
+    }
     // An answer that is due earlier still waits for the one before it.
     m_lastDue = qMax(m_clock.elapsed() + delay, m_lastDue);
     insert(m_lastDue, bytes);
+    if (m_twiceMs >= 0)
+        insert(m_lastDue + m_twiceMs, bytes);
     release();
 }
 

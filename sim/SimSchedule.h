@@ -24,6 +24,10 @@ public:
     int delayMin() const { return m_min; }
     int delayMax() const { return m_max; }
     void setSeed(quint32 seed) { m_rng.seed(seed); }
+    // The next answer to exactly this command line waits ms instead (once).
+    void setSlow(const QByteArray &command, int ms);
+    // Every answer again ms after it went (negative: off).
+    void setTwice(int ms) { m_twiceMs = ms; }
 
     // One command's whole answer.
     void answer(const QByteArray &command, const QByteArray &bytes);
@@ -46,6 +50,9 @@ private:
     qint64 m_lastDue = 0;
     int m_min = 0;
     int m_max = 0;
+    int m_twiceMs = -1;
+    QByteArray m_slowCommand;
+    int m_slowMs = 0;
 
     static constexpr int MaxQueued = 4096;
 };

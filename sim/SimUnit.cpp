@@ -95,6 +95,8 @@ QList<QByteArray> SimUnit::answer(const QByteArray &cmd)
     QList<QByteArray> out;
     if (echo)
         out << line(cmd);
+    if (!answerPoll && cmd == "@KZ9#")
+        return out;
     if (!noiseLine.isEmpty())
         out << line(noiseLine);
     if (!replyLine.isEmpty())

@@ -50,6 +50,7 @@ public:
     QByteArray replyLine; // when set, the one answer to every command
     int stuckRegister = -1; // a register whose writes are acknowledged, not kept
     QByteArray version = Version; // what "V" answers after its letter
+    bool answerPoll = true; // false: the link poll goes unanswered (an echo aside)
 
     QString toText() const;
     bool fromText(const QString &text);

@@ -157,6 +157,11 @@ private slots:
         QTest::newRow("another letter") << "letter A" << QByteArray("@KZ9#")
                                         << QByteArray("KZ90A\r\n");
         QTest::newRow("silent") << "silent on" << QByteArray("@KZ9#") << QByteArray();
+        QTest::newRow("poll ignored") << "poll off" << QByteArray("@KZ9#") << QByteArray();
+        QTest::newRow("poll ignored, version still answered")
+            << "poll off" << QByteArray("@KZ9V") << QByteArray("KZ90VQML47210 R1.20\r\n");
+        QTest::newRow("answer sent twice") << "twice 50" << QByteArray("@RST")
+                                           << QByteArray("P0\r\nP0\r\n");
     }
     void faults()
     {
@@ -177,6 +182,10 @@ private slots:
         QTest::addColumn<QByteArray>("commands");
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("fixed") << QStringList{"delay 300"} << QByteArray("@RST") << QByteArray("P0\r\n");
+        // A late answer holds back the answers after it.
+        QTest::newRow("one command slow") << QStringList{"slow @REG05 300"}
+                                          << QByteArray("@REG05\r\n@RST")
+                                          << QByteArray("P0\r\n34H\r\nP0\r\n");
         SimUnit unit;
         QByteArray all, inOrder;
         for (int n = 0; n < SimUnit::Registers; ++n) {

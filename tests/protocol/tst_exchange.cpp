@@ -10,6 +10,7 @@
 #include "serial/CommControl.h"
 #include "serial/DoEvents.h"
 #include "serial/Exchange.h"
+#include "serial/LineClear.h"
 #include "serial/mod232C.h"
 #include "serial/ReplyTimer.h"
 #include "sim/SimControl.h"
@@ -129,6 +130,42 @@ private slots:
             QVERIFY2(gap >= 65 && gap < 200, qPrintable(QString::number(gap)));
         }
         QVERIFY2(total >= 205 && total < 500, qPrintable(QString::number(total)));
+    }
+
+    // A run that gives up with answers still due leaves a mark for its
+    // device; the next run waits out the rest of the quiet spell and drops
+    // them, so register 04's late "12H" never becomes register 05's value.
+    void lateAnswersAcrossRuns_data()
+    {
+        QTest::addColumn<bool>("due");
+        QTest::newRow("answers due: the next run waits them out") << true;
+        QTest::newRow("none due: the next run starts at once") << false;
+    }
+    void lateAnswersAcrossRuns()
+    {
+        QFETCH(bool, due);
+        SimPeer peer;
+        peer.schedule().setDelay(due ? 250 : 0, due ? 250 : 0); // past all three 70 ms windows
+        const QString device = peer.slavePath();
+        QFile::remove(LineMarkPath(device));
+        {
+            Rig first(device);
+            QString value;
+            QCOMPARE(ReadRegister(first.comm, first.timer, 4, value), !due);
+            LeaveLineMark(first.comm, device);
+        }
+        QCOMPARE(QFileInfo::exists(LineMarkPath(device)), due);
+        Rig second(device);
+        QElapsedTimer clock;
+        clock.start();
+        WaitOutLineMark(second.comm, device);
+        const qint64 waited = clock.elapsed();
+        peer.schedule().setDelay(0, 0);
+        QString value;
+        QVERIFY(ReadRegister(second.comm, second.timer, 5, value));
+        QCOMPARE(value, QString("34"));
+        QVERIFY(!QFileInfo::exists(LineMarkPath(device)));
+        QVERIFY2(due ? waited >= 200 : waited < 20, qPrintable(QString::number(waited)));
     }
 
     void writeAnsweredOnlyByP1()

@@ -206,6 +206,12 @@ private slots:
         QTest::newRow("an adapter that echoes") << "echo on" << false << int(ApplyResult::Verified);
         QTest::newRow("an adapter that echoes, register path") << "echo on" << true
                                                                << int(ApplyResult::Verified);
+        // Register 03's answer after its resend went out, the resend's after
+        // that: neither may become register 04's, in the backup or the check.
+        QTest::newRow("a resend's answer after the next read, register path")
+            << "slow @REG03 100" << true << int(ApplyResult::Verified);
+        QTest::newRow("a unit that ignores the link poll, register path") << "poll off" << true
+                                                                          << int(ApplyResult::Verified);
     }
     void apply()
     {

@@ -15,7 +15,27 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
+#include <QDir>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+namespace {
+// The user's runtime folder, else one of the user's own in the temporary
+// folder (checked before use: one another user made there is refused).
+QString markFolder()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty())
+        return runtime + QStringLiteral("/qml47210");
+#ifdef Q_OS_UNIX
+    return QDir::tempPath() + QStringLiteral("/qml47210-runtime-%1").arg(::geteuid());
+#else
+    return QDir::tempPath() + QStringLiteral("/qml47210-runtime");
+#endif
+}
+} // namespace
 
 bool ClearLine(CommControl &comm, int firstQuietMs)
 {
@@ -48,13 +68,11 @@ bool ClearLine(CommControl &comm, int firstQuietMs)
 
 QString LineMarkPath(const QString &device)
 {
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (runtime.isEmpty() || device.isEmpty())
+    if (device.isEmpty())
         return {};
     const QByteArray id =
         QCryptographicHash::hash(device.toUtf8(), QCryptographicHash::Sha256).toHex().left(32);
-    return runtime + QStringLiteral("/qml47210/line-") + QString::fromLatin1(id)
-        + QStringLiteral(".mark");
+    return markFolder() + QStringLiteral("/line-") + QString::fromLatin1(id) + QStringLiteral(".mark");
 }
 
 void LeaveLineMark(const CommControl &comm, const QString &device)
@@ -81,7 +99,9 @@ void LeaveLineMark(const CommControl &comm, const QString &device)
 void WaitOutLineMark(CommControl &comm, const QString &device)
 {
     const QString path = LineMarkPath(device);
-    if (path.isEmpty() || CheckedFolder(QFileInfo(path).path()).isEmpty() || !OwnRegularFile(path))
+    // Without a mark, one look and nothing more.
+    if (path.isEmpty() || !QFileInfo::exists(path) || CheckedFolder(QFileInfo(path).path()).isEmpty()
+        || !OwnRegularFile(path))
         return;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))

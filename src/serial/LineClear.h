@@ -28,5 +28,6 @@ void LeaveLineMark(const CommControl &comm, const QString &device);
 // At a run's start on `device`: what is left of an earlier run's quiet
 // spell is waited out, and its mark removed. Without a mark, nothing.
 void WaitOutLineMark(CommControl &comm, const QString &device);
-// Where the mark of `device` is kept (empty: no runtime folder to be had).
+// Where the mark of `device` is kept: $XDG_RUNTIME_DIR/qml47210, else a
+// folder of the user's own in the temporary folder (empty: no device).
 QString LineMarkPath(const QString &device);

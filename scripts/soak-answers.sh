@@ -8,8 +8,12 @@
 #   bash scripts/soak-answers.sh                 # RUNS runs (default 500, about 20 min)
 #   bash scripts/soak-answers.sh --quick         # 60 runs
 #   RUNS=2000 SEED=7 bash scripts/soak-answers.sh
+#   RUNS=2000 JOBS=8 bash scripts/soak-answers.sh   # 8 units side by side
 #
-# Environment: RUNS, SEED (the run's choices and the unit's delays),
+# Environment: RUNS, JOBS (simulated units, each with its share of the runs
+# one after another, default 1; the runs mostly wait, so more units than
+# cores is fine), SEED (the run's choices and the unit's delays; unit k
+# takes SEED+k),
 # DELAY_MAX (ms, default 1000), TIME_LIMIT (s: no run starts after it, default
 # 7200), BUILD (default build), LOG (every contradicted claim; default
 # $BUILD/soak-answers.log). Exit 1 when any claim was contradicted, 2 when the
@@ -35,6 +39,42 @@ done
 [[ $RUNS =~ ^[0-9]+$ && $SEED =~ ^[0-9]+$ && $DELAY_MAX =~ ^[0-9]+$ && $TIME_LIMIT =~ ^[0-9]+$ ]] || {
     echo "soak-answers: RUNS, SEED, DELAY_MAX and TIME_LIMIT are numbers" >&2; exit 2; }
 LOG=${LOG:-$BUILD/soak-answers.log}
+JOBS=${JOBS:-1}
+[[ $JOBS =~ ^[1-9][0-9]*$ ]] || { echo "soak-answers: JOBS is a number from 1" >&2; exit 2; }
+
+line='%-18s runs %4d  contradicted %3d  no-answer %3d  may-have-been-written %3d  seed %s'
+summarize() { # results file, seed, seconds; exits
+    sort "$1" | awk -v seed="$2" -v secs="$3" -v line="$line" '
+        $1 != cat { if (cat != "") printf line "\n", cat, runs, wrong, na, may, seed
+                    cat = $1; runs = wrong = na = may = 0 }
+        { runs++; wrong += $2; na += ($3 == "no-answer"); may += $4
+          R++; W += $2; NA += ($3 == "no-answer"); M += $4; K += ($3 == "killed") }
+        END { if (cat != "") printf line "\n", cat, runs, wrong, na, may, seed
+              printf line "  (%d s; %d runs killed by timeout)\n", "total", R, W, NA, M, seed, secs, K }'
+    local contradicted
+    contradicted=$(awk '{c += $2} END {print c + 0}' "$1")
+    if ((contradicted > 0)); then
+        echo "soak-answers: $contradicted claims contradicted the unit; each in $LOG*" >&2
+        exit 1
+    fi
+    exit 0
+}
+
+# Several units side by side: this script once a unit, their results summed.
+if ((JOBS > 1)) && [[ -z ${SOAK_RESULTS:-} ]]; then
+    jobs_dir=$(mktemp -d)
+    trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$jobs_dir"' EXIT
+    trap 'exit 130' INT TERM
+    for ((k = 0; k < JOBS; k++)); do
+        SOAK_RESULTS=$jobs_dir/results.$k RUNS=$(((RUNS + JOBS - 1 - k) / JOBS)) SEED=$((SEED + k)) \
+            LOG=$LOG.$k DELAY_MAX=$DELAY_MAX TIME_LIMIT=$TIME_LIMIT BUILD=$BUILD \
+            bash "$0" > "$jobs_dir/out.$k" 2>&1 &
+    done
+    wait
+    cat "$jobs_dir"/results.* > "$jobs_dir/all" 2>/dev/null
+    [[ -s $jobs_dir/all ]] || { cat "$jobs_dir"/out.* >&2; echo "soak-answers: no unit ran" >&2; exit 2; }
+    summarize "$jobs_dir/all" "$SEED+0..$((JOBS - 1))" "$SECONDS"
+fi
 QMLSIM=$BUILD/sim/qmlsim
 QMLSETUP=$BUILD/app/qmlsetup
 [[ -x $QMLSETUP ]] || QMLSETUP=$(find "$BUILD" -name qmlsetup -type f -perm -u+x 2>/dev/null | head -n 1)
@@ -291,17 +331,8 @@ for ((run = 1; run <= RUNS; run++)); do
     fi
 done
 
-line='%-18s runs %4d  contradicted %3d  no-answer %3d  may-have-been-written %3d  seed %s'
-sort "$tmp/results" | awk -v seed="$SEED" -v secs=$((SECONDS - started)) -v line="$line" '
-    $1 != cat { if (cat != "") printf line "\n", cat, runs, wrong, na, may, seed
-                cat = $1; runs = wrong = na = may = 0 }
-    { runs++; wrong += $2; na += ($3 == "no-answer"); may += $4
-      R++; W += $2; NA += ($3 == "no-answer"); M += $4; K += ($3 == "killed") }
-    END { if (cat != "") printf line "\n", cat, runs, wrong, na, may, seed
-          printf line "  (%d s; %d runs killed by timeout)\n", "total", R, W, NA, M, seed, secs, K }'
-contradicted=$(awk '{c += $2} END {print c + 0}' "$tmp/results")
-if ((contradicted > 0)); then
-    echo "soak-answers: $contradicted claims contradicted the unit; each in $LOG" >&2
-    exit 1
+if [[ -n ${SOAK_RESULTS:-} ]]; then # one unit of several: its results to the whole
+    cp "$tmp/results" "$SOAK_RESULTS"
+    exit 0
 fi
-exit 0
+summarize "$tmp/results" "$SEED" $((SECONDS - started))

@@ -5,6 +5,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/RegisterMap.h"
+#include "protocol/TrafficMeaning.h"
 #include "protocol/modModem.h"
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
@@ -163,7 +164,11 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
         return true;
     };
     const bool verified = verify();
-    if (path == TransferPath::Registers && Connected(comm) && StartExchange(comm)) {
+    // A stop asked for during the last read-back counts as well: the reset
+    // is one more exchange, and a stopped transfer leaves the unit unreset.
+    if (path == TransferPath::Registers && result.failure.reason != Cancelled
+        && (!progress || progress(TrafficMessages::Reset, steps.done, steps.total))
+        && Connected(comm) && StartExchange(comm)) {
         ResetUnit(comm, timer);
         result.resetSent = true;
     }

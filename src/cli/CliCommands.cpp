@@ -132,9 +132,11 @@ int save(Run &run)
     if (!read.ok)
         return run.out.exchangeFailed(read.failure.reason, read.failure.what);
     QString error;
+    // On the disk, its name too, before it is said to be saved.
     if (!WriteConfigFile(run.r.file,
                          WriteConfigText(read.config, run.portName, QDateTime::currentDateTime()),
-                         run.r.force ? WriteMode::Replace : WriteMode::New, &error))
+                         run.r.force ? WriteMode::Replace : WriteMode::New, &error)
+        || !SyncToDisk(run.r.file, &error))
         return run.out.finish(ExitCode::Failed, run.r.file + QStringLiteral(": ") + error);
     run.out.insert(QStringLiteral("file"),
                    QDir::toNativeSeparators(QFileInfo(run.r.file).absoluteFilePath()));

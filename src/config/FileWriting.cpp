@@ -151,18 +151,26 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error, 
 bool SyncToDisk(const QString &path, QString *error)
 {
 #ifdef Q_OS_UNIX
-    for (const QString &p : {path, QFileInfo(path).absolutePath()}) {
-        const int fd = ::open(QFile::encodeName(p).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0 || ::fsync(fd) != 0) {
-            if (error)
-                *error = reason(errno);
-            if (fd >= 0)
-                ::close(fd);
-            return false;
-        }
-        ::close(fd);
+    // By its name in the folder held open: never through a link, never
+    // waiting on a FIFO, and only a file of this user's, as it was made.
+    Place place;
+    if (!place.open(path, 0)) {
+        if (error)
+            *error = reason(errno);
+        return false;
     }
-    return true;
+    const int fd = ::openat(place.dir, place.name.constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st{};
+    const bool mine = fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)
+        && st.st_uid == ::geteuid();
+    const bool ok = mine && ::fsync(fd) == 0 && ::fsync(place.dir) == 0;
+    const int e = errno;
+    if (fd >= 0)
+        ::close(fd);
+    if (!ok && error)
+        *error = fd >= 0 && !mine ? notYours() : reason(e);
+    return ok;
 #else
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)
@@ -218,6 +226,11 @@ bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QSt
     if (ok && ::renameat(place.dir, aside.constData(), place.dir, place.name.constData()) != 0) {
         ok = false;
         e = errno;
+    } else if (ok && ::fsync(place.dir) != 0) {
+        // Renamed, but the name may not outlive a power cut: not said written.
+        if (error)
+            *error = reason(errno);
+        return false;
     }
     if (!ok) {
         ::unlinkat(place.dir, aside.constData(), 0);

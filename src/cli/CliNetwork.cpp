@@ -2,6 +2,8 @@
 // own, or one after another on one port), and compare, which writes nothing.
 #include "cli/CliRun.h"
 
+#include "cli/CliStops.h"
+
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/NetworkSetup.h"
@@ -18,39 +20,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <csignal>
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
-
 namespace Cli {
 namespace {
-
-volatile std::sig_atomic_t g_stop = 0;
-int g_stopPipe[2] = {-1, -1};
-
-void onStop(int)
-{
-    g_stop = 1;
-#ifdef Q_OS_UNIX
-    if (g_stopPipe[1] >= 0) {
-        const char c = 1;
-        [[maybe_unused]] ssize_t n = ::write(g_stopPipe[1], &c, 1);
-    }
-#endif
-}
-
-// Ctrl-C or a terminate: the exchange under way ends, then the run stops and
-// says what the unit holds.
-void stopOnSignals()
-{
-#ifdef Q_OS_UNIX
-    if (g_stopPipe[0] < 0 && ::pipe(g_stopPipe) != 0)
-        g_stopPipe[0] = g_stopPipe[1] = -1;
-#endif
-    std::signal(SIGINT, onStop);
-    std::signal(SIGTERM, onStop);
-}
 
 // The fields `meant` names whose value the unit holds otherwise.
 QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds)
@@ -194,13 +165,12 @@ int inParallel(Run &run)
                 Print(stderr, u.name + QStringLiteral(": ") + NetworkUnitResult::stateName(u.state)
                                   + QLatin1Char('\n'));
         });
-    stopOnSignals();
+    CatchStops(); // each signal a stop request: every unit's run ends after its exchange
     std::unique_ptr<QSocketNotifier> stop;
-    if (g_stopPipe[0] >= 0) {
-        stop = std::make_unique<QSocketNotifier>(g_stopPipe[0], QSocketNotifier::Read);
+    if (StopPipe() >= 0) {
+        stop = std::make_unique<QSocketNotifier>(StopPipe(), QSocketNotifier::Read);
         QObject::connect(stop.get(), &QSocketNotifier::activated, &setup, [&] {
-            char c;
-            [[maybe_unused]] ssize_t n = ::read(g_stopPipe[0], &c, 1);
+            TakeStopByte();
             setup.cancel();
         });
     }
@@ -249,7 +219,7 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     TransferProgress progress = [progressLines](int stage, int n, int total) {
         if (progressLines)
             Print(stderr, QStringLiteral("progress %1 %2 %3\n").arg(stage).arg(n).arg(total));
-        return !g_stop;
+        return !StopSignal();
     };
     ApplyResult result = ApplyUnitConfig(comm, timer, TransferPath::Wired, config,
                                          BackupFolder(), portName, progress);
@@ -280,7 +250,7 @@ int waitFor(Run &run, bool answering, int limitMs)
 {
     QElapsedTimer waited;
     waited.start();
-    while (!g_stop) {
+    while (!StopSignal()) {
         if (UnitAnswers(run.comm, run.timer, TimeScale::scaled(1000)) == answering)
             return 0;
         if (!run.comm.PortOpen())
@@ -315,7 +285,7 @@ int oneAfterAnother(Run &run)
     Run line(on);
     if (const int code = line.openPort(); code >= 0)
         return code;
-    stopOnSignals();
+    CatchStops();
     NetworkReport report;
     report.plan = run.r.file;
     report.started = QDateTime::currentDateTime();
@@ -340,7 +310,7 @@ int oneAfterAnother(Run &run)
                 oneUnitOn(line.comm, line.timer, quiet, line.portName, false, unit, false);
                 u = resultOf(unit, line.portName, quiet.document());
                 Print(stderr, unitLine(u, false) + QLatin1Char('\n'));
-                if (i + 1 < total && !g_stop) {
+                if (i + 1 < total && !StopSignal()) {
                     Print(stderr, unit.name + QStringLiteral(": ") + Message(CliMessages::Unplug) + QLatin1Char('\n'));
                     stopped = waitFor(line, false, patience) != 0;
                 }
@@ -352,7 +322,7 @@ int oneAfterAnother(Run &run)
             u.reason = QStringLiteral("cancelled");
             u.message = Message(ConfigMessages::Cancelled);
         }
-        stopped = stopped || g_stop;
+        stopped = stopped || StopSignal();
         report.units << u;
     }
     report.finished = QDateTime::currentDateTime();
@@ -391,7 +361,7 @@ int network(Run &run)
         Run one(on);
         if (const int code = one.openPort(); code >= 0)
             return code;
-        stopOnSignals();
+        CatchStops();
         one.out.insert(QStringLiteral("command"), QStringLiteral("network"));
         one.out.insert(QStringLiteral("unit"), unit.name);
         return oneUnit(one, unit, run.r.json);

@@ -1,0 +1,200 @@
+// The command line's two stop signals: a flag and a self-pipe for the first,
+// an end at once, with words prepared beforehand, for the next.
+#include "cli/CliStops.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace Cli {
+namespace {
+
+// The handler may only read memory that is never being written while it
+// reads: the words go into the next of a few slots, then that slot is
+// published; a handler still reading an older one is left alone.
+struct Words {
+    char text[4096];
+    size_t textSize = 0;
+    char json[8192]; // the document after its "exit" number
+    size_t jsonSize = 0;
+};
+constexpr int Slots = 4;
+Words g_words[Slots];
+std::atomic<int> g_armed{-1};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+char g_lock[1024] = {};
+
+volatile std::sig_atomic_t g_signal = 0;
+int g_pipe[2] = {-1, -1};
+
+size_t copyInto(char *to, size_t room, const QByteArray &bytes)
+{
+    const size_t n = qMin(room, size_t(bytes.size()));
+    std::memcpy(to, bytes.constData(), n);
+    return n;
+}
+
+#ifdef Q_OS_UNIX
+void writeAll(int fd, const char *bytes, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        size -= size_t(n);
+    }
+}
+#endif
+
+// Async-signal-safe calls only.
+void onSignal(int number)
+{
+#ifdef Q_OS_UNIX
+    const int savedErrno = errno;
+    const int armed = g_armed.load();
+    if (g_signal != 0 && armed >= 0) {
+        const Words &w = g_words[armed];
+        if (g_lock[0])
+            ::unlink(g_lock);
+        writeAll(STDERR_FILENO, w.text, w.textSize);
+        if (w.jsonSize > 0) {
+            writeAll(STDOUT_FILENO, "{\"exit\":", 8);
+            writeAll(STDOUT_FILENO, number == SIGINT ? "130" : "143", 3);
+            writeAll(STDOUT_FILENO, w.json, w.jsonSize);
+        }
+        ::_exit(128 + number);
+    }
+    if (g_signal == 0)
+        g_signal = number;
+    if (g_pipe[1] >= 0) {
+        const char c = 1;
+        [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &c, 1);
+    }
+    errno = savedErrno;
+#else
+    if (g_signal != 0 && g_armed.load() >= 0)
+        std::_Exit(128 + number);
+    if (g_signal == 0)
+        g_signal = number;
+    std::signal(number, onSignal);
+#endif
+}
+
+} // namespace
+
+void CatchStops()
+{
+    static bool caught = false;
+    if (caught)
+        return;
+    caught = true;
+#ifdef Q_OS_UNIX
+    // Never blocking: a full pipe must not hold the handler.
+    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        g_pipe[0] = g_pipe[1] = -1;
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+#else
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+#endif
+}
+
+int StopSignal()
+{
+    return g_signal;
+}
+
+int StopExitCode()
+{
+    return 128 + (g_signal ? int(g_signal) : SIGINT);
+}
+
+QString StopSignalName()
+{
+    return g_signal == SIGTERM ? QStringLiteral("SIGTERM") : QStringLiteral("SIGINT");
+}
+
+int StopPipe()
+{
+    return g_pipe[0];
+}
+
+void TakeStopByte()
+{
+#ifdef Q_OS_UNIX
+    char c;
+    [[maybe_unused]] const ssize_t n = ::read(g_pipe[0], &c, 1);
+#endif
+}
+
+void ArmStopAtOnce(const QString &text, bool json)
+{
+    static int next = 0;
+    const int slot = next;
+    next = (next + 1) % Slots;
+    Words &w = g_words[slot];
+    w.textSize = copyInto(w.text, sizeof w.text, (text + QLatin1Char('\n')).toUtf8());
+    w.jsonSize = 0;
+    if (json) {
+        QJsonObject doc{{QStringLiteral("ok"), false},
+                        {QStringLiteral("reason"), QStringLiteral("stopped-at-once")},
+                        {QStringLiteral("message"), text}};
+        QByteArray rest = ',' + QJsonDocument(doc).toJson(QJsonDocument::Compact).mid(1) + '\n';
+        if (size_t(rest.size()) > sizeof w.json) { // a document cut short is none
+            doc.remove(QStringLiteral("message"));
+            rest = ',' + QJsonDocument(doc).toJson(QJsonDocument::Compact).mid(1) + '\n';
+        }
+        w.jsonSize = copyInto(w.json, sizeof w.json, rest);
+    }
+    g_armed.store(slot);
+}
+
+void DisarmStopAtOnce()
+{
+    g_armed.store(-1);
+}
+
+void DropLockAtOnce()
+{
+#ifdef Q_OS_UNIX
+    // Where serial programs keep them (Qt takes the first it may write).
+    const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    for (const char *dir : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
+                            "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
+        for (const QFileInfo &lock :
+             QDir(QLatin1String(dir)).entryInfoList({QStringLiteral("LCK..*")}, QDir::Files)) {
+            QFile file(lock.filePath());
+            const QByteArray path = QFile::encodeName(lock.filePath());
+            if (!lock.isSymLink() && size_t(path.size()) < sizeof g_lock
+                && file.open(QIODevice::ReadOnly) && file.readLine(64).trimmed() == pid) {
+                std::memcpy(g_lock, path.constData(), size_t(path.size()) + 1);
+                return;
+            }
+        }
+    }
+#endif
+}
+
+} // namespace Cli

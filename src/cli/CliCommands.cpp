@@ -87,9 +87,10 @@ int write(Run &run)
 {
     UnitConfig change;
     change.record = run.r.changes;
-    return run.out.applied(ApplyUnitConfig(run.comm, run.timer, TransferPath::Wired, change,
-                                           QString(), run.portName, progress(run)),
-                           false, false);
+    StoppableWrites writes(run, change, TransferPath::Wired, progress(run));
+    return writes.finish(ApplyUnitConfig(run.comm, run.timer, TransferPath::Wired, change,
+                                         QString(), run.portName, writes.progress()),
+                         false, false);
 }
 
 int regGet(Run &run)
@@ -107,9 +108,10 @@ int regSet(Run &run)
 {
     UnitConfig change;
     change.registers[size_t(run.r.reg)] = run.r.value;
-    return run.out.applied(ApplyUnitConfig(run.comm, run.timer, run.r.path, change, QString(),
-                                           run.portName, progress(run)),
-                           false, false);
+    StoppableWrites writes(run, change, run.r.path, progress(run));
+    return writes.finish(ApplyUnitConfig(run.comm, run.timer, run.r.path, change, QString(),
+                                         run.portName, writes.progress()),
+                         false, false);
 }
 
 // Found out before the unit is read for nothing.
@@ -164,9 +166,10 @@ int prepareApply(Run &run)
 
 int apply(Run &run)
 {
-    return run.out.applied(ApplyUnitConfig(run.comm, run.timer, run.r.path, run.file,
-                                           BackupFolder(), run.portName, progress(run)),
-                           true, false);
+    StoppableWrites writes(run, run.file, run.r.path, progress(run));
+    return writes.finish(ApplyUnitConfig(run.comm, run.timer, run.r.path, run.file,
+                                         BackupFolder(), run.portName, writes.progress()),
+                         true, false);
 }
 
 int preparePreset(Run &run)
@@ -181,8 +184,12 @@ int preparePreset(Run &run)
 
 int preset(Run &run)
 {
-    return run.out.applied(
-        ApplyFrhPresetVerified(run.comm, run.timer, BackupFolder(), run.portName, progress(run)),
+    UnitConfig table;
+    for (int n = 0; n < UnitConfig::Registers; ++n)
+        table.registers[size_t(n)] = app().FrhTable.at(n);
+    StoppableWrites writes(run, table, TransferPath::Registers, progress(run));
+    return writes.finish(
+        ApplyFrhPresetVerified(run.comm, run.timer, BackupFolder(), run.portName, writes.progress()),
         true, true);
 }
 

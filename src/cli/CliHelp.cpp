@@ -32,7 +32,7 @@ QString exitHelp()
 {
     QString text = QStringLiteral("Exit codes:\n");
     for (const Cli::ExitInfo &e : Cli::Exits())
-        text += QStringLiteral("  %1  ").arg(e.code) + wrapped(QLatin1String(e.text), 5, 79)
+        text += QStringLiteral("  %1  ").arg(e.code, 3) + wrapped(QLatin1String(e.text), 7, 79)
             + QLatin1Char('\n');
     return text;
 }

@@ -1,6 +1,7 @@
 // The command line's output: text or JSON, exit codes and reason codes.
 #include "cli/CliOutput.h"
 
+#include "cli/CliStops.h"
 #include "cli/CommandLine.h"
 #include "core/AppState.h"
 #include "serial/Exchange.h"
@@ -113,8 +114,13 @@ QString RecordText(const UnitRecord &record)
     return lines.join(QLatin1Char('\n'));
 }
 
-int Output::finish(int code, const QString &text)
+int Output::finish(int code, const QString &given)
 {
+    QStringList parts{m_lead, given, m_tail};
+    parts.removeAll(QString());
+    const QString text = parts.join(QLatin1Char('\n'));
+    if (m_stopCode)
+        code = m_stopCode;
     m_doc.insert(QStringLiteral("exit"), code);
     m_doc.insert(QStringLiteral("ok"), code == ExitCode::Done);
     if (m_quiet) {
@@ -143,7 +149,27 @@ int Output::exchangeFailed(int reason, const QString &what)
     return finish(ExitFor(reason), what + QStringLiteral(": ") + Message(reason));
 }
 
-int Output::applied(const ApplyResult &result, bool describeInFull, bool preset)
+namespace {
+
+// The reset after the writes on the register path, said where the result's
+// first line ends; a stop's reason replaces the line lost that the result
+// would give for a reset not sent.
+QString withResetNote(const QString &text, const ApplyResult &result)
+{
+    const bool stopped = result.failure.reason == ConfigMessages::Cancelled || StopSignal();
+    if (!result.resetSent && !stopped)
+        return text;
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (stopped)
+        lines.removeAll(Message(ConfigMessages::NotReset));
+    lines.insert(qMin(1, int(lines.size())),
+                 Message(result.resetSent ? CliMessages::ResetSent : CliMessages::NotResetStopped));
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace
+
+int Output::applied(const ApplyResult &result, bool describeInFull, bool preset, bool registerPath)
 {
     QJsonArray written;
     for (const QString &w : result.written)
@@ -170,11 +196,16 @@ int Output::applied(const ApplyResult &result, bool describeInFull, bool preset)
     }
     insert(QStringLiteral("writes"), writes);
     insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
-    const QString text = preset ? result.describePreset() : result.describe();
+    QString text = preset ? result.describePreset() : result.describe();
+    QString verified = describeInFull ? text : Message(CliMessages::WrittenVerified);
+    if (registerPath) {
+        insert(QStringLiteral("reset"), result.resetSent);
+        text = withResetNote(text, result);
+        verified = withResetNote(verified, result);
+    }
     switch (result.outcome) {
     case ApplyResult::Verified:
-        return finish(ExitCode::Done,
-                      describeInFull ? text : Message(CliMessages::WrittenVerified));
+        return finish(ExitCode::Done, verified);
     case ApplyResult::Differ:
         return finish(ExitCode::Differences, text);
     case ApplyResult::Stopped:

@@ -45,13 +45,21 @@ public:
     int badPort(const QString &code, const QString &text);
     int exchangeFailed(int reason, const QString &what);
     // A write, an apply or a preset: each write's state, the differences and
-    // the backup, with the exit code of the outcome.
-    int applied(const ApplyResult &result, bool describeInFull, bool preset);
+    // the backup, with the exit code of the outcome; on the register path
+    // whether the unit was reset.
+    int applied(const ApplyResult &result, bool describeInFull, bool preset,
+                bool registerPath = false);
+    // A run a signal stopped: `code` whatever the outcome, `lead` before the
+    // result's text and `tail` after it.
+    void stoppedBy(int code, const QString &lead) { m_stopCode = code; m_lead = lead; }
+    void addTail(const QString &lines) { m_tail += (m_tail.isEmpty() ? QString() : QStringLiteral("\n")) + lines; }
 
 private:
     bool m_json;
     bool m_quiet = false;
     QJsonObject m_doc;
+    int m_stopCode = 0;
+    QString m_lead, m_tail;
 };
 
 } // namespace Cli

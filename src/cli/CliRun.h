@@ -42,6 +42,31 @@ struct Runner {
 
 const Runner *FindRunner(CliRequest::Command command);
 
+// A command's writes to the unit under Ctrl-C and a terminate
+// (CliStopped.cpp): a first signal stops the transfer once the exchange under
+// way has ended, then what went out is read back and said, with exit code
+// 130 or 143; a second ends the run at once, saying what may have been
+// written.
+class StoppableWrites {
+public:
+    // `writes`: what the transfer writes; `shown`: the progress for people.
+    StoppableWrites(Run &run, const UnitConfig &writes, TransferPath path, TransferProgress shown);
+    TransferProgress progress();
+    // Prints the result, with what a stop left, and returns the exit code.
+    int finish(const ApplyResult &result, bool describeInFull, bool preset);
+
+private:
+    void armAtOnce(int stage);
+    void readBack(const ApplyResult &result);
+
+    Run &m_run;
+    TransferPath m_path;
+    TransferProgress m_shown;
+    QStringList m_names;  // each write's name, in the order they go out
+    QList<int> m_targets; // the register each writes, -1 for the record
+    int m_begun = 0;      // writes begun so far
+};
+
 // The network commands (CliNetwork.cpp).
 int prepareNetwork(Run &run);
 int network(Run &run);

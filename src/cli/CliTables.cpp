@@ -17,7 +17,10 @@ const CommandInfo CommandRows[] = {
      "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts",
      ParseWrite},
     {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
-     "NN is 00 to 27; VV two hexadecimal digits.", ParseReg},
+     "NN is 00 to 27; VV two hexadecimal digits. On the register path reg set resets\n"
+     "the unit after the write (@RST), as the register editor does, and says so\n"
+     "(\"reset\": true with --json).",
+     ParseReg},
     {"save", "save FILE", "Saves the unit's whole configuration in FILE.",
      "An existing FILE is replaced only with --force.", ParseSave},
     {"apply", "apply FILE", "Applies a configuration file, with a backup and a verification.",
@@ -27,7 +30,8 @@ const CommandInfo CommandRows[] = {
     {"preset", "preset [FILE]", "Writes the FRH register preset, verifies it and resets the unit.",
      "The preset is FRH10.ini, or FILE of its form; refused when the table does not\n"
      "hold 28 values of two hexadecimal digits. The unit's registers are saved in\n"
-     "backups/ first, and read back after the writes, before the reset.",
+     "backups/ first, and read back after the writes, before the reset. A preset\n"
+     "stopped before its reset does not send it, and says so.",
      ParsePreset},
     {"network", "network PLAN", "Sets up every unit of a network plan, each verified; keeps a report.",
      "Each unit on its own port, all at once: a backup, the record written, then\n"
@@ -76,6 +80,10 @@ const ExitInfo ExitRows[] = {
     {ExitCode::Differences, "written, but the unit holds other values"},
     {ExitCode::BadFile, "a configuration or preset file that cannot be used"},
     {ExitCode::OtherAnswer, "answers came, but none that fits the command"},
+    {ExitCode::Interrupted, "write, reg set, apply, preset: stopped by SIGINT (Ctrl-C) once the "
+                            "exchange under way had ended, what went out read back and printed; a "
+                            "second signal ends the run at once, saying what may have been written"},
+    {ExitCode::Terminated, "the same for SIGTERM"},
 };
 
 template <typename T, int N> Table<T> table(const T (&rows)[N])

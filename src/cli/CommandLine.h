@@ -23,6 +23,8 @@ constexpr int Refused = 5;      // the unit refused a command
 constexpr int Differences = 6;  // written, but the unit holds other values
 constexpr int BadFile = 7;      // a configuration or preset file that cannot be used
 constexpr int OtherAnswer = 8;  // an answer that does not fit the command
+constexpr int Interrupted = 130; // a writing command stopped by SIGINT
+constexpr int Terminated = 143;  // ... by SIGTERM
 } // namespace ExitCode
 
 struct CliRequest {
@@ -101,4 +103,12 @@ constexpr int NoUnitAnswered = 148; // no unit answered on the port in time
 constexpr int PortsDiffer = 149;    // --sequential: the units name different ports
 constexpr int ReportKept = 150;     // the report is in
 constexpr int AllMatch = 151;       // the unit holds what the file says
+constexpr int StoppedAtOnce = 210;  // a second signal: the run ended there and then
+constexpr int UnderWay = 211;       // the write under way may have been written:
+constexpr int ResetUnderWay = 212;  // the reset was under way: the unit may have been reset
+constexpr int ResetSent = 213;      // the reset (@RST) was sent
+constexpr int NotResetStopped = 214; // stopped before the reset, which was not sent
+constexpr int HoldsAfterStop = 215; // read back after the stop, the unit holds:
+constexpr int NotReadAfterStop = 216; // could not be read back after the stop:
+constexpr int StoppedBySignal = 217; // stopped by a signal after the exchange under way:
 } // namespace CliMessages

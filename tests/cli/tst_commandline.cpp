@@ -20,6 +20,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
+
 namespace {
 
 // A program folder: the built program and its window program, the English texts, setcom.ini on COM1.
@@ -328,6 +330,8 @@ private slots:
         QTest::newRow("reg get") << QStringList{"reg", "get", "05"} << "" << 0 << "value" << "34";
         QTest::newRow("reg set") << QStringList{"reg", "set", "5", "3a"} << "" << 0 << "verified"
                                  << "true";
+        QTest::newRow("reg set, register path: reset") << QStringList{"--path", "registers", "reg", "set", "5", "3a"}
+                                                       << "" << 0 << "reset" << "true";
         QTest::newRow("reg get, no answer") << QStringList{"reg", "get", "05"} << "silent on" << 4
                                             << "reason" << "no-answer";
         QTest::newRow("reg set, noise before each answer") << QStringList{"reg", "set", "05", "4B"}
@@ -470,6 +474,10 @@ private slots:
             QVERIFY(doc.value("message").toString().contains("May have been written"));
             QVERIFY(!doc.value("message").toString().contains("Nothing was written"));
         }
+        if (key == "reset") { // said as it went out, in the text too
+            QVERIFY(peer.receivedLines().contains("@RST"));
+            QVERIFY(run(f, args).out.contains("written and verified\nThe reset (@RST) was sent to the unit.\n"));
+        }
         if (args.first() == "preset" && code == 0) { // backed up, written, read back, reset
             QCOMPARE(peer.receivedLines().size(), 85);
             QVERIFY(QFile::exists(doc.value("backup").toString()));
@@ -480,6 +488,72 @@ private slots:
             QCOMPARE(peer.receivedLines(), QList<QByteArray>(3, "@REG00"));
         } else if (args.first() == "preset") {
             QCOMPARE(peer.received(), QByteArray());
+        }
+    }
+
+    // A signal while a command writes: the write under way ends, the next
+    // never goes, what went out is read back and said, exit 128 + the
+    // signal; a preset is not reset; a second signal ends the run at once.
+    void stops_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("at");     // the exchange the signals come during
+        QTest::addColumn<QByteArray>("next"); // never sent
+        QTest::addColumn<QList<int>>("kills"); // signals, 100 ms apart
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("SIGINT during apply") << QStringList{"apply", "site.ini"} << "^@KZ9D"
+            << QByteArray("@KZ9S12") << QList<int>{SIGINT} << 130
+            << "Stopped at register 12: cancelled\nWritten before it stopped: record\nNot written: register 12\n";
+        QTest::newRow("SIGTERM during apply") << QStringList{"apply", "site.ini"} << "^@KZ9D"
+            << QByteArray("@KZ9S12") << QList<int>{SIGTERM} << 143
+            << "Read back after the stop, the unit holds:\n  band        = 2\n";
+        QTest::newRow("SIGINT during the preset's last write") << QStringList{"--json", "preset"}
+            << "^@REG27:" << QByteArray("@RST") << QList<int>{SIGINT} << 130
+            << "The unit was not reset: it stopped before the reset.";
+        QTest::newRow("SIGINT during the read-back of reg set, register path")
+            << QStringList{"--path", "registers", "reg", "set", "05", "3A"} << "^@REG05$" << QByteArray("@RST")
+            << QList<int>{SIGINT} << 130 << "written and verified\nThe unit was not reset: it stopped before the reset.";
+        QTest::newRow("a second SIGINT") << QStringList{"apply", "site.ini"} << "^@KZ9D"
+            << QByteArray("@KZ9R") << QList<int>{SIGINT, SIGINT} << 130
+            << "Stopped at once by a second signal.\nUnder way when it stopped, so it may have been written: record\n";
+    }
+    void stops()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, at);
+        QFETCH(QByteArray, next);
+        QFETCH(QList<int>, kills);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        QProcess p;
+        bool sent = false;
+        connect(&peer, &SimPeer::lineReceived, &p, [&](const QByteArray &line) {
+            if (sent || !QRegularExpression(at).match(QString::fromLatin1(line)).hasMatch())
+                return;
+            sent = true;
+            peer.schedule().setSlow(line, 300); // this exchange's answer alone comes late
+            for (int i = 0; i < kills.size(); ++i)
+                QTimer::singleShot(100 * i, &p, [&p, s = kills.at(i)] { ::kill(pid_t(p.processId()), s); });
+            peer.clearReceived();
+        });
+        start(p, f, args, "1");
+        const Result r = finish(p);
+        QCOMPARE(r.code, code);
+        const QByteArray said = args.contains("--json") ? r.json().value("message").toString().toUtf8() : r.err;
+        QVERIFY2(said.contains(says.toUtf8()), said.constData());
+        for (const QByteArray &line : peer.receivedLines())
+            QVERIFY2(!line.startsWith(next), line.constData());
+        // Ended at once too, it left no lock that another user could not remove.
+        QVERIFY(!QFile::exists("/var/lock/LCK.." + peer.slavePath().mid(5).replace('/', '_')));
+        if (args.contains("preset")) { // the registers written, read back
+            QCOMPARE(r.json().value("exit").toInt(), code);
+            QCOMPARE(r.json().value("holds").toObject().value("registers").toObject().size(), 28);
         }
     }
 
@@ -661,6 +735,8 @@ private slots:
         QTest::newRow("CliMessages::RecordNeedsWiredPath") << CliMessages::RecordNeedsWiredPath << "this file holds a settings record, which is";
         QTest::newRow("CliMessages::SeePorts") << CliMessages::SeePorts << "see: qmlsetup ports";
         QTest::newRow("CliMessages::FileExists") << CliMessages::FileExists << "the file is there; --force replaces it";
+        QTest::newRow("CliMessages::ResetUnderWay") << CliMessages::ResetUnderWay << "The reset was under way when it stopped:";
+        QTest::newRow("CliMessages::NotReadAfterStop") << CliMessages::NotReadAfterStop << "Could not be read back after the stop:";
         QTest::newRow("FolderMessages::ForeignLink") << FolderMessages::ForeignLink << "is a link that another user made, so it is";
         QTest::newRow("FolderMessages::FilesInOwnFolder") << FolderMessages::FilesInOwnFolder << "Your files (the port choice, logs and";
         QTest::newRow("FolderMessages::MadeInOwnFolder") << FolderMessages::MadeInOwnFolder << "This folder is closed to new files;";

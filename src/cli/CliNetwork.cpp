@@ -155,7 +155,12 @@ int inParallel(Run &run)
     pass("--data-bits", run.r.dataBits);
     pass("--parity", run.r.parity);
     pass("--stop-bits", run.r.stopBits);
+    if (run.r.trace)
+        options << QStringLiteral("--trace");
     NetworkSetup setup(QCoreApplication::applicationFilePath(), options);
+    QObject::connect(&setup, &NetworkSetup::traced, [&](int index, const QString &row) {
+        Print(stderr, setup.report().units.at(index).name + QStringLiteral(": ") + row + QLatin1Char('\n'));
+    });
     QEventLoop loop;
     QObject::connect(&setup, &NetworkSetup::finished, &loop, &QEventLoop::quit);
     if (!run.r.json && !run.r.compareOnly)

@@ -160,12 +160,15 @@ int RunCommandLine(const QStringList &args)
         Print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
         return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
     }
-    // The same rows as the traffic console, as they happen.
+    // The same rows as the traffic console, as they happen; a unit's run for
+    // the set-up marks them, as its progress, to keep them apart from its message.
+    const bool forSetUp = request->command == CliRequest::Network && !request->unit.isEmpty() && request->json;
     if (request->trace)
-        QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [](const TrafficEvent &e) {
+        QObject::connect(&TrafficHub::instance(), &TrafficHub::happened, [forSetUp](const TrafficEvent &e) {
             static const char *const arrows[] = {">", "<", "-", "x", "="};
-            Print(stderr, QStringLiteral("%1 %2 %3  %4\n")
-                              .arg(e.time().time().toString(QStringLiteral("HH:mm:ss.zzz")),
+            Print(stderr, QStringLiteral("%1%2 %3 %4  %5\n")
+                              .arg(forSetUp ? QStringLiteral("trace ") : QString(),
+                                   e.time().time().toString(QStringLiteral("HH:mm:ss.zzz")),
                                    QLatin1String(arrows[e.kind]),
                                    e.kind == TrafficEvent::Note ? e.text : VisibleLine(e.text),
                                    TrafficMeaning(e)));

@@ -63,7 +63,7 @@ const OptionInfo OptionRows[] = {
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
     {"--force", "save: replace an existing file"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
-                "what the program made of it"},
+                "what the program made of it; network: each unit's lines after its name"},
     {"--ports, --report, --sequential, --unit", "network: see qmlsetup network --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},
 };

@@ -279,6 +279,8 @@ void NetworkSetup::readProgress(int index)
             u.step = w.at(2).toInt();
             u.steps = w.at(3).toInt();
             emit unitChanged(index);
+        } else if (line.startsWith(QLatin1String("trace "))) {
+            emit traced(index, line.mid(6)); // the traffic, never the unit's message
         } else if (!line.isEmpty() && u.message.size() < 4096) {
             u.message += (u.message.isEmpty() ? QString() : QStringLiteral("\n")) + line;
         }

@@ -70,7 +70,7 @@ class NetworkSetup : public QObject {
     Q_OBJECT
 public:
     // `program`: the command line's program file; `options`: what each run
-    // is given besides (the serial settings).
+    // is given besides (the serial settings, --trace).
     NetworkSetup(const QString &program, const QStringList &options, QObject *parent = nullptr);
     ~NetworkSetup() override;
 
@@ -92,6 +92,8 @@ public:
 
 signals:
     void unitChanged(int index);
+    // A row of the unit's --trace, as its run wrote it.
+    void traced(int index, const QString &row);
     void finished();
 
 private:

@@ -133,6 +133,9 @@ private slots:
         QTest::newRow("two units on one port") << "" << QStringList()
                                                << QStringList{"network", "plan.ini", "--ports", "tank-3=COM1"}
                                                << 2 << "";
+        QTest::newRow("traced, one unit's run killed") << "" << QStringList{"3 kill-at-D"}
+                                                       << QStringList{"--trace", "network", "plan.ini"} << 1
+                                                       << "verified verified failed verified";
         QTest::newRow("compare, all match") << "set up" << QStringList() << QStringList{"compare", "plan.ini"}
                                             << 0 << "verified verified verified verified";
         QTest::newRow("compare, one differs") << "" << QStringList() << QStringList{"compare", "plan.ini"}
@@ -176,6 +179,16 @@ private slots:
                 connect(&unit, &SimPeer::lineReceived, &unit, [&unit](const QByteArray &line) {
                     if (line.startsWith("@KZ9D"))
                         unit.dropLine();
+                });
+            else if (fault.endsWith("kill-at-D")) // that unit's run, by its command line and folder
+                connect(&unit, &SimPeer::lineReceived, &unit, [&f](const QByteArray &line) {
+                    for (const QString &pid : QDir("/proc").entryList(QDir::Dirs)) {
+                        QFile cmdline("/proc/" + pid + "/cmdline");
+                        if (line.startsWith("@KZ9D") && cmdline.open(QIODevice::ReadOnly)
+                            && cmdline.readAll().contains(QByteArray("--unit\0tank-2\0", 14))
+                            && QFileInfo("/proc/" + pid + "/cwd").symLinkTarget() == f.dir.path())
+                            ::kill(pid.toInt(), SIGKILL);
+                    }
                 });
             else
                 ApplySimCommand(unit, fault.section(' ', 1));
@@ -234,6 +247,15 @@ private slots:
         if (code == 5) {
             QCOMPARE(list.at(1).toObject().value("reason").toString(), QString("refused"));
             QCOMPARE(units[1].unit().record().channel, 5);
+        }
+        if (args.contains("--trace")) { // each unit's rows after its name, never in its result
+            QCOMPARE(run(f, {"read", "--port", "COM3"}).code, 0); // the killed run's lock taken as stale
+            for (const QString name : {"pump-house", "tank-1", "tank-2", "tank-3"})
+                QVERIFY2(QRegularExpression("(?m)^" + name + ": \\d\\d:\\d\\d:\\d\\d\\.\\d{3} > @KZ9R  ")
+                             .match(QString::fromUtf8(r.err)).hasMatch(), r.err.constData());
+            const QString message = list.at(2).toObject().value("message").toString();
+            QVERIFY2(message.startsWith("the unit's run ended without a result") && !message.contains("@KZ9"),
+                     qPrintable(message));
         }
         if (code == 4) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();

@@ -24,7 +24,7 @@ StoppableWrites::StoppableWrites(Run &run, const UnitConfig &writes, TransferPat
             m_targets << n;
         }
     CatchStops();
-    DropLockAtOnce();
+    PrepareEndAtOnce(run.device);
 }
 
 TransferProgress StoppableWrites::progress()

@@ -2,6 +2,10 @@
 // an end at once, with words prepared beforehand, for the next.
 #include "cli/CliStops.h"
 
+#include "config/FileSafety.h"
+#include "serial/LineClear.h"
+#include "serial/ReplyTimer.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,6 +19,7 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -37,6 +42,11 @@ std::atomic<int> g_armed{-1};
 static_assert(std::atomic<int>::is_always_lock_free);
 
 char g_lock[1024] = {};
+// The line's mark: written aside, then renamed into place.
+char g_markAside[1024] = {}, g_mark[1024] = {};
+char g_markDevice[1024] = {};
+size_t g_markDeviceSize = 0;
+long long g_quietMs = 0;
 
 volatile std::sig_atomic_t g_signal = 0;
 int g_pipe[2] = {-1, -1};
@@ -61,6 +71,32 @@ void writeAll(int fd, const char *bytes, size_t size)
         size -= size_t(n);
     }
 }
+
+// As LeaveLineMark words it: until when the line must stay quiet.
+void leaveMark()
+{
+    struct timespec now{};
+    if (!g_mark[0] || ::clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return;
+    long long until = now.tv_sec * 1000LL + now.tv_nsec / 1000000 + g_quietMs;
+    char digits[24];
+    size_t n = sizeof digits;
+    do {
+        digits[--n] = char('0' + until % 10);
+        until /= 10;
+    } while (until > 0 && n > 0);
+    const int fd = ::open(g_markAside, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    writeAll(fd, "until=", 6);
+    writeAll(fd, digits + n, sizeof digits - n);
+    writeAll(fd, "\ndevice=", 8);
+    writeAll(fd, g_markDevice, g_markDeviceSize);
+    writeAll(fd, "\n", 1);
+    ::close(fd);
+    if (::rename(g_markAside, g_mark) != 0)
+        ::unlink(g_markAside);
+}
 #endif
 
 // Async-signal-safe calls only.
@@ -73,6 +109,7 @@ void onSignal(int number)
         const Words &w = g_words[armed];
         if (g_lock[0])
             ::unlink(g_lock);
+        leaveMark();
         writeAll(STDERR_FILENO, w.text, w.textSize);
         if (w.jsonSize > 0) {
             writeAll(STDOUT_FILENO, "{\"exit\":", 8);
@@ -176,24 +213,51 @@ void DisarmStopAtOnce()
     g_armed.store(-1);
 }
 
-void DropLockAtOnce()
+namespace {
+
+bool copyPath(char (&to)[1024], const QString &path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.isEmpty() || size_t(bytes.size()) >= sizeof to)
+        return false;
+    std::memcpy(to, bytes.constData(), size_t(bytes.size()) + 1);
+    return true;
+}
+
+} // namespace
+
+void PrepareEndAtOnce(const QString &device)
 {
 #ifdef Q_OS_UNIX
-    // Where serial programs keep them (Qt takes the first it may write).
+    // Where serial programs keep their locks (Qt takes the first it may write).
     const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
+    bool found = false;
     for (const char *dir : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
                             "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
-        for (const QFileInfo &lock :
-             QDir(QLatin1String(dir)).entryInfoList({QStringLiteral("LCK..*")}, QDir::Files)) {
+        const QFileInfoList locks =
+            QDir(QLatin1String(dir)).entryInfoList({QStringLiteral("LCK..*")}, QDir::Files);
+        for (const QFileInfo &lock : locks) {
             QFile file(lock.filePath());
-            const QByteArray path = QFile::encodeName(lock.filePath());
-            if (!lock.isSymLink() && size_t(path.size()) < sizeof g_lock
-                && file.open(QIODevice::ReadOnly) && file.readLine(64).trimmed() == pid) {
-                std::memcpy(g_lock, path.constData(), size_t(path.size()) + 1);
-                return;
-            }
+            if (!found && !lock.isSymLink() && file.open(QIODevice::ReadOnly)
+                && file.readLine(64).trimmed() == pid)
+                found = copyPath(g_lock, lock.filePath());
         }
     }
+    // The mark's folder is made and checked now: the handler only writes.
+    const QString mark = LineMarkPath(device);
+    const QString folder = mark.isEmpty() ? QString() : CheckedFolder(QFileInfo(mark).path(), true);
+    const QByteArray text = device.toUtf8();
+    if (folder.isEmpty() || size_t(text.size()) > sizeof g_markDevice)
+        return;
+    const QString name = folder + QLatin1Char('/') + QFileInfo(mark).fileName();
+    if (copyPath(g_mark, name)
+        && copyPath(g_markAside, name + QStringLiteral(".new-") + QString::fromLatin1(pid))) {
+        std::memcpy(g_markDevice, text.constData(), size_t(text.size()));
+        g_markDeviceSize = size_t(text.size());
+        g_quietMs = TimeScale::scaled(QuietMs);
+    }
+#else
+    Q_UNUSED(device);
 #endif
 }
 

@@ -27,8 +27,10 @@ void TakeStopByte();
 // DisarmStopAtOnce, every signal is one more request to stop.
 void ArmStopAtOnce(const QString &text, bool json);
 void DisarmStopAtOnce();
-// The lock file this process holds for its open port goes with a sudden end,
-// as with a close: another user would find it stale, yet could not remove it.
-void DropLockAtOnce();
+// What a sudden end on the open port `device` leaves as a close would: its
+// lock file goes (another user would find it stale, yet could not remove
+// it), and the line's mark is left, for the next run to wait out the answer
+// of the exchange cut short.
+void PrepareEndAtOnce(const QString &device);
 
 } // namespace Cli

@@ -126,6 +126,10 @@ if [ "${1:-}" = traffic ]; then
   sleep 1.5
   click_twips "$set" 2580 5587          # read
   sleep 1.5
+  echo "echo on" >&3                    # a two-wire adapter: its echo is no reply
+  sleep 0.3
+  click_twips "$set" 2580 5587          # read again
+  sleep 1.5
   xdotool windowactivate --sync "$con" 2> /dev/null || true   # on top for its picture
   shot "$con" "traffic-console$suffix"
   kill $prog 2> /dev/null || true

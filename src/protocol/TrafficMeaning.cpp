@@ -125,6 +125,8 @@ bool IsLinkPollTraffic(const TrafficEvent &event)
     const QString &t = event.text;
     if (event.kind == TrafficEvent::Sent)
         return t == QLatin1String("@KZ9#");
+    if (event.kind == TrafficEvent::Note) // the poll while the port is closed
+        return t.endsWith(QLatin1String(": @KZ9#")) && t.startsWith(QLatin1String("not sent"));
     return event.kind == TrafficEvent::Received && t.size() > HeaderSize && t.at(HeaderSize) == u'$'
         && t.startsWith(QLatin1String("KZ9"));
 }

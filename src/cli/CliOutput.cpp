@@ -61,6 +61,8 @@ int ExitFor(int reason)
     case ConfigMessages::PortClosed:
         return ExitCode::NoAnswer;
     case ConfigMessages::OtherAnswer:
+    case ConfigMessages::ReadsDisagree: // answers came, none to be trusted
+    case ConfigMessages::WriteInDoubt:
         return ExitCode::OtherAnswer;
     default:
         return ExitCode::Failed;
@@ -76,6 +78,9 @@ QString ReasonCode(int reason)
         return QStringLiteral("no-answer");
     case ConfigMessages::OtherAnswer:
         return QStringLiteral("other-answer");
+    case ConfigMessages::ReadsDisagree:
+    case ConfigMessages::WriteInDoubt:
+        return QStringLiteral("in-doubt");
     case ConfigMessages::PortClosed:
         return QStringLiteral("line-lost");
     case ConfigMessages::Cancelled:
@@ -160,8 +165,9 @@ QString withResetNote(const QString &text, const ApplyResult &result)
     if (!result.resetSent && !stopped)
         return text;
     QStringList lines = text.split(QLatin1Char('\n'));
-    if (stopped)
+    if (stopped) // said once, here
         lines.removeAll(Message(ConfigMessages::NotReset));
+    lines.removeAll(Message(CliMessages::NotResetStopped));
     lines.insert(qMin(1, int(lines.size())),
                  Message(result.resetSent ? CliMessages::ResetSent : CliMessages::NotResetStopped));
     return lines.join(QLatin1Char('\n'));

@@ -23,6 +23,11 @@
 
 namespace Cli {
 
+Run::~Run()
+{
+    LeaveLineMark(comm, device);
+}
+
 // A port that is not there is a wrong command line, one that is there and
 // does not open a port failure.
 int Run::openPort()
@@ -109,10 +114,7 @@ int execute(const CliRequest &request)
     if (runner->opensPort)
         if (const int code = run.openPort(); code >= 0)
             return code;
-    const int code = runner->run(run);
-    // An answer still due is left for the next run on this device to wait out.
-    LeaveLineMark(run.comm, run.device);
-    return code;
+    return runner->run(run);
 }
 
 QString helpJson(const QString &help)

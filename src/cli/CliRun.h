@@ -12,6 +12,11 @@ namespace Cli {
 
 struct Run {
     explicit Run(const CliRequest &request) : r(request), out(request.json) {}
+    // An answer still due is left for the next run on the device to wait
+    // out: every run that opened a port, a network unit's included.
+    ~Run();
+    Run(const Run &) = delete;
+    Run &operator=(const Run &) = delete;
 
     // The port as --port names it, or setcom.ini's: -1 when it is open, else
     // the exit code, its reason printed.

@@ -144,8 +144,9 @@ void CatchStops()
     caught = true;
 #ifdef Q_OS_UNIX
     // Never blocking: a full pipe must not hold the handler.
-    if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        g_pipe[0] = g_pipe[1] = -1;
+    // A pipe that cannot be made leaves g_pipe as it was (-1, -1): the
+    // handler then only sets its flags.
+    [[maybe_unused]] const int piped = ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK);
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -65,9 +65,9 @@ struct AppState {
     // The line being received lost bytes or grew past the limit: everything
     // up to its CR or LF is dropped, so no tail of it becomes a reply.
     bool RxDiscarding = false;
-    // The last lines sent: one received back as it went is the adapter's
-    // echo (two-wire adapters repeat what they send), never a reply.
-    QStringList RecentSent;
+    // The command just sent: a line received back as it went is the
+    // adapter's echo (two-wire adapters repeat what they send), never a reply.
+    QString LastCommandSent;
     QString LogFilePath;
     // Exchanges that the operator started; the link watch tells their late
     // replies from the unit's answer to its poll.

@@ -114,7 +114,7 @@ QString ApplyResult::describePreset() const
         lines.first() = s.message(ConfigMessages::PresetDiffers);
     else
         lines.prepend(s.message(allWritten ? ConfigMessages::PresetUnverified : PresetFailedMessage));
-    if (allWritten && !resetSent)
-        lines.insert(1, s.message(ConfigMessages::NotReset));
+    if (allWritten && !resetSent) // stopped on purpose, or the line lost
+        lines.insert(1, s.message(resetStopped ? ConfigMessages::ResetStopped : ConfigMessages::NotReset));
     return lines.join(QLatin1Char('\n'));
 }

@@ -166,11 +166,13 @@ ApplyResult applyHeld(CommControl &comm, ReplyTimer &timer, TransferPath path,
     const bool verified = verify();
     // A stop asked for during the last read-back counts as well: the reset
     // is one more exchange, and a stopped transfer leaves the unit unreset.
-    if (path == TransferPath::Registers && result.failure.reason != Cancelled
-        && (!progress || progress(TrafficMessages::Reset, steps.done, steps.total))
-        && Connected(comm) && StartExchange(comm)) {
-        ResetUnit(comm, timer);
-        result.resetSent = true;
+    if (path == TransferPath::Registers) {
+        result.resetStopped = result.failure.reason == Cancelled
+            || (progress && !progress(TrafficMessages::Reset, steps.done, steps.total));
+        if (!result.resetStopped && Connected(comm) && StartExchange(comm)) {
+            ResetUnit(comm, timer);
+            result.resetSent = true;
+        }
     }
     if (verified)
         result.outcome = result.differences.isEmpty() ? ApplyResult::Verified : ApplyResult::Differ;

@@ -177,4 +177,5 @@ constexpr int NotReset = 119;         // the line was lost before the reset
 // Answers after a time-out that cannot be trusted (modModem's `inDoubt`)
 constexpr int ReadsDisagree = 194;    // read again once the line was clear: another value
 constexpr int WriteInDoubt = 195;     // refused after its resend: the first may have been taken
+constexpr int ResetStopped = 214;     // stopped before the reset, which was not sent
 } // namespace ConfigMessages

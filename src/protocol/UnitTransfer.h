@@ -74,6 +74,7 @@ struct ApplyResult {
     QStringList written;           // what the unit acknowledged, in order
     bool allWritten = false;       // every write was acknowledged
     bool resetSent = false;        // register path: the reset went out after them
+    bool resetStopped = false;     // register path: a stop came before the reset
     QList<WriteOutcome> writes;    // every write asked for, once the backup is kept
     TransferFailure failure;       // Stopped, and NotStarted when reading failed
     QList<Difference> differences; // Differ

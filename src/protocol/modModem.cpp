@@ -57,7 +57,11 @@ bool awaitAck(CommControl &comm, ReplyTimer &timer, const QString &text, int res
               const std::function<void(const QString &)> &onLine)
 {
     AppState &s = app();
-    ClearLine(comm); // nothing of an earlier command's may answer this one
+    // Nothing of an earlier command's may answer this one.
+    if (!ClearLine(comm)) {
+        s.AwaitingAck = false;
+        return false;
+    }
     const quint64 connection = comm.waitConnection();
     SendLine(comm, timer, text);
     WaitLimit limit(RegisterReplyMs);

@@ -33,8 +33,10 @@ bool SendWiredCommand(CommControl &comm, ReplyTimer &timer, const QString &text)
         comm.noteUnitWritten();
     // Nothing of an earlier command's may answer this one. The link poll
     // waits for nobody: only "$" answers it, and it pauses for exchanges.
-    if (text != QLatin1String("#"))
-        ClearLine(comm);
+    if (text != QLatin1String("#") && !ClearLine(comm)) {
+        app().AwaitingAck = true; // the wait that follows ends without an answer
+        return true;
+    }
     SendLine(comm, timer, QStringLiteral("@KZ9") + text);
     return true;
 }

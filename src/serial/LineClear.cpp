@@ -37,18 +37,25 @@ QString markFolder()
 }
 } // namespace
 
-bool ClearLine(CommControl &comm, int firstQuietMs)
+namespace {
+
+// The quiet spell itself: `firstQuietMs` of quiet, QuietMs after anything
+// that comes, QuietGiveUpMs at most.
+bool quietSpell(CommControl &comm, int firstQuietMs)
 {
-    if (!comm.answerDue() && firstQuietMs <= 0)
-        return true;
     comm.noteAnswerDue(); // until the spell is over, also for an earlier run's
     LogNote(QStringLiteral("clearing the line: an earlier command's answer may still come"));
     const quint64 connection = comm.waitConnection();
-    WaitLimit quiet(firstQuietMs > 0 ? firstQuietMs : QuietMs);
+    WaitLimit quiet(firstQuietMs);
+    const WaitLimit giveUp(QuietGiveUpMs);
     const PortReader reading;
     for (;;) {
         if (!comm.isConnection(connection))
             return false;
+        if (giveUp.expired()) {
+            LogNote(QStringLiteral("the line did not fall quiet: nothing sent"));
+            return false;
+        }
         if (GetRxCount(comm) > 0) {
             while (GetRxCount(comm) > 0)
                 AssembleLine(GetRxByte(comm), true);
@@ -64,6 +71,13 @@ bool ClearLine(CommControl &comm, int firstQuietMs)
             return false;
         DoEvents(&comm);
     }
+}
+
+} // namespace
+
+bool ClearLine(CommControl &comm)
+{
+    return !comm.answerDue() || quietSpell(comm, QuietMs);
 }
 
 QString LineMarkPath(const QString &device)
@@ -115,7 +129,7 @@ void WaitOutLineMark(CommControl &comm, const QString &device)
     // Never longer than a whole spell: a clock set back must not hold a run.
     const qint64 left =
         qMin<qint64>(until - QDateTime::currentMSecsSinceEpoch(), TimeScale::scaled(QuietMs));
-    if (left > 0 && !ClearLine(comm, qMax(1, int(double(left) / TimeScale::factor()))))
+    if (left > 0 && !quietSpell(comm, qMax(1, int(double(left) / TimeScale::factor()))))
         return; // the line went away: the mark stays for the next run
     QFile::remove(path);
 }

@@ -16,11 +16,15 @@ class CommControl;
 // spell of one and a half waits with nothing tells that the last has passed.
 constexpr int QuietMs = 10500;
 
+// A line that never falls quiet (a unit that talks unasked, noise) is given
+// up after this long: the command is not sent, the answer stays due.
+constexpr int QuietGiveUpMs = 4 * QuietMs;
+
 // Before a command: when an answer may still be due, waits until the line
-// has been quiet for QuietMs (the first spell `firstQuietMs` when given),
-// dropping and showing what comes. False when the line went away or the
-// program is ending meanwhile (the answer stays due).
-bool ClearLine(CommControl &comm, int firstQuietMs = 0);
+// has been quiet for QuietMs, dropping and showing what comes. False when
+// the line went away, never fell quiet, or the program is ending meanwhile:
+// the command must not go out (the answer stays due).
+bool ClearLine(CommControl &comm);
 
 // The mark of a run that ends with an answer due on `device`: when it was
 // left and how long the line must yet stay quiet.

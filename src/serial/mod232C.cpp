@@ -97,9 +97,9 @@ void DiscardInput(CommControl &comm)
 bool StartExchange(CommControl &comm)
 {
     DiscardInput(comm);
-    ClearLine(comm);
+    const bool clear = ClearLine(comm);
     ++app().ExchangesStarted;
-    return comm.PortOpen();
+    return clear && comm.PortOpen();
 }
 
 PortReader::PortReader() { ++app().PortReaders; }
@@ -125,10 +125,9 @@ void SendLine(CommControl &comm, ReplyTimer &timer, const QString &text)
         QByteArray line = text.toLatin1();
         line += "\r\n";
         comm.setOutput(line);
-        s.RecentSent.removeAll(text);
-        s.RecentSent.append(text);
-        if (s.RecentSent.size() > RecentSentKept)
-            s.RecentSent.removeFirst();
+        // Commands begin with "@" and no reply does: a line typed by hand
+        // that looks like a reply is never taken for its echo.
+        s.LastCommandSent = text.startsWith(QLatin1Char('@')) ? text : QString();
     } else {
         LogNote(QStringLiteral("not sent: the port is closed: ") + text);
     }
@@ -169,7 +168,7 @@ QString AssembleLine(quint8 byte, bool dropping)
         buffer.clear();
         if (!complete)
             return {};
-        if (!line.isEmpty() && s.RecentSent.contains(line)) {
+        if (!line.isEmpty() && line == s.LastCommandSent) {
             LogEcho(line);
             return {};
         }

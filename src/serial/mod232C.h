@@ -31,12 +31,11 @@ QString ReceiveLine(CommControl &comm);
 // wait, so that a wait lets events run once a line, not once a byte.
 QString ReceiveWaitingLine(CommControl &comm);
 // One received byte into the line being collected: the completed line at a
-// CR, else the empty string. A line that repeats one just sent is the
-// adapter's echo and none; `dropping`: completed lines are shown as dropped
+// CR, else the empty string. A line that repeats the command just sent is
+// the adapter's echo and none; `dropping`: completed lines are shown as dropped
 // and none is returned.
 QString AssembleLine(quint8 byte, bool dropping = false);
-// Lines sent that are remembered to tell their echo.
-constexpr int RecentSentKept = 4;
+
 
 // Drops every byte received so far and the line being collected, showing
 // the lines among them as dropped.

@@ -168,6 +168,41 @@ private slots:
         QVERIFY2(due ? waited >= 200 : waited < 20, qPrintable(QString::number(waited)));
     }
 
+    // The first send unanswered, the resend answered: the read is confirmed
+    // once the line is quiet, and a write refused then may have been taken.
+    void answersInDoubt_data()
+    {
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QByteArray>("second"); // the confirming read's answer
+        QTest::newRow("read, the second read agrees") << true << QByteArray("P0\r\n11H\r\n");
+        QTest::newRow("read, two reads disagree") << true << QByteArray("P0\r\n22H\r\n");
+        QTest::newRow("write refused after its resend") << false << QByteArray();
+    }
+    void answersInDoubt()
+    {
+        QFETCH(bool, read);
+        QFETCH(QByteArray, second);
+        int sends = 0;
+        ScriptedPeer peer([&](const QByteArray &) -> QByteArray {
+            switch (++sends) {
+            case 1: return {};
+            case 2: return read ? "P0\r\n11H\r\n" : "N4\r\n";
+            default: return second;
+            }
+        });
+        Rig rig(peer.slavePath());
+        QString value = "--";
+        bool refused = true, inDoubt = false;
+        const bool ok = read ? ReadRegister(rig.comm, rig.timer, 5, value, &refused, &inDoubt)
+                             : WriteRegister(rig.comm, rig.timer, 5, "3A", &refused, &inDoubt);
+        const bool agree = second.contains("11H");
+        QCOMPARE(ok, agree);
+        QCOMPARE(value, QString(agree ? "11" : "--"));
+        QCOMPARE(inDoubt, !agree);
+        QVERIFY(!refused);
+        QCOMPARE(peer.lines.size(), read ? 3 : 2);
+    }
+
     void writeAnsweredOnlyByP1()
     {
         ScriptedPeer peer([](const QByteArray &) { return QByteArray("P1\r\n"); });

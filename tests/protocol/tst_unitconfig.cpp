@@ -209,9 +209,9 @@ private slots:
         // Register 03's answer after its resend went out, the resend's after
         // that: neither may become register 04's, in the backup or the check.
         QTest::newRow("a resend's answer after the next read, register path")
-            << "slow @REG03 100" << true << int(ApplyResult::Verified);
-        QTest::newRow("a unit that ignores the link poll, register path") << "poll off" << true
-                                                                          << int(ApplyResult::Verified);
+            << "slow @REG03 100;delay 40" << true << int(ApplyResult::Verified);
+        QTest::newRow("a unit that ignores the link poll, register path, a quiet spell")
+            << "poll off;slow @REG03 100;delay 40" << true << int(ApplyResult::Verified);
     }
     void apply()
     {
@@ -244,7 +244,8 @@ private slots:
         if (fault == "drop verifying")
             ApplySimCommand(second, "stuck 12");
         else if (fault != "disagree" && fault != "drop" && fault != "no backup" && !fault.isEmpty())
-            ApplySimCommand(second, fault);
+            for (const QString &command : fault.split(';'))
+                ApplySimCommand(second, command);
         Line line(second);
         for (int n = 0; n < AppState::TableSize - 1; ++n)
             app().MessageTable[n] = QStringLiteral("m%1").arg(n);

@@ -5,13 +5,12 @@
 # each claim the run made about the unit is checked against it. Not part of the
 # test suite: about 20 minutes with the defaults.
 #
-#   bash scripts/soak-answers.sh                 # RUNS runs (default 500, about 20 min)
+#   bash scripts/soak-answers.sh                 # 2,000 runs on 10 units, about 15 min
 #   bash scripts/soak-answers.sh --quick         # 60 runs
-#   RUNS=2000 SEED=7 bash scripts/soak-answers.sh
-#   RUNS=2000 JOBS=8 bash scripts/soak-answers.sh   # 8 units side by side
+#   RUNS=500 JOBS=1 SEED=7 bash scripts/soak-answers.sh   # one unit, one run after another
 #
-# Environment: RUNS, JOBS (simulated units, each with its share of the runs
-# one after another, default 1; the runs mostly wait, so more units than
+# Environment: RUNS (default 2000), JOBS (simulated units, each with its share of the runs
+# one after another, default 10; the runs mostly wait, so more units than
 # cores is fine), SEED (the run's choices and the unit's delays; unit k
 # takes SEED+k),
 # DELAY_MAX (ms, default 1000), TIME_LIMIT (s: no run starts after it, default
@@ -21,7 +20,7 @@
 set -uo pipefail
 
 cd "$(dirname "$0")/.." || exit 2
-RUNS=${RUNS:-500}
+RUNS=${RUNS:-2000}
 SEED=${SEED:-$(( $(date +%s) % 100000 ))}
 DELAY_MAX=${DELAY_MAX:-1000}
 TIME_LIMIT=${TIME_LIMIT:-7200}
@@ -39,7 +38,7 @@ done
 [[ $RUNS =~ ^[0-9]+$ && $SEED =~ ^[0-9]+$ && $DELAY_MAX =~ ^[0-9]+$ && $TIME_LIMIT =~ ^[0-9]+$ ]] || {
     echo "soak-answers: RUNS, SEED, DELAY_MAX and TIME_LIMIT are numbers" >&2; exit 2; }
 LOG=${LOG:-$BUILD/soak-answers.log}
-JOBS=${JOBS:-1}
+JOBS=${JOBS:-10}
 [[ $JOBS =~ ^[1-9][0-9]*$ ]] || { echo "soak-answers: JOBS is a number from 1" >&2; exit 2; }
 
 line='%-18s runs %4d  contradicted %3d  no-answer %3d  may-have-been-written %3d  seed %s'

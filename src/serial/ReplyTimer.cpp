@@ -67,7 +67,8 @@ QObject &waker()
 
 WaitLimit::WaitLimit(int milliseconds)
 {
-    restart(milliseconds);
+    // Nothing to stop yet: a timer of another wait must never be taken for ours.
+    start(milliseconds);
 }
 
 WaitLimit::~WaitLimit()
@@ -80,6 +81,11 @@ void WaitLimit::restart(int milliseconds)
 {
     if (m_wake)
         waker().killTimer(m_wake);
+    start(milliseconds);
+}
+
+void WaitLimit::start(int milliseconds)
+{
     const int ms = TimeScale::scaled(qMax(0, milliseconds));
     m_deadline = QDeadlineTimer(ms, Qt::PreciseTimer);
     m_wake = ms > 0 ? waker().startTimer(ms, Qt::PreciseTimer) : 0;

@@ -55,6 +55,7 @@ public:
     bool expired() const { return m_deadline.hasExpired(); }
 
 private:
+    void start(int milliseconds);
     QDeadlineTimer m_deadline;
     int m_wake = 0; // wakes a wait blocked in the event loop at the deadline
 };

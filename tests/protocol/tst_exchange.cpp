@@ -3,6 +3,7 @@
 // other side, time shortened a hundredfold.
 
 #include "config/modFile.h"
+#include "protocol/ManualCommand.h"
 #include "core/AppState.h"
 #include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
@@ -201,6 +202,39 @@ private slots:
         QCOMPARE(inDoubt, !agree);
         QVERIFY(!refused);
         QCOMPARE(peer.lines.size(), read ? 3 : 2);
+    }
+
+    // An answer due and a unit that talks unasked: the line never falls
+    // quiet, and nothing goes out, whichever way the command comes.
+    void lineNeverQuietSendsNothing_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("a register read") << "register";
+        QTest::newRow("a record read") << "wired";
+        QTest::newRow("a command typed by hand") << "hand";
+    }
+    void lineNeverQuietSendsNothing()
+    {
+        QFETCH(QString, how);
+        SimPeer peer;
+        Rig rig(peer.slavePath());
+        QTimer chatter; // far more often than the 105 ms of quiet asked for
+        QObject::connect(&chatter, &QTimer::timeout, &peer, [&] { peer.sendRaw("RX1234567\r\n"); });
+        chatter.start(20);
+        rig.comm.noteAnswerDue();
+        QElapsedTimer clock;
+        clock.start();
+        QString value;
+        UnitRecord record;
+        if (how == "register")
+            QVERIFY(ReadOneRegister(rig.comm, rig.timer, TransferPath::Registers, 5, value) != 0);
+        else if (how == "wired")
+            QVERIFY(ReadRecord(rig.comm, rig.timer, record) != 0);
+        else
+            QVERIFY(SendManualCommand(rig.comm, rig.timer, "@KZ9V") != ManualResult::Answered);
+        QVERIFY2(clock.elapsed() >= 400, qPrintable(QString::number(clock.elapsed()))); // given up at 420 ms
+        QVERIFY(rig.comm.answerDue());
+        QCOMPARE(peer.received(), QByteArray());
     }
 
     void writeAnsweredOnlyByP1()

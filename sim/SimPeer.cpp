@@ -115,12 +115,14 @@ void SimPeer::onReadable()
             emit lineReceived(t);
     }
     saveState();
-    if (silent)
-        return;
     for (const SimExchange &e : exchanges) {
+        QList<QByteArray> lines = e.lines;
+        // The adapter's echo comes at once, whatever the unit does.
+        if (m_unit.echo && !lines.isEmpty() && lines.first() == e.command + "\r\n")
+            queue(lines.takeFirst());
         // An unanswered command holds back no answer after it.
-        if (!e.lines.isEmpty())
-            m_schedule->answer(e.command, e.lines.join());
+        if (!silent && !lines.isEmpty())
+            m_schedule->answer(e.command, lines.join());
     }
 }
 

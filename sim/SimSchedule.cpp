@@ -44,6 +44,7 @@ void SimSchedule::answer(const QByteArray &command, const QByteArray &bytes)
 void SimSchedule::clear()
 {
     m_queue.clear();
+    m_lastDue = 0; // nothing queued holds the next answer back
     m_timer->stop();
 }
 

@@ -54,6 +54,8 @@ private slots:
         QTest::newRow("no answer") << "silent on" << "→ m173|· m183";
         QTest::newRow("the line lost") << "drop" << "→ m173|· m182";
         QTest::newRow("an adapter that echoes") << "echo on" << "→ m173|↩ m191|← m167";
+        // The echo comes at once, the answer later: the screen waits on for it.
+        QTest::newRow("an echo before a slow answer") << "echo on;delay 30" << "→ m173|↩ m191|← m167";
         QTest::newRow("a late line dropped before the command") << "late" << "↚ m190|→ m173|← m167";
         // The screen's read finds the port closed and sends nothing: no row
         // for a line that never went out, a note that it did not.
@@ -84,7 +86,8 @@ private slots:
         } else if (fault == "closed")
             rig.main->MSComm1().setPortOpen(false);
         else if (!fault.isEmpty())
-            ApplySimCommand(rig.peer, fault);
+            for (const QString &command : fault.split(';'))
+                ApplySimCommand(rig.peer, command);
         if (fault == "drop")
             ApplySimCommand(rig.peer, "silent on");
         click(s->Command_R);

@@ -79,7 +79,9 @@ const ExitInfo ExitRows[] = {
     {ExitCode::Refused, "refused by the unit"},
     {ExitCode::Differences, "written, but the unit holds other values"},
     {ExitCode::BadFile, "a configuration or preset file that cannot be used"},
-    {ExitCode::OtherAnswer, "answers came, but none that fits the command"},
+    {ExitCode::OtherAnswer, "answers came, but none that fits the command, or none to be trusted "
+                            "(in-doubt: two reads after a resend that disagree, a write refused "
+                            "after its resend)"},
     {ExitCode::Interrupted, "write, reg set, apply, preset: stopped by SIGINT (Ctrl-C) once the "
                             "exchange under way had ended, what went out read back and printed; a "
                             "second signal ends the run at once, saying what may have been written"},

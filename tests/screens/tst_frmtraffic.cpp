@@ -92,7 +92,11 @@ private slots:
             ApplySimCommand(rig.peer, "silent on");
         click(s->Command_R);
         QTest::qWait(30);
-        QCOMPARE(rowsFrom(*t, from).join('|'), rows);
+        QStringList got = rowsFrom(*t, from);
+        // A poll's late answer on a loaded machine is dropped before the read, rightly.
+        while (fault != "late" && !got.isEmpty() && got.first().startsWith("↚"))
+            got.removeFirst();
+        QCOMPARE(got.join('|'), rows);
         // The link poll's rows were there, hidden.
         t->chkHidePoll->setChecked(false);
         QVERIFY(rowsFrom(*t, 0).contains("→ m163"));

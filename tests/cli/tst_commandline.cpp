@@ -351,6 +351,8 @@ private slots:
         QTest::newRow("write refused") << QStringList{"write", "band=3"} << "refuse on" << 5
                                        << "reason" << "refused";
         QTest::newRow("reg get") << QStringList{"reg", "get", "05"} << "" << 0 << "value" << "34";
+        QTest::newRow("reg get, the register named") << QStringList{"reg", "get", "09"} << "" << 0
+                                                     << "register" << "09";
         QTest::newRow("reg set") << QStringList{"reg", "set", "5", "3a"} << "" << 0 << "verified"
                                  << "true";
         QTest::newRow("reg set, register path: reset") << QStringList{"--path", "registers", "reg", "set", "5", "3a"}

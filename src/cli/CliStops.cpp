@@ -4,11 +4,12 @@
 
 #include "config/FileSafety.h"
 #include "serial/LineClear.h"
+#include "serial/SerialDevices.h"
 #include "serial/ReplyTimer.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -230,20 +231,9 @@ bool copyPath(char (&to)[1024], const QString &path)
 void PrepareEndAtOnce(const QString &device)
 {
 #ifdef Q_OS_UNIX
-    // Where serial programs keep their locks (Qt takes the first it may write).
     const QByteArray pid = QByteArray::number(QCoreApplication::applicationPid());
-    bool found = false;
-    for (const char *dir : {"/var/lock", "/run/lock", "/etc/locks", "/var/spool/locks",
-                            "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev"}) {
-        const QFileInfoList locks =
-            QDir(QLatin1String(dir)).entryInfoList({QStringLiteral("LCK..*")}, QDir::Files);
-        for (const QFileInfo &lock : locks) {
-            QFile file(lock.filePath());
-            if (!found && !lock.isSymLink() && file.open(QIODevice::ReadOnly)
-                && file.readLine(64).trimmed() == pid)
-                found = copyPath(g_lock, lock.filePath());
-        }
-    }
+    if (const QString lock = LockFileHeldBy(device, QCoreApplication::applicationPid()); !lock.isEmpty())
+        copyPath(g_lock, lock);
     // The mark's folder is made and checked now: the handler only writes.
     const QString mark = LineMarkPath(device);
     const QString folder = mark.isEmpty() ? QString() : CheckedFolder(QFileInfo(mark).path(), true);

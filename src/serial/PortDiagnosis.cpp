@@ -185,6 +185,14 @@ QStringList openersOf(const QString &device)
 
 } // namespace
 
+QString LockFileHeldBy(const QString &device, qint64 pid)
+{
+    for (const QString &lock : lockFilesFor(device))
+        if (!QFileInfo(lock).isSymLink() && lockPid(lock) == pid)
+            return lock;
+    return {};
+}
+
 OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
                            const QString &qtErrorText)
 {

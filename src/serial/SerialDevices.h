@@ -59,6 +59,10 @@ struct OpenDiagnosis {
     // error text.
     QString detail;
 };
+// The lock file (Qt's, UUCP's) in the system's lock folders that names the
+// process `pid` as the holder of `device`; empty: none.
+QString LockFileHeldBy(const QString &device, qint64 pid);
+
 OpenDiagnosis DiagnoseOpen(const QString &device, QSerialPort::SerialPortError qtError,
                            const QString &qtErrorText);
 

@@ -114,12 +114,23 @@ private:
     CommControl m_line;
     ReplyTimer m_lineTimer;
     QTimer m_poll;
+    static constexpr int PollMs = 500; // the one-adapter poll
     Adapter m_adapter = Adapter::Off;
     int m_adapterUnit = 0;
     int m_missed = 0; // polls unanswered in a row
 };
 
 // Message-table numbers of the network window.
+// Captions of the window (dispname.ini), for its files.
+namespace NetworkWindowCaptions {
+enum Caption {
+    Title = 39, OpenPlan, SavePlan, SavePlanAs, Refresh, Compare, SetUp, Cancel, OneAdapter,
+    ThisUnit, Skip, Redo, Export, Name, Role, Port, UnitNow, Progress, Result, Plan, PlanFiles,
+    ReportFiles, Unreachable, Verified, Differs, Failed, Stopped, Matches, Waiting, Running_
+};
+QString caption(int n);
+} // namespace NetworkWindowCaptions
+
 namespace NetworkWindowMessages {
 constexpr int Running = 152;      // set-up running; the window's own port closed
 constexpr int AllVerified = 153;  // every unit verified and they agree

@@ -1,0 +1,112 @@
+// The network window's files: the plan opened, edited and saved, and the
+// last report shown and exported.
+#include "screens/frmNetwork.h"
+
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "serial/Exchange.h"
+#include "serial/SerialDevices.h"
+#include "serial/mod232C.h"
+#include "widgets/Ui.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+
+using namespace NetworkWindowMessages;
+using namespace NetworkWindowCaptions;
+
+bool frmNetwork::loadPlan(const QString &path)
+{
+    ConfigFileError error;
+    const auto text = ReadConfigFileText(path, &error);
+    if (!text) {
+        showMessage(error.describe());
+        return false;
+    }
+    m_planPath = path;
+    txtPlan->setPlainText(*text);
+    m_planSaved = true;
+    lblPlan->setText(caption(Plan) + QStringLiteral(": ") + QDir::toNativeSeparators(path));
+    return true;
+}
+
+void frmNetwork::planEdited()
+{
+    if (m_filling)
+        return;
+    m_planSaved = false;
+    showPlan();
+}
+
+void frmNetwork::Open_Click()
+{
+    const QString path = QFileDialog::getOpenFileName(this, caption(OpenPlan),
+                                                      m_planPath.isEmpty() ? WorkFolder() : m_planPath,
+                                                      caption(PlanFiles));
+    if (!path.isEmpty())
+        loadPlan(path);
+}
+
+void frmNetwork::Save_Click()
+{
+    if (m_planPath.isEmpty())
+        return SaveAs_Click();
+    QString error;
+    if (!WriteConfigFile(m_planPath, txtPlan->toPlainText(), WriteMode::Replace, &error)) {
+        showMessage(QDir::toNativeSeparators(m_planPath) + QStringLiteral(": ") + error);
+        return;
+    }
+    m_planSaved = true;
+    showMessage(app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(m_planPath));
+}
+
+void frmNetwork::SaveAs_Click()
+{
+    const QString path = QFileDialog::getSaveFileName(this, caption(SavePlanAs),
+                                                      m_planPath.isEmpty() ? WorkFolder() : m_planPath,
+                                                      caption(PlanFiles));
+    if (path.isEmpty())
+        return;
+    m_planPath = path;
+    lblPlan->setText(caption(Plan) + QStringLiteral(": ") + QDir::toNativeSeparators(path));
+    Save_Click();
+    enableButtons();
+}
+
+void frmNetwork::showReport(const NetworkReport &report)
+{
+    QStringList across;
+    for (int m : report.disagreements)
+        across << app().message(m);
+    lblAcross->setText(across.join(QLatin1Char('\n')));
+    if (report.compare)
+        showMessage(app().message(report.exitCode() == 0 ? AllMatch : SomeDiffer));
+    else
+        showMessage(app().message(report.exitCode() == 0 ? AllVerified : NotAll));
+    enableButtons();
+}
+
+void frmNetwork::keepReport()
+{
+    m_shown.finished = QDateTime::currentDateTime();
+    m_shown.checkAcrossUnits();
+    QString error;
+    if (const auto kept = KeepNetworkReport(m_shown, BackupFolder(), &error))
+        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept));
+    else
+        lblReport->setText(app().message(NotWrittenMessage) + QLatin1Char(' ') + BackupFolder() + QStringLiteral(": ") + error);
+    enableButtons();
+}
+
+void frmNetwork::Export_Click()
+{
+    const QString path = QFileDialog::getSaveFileName(this, caption(Export), WorkFolder(), caption(ReportFiles));
+    if (path.isEmpty())
+        return;
+    QString error;
+    if (ExportNetworkReport(m_shown, path, &error))
+        showMessage(app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(path));
+    else
+        showMessage(QDir::toNativeSeparators(path) + QStringLiteral(": ") + error);
+}

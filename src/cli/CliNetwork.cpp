@@ -63,7 +63,7 @@ bool portsFor(Run &run, QList<QString> &ports)
         const QString port = pair.section(QLatin1Char('='), 1).trimmed();
         int found = -1;
         for (int i = 0; i < run.plan.units.size(); ++i)
-            if (run.plan.units.at(i).name.compare(name, Qt::CaseInsensitive) == 0)
+            if (NetworkNameKey(run.plan.units.at(i).name) == NetworkNameKey(name))
                 found = i;
         if (found < 0) {
             run.out.finish(ExitCode::BadUsage, Message(CliMessages::NoSuchUnit) + QStringLiteral(": ") + name);
@@ -264,7 +264,7 @@ int prepareNetwork(Run &run)
     run.planText = *text;
     if (!run.r.unit.isEmpty()) {
         for (int i = 0; i < plan->units.size(); ++i)
-            if (plan->units.at(i).name.compare(run.r.unit, Qt::CaseInsensitive) == 0)
+            if (NetworkNameKey(plan->units.at(i).name) == NetworkNameKey(run.r.unit))
                 run.unit = i;
         if (run.unit < 0)
             return run.out.finish(ExitCode::BadUsage, Message(CliMessages::NoSuchUnit)

@@ -20,6 +20,11 @@ std::optional<UnitRecord> recordValue(const QString &key, const QString &value, 
 
 } // namespace
 
+QString NetworkNameKey(const QString &name)
+{
+    return name.normalized(QString::NormalizationForm_KC).toCaseFolded();
+}
+
 std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError *error)
 {
     using namespace ConfigMessages;
@@ -53,6 +58,8 @@ std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError
             if (kind == QLatin1String("network") && name.isEmpty()) {
                 unit = nullptr;
                 inNetwork = true;
+            } else if (kind == QLatin1String("node") && name.contains(QLatin1Char(']'))) {
+                return fail(NetworkMessages::BracketInName, l);
             } else if (kind == QLatin1String("node") && !name.isEmpty()) {
                 plan.units.append(NetworkUnit{name, QString(), UnitRecord(), lineNo});
                 unit = &plan.units.last();
@@ -60,7 +67,7 @@ std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError
             } else {
                 return fail(UnknownSection, l);
             }
-            const QString id = kind + QLatin1Char(' ') + name.toLower();
+            const QString id = kind + QLatin1Char(' ') + NetworkNameKey(name);
             if (sections.contains(id))
                 return fail(Twice, l);
             sections << id;
@@ -108,17 +115,19 @@ std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError
         return fail(NetworkMessages::NoBandChannel, QString());
     if (plan.units.isEmpty())
         return fail(NetworkMessages::NoUnits, QString());
-    int masters = 0;
+    QStringList masters;
     for (NetworkUnit &u : plan.units) {
         if (!u.record.lists[0]) {
             lineNo = u.line;
             return fail(UnknownKey, QStringLiteral("type"));
         }
-        masters += *u.record.lists[0] == QLatin1Char('0');
+        if (*u.record.lists[0] == QLatin1Char('0'))
+            masters << u.name;
         u.record.fillFrom(plan.shared);
     }
-    if (masters != 1)
-        return fail(masters ? NetworkMessages::TwoMasters : NetworkMessages::NoMaster, QString());
+    if (masters.size() != 1)
+        return fail(masters.isEmpty() ? NetworkMessages::NoMaster : NetworkMessages::TwoMasters,
+                    masters.join(QStringLiteral(", ")));
     return plan;
 }
 
@@ -141,7 +150,7 @@ QString SetUnitPortInPlan(const QString &text, const QString &unitName, const QS
         if (section) {
             const QString inside = l.mid(1, l.indexOf(QLatin1Char(']')) - 1).simplified();
             if (inside.section(QLatin1Char(' '), 0, 0).toLower() == QLatin1String("node")
-                && inside.section(QLatin1Char(' '), 1).compare(unitName, Qt::CaseInsensitive) == 0)
+                && NetworkNameKey(inside.section(QLatin1Char(' '), 1)) == NetworkNameKey(unitName))
                 header = i;
             continue;
         }

@@ -28,7 +28,12 @@ constexpr int TwoMasters = 134;   // more than one unit is a master
 constexpr int NetworkField = 135; // band and channel belong to [network]
 constexpr int NoUnits = 136;      // no [node NAME] section
 constexpr int NoBandChannel = 137; // [network] lacks band or channel
+constexpr int BracketInName = 231; // a unit's name cannot contain ]
 } // namespace NetworkMessages
+
+// The form in which two unit names are one name to a person: NFKC, then
+// case folded (µ and μ, Ａ and a are one).
+QString NetworkNameKey(const QString &name);
 
 // Refused with the line and the reason, as a configuration file is.
 std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError *error);

@@ -1,9 +1,10 @@
 // A network report's files: kept beside the backups, the newest found
 // again, and exported where an operator asks; each on the disk, its name in
 // its folder too, before it is said to be written.
-#include "protocol/NetworkSetup.h"
+#include "protocol/NetworkReport.h"
 
 #include "config/FileSafety.h"
+#include "protocol/UnitConfig.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +47,8 @@ std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QStr
     return std::nullopt;
 }
 
-std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path)
+std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path,
+                                               const QString &planSha256)
 {
     const QFileInfoList found =
         QDir(folder).entryInfoList({QStringLiteral("network-*.json")}, QDir::Files, QDir::Time);
@@ -57,7 +59,8 @@ std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *p
         QFile file(f.absoluteFilePath());
         if (!file.open(QIODevice::ReadOnly))
             continue;
-        if (auto report = NetworkReport::fromJson(file.readAll())) {
+        auto report = NetworkReport::fromJson(file.readAll());
+        if (report && (planSha256.isEmpty() || report->planSha256 == planSha256)) {
             if (path)
                 *path = f.absoluteFilePath();
             return report;

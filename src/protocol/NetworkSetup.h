@@ -9,6 +9,7 @@
 // command line both run it; its report is kept beside the backups.
 
 #include "protocol/NetworkPlan.h"
+#include "protocol/NetworkReport.h"
 
 #include <QDateTime>
 #include <QJsonArray>
@@ -23,48 +24,6 @@
 class CommControl;
 class QProcess;
 class ReplyTimer;
-
-struct NetworkUnitResult {
-    enum State { Waiting, Running, Verified, Differs, Failed, Stopped };
-    QString name, port, role;
-    State state = Waiting;
-    int exitCode = -1;
-    QString device, version, backup;
-    QString message; // why it failed or stopped, for people
-    QString reason;  // the same as a word: refused, no-answer, line-lost, cancelled...
-    QJsonObject before, after; // the records as the command line prints them
-    QJsonArray differences, writes;
-    int stage = 0, step = 0, steps = 0; // progress while it runs
-    bool done() const { return state >= Verified; }
-    // From the JSON document a unit's own run prints.
-    void takeResult(const QJsonObject &result);
-    static QString stateName(State state);
-};
-
-struct NetworkReport {
-    QDateTime started, finished;
-    QString plan; // the plan's file
-    bool compare = false;
-    QList<NetworkUnitResult> units;
-    // Across the verified units: one band, one channel, one master; message numbers.
-    QList<int> disagreements;
-    void checkAcrossUnits();
-    // 0 when every unit is verified (matches) and they agree; else the exit
-    // code of the first unit in the plan's order that was not.
-    int exitCode() const;
-    QByteArray toJson() const;
-    QByteArray toCsv() const;
-    static std::optional<NetworkReport> fromJson(const QByteArray &json);
-};
-
-// Keeps the report as network-TIME-PID.json and .csv in `folder` (the
-// backups'); the JSON's path, or nothing with the reason in `error`.
-std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QString &folder,
-                                         QString *error);
-// The newest report kept in `folder`, if any.
-std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path = nullptr);
-// Writes the report to `path`: CSV when it ends in .csv, else JSON.
-bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error);
 
 class NetworkSetup : public QObject {
     Q_OBJECT
@@ -117,18 +76,11 @@ private:
 QString PlanPortProblem(const NetworkPlan &plan, const QList<QString> &ports,
                         const std::function<QString(const QString &)> &resolve);
 
-// A unit's run (its JSON result) stopped part way: cancelled, or its line
-// lost mid-apply. A refusal or no answer is a failure with its reason.
-bool StoppedPartWay(const QJsonObject &result);
-
 // A unit answers the link poll ("#", "$") within `ms`; holds the connection's
 // exchange gate while it asks.
 bool UnitAnswers(CommControl &comm, ReplyTimer &timer, int ms);
 
 namespace NetworkMessages {
-constexpr int BandsDiffer = 138;    // the verified units do not share one band
-constexpr int ChannelsDiffer = 139; // ... one channel
-constexpr int NotOneMaster = 140;   // ... exactly one master
 constexpr int NoPort = 141;         // no port for the unit
 constexpr int SharedPort = 142;     // two units on one port
 constexpr int ChildFailed = 143;    // the unit's run ended without a result

@@ -25,7 +25,7 @@ private slots:
         QTest::newRow("no master") << head + "[node a]\ntype = slave\n[node b]\ntype = slave\n"
                                    << "line 0: 133 ";
         QTest::newRow("two masters") << head + "[node a]\ntype = master\n[node b]\ntype = master\n"
-                                     << "line 0: 134 ";
+                                     << "line 0: 134 a, b";
         QTest::newRow("a unit's own channel") << head + "[node a]\ntype = master\nchannel = 3\n"
                                               << "line 8: 135 channel";
         QTest::newRow("a unit's own band") << head + "[node a]\ntype = master\nband = 1\n"

@@ -1,0 +1,94 @@
+#pragma once
+// A network run's report: each plan unit's result (what it held before and
+// holds after, its backups, why it failed), the check across the units, the
+// run's one outcome, and the files it is kept in. It belongs to its plan by
+// the plan's digest, so that another plan's results are never shown as this
+// one's.
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+struct NetworkUnitResult {
+    enum State { Waiting, Running, Verified, Differs, Failed, Stopped };
+    QString name, port, role;
+    State state = Waiting;
+    int exitCode = -1;
+    QString device, version;
+    QString backup;      // the unit as found: its first backup
+    QStringList backups; // every backup made of it, in order
+    QString message; // why it failed or stopped, for people
+    QString reason;  // the same as a word: refused, no-answer, line-lost, cancelled...
+    QJsonObject before, after; // the records as the command line prints them
+    QJsonArray differences, writes;
+    QDateTime at; // when its result came
+    int stage = 0, step = 0, steps = 0; // progress while it runs
+    bool done() const { return state >= Verified; }
+    // From the JSON document a unit's own run prints.
+    void takeResult(const QJsonObject &result);
+    // This unit set up once more: the later run's result, the first backup
+    // and what the unit held before kept, the backups added to.
+    void redoneAs(NetworkUnitResult later);
+    static QString stateName(State state);
+};
+
+struct NetworkReport {
+    QDateTime started, finished;
+    QString plan;       // the plan's file
+    QString planSha256; // PlanDigest of the plan's text
+    QString completes;  // the report this one completes (a retry, a unit by hand)
+    bool compare = false;
+    QList<NetworkUnitResult> units;
+    // Across the units that answered: one band, one channel, one master;
+    // message numbers, and the units that make it so.
+    QList<int> disagreements;
+    QStringList disagreementDetails;
+    void checkAcrossUnits();
+    // The most serious outcome over all units (see ExitSeverity).
+    int exitCode() const;
+    // "4 units: 3 verified, 1 no answer", in the message table's words.
+    QString summary() const;
+    QByteArray toJson() const;
+    QByteArray toCsv() const;
+    static std::optional<NetworkReport> fromJson(const QByteArray &json);
+    // The unit of that name (NetworkNameKey), or -1.
+    int indexOf(const QString &name) const;
+};
+
+// A unit's run (its JSON result) stopped part way: cancelled, or its line
+// lost mid-apply. A refusal or no answer is a failure with its reason.
+bool StoppedPartWay(const QJsonObject &result);
+
+// Orders exit codes by how serious they are: a lower rank is worse.
+// 2, 3, 4, 8, 5, 1, 6, 130, 143, 0; anything else ranks as 1.
+int ExitSeverity(int code);
+
+// The SHA-256 (hex) of the plan's lines, each ended by a line feed, without
+// its "port =" lines: choosing a port does not make it another plan.
+QString PlanDigest(const QString &planText);
+
+// Keeps the report as network-TIME-PID.json and .csv in `folder` (the
+// backups'); the JSON's path, or nothing with the reason in `error`.
+std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QString &folder,
+                                         QString *error);
+// The newest report kept in `folder` (of the plan with that digest, when
+// one is given), if any.
+std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path = nullptr,
+                                               const QString &planSha256 = QString());
+// Writes the report to `path`: CSV when it ends in .csv, else JSON.
+bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error);
+
+namespace NetworkMessages {
+constexpr int BandsDiffer = 236;    // the units that answered do not share one band
+constexpr int ChannelsDiffer = 237; // ... one channel
+constexpr int NotOneMaster = 238;   // ... exactly one master
+constexpr int Units = 218;          // "%1 units:", the summary's head
+constexpr int VerifiedWord = 219;   // the summary's words, then differ, port not
+                                    // opened, no answer, answers that do not fit,
+                                    // refused, failed, stopped, match (227)
+constexpr int Completes = 239;      // completes the report
+} // namespace NetworkMessages

@@ -104,6 +104,20 @@ int ExitSeverity(int code)
     return ExitSeverity(1);
 }
 
+bool HoldsRecordOf(const UnitRecord &holds, const QJsonObject &after)
+{
+    QMap<QString, QString> written, held;
+    for (auto it = after.begin(); it != after.end(); ++it)
+        if (it.key() != QLatin1String("raw"))
+            written.insert(it.key(), it.value().toVariant().toString());
+    const QJsonObject raw = after.value(QStringLiteral("raw")).toObject();
+    for (auto it = raw.begin(); it != raw.end(); ++it)
+        written.insert(it.key(), QStringLiteral("raw ") + it.value().toString());
+    for (const auto &[key, value] : RecordFields(holds))
+        held.insert(key, value);
+    return !written.isEmpty() && written == held;
+}
+
 QString PlanDigest(const QString &planText)
 {
     static const QRegularExpression port(QStringLiteral("^\\s*port\\s*="), QRegularExpression::CaseInsensitiveOption);

@@ -5,6 +5,8 @@
 // the plan's digest, so that another plan's results are never shown as this
 // one's.
 
+#include "protocol/UnitConfig.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
@@ -62,6 +64,10 @@ struct NetworkReport {
 // A unit's run (its JSON result) stopped part way: cancelled, or its line
 // lost mid-apply. A refusal or no answer is a failure with its reason.
 bool StoppedPartWay(const QJsonObject &result);
+
+// The unit read now holds exactly the record another unit's run read back
+// after writing it (`after`): it may be that unit, still on the line.
+bool HoldsRecordOf(const UnitRecord &holds, const QJsonObject &after);
 
 // Orders exit codes by how serious they are: a lower rank is worse.
 // 2, 3, 4, 8, 5, 1, 6, 130, 143, 0; anything else ranks as 1.

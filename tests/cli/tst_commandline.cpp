@@ -289,41 +289,99 @@ private slots:
     }
 
     // One adapter, three units plugged in one after another: each set up
-    // once it answers, the next once the last stopped answering.
+    // once it answers, the next once the last has been quiet for 3 s. The
+    // operator here plugs in physical units in turn; each must end up
+    // holding its own plan unit's record, none set up twice.
+    void networkOneAfterAnother_data()
+    {
+        QTest::addColumn<QString>("operator_"); // what happens after the first unit's set-up
+        QTest::newRow("three units") << "";
+        QTest::newRow("a quiet spell is not an unplug") << "quiet spell";
+        QTest::newRow("the same unit plugged back") << "same unit back";
+        QTest::newRow("the adapter pulled out and back") << "adapter pulled";
+    }
     void networkOneAfterAnother()
     {
+        QFETCH(QString, operator_);
         Folder f;
         QVERIFY(f.make());
-        SimPeer adapter;
-        f.link(adapter, 1);
+        auto adapter = std::make_unique<SimPeer>();
+        f.link(*adapter, 1);
         f.write("plan.ini", "[network]\nformat = 1\nband = 3\nchannel = 7\n[node a]\ntype = master\n"
                             "[node b]\ntype = slave\n[node c]\ntype = slave\n");
-        adapter.silent = true; // nothing plugged in yet
+        adapter->silent = true; // nothing plugged in yet
         QProcess p;
-        start(p, f, {"--json", "network", "plan.ini", "--sequential", "--port", "COM1"});
-        QList<SimRecord> setUp;
+        // 3 s is 150 ms here, a quiet spell 80 ms.
+        start(p, f, {"--json", "network", "plan.ini", "--sequential", "--port", "COM1"}, "0.05");
+        const SimRecord fresh = adapter->unit().record();
+        QList<SimRecord> bench; // each physical unit as last unplugged
+        int onLine = -1;        // the physical unit plugged in
         QByteArray said;
-        const SimRecord fresh = adapter.unit().record();
-        connect(&p, &QProcess::readyReadStandardError, &p, [&] {
-            said += p.readAllStandardError();
-            const int plugIns = said.count("plug in this unit");
-            const int unplugs = said.count("unplug it");
-            if (adapter.silent && plugIns == setUp.size() + 1) { // the next unit is plugged in
-                adapter.unit().setRecord(fresh);
-                adapter.silent = false;
-            } else if (!adapter.silent && unplugs == setUp.size() + 1) {
-                setUp << adapter.unit().record();
-                adapter.silent = true;
+        int handled = 0;        // unplug requests acted on
+        QObject scope; // gone before the rest: nothing here is touched after the test ends
+        bool twist = !operator_.isEmpty(), hands = false, sameAgain = false;
+        const auto unplug = [&] {
+            bench[onLine] = adapter->unit().record();
+            onLine = -1;
+            adapter->silent = true;
+        };
+        std::function<void()> react = [&] {
+            const qsizetype unplugAsked = said.lastIndexOf("done; unplug it");
+            const int unplugs = said.count("done; unplug it") + said.count("taken for the same unit");
+            if (onLine >= 0 && unplugs > handled && !hands) {
+                handled = unplugs;
+                if (said.lastIndexOf("taken for the same") > unplugAsked) {
+                    unplug(); // and the right one in, once the run has seen it go
+                    hands = true;
+                    QTimer::singleShot(300, &scope, [&] { hands = false; bench << fresh; onLine = int(bench.size()) - 1;
+                                                      adapter->unit().setRecord(fresh); adapter->silent = false; });
+                    return;
+                }
+                if (!twist)
+                    return unplug();
+                twist = false;
+                hands = true;
+                if (operator_ == "quiet spell") { // silent a moment, then unplugged for good
+                    adapter->silent = true;
+                    QTimer::singleShot(80, &scope, [&] { adapter->silent = false; });
+                    QTimer::singleShot(400, &scope, [&] { unplug(); hands = false; react(); });
+                } else if (operator_ == "same unit back") { // out, and the same one in again
+                    unplug();
+                    hands = false;
+                    sameAgain = true;
+                } else { // the adapter itself, the next unit on it when it is back
+                    bench[0] = adapter->unit().record();
+                    onLine = -1;
+                    adapter->dropLine();
+                    QTimer::singleShot(300, &scope, [&] {
+                        adapter = std::make_unique<SimPeer>();
+                        adapter->silent = true;
+                        f.link(*adapter, 1);
+                        hands = false;
+                        react();
+                    });
+                }
+            } else if (onLine < 0 && !hands && said.lastIndexOf("plug in this unit") > unplugAsked) {
+                if (!sameAgain)
+                    bench << fresh;
+                onLine = sameAgain ? 0 : int(bench.size()) - 1;
+                sameAgain = false;
+                adapter->unit().setRecord(bench.at(onLine));
+                adapter->silent = false;
             }
+        };
+        connect(&p, &QProcess::readyReadStandardError, &scope, [&] {
+            said += p.readAllStandardError();
+            react();
         });
         const Result r = finish(p);
         QVERIFY2(r.code == 0, r.out + said);
-        setUp << adapter.unit().record();
-        QCOMPARE(setUp.size(), 3);
+        QVERIFY2(onLine >= 0 && bench.size() == 3, said.constData());
+        bench[onLine] = adapter->unit().record();
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(setUp.at(i).band, 3);
-            QCOMPARE(setUp.at(i).channel, 7);
-            QCOMPARE(setUp.at(i).positions[0], i ? 1 : 0); // the master first
+            QCOMPARE(bench.at(i).band, 3);
+            QCOMPARE(bench.at(i).channel, 7);
+            QVERIFY2(bench.at(i).positions[0] == (i ? 1 : 0), said.constData()); // the master first
         }
         QCOMPARE(r.json().value("units").toArray().size(), 3);
     }

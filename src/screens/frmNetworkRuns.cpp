@@ -1,0 +1,168 @@
+// The network window's runs of a plan: set-up, compare and refresh, each
+// unit by a run of the command line on the port chosen for it.
+#include "screens/frmNetwork.h"
+
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "serial/Exchange.h"
+#include "serial/mod232C.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTableWidget>
+
+using namespace NetworkWindowMessages;
+using namespace NetworkWindowCaptions;
+
+QString frmNetwork::deviceOf(const QString &port) const
+{
+    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
+    const auto m = com.match(port);
+    const QString device = m.hasMatch() ? m_comm.deviceFor(m.captured(1).toInt()) : port;
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    return canonical.isEmpty() ? device : canonical;
+}
+
+bool frmNetwork::beginRun(Run run)
+{
+    if (!m_plan)
+        return false;
+    if (run != Run::SetUp || !chkOneAdapter->isChecked()) {
+        const QString problem = PlanPortProblem(*m_plan, chosenPorts(),
+                                                [this](const QString &port) { return deviceOf(port); });
+        if (!problem.isEmpty()) {
+            showMessage(problem);
+            return false;
+        }
+    }
+    auto gate = std::make_unique<Exchange>(m_comm, this);
+    if (!gate->started()) {
+        showMessage(app().message(ExchangeBusyMessage));
+        return false;
+    }
+    m_gate = std::move(gate);
+    // Each port has one user: the units' runs, not this window's own port.
+    m_portWasOpen = m_comm.PortOpen();
+    if (m_portWasOpen)
+        ClosePort(m_comm);
+    m_run = run;
+    m_cancelled = false;
+    showMessage(app().message(Running));
+    enableButtons();
+    return true;
+}
+
+void frmNetwork::endRun()
+{
+    if (m_line.PortOpen())
+        ClosePort(m_line);
+    if (m_portWasOpen) {
+        const AppState &s = app();
+        ReopenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits);
+    }
+    m_portWasOpen = false;
+    m_gate.reset();
+    m_run = Run::None;
+    m_adapter = Adapter::Off;
+    enableButtons();
+}
+
+void frmNetwork::Refresh_Click()
+{
+    if (!beginRun(Run::Refresh))
+        return;
+    m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), true);
+}
+
+void frmNetwork::Compare_Click()
+{
+    if (!beginRun(Run::Compare))
+        return;
+    m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), true);
+}
+
+void frmNetwork::SetUp_Click()
+{
+    if (!beginRun(Run::SetUp))
+        return;
+    lblAcross->clear();
+    if (!chkOneAdapter->isChecked()) {
+        m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), false);
+        return;
+    }
+    // One adapter: every unit waits its turn; the report grows unit by unit.
+    m_shown = NetworkReport();
+    m_shown.plan = m_planPath;
+    m_shown.started = QDateTime::currentDateTime();
+    for (int row = 0; row < m_plan->units.size(); ++row) {
+        NetworkUnitResult u;
+        u.name = m_plan->units.at(row).name;
+        u.port = adapterPort();
+        u.role = tblUnits->item(row, ColRole)->text();
+        m_shown.units << u;
+        showUnit(row, u);
+    }
+    const AppState &s = app();
+    const QString port = adapterPort();
+    if (port.startsWith(QLatin1String("COM"))) {
+        m_line.setDevicePath(QString());
+        m_line.setCommPort(port.mid(3).toInt());
+    } else {
+        m_line.setDevicePath(port);
+    }
+    if (!OpenPort(m_line, qint16(qBound(1, port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt() : s.ComPort, 255)),
+                  s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
+        endRun();
+        return;
+    }
+    adapterNext(0);
+}
+
+void frmNetwork::Cancel_Click()
+{
+    m_cancelled = true;
+    if (m_adapter != Adapter::Off && m_adapter != Adapter::Applying) {
+        m_poll.stop();
+        for (int row = m_adapterUnit; row < m_shown.units.size(); ++row) {
+            NetworkUnitResult &u = m_shown.units[row];
+            if (u.done())
+                continue;
+            u.state = NetworkUnitResult::Stopped;
+            u.exitCode = 1;
+            u.reason = QStringLiteral("cancelled");
+            u.message = app().message(ConfigMessages::Cancelled);
+            showUnit(row, u);
+        }
+        keepReport();
+        endRun();
+        return;
+    }
+    showMessage(app().message(Stopping));
+    m_setup.cancel();
+}
+
+void frmNetwork::runFinished()
+{
+    if (m_adapter == Adapter::Applying) {
+        adapterApplied();
+        return;
+    }
+    const Run run = m_run;
+    NetworkReport report = m_setup.report();
+    if (run != Run::Refresh)
+        m_shown = report;
+    endRun();
+    for (int row = 0; row < report.units.size() && row < tblUnits->rowCount(); ++row)
+        showUnit(row, report.units.at(row));
+    fitColumns();
+    if (run == Run::Refresh) {
+        showMessage(app().message(Read));
+        return;
+    }
+    showReport(report);
+    if (run == Run::SetUp)
+        keepReport();
+}

@@ -123,8 +123,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     connect(&m_poll, &QTimer::timeout, this, &frmNetwork::adapterPoll);
     connect(chkOneAdapter, &QCheckBox::toggled, this, &frmNetwork::enableButtons);
     m_poll.setSingleShot(true);
-    // COMn as this window maps it, whatever the runs' folders hold.
-    m_setup.setPortResolver([this](const QString &port) { return deviceOf(port); });
+    m_setup.setPortResolver([this](const QString &port) { return runPortOf(port); });
     m_line.setLinkDir(WorkFolder());
     resize(Ui::px(13500), Ui::px(9000));
 }

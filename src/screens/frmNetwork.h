@@ -96,6 +96,9 @@ private:
     void reopenLine();
     // The device a port reaches, by this window's COMn mapping.
     QString deviceOf(const QString &port) const;
+    // The port a unit's run is handed: as chosen, checked there as the
+    // command line checks it; COMn as this window maps it.
+    QString runPortOf(const QString &port) const;
 
     CommControl &m_comm;
     QString m_program;

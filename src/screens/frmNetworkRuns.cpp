@@ -17,13 +17,30 @@
 using namespace NetworkWindowMessages;
 using namespace NetworkWindowCaptions;
 
-QString frmNetwork::deviceOf(const QString &port) const
+namespace {
+const QRegularExpression &comPort()
 {
     static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
-    const auto m = com.match(port);
+    return com;
+}
+} // namespace
+
+QString frmNetwork::deviceOf(const QString &port) const
+{
+    const auto m = comPort().match(port);
     const QString device = m.hasMatch() ? m_comm.deviceFor(m.captured(1).toInt()) : port;
     const QString canonical = QFileInfo(device).canonicalFilePath();
     return canonical.isEmpty() ? device : canonical;
+}
+
+QString frmNetwork::runPortOf(const QString &port) const
+{
+    // A run maps COMn by the links in its work folder, this window's own.
+    const auto m = comPort().match(port);
+    if (!m.hasMatch()
+        || QDir(m_comm.linkDir()).absolutePath() == QDir(WorkFolder()).absolutePath())
+        return port;
+    return m_comm.deviceFor(m.captured(1).toInt());
 }
 
 bool frmNetwork::beginRun(Run run)

@@ -32,6 +32,9 @@ QString heldText(const NetworkUnitResult &u)
         .trimmed();
 }
 
+// The exit code of a run whose port did not open: its reason follows the first line.
+constexpr int PortNotOpened = 3;
+
 } // namespace
 
 // The table from the plan's text; a plan that cannot be used says why.
@@ -167,7 +170,8 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
                                                o.value(QStringLiteral("holds")).toString());
     }
     if ((u.state == NetworkUnitResult::Failed || u.state == NetworkUnitResult::Stopped) && !u.message.isEmpty())
-        more << u.message.section(QLatin1Char('\n'), 0, 0);
+        more << (u.exitCode == PortNotOpened ? u.message.split(QLatin1Char('\n')).join(QLatin1Char(' '))
+                                             : u.message.section(QLatin1Char('\n'), 0, 0));
     if (!more.isEmpty() && !result.isEmpty())
         result += QStringLiteral(": ") + more.join(QStringLiteral("; "));
     set(ColResult, result);

@@ -34,8 +34,10 @@ void englishState(const FreshState &st)
     ReadMessageIni();
     ReadDispNameIni();
     st.usePort(1);
-    // The units' runs are the command line's: its time-outs shortened too.
+    // The units' runs are the command line's: its time-outs shortened too,
+    // its COMn links and backups in this work folder.
     qputenv("QML_TIME_SCALE", "0.01");
+    qputenv("QML47210_FILES", st.dir().toLocal8Bit());
     TimeScale::set(0.01);
 }
 
@@ -69,6 +71,7 @@ private slots:
         QTest::newRow("four units") << "" << "verified verified verified verified";
         QTest::newRow("one refuses writes") << "refuse on" << "verified failed verified verified";
         QTest::newRow("cancelled while reading the units") << "cancel" << "stopped stopped stopped stopped";
+        QTest::newRow("a link another user made") << "foreign link" << "verified failed verified verified";
     }
     void setUp()
     {
@@ -88,7 +91,10 @@ private slots:
         if (fault == "cancel")
             for (SimPeer &u : units)
                 ApplySimCommand(u, "delay 40");
-        else if (!fault.isEmpty())
+        else if (fault == "foreign link") { // handed to the unit's run as it is, which refuses it
+            ports[1] = st.path("tank-1");
+            QVERIFY(QFile::link(units[1].slavePath(), ports[1]) && giveTo(ports[1], "nobody"));
+        } else if (!fault.isEmpty())
             ApplySimCommand(units[1], fault);
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
@@ -110,6 +116,10 @@ private slots:
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
+        if (fault == "foreign link") {
+            QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));
+            QCOMPARE(units[1].received(), QByteArray());
+        }
         if (fault.isEmpty()) // what each unit holds now
             for (int row = 0; row < 4; ++row)
                 QVERIFY2(w.tblUnits->item(row, frmNetwork::ColNow)->text().contains("band 2  ch 11"),

@@ -148,13 +148,7 @@ void frmNetwork::Form_Load()
     tblUnits->setHorizontalHeaderLabels({caption(Name), caption(Role), caption(Port), caption(UnitNow),
                                          caption(Progress), caption(Result)});
     lblPlan->setText(caption(Plan) + QStringLiteral(": -"));
-    QString path;
-    if (const auto last = LastNetworkReport(BackupFolder(), &path)) {
-        m_shown = *last;
-        lblReport->setText(app().message(LastReport) + QLatin1Char(' ') + QDir::toNativeSeparators(path)
-                           + QStringLiteral(" (") + last->finished.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                           + QLatin1Char(')'));
-    }
+    // A report is shown with the plan it belongs to, not before.
     showPlan();
     enableButtons();
 }

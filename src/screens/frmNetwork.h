@@ -8,6 +8,7 @@
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 
+#include <QHash>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
@@ -84,6 +85,15 @@ private:
     void unitChanged(int index);
     void runFinished();
     void showUnit(int row, const NetworkUnitResult &u);
+    // What a run of this window found the unit holding, or that it may
+    // hold anything else now that a set-up is under way.
+    void unitRead(int row, const NetworkUnitResult &u);
+    // Every row's result from the report shown, and what its unit was read holding.
+    void showResults();
+    // Once the plan in the editor is another than the report shown's: that
+    // plan's newest report, else none.
+    void findPlanReport();
+    bool reportIsThisPlans() const;
     void showReport(const NetworkReport &report);
     void keepReport();
     void enableButtons();
@@ -107,6 +117,10 @@ private:
     std::optional<NetworkPlan> m_plan;
     NetworkSetup m_setup;
     NetworkReport m_shown; // what the table's results show
+    QString m_shownPath;   // its file, once kept
+    QString m_lookedUp;    // the plan digest its report was looked for
+    // What a unit was read holding since the window opened, by NetworkNameKey.
+    QHash<QString, QString> m_now;
     Run m_run = Run::None;
     std::unique_ptr<Exchange> m_gate;
     bool m_portWasOpen = false;
@@ -148,4 +162,5 @@ constexpr int SomeDiffer = 161;   // some units differ or did not answer
 constexpr int Read = 162;         // each unit read
 constexpr int Unplug = 145;       // done: unplug it, plug in the next
 constexpr int ReportKept = 150;   // the report is in
+constexpr int OtherPlans = 234;   // the report belongs to another plan:
 } // namespace NetworkWindowMessages

@@ -118,6 +118,7 @@ void frmNetwork::Skip_Click()
     u.exitCode = 1;
     u.reason = QStringLiteral("skipped");
     u.message = caption(Skip);
+    u.at = QDateTime::currentDateTime();
     showUnit(m_adapterUnit, u);
     adapterNext(m_adapterUnit + 1);
 }

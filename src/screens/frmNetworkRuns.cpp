@@ -67,6 +67,7 @@ bool frmNetwork::beginRun(Run run)
         ClosePort(m_comm);
     m_run = run;
     m_cancelled = false;
+    m_lookedUp = PlanDigest(txtPlan->toPlainText());
     showMessage(app().message(Running));
     enableButtons();
     return true;
@@ -112,7 +113,9 @@ void frmNetwork::SetUp_Click()
     }
     // One adapter: every unit waits its turn; the report grows unit by unit.
     m_shown = NetworkReport();
+    m_shownPath.clear();
     m_shown.plan = m_planPath;
+    m_shown.planSha256 = m_lookedUp;
     m_shown.started = QDateTime::currentDateTime();
     for (int row = 0; row < m_plan->units.size(); ++row) {
         NetworkUnitResult u;
@@ -151,6 +154,7 @@ void frmNetwork::Cancel_Click()
             u.exitCode = 1;
             u.reason = QStringLiteral("cancelled");
             u.message = app().message(ConfigMessages::Cancelled);
+            u.at = QDateTime::currentDateTime();
             showUnit(row, u);
         }
         keepReport();
@@ -168,18 +172,19 @@ void frmNetwork::runFinished()
         return;
     }
     const Run run = m_run;
-    NetworkReport report = m_setup.report();
-    if (run != Run::Refresh)
-        m_shown = report;
+    if (run != Run::Refresh) {
+        m_shown = m_setup.report();
+        m_shownPath.clear();
+        m_shown.planSha256 = m_lookedUp;
+    }
     endRun();
-    for (int row = 0; row < report.units.size() && row < tblUnits->rowCount(); ++row)
-        showUnit(row, report.units.at(row));
+    showResults();
     fitColumns();
     if (run == Run::Refresh) {
         showMessage(app().message(Read));
         return;
     }
-    showReport(report);
     if (run == Run::SetUp)
         keepReport();
+    showReport(m_shown);
 }

@@ -178,9 +178,11 @@ void frmNetwork::enableButtons()
     cmdThisUnit->setVisible(chkOneAdapter->isChecked());
     cmdSkip->setVisible(chkOneAdapter->isChecked());
     cmdRedo->setVisible(chkOneAdapter->isChecked());
-    cmdThisUnit->setEnabled(m_adapter == Adapter::UnitAnswers);
+    cmdThisUnit->setEnabled(m_adapter == Adapter::UnitAnswers && !m_gone);
     cmdSkip->setEnabled(m_adapter == Adapter::WaitForUnit || m_adapter == Adapter::UnitAnswers);
-    cmdRedo->setEnabled(m_adapter == Adapter::WaitForUnplug || m_adapter == Adapter::UnitAnswers);
+    // Only the unit just set up, while it still answers: any other on the
+    // line would be set up under its name.
+    cmdRedo->setEnabled(m_adapter == Adapter::WaitForUnplug && m_redoable && !m_quiet && !m_gone);
     for (int row = 0; row < tblUnits->rowCount(); ++row)
         if (QWidget *box = tblUnits->cellWidget(row, ColPort))
             box->setEnabled(!running);

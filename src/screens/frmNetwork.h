@@ -8,8 +8,10 @@
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QTimer>
 #include <QWidget>
 #include <memory>
@@ -98,9 +100,24 @@ private:
     void keepReport();
     void enableButtons();
     // One adapter
+    // The adapter's port opened for the polls; false (the run ended) when it cannot be.
+    bool adapterOpen();
+    void adapterStart(const QList<int> &rows);
     void adapterPoll();
+    void adapterHeard(bool answers);
+    // The unit plugged in holds the record a run wrote to `row`; false
+    // also when it cannot be read or nothing was written.
+    bool holdsRecordOf(int row);
     void adapterNext(int unit);
+    // The next unit of the run after `row` not yet set up or skipped, or -1.
+    int nextAfter(int row) const;
+    void adapterApply();
     void adapterApplied();
+    void adapterGone();
+    // The units not yet done stopped for `reason`; the run ends.
+    void adapterLeave(const QString &reason, const QString &message);
+    void adapterFinish();
+    void adapterSay(const QString &text);
     QString adapterPort() const;
     // The adapter's port again, as it was opened.
     void reopenLine();
@@ -132,9 +149,19 @@ private:
     ReplyTimer m_lineTimer;
     QTimer m_poll;
     static constexpr int PollMs = 500; // the one-adapter poll
+    // A unit answers the poll in milliseconds: several polls fit in the
+    // quiet spell that makes an unplug.
+    static constexpr int PollAnswerMs = 300;
     Adapter m_adapter = Adapter::Off;
     int m_adapterUnit = 0;
-    int m_missed = 0; // polls unanswered in a row
+    QList<int> m_todo;     // the rows this run sets up
+    QSet<int> m_passDone;  // ... and those set up or skipped so far
+    int m_lastSetUp = -1;  // the row last set up
+    bool m_redoable = false; // the unit on the line is the one just set up
+    bool m_quiet = false;  // a poll went unanswered since the last answer
+    bool m_gone = false;   // the adapter's port is gone
+    QElapsedTimer m_lastAnswer, m_goneFor;
+    QString m_saying;      // the message line's text of the state
 };
 
 // Message-table numbers of the network window.
@@ -162,5 +189,12 @@ constexpr int SomeDiffer = 161;   // some units differ or did not answer
 constexpr int Read = 162;         // each unit read
 constexpr int Unplug = 145;       // done: unplug it, plug in the next
 constexpr int ReportKept = 150;   // the report is in
+constexpr int SameRecord = 228;   // already holds what was written to %1: set it up as %2?
+constexpr int TakenForSame = 229; // ... so it is the same unit; unplug it, plug in %2
+constexpr int AdapterGone = 230;  // the adapter is gone; waiting for it
+constexpr int Complete = 232;     // the set-up is complete: every unit verified
+constexpr int Remaining = 233;    // units remaining:
 constexpr int OtherPlans = 234;   // the report belongs to another plan:
+constexpr int PluggedIn = 241;    // the unit plugged in
+constexpr int AdapterLost = 242;  // the adapter did not come back
 } // namespace NetworkWindowMessages

@@ -84,8 +84,9 @@ void frmNetwork::findPlanReport()
     m_lookedUp = digest;
     if (reportIsThisPlans())
         return;
-    // Another plan: nothing read under the last one's names holds.
+    // Another plan: nothing read or set up under the last one's names holds.
     m_now.clear();
+    m_lastSetUp = -1;
     const QString was = m_shownPath;
     QString path;
     const auto last = LastNetworkReport(BackupFolder(), &path, digest);

@@ -112,11 +112,14 @@ void frmNetwork::SetUp_Click()
         return;
     }
     // One adapter: every unit waits its turn; the report grows unit by unit.
+    if (!adapterOpen())
+        return;
     m_shown = NetworkReport();
     m_shownPath.clear();
     m_shown.plan = m_planPath;
     m_shown.planSha256 = m_lookedUp;
     m_shown.started = QDateTime::currentDateTime();
+    QList<int> rows;
     for (int row = 0; row < m_plan->units.size(); ++row) {
         NetworkUnitResult u;
         u.name = m_plan->units.at(row).name;
@@ -124,41 +127,17 @@ void frmNetwork::SetUp_Click()
         u.role = tblUnits->item(row, ColRole)->text();
         m_shown.units << u;
         showUnit(row, u);
+        rows << row;
     }
-    const AppState &s = app();
-    const QString port = adapterPort();
-    if (port.startsWith(QLatin1String("COM"))) {
-        m_line.setDevicePath(QString());
-        m_line.setCommPort(port.mid(3).toInt());
-    } else {
-        m_line.setDevicePath(port);
-    }
-    if (!OpenPort(m_line, qint16(qBound(1, port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt() : s.ComPort, 255)),
-                  s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
-        endRun();
-        return;
-    }
-    adapterNext(0);
+    m_lastSetUp = -1;
+    adapterStart(rows);
 }
 
 void frmNetwork::Cancel_Click()
 {
     m_cancelled = true;
     if (m_adapter != Adapter::Off && m_adapter != Adapter::Applying) {
-        m_poll.stop();
-        for (int row = m_adapterUnit; row < m_shown.units.size(); ++row) {
-            NetworkUnitResult &u = m_shown.units[row];
-            if (u.done())
-                continue;
-            u.state = NetworkUnitResult::Stopped;
-            u.exitCode = 1;
-            u.reason = QStringLiteral("cancelled");
-            u.message = app().message(ConfigMessages::Cancelled);
-            u.at = QDateTime::currentDateTime();
-            showUnit(row, u);
-        }
-        keepReport();
-        endRun();
+        adapterLeave(QStringLiteral("cancelled"), app().message(ConfigMessages::Cancelled));
         return;
     }
     showMessage(app().message(Stopping));

@@ -76,8 +76,9 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     cmdSetUp = new QPushButton(this);
     cmdCancel = new QPushButton(this);
     cmdExport = new QPushButton(this);
+    cmdRetry = new QPushButton(this);
     chkOneAdapter = new QCheckBox(this);
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdCancel, chkOneAdapter})
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdRetry, cmdCancel, chkOneAdapter})
         runs->addWidget(w);
     runs->addStretch(1);
     runs->addWidget(cmdExport);
@@ -114,6 +115,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     connect(cmdSetUp, &QPushButton::clicked, this, &frmNetwork::SetUp_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmNetwork::Cancel_Click);
     connect(cmdExport, &QPushButton::clicked, this, &frmNetwork::Export_Click);
+    connect(cmdRetry, &QPushButton::clicked, this, &frmNetwork::Retry_Click);
     connect(cmdThisUnit, &QPushButton::clicked, this, &frmNetwork::ThisUnit_Click);
     connect(cmdSkip, &QPushButton::clicked, this, &frmNetwork::Skip_Click);
     connect(cmdRedo, &QPushButton::clicked, this, &frmNetwork::Redo_Click);
@@ -141,6 +143,7 @@ void frmNetwork::Form_Load()
     cmdSetUp->setText(caption(SetUp));
     cmdCancel->setText(caption(Cancel));
     cmdExport->setText(caption(Export));
+    cmdRetry->setText(caption(RetryFailed));
     chkOneAdapter->setText(caption(OneAdapter));
     cmdThisUnit->setText(caption(ThisUnit));
     cmdSkip->setText(caption(Skip));
@@ -183,6 +186,13 @@ void frmNetwork::enableButtons()
     // Only the unit just set up, while it still answers: any other on the
     // line would be set up under its name.
     cmdRedo->setEnabled(m_adapter == Adapter::WaitForUnplug && m_redoable && !m_quiet && !m_gone);
+    const auto unverified = [this] {
+        for (const NetworkUnitResult &u : std::as_const(m_shown.units))
+            if (u.state != NetworkUnitResult::Verified)
+                return true;
+        return false;
+    };
+    cmdRetry->setEnabled(!running && usable && reportIsThisPlans() && !m_shown.compare && unverified());
     for (int row = 0; row < tblUnits->rowCount(); ++row)
         if (QWidget *box = tblUnits->cellWidget(row, ColPort))
             box->setEnabled(!running);

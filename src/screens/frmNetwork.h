@@ -47,7 +47,7 @@ public:
     QPlainTextEdit *txtPlan = nullptr;
     QPushButton *cmdOpen = nullptr, *cmdSave = nullptr, *cmdSaveAs = nullptr;
     QPushButton *cmdRefresh = nullptr, *cmdCompare = nullptr, *cmdSetUp = nullptr,
-                *cmdCancel = nullptr, *cmdExport = nullptr;
+                *cmdCancel = nullptr, *cmdExport = nullptr, *cmdRetry = nullptr;
     QCheckBox *chkOneAdapter = nullptr;
     QPushButton *cmdThisUnit = nullptr, *cmdSkip = nullptr, *cmdRedo = nullptr;
 
@@ -64,6 +64,9 @@ public:
     void SetUp_Click();
     void Cancel_Click();
     void Export_Click();
+    // The units the report shown did not verify, once more: a new report
+    // that completes it, the others carried forward.
+    void Retry_Click();
     void ThisUnit_Click();
     void Skip_Click();
     void Redo_Click();
@@ -82,8 +85,10 @@ private:
     void showMessage(const QString &text);
     // The window's port closed and the gate held for the units' runs; false
     // (said) while another exchange runs or the plan cannot be used.
-    bool beginRun(Run run);
+    bool beginRun(Run run, const QList<int> &rows = {});
     void endRun();
+    // The plan's units in `rows` (all when empty) and the ports chosen for them.
+    NetworkPlan planOf(const QList<int> &rows, QList<QString> *ports) const;
     void unitChanged(int index);
     void runFinished();
     void showUnit(int row, const NetworkUnitResult &u);
@@ -136,6 +141,8 @@ private:
     NetworkReport m_shown; // what the table's results show
     QString m_shownPath;   // its file, once kept
     QString m_lookedUp;    // the plan digest its report was looked for
+    QList<int> m_runRows;  // the plan's row of each unit of the run
+    bool m_retrying = false; // the run is of the units a report did not verify
     // What a unit was read holding since the window opened, by NetworkNameKey.
     QHash<QString, QString> m_now;
     Run m_run = Run::None;
@@ -172,6 +179,7 @@ enum Caption {
     ThisUnit, Skip, Redo, Export, Name, Role, Port, UnitNow, Progress, Result, Plan, PlanFiles,
     ReportFiles, Unreachable, Verified, Differs, Failed, Stopped, Matches, Waiting, Running_
 };
+constexpr int RetryFailed = 82;
 QString caption(int n);
 } // namespace NetworkWindowCaptions
 
@@ -195,6 +203,8 @@ constexpr int AdapterGone = 230;  // the adapter is gone; waiting for it
 constexpr int Complete = 232;     // the set-up is complete: every unit verified
 constexpr int Remaining = 233;    // units remaining:
 constexpr int OtherPlans = 234;   // the report belongs to another plan:
+constexpr int NothingToRetry = 235; // every unit of the report verified
+constexpr int Completes = 239;    // completes the report
 constexpr int PluggedIn = 241;    // the unit plugged in
 constexpr int AdapterLost = 242;  // the adapter did not come back
 } // namespace NetworkWindowMessages

@@ -127,7 +127,11 @@ void frmNetwork::keepReport()
     QString error;
     if (const auto kept = KeepNetworkReport(m_shown, BackupFolder(), &error)) {
         m_shownPath = *kept;
-        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept));
+        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept)
+                           + (m_shown.completes.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("; ") + app().message(Completes) + QLatin1Char(' ')
+                                      + QDir::toNativeSeparators(m_shown.completes)));
     } else
         lblReport->setText(app().message(NotWrittenMessage) + QLatin1Char(' ') + BackupFolder() + QStringLiteral(": ") + error);
     enableButtons();

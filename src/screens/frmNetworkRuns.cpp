@@ -1,5 +1,6 @@
 // The network window's runs of a plan: set-up, compare and refresh, each
-// unit by a run of the command line on the port chosen for it.
+// unit by a run of the command line on the port chosen for it, and the
+// retry of the units a set-up did not verify.
 #include "screens/frmNetwork.h"
 
 #include "config/modFile.h"
@@ -43,12 +44,29 @@ QString frmNetwork::runPortOf(const QString &port) const
     return m_comm.deviceFor(m.captured(1).toInt());
 }
 
-bool frmNetwork::beginRun(Run run)
+NetworkPlan frmNetwork::planOf(const QList<int> &rows, QList<QString> *ports) const
+{
+    NetworkPlan plan = *m_plan;
+    if (rows.isEmpty()) {
+        *ports = chosenPorts();
+        return plan;
+    }
+    plan.units.clear();
+    ports->clear();
+    for (int row : rows) {
+        plan.units << m_plan->units.at(row);
+        ports->append(chosenPorts().value(row));
+    }
+    return plan;
+}
+
+bool frmNetwork::beginRun(Run run, const QList<int> &rows)
 {
     if (!m_plan)
         return false;
     if (run != Run::SetUp || !chkOneAdapter->isChecked()) {
-        const QString problem = PlanPortProblem(*m_plan, chosenPorts(),
+        QList<QString> ports;
+        const QString problem = PlanPortProblem(planOf(rows, &ports), ports,
                                                 [this](const QString &port) { return deviceOf(port); });
         if (!problem.isEmpty()) {
             showMessage(problem);
@@ -67,6 +85,11 @@ bool frmNetwork::beginRun(Run run)
         ClosePort(m_comm);
     m_run = run;
     m_cancelled = false;
+    m_retrying = false;
+    m_runRows = rows;
+    if (rows.isEmpty())
+        for (int row = 0; row < m_plan->units.size(); ++row)
+            m_runRows << row;
     m_lookedUp = PlanDigest(txtPlan->toPlainText());
     showMessage(app().message(Running));
     enableButtons();
@@ -119,7 +142,6 @@ void frmNetwork::SetUp_Click()
     m_shown.plan = m_planPath;
     m_shown.planSha256 = m_lookedUp;
     m_shown.started = QDateTime::currentDateTime();
-    QList<int> rows;
     for (int row = 0; row < m_plan->units.size(); ++row) {
         NetworkUnitResult u;
         u.name = m_plan->units.at(row).name;
@@ -127,10 +149,53 @@ void frmNetwork::SetUp_Click()
         u.role = tblUnits->item(row, ColRole)->text();
         m_shown.units << u;
         showUnit(row, u);
-        rows << row;
     }
     m_lastSetUp = -1;
-    adapterStart(rows);
+    adapterStart(m_runRows);
+}
+
+void frmNetwork::Retry_Click()
+{
+    if (busy() || !m_plan || !reportIsThisPlans())
+        return;
+    // The report to come: this plan's units in its order, each as the
+    // report shown has it.
+    NetworkReport next;
+    next.plan = m_planPath;
+    next.planSha256 = m_shown.planSha256;
+    next.completes = m_shownPath;
+    next.started = QDateTime::currentDateTime();
+    QList<int> rows;
+    for (int row = 0; row < m_plan->units.size(); ++row) {
+        const int i = m_shown.indexOf(m_plan->units.at(row).name);
+        NetworkUnitResult u = i < 0 ? NetworkUnitResult() : m_shown.units.at(i);
+        if (i < 0) {
+            u.name = m_plan->units.at(row).name;
+            u.role = tblUnits->item(row, ColRole)->text();
+        }
+        if (u.state != NetworkUnitResult::Verified)
+            rows << row;
+        next.units << u;
+    }
+    if (rows.isEmpty()) {
+        showMessage(app().message(NothingToRetry));
+        return;
+    }
+    if (!beginRun(Run::SetUp, rows) || (chkOneAdapter->isChecked() && !adapterOpen()))
+        return;
+    m_retrying = true;
+    m_shown = next;
+    m_shownPath.clear();
+    lblAcross->clear();
+    if (chkOneAdapter->isChecked()) {
+        for (int row : rows)
+            m_shown.units[row].port = adapterPort();
+        adapterStart(rows);
+        return;
+    }
+    QList<QString> ports;
+    const NetworkPlan plan = planOf(rows, &ports);
+    m_setup.start(txtPlan->toPlainText(), m_planPath, plan, ports, false);
 }
 
 void frmNetwork::Cancel_Click()
@@ -151,8 +216,13 @@ void frmNetwork::runFinished()
         return;
     }
     const Run run = m_run;
-    if (run != Run::Refresh) {
-        m_shown = m_setup.report();
+    const NetworkReport report = m_setup.report();
+    if (run == Run::SetUp && m_retrying) {
+        // A retry: each unit's new result completes its last one.
+        for (int i = 0; i < report.units.size(); ++i)
+            m_shown.units[m_runRows.at(i)].redoneAs(report.units.at(i));
+    } else if (run != Run::Refresh) {
+        m_shown = report;
         m_shownPath.clear();
         m_shown.planSha256 = m_lookedUp;
     }

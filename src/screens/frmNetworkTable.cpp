@@ -136,7 +136,7 @@ void frmNetwork::portChosen(int row)
 void frmNetwork::unitChanged(int index)
 {
     const NetworkUnitResult &u = m_setup.report().units.at(index);
-    const int row = m_adapter == Adapter::Applying ? m_adapterUnit : index;
+    const int row = m_adapter == Adapter::Applying ? m_adapterUnit : m_runRows.value(index, index);
     if (row >= tblUnits->rowCount())
         return;
     showUnit(row, u);

@@ -1,13 +1,14 @@
 // A network set-up against slow simulated units, each unit's run as an
 // ordinary user (root opens a port a dead run left exclusive; others cannot):
 // cancelled then started at once, started again while under way, a run
-// killed after its backup.
+// killed after its backup, a port another run holds under another name.
 #include "core/AppState.h"
 #include "protocol/NetworkSetup.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"
 
+#include <QScopeGuard>
 #include <QTest>
 #include <csignal>
 
@@ -39,6 +40,7 @@ private slots:
         QTest::newRow("cancelled as the runs begin") << "cancel-early" << 2 << "stopped stopped stopped";
         QTest::newRow("started again while under way") << "start" << 1 << "verified verified verified";
         QTest::newRow("a run killed after its backup") << "kill" << 1 << "failed verified verified";
+        QTest::newRow("a port held under another name") << "held" << 1 << "failed verified verified";
     }
     void runs()
     {
@@ -55,7 +57,7 @@ private slots:
             plan += QStringLiteral("[node u%1]\ntype = %2\nport = %3\n").arg(i).arg(i ? "slave" : "master", units[i].slavePath());
         }
         ConfigFileError error;
-        NetworkSetup setup(m_program, m_options);
+        NetworkSetup setup(m_program, m_options), holder(m_program, m_options);
         const auto start = [&](NetworkSetup &s, const QString &text) { s.start(text, "plan.ini", *ParseNetworkPlan(text, &error), {}, false); };
         QStringList got;
         NetworkUnitResult u0; // unit u0 in the first run
@@ -73,6 +75,15 @@ private slots:
                 if (!killed && line.startsWith("@KZ9D") && f.open(QIODevice::ReadOnly) && (killed = f.readLine().trimmed().toLongLong()))
                     ::kill(pid_t(killed), SIGKILL);
             });
+        const QString held = m_files.path() + "/held";
+        const auto unmount = qScopeGuard([&] { uncover(held); });
+        if (act == "held") { // as a container sees the device it was given
+            if (const QString why = privateMounts(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+            QVERIFY(QFile(held).open(QIODevice::WriteOnly) && coverWith(held, units[0].slavePath()));
+            start(holder, plan.section("[node u1]", 0, 0).replace(units[0].slavePath(), held));
+            QVERIFY(waitUntil([&] { return holder.report().units.first().steps > 0; }, 10000));
+        }
         for (int time = 0; time < times; ++time) {
             got.clear();
             start(setup, plan);
@@ -82,12 +93,13 @@ private slots:
             if (act.startsWith("cancel") || act == "start")
                 start(setup, plan);
             QVERIFY(setup.running());
-            QVERIFY(waitUntil([&] { return !setup.running(); }, 15000, 20));
+            QVERIFY(waitUntil([&] { return !setup.running() && !holder.running(); }, 15000, 20));
             if (got.size() == 1 && !QFile::exists(lock)) // nor a killed run's lock left
                 start(setup, plan);
             QVERIFY(waitUntil([&] { return !setup.running(); }, 15000, 20));
             QCOMPARE(got, QStringList({first, "verified verified verified"}));
         }
+        QVERIFY2(act != "held" || u0.message.contains(": qmlsetup (pid "), qPrintable(u0.message));
         if (act == "kill") { // the backup it made, found by its process id and port
             QVERIFY2(u0.backup.contains(QStringLiteral("-%1-").arg(killed)) && QFile::exists(u0.backup), qPrintable(u0.backup));
             QCOMPARE(u0.backups, QStringList{u0.backup});

@@ -23,6 +23,7 @@
 
 class CommControl;
 class QProcess;
+class QTimer;
 class ReplyTimer;
 
 class NetworkSetup : public QObject {
@@ -35,15 +36,22 @@ public:
 
     // Each unit of the plan on the port given for it (`ports`, by unit,
     // else the plan's own). Units without a port, or two on one device, are
-    // the caller's to refuse first (PlanPortProblem).
+    // the caller's to refuse first (PlanPortProblem). While a process of the
+    // run before is still going (cancelled or not), the new run is queued,
+    // never ending one: it begins once the last has ended and that run's
+    // finished() has been emitted. A later start() replaces one queued.
     void start(const QString &planText, const QString &planPath, const NetworkPlan &plan,
                const QList<QString> &ports, bool compare);
     // What each unit's run is handed as its port (a COMn the caller maps
     // itself, as its device); the report keeps the port's own name.
     void setPortResolver(const std::function<QString(const QString &)> &resolve) { m_resolve = resolve; }
-    // Each unit stops after the exchange under way and reports what it holds.
+    // Each unit stops after the exchange under way and reports what it holds:
+    // a run is asked once, and not before it listens for the request (asked
+    // sooner, it would end at once without its result). A queued run is
+    // dropped.
     void cancel();
-    bool running() const { return m_running > 0 || !m_queue.isEmpty(); }
+    // Until every process of the run has ended, and while a run is queued.
+    bool running() const { return m_running > 0 || !m_queue.isEmpty() || m_next.has_value(); }
     const NetworkReport &report() const { return m_report; }
 
     // At most this many units at once; the rest wait their turn.
@@ -56,16 +64,40 @@ signals:
     void finished();
 
 private:
+    struct Request {
+        QString planText, planPath;
+        NetworkPlan plan;
+        QList<QString> ports;
+        bool compare = false;
+    };
+    // One unit's run. A pseudo-terminal stays exclusive to a run that dies
+    // holding it until its other end closes: `keep` holds it open beside
+    // the run (-1: not kept), to take that back.
+    struct Child {
+        QProcess *process = nullptr;
+        qint64 pid = 0;
+        QString port; // as the run was handed it
+        QDateTime started;
+        int keep = -1;
+        bool stopAsked = false, stopSent = false;
+    };
+    void begin(const Request &request);
     void launch(int index);
     void readProgress(int index);
     void ended(int index);
+    void sendStops();
+    void freePort(Child &child, bool died);
+    QStringList backupsOf(const Child &child) const;
+    void runEnded();
 
     QString m_program;
     QStringList m_options;
     QByteArray m_planText;
-    QList<QProcess *> m_processes;
+    QList<Child> m_children;
     QList<int> m_queue;
     int m_running = 0;
+    std::optional<Request> m_next;
+    QTimer *m_stopping = nullptr;
     NetworkReport m_report;
     std::function<QString(const QString &)> m_resolve;
 };

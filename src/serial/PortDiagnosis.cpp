@@ -159,21 +159,27 @@ QString closedFolderOnTheWay(QString device)
     return QFileInfo(device).absolutePath();
 }
 
-// Other processes that hold the device open, as far as this user may see.
+// Other processes that hold the device open, as far as this user may see;
+// by its device number, whatever name each opened it by (a bind mount, the
+// name a container gave it).
 QStringList openersOf(const QString &device)
 {
     QStringList found;
+    struct stat dev{};
+    if (::stat(QFile::encodeName(device).constData(), &dev) != 0 || !S_ISCHR(dev.st_mode))
+        return found;
     const qint64 self = QCoreApplication::applicationPid();
-    const QString target = DeviceBehind(device);
     const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &p : pids) {
         bool ok = false;
         const qint64 pid = p.toLongLong(&ok);
         if (!ok || pid == self)
             continue;
-        const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
-        for (const QFileInfo &fd : fds.entryInfoList(QDir::Files | QDir::System)) {
-            if (fd.symLinkTarget() == target) {
+        const QString folder = QStringLiteral("/proc/%1/fd/").arg(pid);
+        for (const QString &fd : QDir(folder).entryList(QDir::Files | QDir::System)) {
+            struct stat st{};
+            if (::stat(QFile::encodeName(folder + fd).constData(), &st) == 0 && S_ISCHR(st.st_mode)
+                && st.st_rdev == dev.st_rdev) {
                 found << holder(pid);
                 break;
             }

@@ -33,14 +33,6 @@ QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &h
     return differences;
 }
 
-bool isPlanText(const QString &text)
-{
-    static const QRegularExpression network(QStringLiteral("^\\s*\\[\\s*network\\s*\\]"),
-                                            QRegularExpression::MultilineOption
-                                                | QRegularExpression::CaseInsensitiveOption);
-    return network.match(text).hasMatch();
-}
-
 // The device a port reaches, whatever name leads to it.
 QString deviceOf(const QString &port)
 {
@@ -65,6 +57,11 @@ bool portsFor(Run &run, QList<QString> &ports)
         for (int i = 0; i < run.plan.units.size(); ++i)
             if (NetworkNameKey(run.plan.units.at(i).name) == NetworkNameKey(name))
                 found = i;
+        bool inPlan = found >= 0; // a retry's verified units are not run again
+        for (const NetworkUnit &u : std::as_const(run.wholePlan.units))
+            inPlan = inPlan || NetworkNameKey(u.name) == NetworkNameKey(name);
+        if (found < 0 && inPlan)
+            continue;
         if (found < 0) {
             run.out.finish(ExitCode::BadUsage, Message(CliMessages::NoSuchUnit) + QStringLiteral(": ") + name);
             return false;
@@ -72,68 +69,6 @@ bool portsFor(Run &run, QList<QString> &ports)
         ports[found] = port;
     }
     return true;
-}
-
-// One unit's line: its name, port, result and why, its backup.
-QString unitLine(const NetworkUnitResult &u, bool compare)
-{
-    QString state = NetworkUnitResult::stateName(u.state);
-    if (compare && u.state == NetworkUnitResult::Verified)
-        state = QStringLiteral("matches");
-    QString line = QStringLiteral("%1 %2 %3").arg(u.name.leftJustified(16), u.port.leftJustified(12), state);
-    for (const QJsonValue &d : u.differences) {
-        const QJsonObject o = d.toObject();
-        line += QStringLiteral("\n    %1: %2 %3, %4 %5")
-                    .arg(o.value(QStringLiteral("what")).toString(), Message(ConfigMessages::Meant),
-                         o.value(QStringLiteral("meant")).toString(), Message(ConfigMessages::Holds),
-                         o.value(QStringLiteral("holds")).toString());
-    }
-    if (u.state != NetworkUnitResult::Verified && u.state != NetworkUnitResult::Differs
-        && !u.message.isEmpty())
-        line += QStringLiteral("\n    ") + QString(u.message).replace(QLatin1Char('\n'), QStringLiteral("\n    "));
-    if (!u.backup.isEmpty())
-        line += QStringLiteral("\n    ") + Message(ConfigMessages::Backup) + QLatin1Char(' ') + u.backup;
-    return line;
-}
-
-// The report: kept beside the backups, also where --report says, printed.
-int finishNetwork(Run &run, NetworkReport &report)
-{
-    report.checkAcrossUnits();
-    int code = report.exitCode();
-    QStringList lines;
-    for (const NetworkUnitResult &u : std::as_const(report.units))
-        lines << unitLine(u, report.compare);
-    for (int m : std::as_const(report.disagreements))
-        lines << Message(m);
-    QString error;
-    if (!report.compare) {
-        if (const auto kept = KeepNetworkReport(report, BackupFolder(), &error)) {
-            lines << Message(CliMessages::ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept);
-            run.out.insert(QStringLiteral("report"), QDir::toNativeSeparators(*kept));
-        } else {
-            lines << Message(NotWrittenMessage) + QLatin1Char(' ') + BackupFolder() + QStringLiteral(": ") + error;
-            code = code ? code : ExitCode::Failed;
-        }
-    }
-    if (!run.r.report.isEmpty()) {
-        if (ExportNetworkReport(report, run.r.report, &error))
-            lines << Message(CliMessages::ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(run.r.report);
-        else {
-            lines << Message(NotWrittenMessage) + QLatin1Char(' ') + run.r.report + QStringLiteral(": ") + error;
-            code = code ? code : ExitCode::Failed;
-        }
-    }
-    const QJsonObject doc = QJsonDocument::fromJson(report.toJson()).object();
-    for (auto it = doc.begin(); it != doc.end(); ++it)
-        if (it.key() != QLatin1String("exit"))
-            run.out.insert(it.key(), it.value());
-    // Every unit's line goes to standard output, whatever became of it.
-    if (!run.r.json) {
-        Print(stdout, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-        lines.clear();
-    }
-    return run.out.finish(code, QString());
 }
 
 // The units of the plan each in a process of its own, all at once.
@@ -270,6 +205,21 @@ int prepareNetwork(Run &run)
             return run.out.finish(ExitCode::BadUsage, Message(CliMessages::NoSuchUnit)
                                                           + QStringLiteral(": ") + run.r.unit);
     }
+    if (!run.r.retry.isEmpty()) {
+        if (!loadCompleted(run, run.r.retry))
+            return run.out.finish(ExitCode::BadUsage, Message(NetworkMessages::OtherPlansReport)
+                                                          + QLatin1Char(' ') + run.r.retry);
+        // Only the units the report did not verify run again.
+        run.wholePlan = run.plan;
+        run.plan.units.clear();
+        for (const NetworkUnit &u : std::as_const(run.wholePlan.units)) {
+            const int was = run.completes->indexOf(u.name);
+            if (was < 0 || run.completes->units.at(was).state != NetworkUnitResult::Verified)
+                run.plan.units << u;
+        }
+        if (run.plan.units.isEmpty())
+            return run.out.finish(ExitCode::Done, Message(NetworkMessages::NothingToRetry));
+    }
     return -1;
 }
 
@@ -284,73 +234,28 @@ int network(Run &run)
         if (const int code = one.openPort(); code >= 0)
             return code;
         CatchStops();
-        one.out.insert(QStringLiteral("command"), QStringLiteral("network"));
-        one.out.insert(QStringLiteral("unit"), unit.name);
-        return oneUnit(one, unit, run.r.json);
+        // The set-up's own runs (the plan on standard input) print the
+        // unit's result for it; by hand, the plan's report is completed.
+        if (run.r.file == QLatin1String("-")) {
+            one.out.insert(QStringLiteral("command"), QStringLiteral("network"));
+            one.out.insert(QStringLiteral("unit"), unit.name);
+            return oneUnit(one, unit, run.r.json);
+        }
+        Output quiet(true);
+        quiet.setQuiet(true);
+        oneUnitOn(one.comm, one.timer, quiet, one.portName, run.r.compareOnly, unit, false);
+        QString last;
+        if (LastNetworkReport(BackupFolder(), &last, PlanDigest(run.planText)))
+            loadCompleted(run, last);
+        NetworkReport report;
+        report.plan = run.r.file;
+        report.compare = run.r.compareOnly;
+        report.started = QDateTime::currentDateTime();
+        report.units << resultOf(unit, one.portName, quiet.document());
+        report.finished = QDateTime::currentDateTime();
+        return finishNetwork(run, report);
     }
     return run.r.sequential ? oneAfterAnother(run) : inParallel(run);
-}
-
-int prepareCompare(Run &run)
-{
-    ConfigFileError error;
-    const auto text = ReadConfigFileText(run.r.file, &error);
-    if (!text)
-        return run.out.finish(ExitCode::BadFile, error.describe());
-    if (isPlanText(*text))
-        return prepareNetwork(run);
-    const auto parsed = ParseConfigText(*text, &error);
-    if (!parsed)
-        return run.out.finish(ExitCode::BadFile, error.describe());
-    if (parsed->isEmpty())
-        return run.out.finish(ExitCode::BadFile, Message(ConfigMessages::NothingToApply));
-    run.file = *parsed;
-    return -1;
-}
-
-int compare(Run &run)
-{
-    if (!run.plan.units.isEmpty())
-        return inParallel(run);
-    CliRequest on = run.r;
-    Run one(on);
-    if (const int code = one.openPort(); code >= 0)
-        return code;
-    one.out.insert(QStringLiteral("command"), QStringLiteral("compare"));
-    QJsonArray differences;
-    QStringList lines;
-    const auto differ = [&](const QString &what, const QString &meant, const QString &holds) {
-        differences.append(QJsonObject{{QStringLiteral("what"), what},
-                                       {QStringLiteral("meant"), meant},
-                                       {QStringLiteral("holds"), holds}});
-        lines << QStringLiteral("%1: %2 %3, %4 %5")
-                     .arg(what, Message(ConfigMessages::Meant), meant, Message(ConfigMessages::Holds), holds);
-    };
-    if (!run.file.record.isEmpty()) {
-        UnitRecord holds;
-        if (const int failed = ReadRecord(one.comm, one.timer, holds))
-            return one.out.exchangeFailed(failed, Message(ConfigMessages::Record));
-        one.out.insert(QStringLiteral("record"), RecordJson(holds));
-        for (const Difference &d : RecordDifferences(run.file.record, holds))
-            differ(d.what, d.meant, d.holds);
-    }
-    for (int n = 0; n < UnitConfig::Registers; ++n) {
-        const auto &meant = run.file.registers[size_t(n)];
-        if (!meant)
-            continue;
-        QString holds;
-        if (const int failed = ReadOneRegister(one.comm, one.timer, run.r.path, n, holds))
-            return one.out.exchangeFailed(failed, RegisterName(n));
-        if (!SameRegisterValue(holds, *meant))
-            differ(RegisterName(n), *meant, holds);
-    }
-    one.out.insert(QStringLiteral("differences"), differences);
-    if (differences.isEmpty())
-        return one.out.finish(ExitCode::Done, Message(CliMessages::AllMatch));
-    // The differences are the answer, on standard output.
-    if (!run.r.json)
-        Print(stdout, lines.join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    return one.out.finish(ExitCode::Differences, run.r.json ? lines.join(QLatin1Char('\n')) : QString());
 }
 
 } // namespace Cli

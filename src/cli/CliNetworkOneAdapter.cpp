@@ -1,36 +1,117 @@
 // One adapter, many units (network --sequential): each unit is set up when
-// it answers on the one port, and the next is the first to answer after it.
+// it answers on the one port, and the next is the first to answer after it
+// was unplugged. A unit that falls quiet for a moment is not unplugged, and
+// one that comes back holding what was just written is the same unit until
+// the operator says otherwise.
 #include "cli/CliNetworkParts.h"
 
 #include "cli/CliStops.h"
 #include "protocol/NetworkSetup.h"
+#include "protocol/UnitTransfer.h"
 #include "serial/CommControl.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTextStream>
 #include <QTimer>
 
 namespace Cli::NetworkParts {
 
 namespace {
 
-int waitFor(Run &run, bool answering, int limitMs)
+constexpr int UnpluggedAfterMs = 3000; // no answer to any poll for this long
+constexpr int PollWaitMs = 1000, PollPauseMs = 500;
+
+void pause(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// The line, its adapter plugged back in when it went; the operator told once.
+bool lineThere(Run &line, bool &gone)
+{
+    if (line.comm.PortOpen() || line.reopenPort()) {
+        gone = false;
+        return true;
+    }
+    if (!gone)
+        Print(stderr, Message(NetworkMessages::AdapterGone) + QLatin1Char('\n'));
+    gone = true;
+    return false;
+}
+
+bool answers(Run &line, bool &gone)
+{
+    return lineThere(line, gone) && UnitAnswers(line.comm, line.timer, TimeScale::scaled(PollWaitMs));
+}
+
+// 0 once a unit answers; else why not (stopped, no unit in time).
+int waitForUnit(Run &line, int limitMs)
 {
     QElapsedTimer waited;
     waited.start();
+    bool gone = false;
     while (!StopSignal()) {
-        if (UnitAnswers(run.comm, run.timer, TimeScale::scaled(1000)) == answering)
+        if (answers(line, gone))
             return 0;
-        if (!run.comm.PortOpen())
-            return ConfigMessages::PortClosed;
         if (waited.hasExpired(limitMs))
             return CliMessages::NoUnitAnswered;
-        QEventLoop pause;
-        QTimer::singleShot(TimeScale::scaled(500), &pause, &QEventLoop::quit);
-        pause.exec();
+        pause(TimeScale::scaled(PollPauseMs));
     }
     return ConfigMessages::Cancelled;
+}
+
+// 0 once nothing has answered for UnpluggedAfterMs; an adapter gone is
+// waited out like any quiet spell.
+int waitForUnplug(Run &line, int limitMs)
+{
+    QElapsedTimer waited, quiet;
+    waited.start();
+    quiet.start();
+    bool gone = false;
+    while (!StopSignal()) {
+        if (answers(line, gone))
+            quiet.restart();
+        else if (quiet.hasExpired(TimeScale::scaled(UnpluggedAfterMs)))
+            return 0;
+        if (waited.hasExpired(limitMs))
+            return CliMessages::NoUnitAnswered;
+        pause(TimeScale::scaled(PollPauseMs));
+    }
+    return ConfigMessages::Cancelled;
+}
+
+// The unit that answers holds exactly what the last unit's run read back:
+// set it up as `next` only when an operator at a terminal says so.
+bool sameUnitAgain(Run &line, const NetworkUnitResult &last, const QString &next)
+{
+    UnitRecord holds;
+    if (last.after.isEmpty() || ReadRecord(line.comm, line.timer, holds) != 0 || !HoldsRecordOf(holds, last.after))
+        return false;
+    if (IsTerminal(stdin) && IsTerminal(stderr)) {
+        Print(stderr, next + QStringLiteral(": ") + Message(NetworkMessages::AlreadyHolds).arg(last.name, next)
+                          + QStringLiteral(" [y/N] "));
+        const QString said = QTextStream(stdin).readLine().trimmed().toLower();
+        if (said.startsWith(QLatin1Char('y')))
+            return false;
+    }
+    Print(stderr, next + QStringLiteral(": ") + Message(NetworkMessages::TakenForSame).arg(last.name, next)
+                      + QLatin1Char('\n'));
+    return true;
+}
+
+NetworkUnitResult notReached(const NetworkUnit &unit, const QString &port, int exitCode, int why,
+                             const QString &reason)
+{
+    NetworkUnitResult u = resultOf(unit, port, {});
+    u.state = why == ConfigMessages::Cancelled ? NetworkUnitResult::Stopped : NetworkUnitResult::Failed;
+    u.exitCode = exitCode;
+    u.reason = reason;
+    u.message = Message(why);
+    return u;
 }
 
 } // namespace
@@ -60,39 +141,40 @@ int oneAfterAnother(Run &run)
     report.started = QDateTime::currentDateTime();
     const int total = int(run.plan.units.size());
     const int patience = TimeScale::scaled(10 * 60 * 1000);
-    bool stopped = false;
+    int why = 0; // once a wait failed, the units after it are not reached
+    NetworkUnitResult last;
     for (int i = 0; i < total; ++i) {
         const NetworkUnit &unit = run.plan.units.at(i);
-        NetworkUnitResult u;
-        if (!stopped) {
-            Print(stderr, QStringLiteral("%1 (%2/%3): %4\n").arg(unit.name).arg(i + 1).arg(total)
-                              .arg(Message(CliMessages::PlugIn)));
-            if (const int why = waitFor(line, true, patience)) {
-                stopped = true;
-                u = resultOf(unit, line.portName, {});
-                u.state = NetworkUnitResult::Failed;
-                u.exitCode = ExitFor(why == CliMessages::NoUnitAnswered ? ConfigMessages::NoAnswer : why);
-                u.message = Message(why);
-            } else {
-                Output quiet(true);
-                quiet.setQuiet(true);
-                oneUnitOn(line.comm, line.timer, quiet, line.portName, false, unit, false);
-                u = resultOf(unit, line.portName, quiet.document());
-                Print(stderr, unitLine(u, false) + QLatin1Char('\n'));
-                if (i + 1 < total && !StopSignal()) {
-                    Print(stderr, unit.name + QStringLiteral(": ") + Message(CliMessages::Unplug) + QLatin1Char('\n'));
-                    stopped = waitFor(line, false, patience) != 0;
-                }
-            }
-        } else {
-            u = resultOf(unit, line.portName, {});
-            u.state = NetworkUnitResult::Stopped;
-            u.exitCode = ExitCode::Failed;
-            u.reason = QStringLiteral("cancelled");
-            u.message = Message(ConfigMessages::Cancelled);
+        if (why) {
+            report.units << notReached(unit, line.portName, ExitCode::Failed, ConfigMessages::Cancelled,
+                                       QStringLiteral("cancelled"));
+            continue;
         }
-        stopped = stopped || StopSignal();
+        Print(stderr, QStringLiteral("%1 (%2/%3): %4\n").arg(unit.name).arg(i + 1).arg(total)
+                          .arg(Message(CliMessages::PlugIn)));
+        while (!(why = waitForUnit(line, patience)) && sameUnitAgain(line, last, unit.name))
+            if ((why = waitForUnplug(line, patience)))
+                break;
+        if (why) {
+            const int code = ExitFor(why == CliMessages::NoUnitAnswered ? ConfigMessages::NoAnswer : why);
+            report.units << notReached(unit, line.portName, code, why,
+                                       why == ConfigMessages::Cancelled ? QStringLiteral("cancelled")
+                                                                        : QStringLiteral("no-answer"));
+            continue;
+        }
+        Output quiet(true);
+        quiet.setQuiet(true);
+        oneUnitOn(line.comm, line.timer, quiet, line.portName, false, unit, false);
+        NetworkUnitResult u = resultOf(unit, line.portName, quiet.document());
+        Print(stderr, unitLine(u, false) + QLatin1Char('\n'));
         report.units << u;
+        if (!u.after.isEmpty())
+            last = u;
+        if (i + 1 < total && !StopSignal()) {
+            Print(stderr, unit.name + QStringLiteral(": ") + Message(CliMessages::Unplug) + QLatin1Char('\n'));
+            why = waitForUnplug(line, patience);
+        }
+        why = why ? why : (StopSignal() ? int(ConfigMessages::Cancelled) : 0);
     }
     report.finished = QDateTime::currentDateTime();
     return finishNetwork(run, report);

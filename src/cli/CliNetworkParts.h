@@ -10,6 +10,8 @@
 
 namespace Cli::NetworkParts {
 
+// The fields `meant` names whose value the unit holds otherwise.
+QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds);
 // The device a port names, links resolved as an open would.
 QString deviceOf(const QString &port);
 // Each plan unit's port for this run (--ports over the plan's); false,
@@ -26,5 +28,10 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
               bool compareOnly, const NetworkUnit &unit, bool progressLines);
 // One adapter, many units: network --sequential.
 int oneAfterAnother(Run &run);
+// Every unit at once, each in a process of its own.
+int inParallel(Run &run);
+// The report at `path` as the one this run completes; false when it is none,
+// or another plan's.
+bool loadCompleted(Run &run, const QString &path);
 
 } // namespace Cli::NetworkParts

@@ -178,6 +178,9 @@ bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error)
             return fail(error, CliMessages::NotKeyValue, QStringLiteral("--ports ") + p);
     if (r.sequential && !r.unit.isEmpty())
         return fail(error, CliMessages::NotForCommand, QStringLiteral("--sequential --unit"));
+    if (!r.retry.isEmpty() && (!r.unit.isEmpty() || r.compareOnly))
+        return fail(error, CliMessages::NotForCommand,
+                    QStringLiteral("--retry ") + (r.compareOnly ? QStringLiteral("--compare") : QStringLiteral("--unit")));
     return true;
 }
 
@@ -215,8 +218,9 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption unit(QStringLiteral("unit"), QString(), QStringLiteral("name"));
     const QCommandLineOption compare(QStringLiteral("compare"));
     const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption retry(QStringLiteral("retry"), QString(), QStringLiteral("report"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
-                       report, sequential, unit, compare, trace});
+                       report, sequential, unit, compare, trace, retry});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -288,16 +292,18 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.sequential = parser.isSet(sequential);
     r.unit = parser.value(unit);
     r.compareOnly = parser.isSet(compare);
+    r.retry = parser.value(retry);
     if (!info->parse(words, r, error))
         return std::nullopt;
     // The network's own options mean nothing to another command.
     const bool network = r.command == CliRequest::Network || r.command == CliRequest::Compare;
-    for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare})
+    for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare, &retry})
         if (!network && parser.isSet(*o))
             return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
-    if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty()))
-        return fail(CliMessages::NotForCommand, r.sequential ? QStringLiteral("--sequential")
-                                                             : QStringLiteral("--unit"));
+    if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty() || !r.retry.isEmpty()))
+        return fail(CliMessages::NotForCommand, r.sequential   ? QStringLiteral("--sequential")
+                                                    : r.unit.isEmpty() ? QStringLiteral("--retry")
+                                                                       : QStringLiteral("--unit"));
     return r;
 }
 

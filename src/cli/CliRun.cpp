@@ -30,28 +30,56 @@ Run::~Run()
 
 // A port that is not there is a wrong command line, one that is there and
 // does not open a port failure.
-int Run::openPort()
+// The device the port names now, and the serial control set to open it.
+QString Run::resolvePort()
 {
-    AppState &s = app();
     comm.setLinkDir(WorkFolder());
-    int number = s.ComPort;
-    QString device;
+    portNumber = app().ComPort;
     if (r.port.startsWith(QLatin1String("COM"))) {
-        number = r.port.mid(3).toInt();
-        device = comm.deviceFor(number);
+        portNumber = r.port.mid(3).toInt();
         portName = r.port;
-    } else if (!r.port.isEmpty()) {
+        return comm.deviceFor(portNumber);
+    }
+    if (!r.port.isEmpty()) {
         // The device itself, whatever name leads to it, so that its lock
         // file stops a second run on it under another name. A link another
         // user made is not followed (the open refuses it, naming its owner).
         const QString target = QFileInfo(r.port).canonicalFilePath();
-        device = target.isEmpty() || !ForeignLinkOwner(r.port).isEmpty() ? r.port : target;
+        const QString device = target.isEmpty() || !ForeignLinkOwner(r.port).isEmpty() ? r.port : target;
         comm.setDevicePath(device);
         portName = r.port;
-    } else {
-        device = comm.deviceFor(number);
-        portName = QStringLiteral("COM%1").arg(number);
+        return device;
     }
+    portName = QStringLiteral("COM%1").arg(portNumber);
+    return comm.deviceFor(portNumber);
+}
+
+bool Run::openAsSet()
+{
+    const AppState &s = app();
+    return ReopenPort(comm, qint16(qBound(1, portNumber, 255)), r.baud.isEmpty() ? s.ComBaud : r.baud,
+                      r.dataBits.isEmpty() ? s.ComDataBits : r.dataBits,
+                      r.parity.isEmpty() ? s.ComParity : r.parity,
+                      r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits);
+}
+
+bool Run::reopenPort()
+{
+    if (comm.PortOpen())
+        ClosePort(comm);
+    // An adapter plugged back may come back under another device name.
+    const QString now = resolvePort();
+    if (!openAsSet())
+        return false;
+    DiscardInput(comm);
+    device = now;
+    return true;
+}
+
+int Run::openPort()
+{
+    AppState &s = app();
+    const QString device = resolvePort();
     out.insert(QStringLiteral("port"), portName);
     out.insert(QStringLiteral("device"), QDir::toNativeSeparators(device));
     MakeLogName(QDateTime::currentDateTime(),
@@ -70,11 +98,7 @@ int Run::openPort()
         return out.badPort(QStringLiteral("not-serial"),
                            device + QStringLiteral(": ") + Message(CliMessages::NotSerialPort) + hint);
 #endif
-    const QString baud = r.baud.isEmpty() ? s.ComBaud : r.baud;
-    const QString dataBits = r.dataBits.isEmpty() ? s.ComDataBits : r.dataBits;
-    const QString parity = r.parity.isEmpty() ? s.ComParity : r.parity;
-    const QString stopBits = r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits;
-    if (ReopenPort(comm, qint16(qBound(1, number, 255)), baud, dataBits, parity, stopBits)) {
+    if (openAsSet()) {
         DiscardInput(comm); // an earlier run's late answer is none of this run's
         this->device = device;
         // One that an earlier run left due may still come: its quiet spell first.

@@ -5,6 +5,7 @@
 #include "cli/CliOutput.h"
 #include "cli/CommandLine.h"
 #include "protocol/NetworkPlan.h"
+#include "protocol/NetworkReport.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 
@@ -21,6 +22,9 @@ struct Run {
     // The port as --port names it, or setcom.ini's: -1 when it is open, else
     // the exit code, its reason printed.
     int openPort();
+    // The port opened again as openPort() opened it (an adapter plugged back
+    // in); false while it cannot be.
+    bool reopenPort();
 
     const CliRequest &r;
     CommControl comm;
@@ -32,6 +36,16 @@ struct Run {
     NetworkPlan plan; // network, compare: the plan, read before any port opens
     QString planText;
     int unit = -1;    // network --unit: the plan's unit
+    int portNumber = 0; // COMn's n, or setcom.ini's
+    // network --retry, --unit by hand: the plan's units, and the report this
+    // run completes (its other units carried forward).
+    NetworkPlan wholePlan;
+    std::optional<NetworkReport> completes;
+    QString completesPath;
+
+private:
+    QString resolvePort();
+    bool openAsSet();
 };
 
 // A command's work: `prepare` before any port opens (a wrong file sends

@@ -50,6 +50,7 @@ struct CliRequest {
     bool sequential = false; // --sequential: the units one after another on one port
     QString unit;            // --unit NAME: this unit alone, in this process
     bool compareOnly = false; // --compare: read and compare, write nothing
+    QString retry;            // --retry REPORT: the units that report did not verify
 };
 
 // What was wrong with the command line: a message-table number and the text

@@ -221,13 +221,16 @@ int NetworkReport::exitCode() const
 QString NetworkReport::summary() const
 {
     int counts[std::size(SeverityOrder)] = {};
+    int waiting = 0; // not run: a unit set up by hand leaves the rest so
     for (const NetworkUnitResult &u : units)
-        ++counts[ExitSeverity(unitCode(u))];
+        u.state == NetworkUnitResult::Waiting ? ++waiting : ++counts[ExitSeverity(unitCode(u))];
     QStringList parts;
     for (int rank = int(std::size(SeverityOrder)) - 1; rank >= 0; --rank) // verified first
         if (counts[rank])
             parts << QStringLiteral("%1 %2").arg(counts[rank]).arg(
                 app().message(summaryWord(SeverityOrder[rank], compare)));
+    if (waiting)
+        parts << QStringLiteral("%1 %2").arg(waiting).arg(app().dispName(NetworkMessages::WaitingCaption));
     return app().message(NetworkMessages::Units).arg(units.size()) + QLatin1Char(' ')
         + parts.join(QStringLiteral(", "));
 }

@@ -97,4 +97,12 @@ constexpr int VerifiedWord = 219;   // the summary's words, then differ, port no
                                     // opened, no answer, answers that do not fit,
                                     // refused, failed, stopped, match (227)
 constexpr int Completes = 239;      // completes the report
+constexpr int OtherPlansReport = 234; // the report is another plan's
+constexpr int NothingToRetry = 235;   // every unit in the report is verified
+constexpr int AlreadyHolds = 228;   // already holds what was just written to %1: set it up as %2?
+constexpr int TakenForSame = 229;   // ... so taken for the same unit; still waiting
+constexpr int AdapterGone = 230;    // the adapter is gone; waiting for it to come back
+constexpr int SetUpComplete = 232;  // every unit of the plan is verified
+constexpr int Remaining = 233;      // units remaining:
+constexpr int WaitingCaption = 67;  // "waiting", of the network window's captions
 } // namespace NetworkMessages

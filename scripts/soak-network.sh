@@ -41,7 +41,10 @@ QMLSETUP=$BUILD/app/qmlsetup
 }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-mkdir -m 700 "$tmp/files" "$tmp/units"
+mkdir -m 700 "$tmp/files" "$tmp/units" "$tmp/dev"
+# COM1 stays, as the port dialog's link does; what it leads to comes and goes
+# with the adapter, as a stable name under /dev/serial/by-id does.
+ln -s "$tmp/dev/COM1" "$tmp/files/COM1"
 cat > "$tmp/plan.ini" <<'EOF'
 [network]
 format = 1
@@ -66,7 +69,7 @@ import heapq, json, os, queue, random, select, signal, subprocess, sys, threadin
 QMLSIM, QMLSETUP, TMP, RUNS, SEED, SCALE, LIMIT, LOG = sys.argv[1:9]
 RUNS, SEED, SCALE, LIMIT = int(RUNS), int(SEED), float(SCALE), float(LIMIT)
 rng = random.Random(SEED)
-FILES, UNITS = TMP + "/files", TMP + "/units"
+DEV, UNITS = TMP + "/dev", TMP + "/units"
 PHYSICAL = ["A", "B", "C"]
 NONE = UNITS + "/none"  # what the line holds with no unit plugged in
 PLAN = {"pump-house": {"type": "master", "bit-rate": "19200"},
@@ -104,7 +107,7 @@ def die(why):
 
 class Sim:
     def start(self, state):
-        self.p = subprocess.Popen([QMLSIM, "--link-dir", FILES, "--com", "1", "--state", state],
+        self.p = subprocess.Popen([QMLSIM, "--link-dir", DEV, "--com", "1", "--state", state],
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
         if not self.answer():
             die("the simulated unit printed no device")

@@ -35,17 +35,25 @@ const CommandInfo CommandRows[] = {
      ParsePreset},
     {"network", "network PLAN", "Sets up every unit of a network plan, each verified; keeps a report.",
      "Each unit on its own port, all at once: a backup, the record written, then\n"
-     "read back and compared, exactly as apply. One line a unit, then the check\n"
-     "that the verified units share band and channel and one is the master. The\n"
-     "report (CSV and JSON) is kept in backups/. PLAN may be - (standard input).\n"
+     "read back and compared, exactly as apply. One line a unit, the check that\n"
+     "the units that answered share band and channel and one is the master, and\n"
+     "one summary line. The report (CSV and JSON) is kept in backups/. PLAN may\n"
+     "be - (standard input). Unit names match as a person reads them: case and\n"
+     "width aside, the micro sign and mu alike.\n"
      "  --ports NAME=PORT,...  a unit's port for this run (COMn or a device path)\n"
      "  --report FILE          the report also in FILE (CSV when it ends in .csv)\n"
      "  --sequential           one port, the units plugged in one after another:\n"
-     "                         each is set up when it answers, the next once it\n"
-     "                         stops answering\n"
-     "  --unit NAME            this unit alone, in this process\n"
-     "Exit 0 only when every unit is verified and they agree; else the code of\n"
-     "the first unit in the plan that was not (7: the plan cannot be used).",
+     "                         each is set up when it answers, the next once the\n"
+     "                         line has been quiet for 3 s; a unit that comes back\n"
+     "                         holding what was just written is asked about on a\n"
+     "                         terminal, else taken for the same unit\n"
+     "  --unit NAME            this unit alone, in this process; with PLAN a file,\n"
+     "                         a new report completes the plan's last one\n"
+     "  --retry REPORT         only the units REPORT did not verify; a new report\n"
+     "                         carries the others forward and names REPORT\n"
+     "Changed: the exit code is now the most serious outcome over all units, in\n"
+     "this order: 2, 3, 4, 8, 5, 1, 6 (differs, or the units disagree), 130/143, 0\n"
+     "(it was the first unit's in the plan). 7: the plan cannot be used.",
      ParseNetwork},
     {"compare", "compare FILE|PLAN", "Reads the unit (or each unit of a plan) and lists what differs.",
      "Nothing is written. Each difference as what the file means and what the\n"
@@ -64,7 +72,7 @@ const OptionInfo OptionRows[] = {
     {"--force", "save: replace an existing file"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
-    {"--ports, --report, --sequential, --unit", "network: see qmlsetup network --help"},
+    {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},
 };
 

@@ -1,26 +1,21 @@
-// The network window: its layout, the runs of a plan (set-up, compare,
-// refresh) and their progress. The table, the files and the one-adapter
-// set-up are in files of their own beside it.
+// The network window: its layout and what it offers when. The runs, the
+// table, the files and the one-adapter set-up are in files of their own
+// beside it.
 #include "screens/frmNetwork.h"
 
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "serial/Exchange.h"
-#include "serial/SerialDevices.h"
-#include "serial/mod232C.h"
 #include "widgets/Ui.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableWidget>
@@ -81,8 +76,9 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     cmdSetUp = new QPushButton(this);
     cmdCancel = new QPushButton(this);
     cmdExport = new QPushButton(this);
+    cmdRetry = new QPushButton(this);
     chkOneAdapter = new QCheckBox(this);
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdCancel, chkOneAdapter})
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdRetry, cmdCancel, chkOneAdapter})
         runs->addWidget(w);
     runs->addStretch(1);
     runs->addWidget(cmdExport);
@@ -119,6 +115,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     connect(cmdSetUp, &QPushButton::clicked, this, &frmNetwork::SetUp_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmNetwork::Cancel_Click);
     connect(cmdExport, &QPushButton::clicked, this, &frmNetwork::Export_Click);
+    connect(cmdRetry, &QPushButton::clicked, this, &frmNetwork::Retry_Click);
     connect(cmdThisUnit, &QPushButton::clicked, this, &frmNetwork::ThisUnit_Click);
     connect(cmdSkip, &QPushButton::clicked, this, &frmNetwork::Skip_Click);
     connect(cmdRedo, &QPushButton::clicked, this, &frmNetwork::Redo_Click);
@@ -128,8 +125,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     connect(&m_poll, &QTimer::timeout, this, &frmNetwork::adapterPoll);
     connect(chkOneAdapter, &QCheckBox::toggled, this, &frmNetwork::enableButtons);
     m_poll.setSingleShot(true);
-    // COMn as this window maps it, whatever the runs' folders hold.
-    m_setup.setPortResolver([this](const QString &port) { return deviceOf(port); });
+    m_setup.setPortResolver([this](const QString &port) { return runPortOf(port); });
     m_line.setLinkDir(WorkFolder());
     resize(Ui::px(13500), Ui::px(9000));
 }
@@ -147,6 +143,7 @@ void frmNetwork::Form_Load()
     cmdSetUp->setText(caption(SetUp));
     cmdCancel->setText(caption(Cancel));
     cmdExport->setText(caption(Export));
+    cmdRetry->setText(caption(RetryFailed));
     chkOneAdapter->setText(caption(OneAdapter));
     cmdThisUnit->setText(caption(ThisUnit));
     cmdSkip->setText(caption(Skip));
@@ -154,13 +151,7 @@ void frmNetwork::Form_Load()
     tblUnits->setHorizontalHeaderLabels({caption(Name), caption(Role), caption(Port), caption(UnitNow),
                                          caption(Progress), caption(Result)});
     lblPlan->setText(caption(Plan) + QStringLiteral(": -"));
-    QString path;
-    if (const auto last = LastNetworkReport(BackupFolder(), &path)) {
-        m_shown = *last;
-        lblReport->setText(app().message(LastReport) + QLatin1Char(' ') + QDir::toNativeSeparators(path)
-                           + QStringLiteral(" (") + last->finished.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
-                           + QLatin1Char(')'));
-    }
+    // A report is shown with the plan it belongs to, not before.
     showPlan();
     enableButtons();
 }
@@ -190,165 +181,22 @@ void frmNetwork::enableButtons()
     cmdThisUnit->setVisible(chkOneAdapter->isChecked());
     cmdSkip->setVisible(chkOneAdapter->isChecked());
     cmdRedo->setVisible(chkOneAdapter->isChecked());
-    cmdThisUnit->setEnabled(m_adapter == Adapter::UnitAnswers);
+    cmdThisUnit->setEnabled(m_adapter == Adapter::UnitAnswers && !m_gone);
     cmdSkip->setEnabled(m_adapter == Adapter::WaitForUnit || m_adapter == Adapter::UnitAnswers);
-    cmdRedo->setEnabled(m_adapter == Adapter::WaitForUnplug || m_adapter == Adapter::UnitAnswers);
+    // Only the unit just set up, while it still answers: any other on the
+    // line would be set up under its name.
+    cmdRedo->setEnabled(m_adapter == Adapter::WaitForUnplug && m_redoable && !m_quiet && !m_gone);
+    const auto unverified = [this] {
+        for (const NetworkUnitResult &u : std::as_const(m_shown.units))
+            if (u.state != NetworkUnitResult::Verified)
+                return true;
+        return false;
+    };
+    cmdRetry->setEnabled(!running && usable && reportIsThisPlans() && !m_shown.compare && unverified());
     for (int row = 0; row < tblUnits->rowCount(); ++row)
         if (QWidget *box = tblUnits->cellWidget(row, ColPort))
             box->setEnabled(!running);
 }
-
-QString frmNetwork::deviceOf(const QString &port) const
-{
-    static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
-    const auto m = com.match(port);
-    const QString device = m.hasMatch() ? m_comm.deviceFor(m.captured(1).toInt()) : port;
-    const QString canonical = QFileInfo(device).canonicalFilePath();
-    return canonical.isEmpty() ? device : canonical;
-}
-
-bool frmNetwork::beginRun(Run run)
-{
-    if (!m_plan)
-        return false;
-    if (run != Run::SetUp || !chkOneAdapter->isChecked()) {
-        const QString problem = PlanPortProblem(*m_plan, chosenPorts(),
-                                                [this](const QString &port) { return deviceOf(port); });
-        if (!problem.isEmpty()) {
-            showMessage(problem);
-            return false;
-        }
-    }
-    auto gate = std::make_unique<Exchange>(m_comm, this);
-    if (!gate->started()) {
-        showMessage(app().message(ExchangeBusyMessage));
-        return false;
-    }
-    m_gate = std::move(gate);
-    // Each port has one user: the units' runs, not this window's own port.
-    m_portWasOpen = m_comm.PortOpen();
-    if (m_portWasOpen)
-        ClosePort(m_comm);
-    m_run = run;
-    m_cancelled = false;
-    showMessage(app().message(Running));
-    enableButtons();
-    return true;
-}
-
-void frmNetwork::endRun()
-{
-    if (m_line.PortOpen())
-        ClosePort(m_line);
-    if (m_portWasOpen) {
-        const AppState &s = app();
-        ReopenPort(m_comm, s.ComPort, s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits);
-    }
-    m_portWasOpen = false;
-    m_gate.reset();
-    m_run = Run::None;
-    m_adapter = Adapter::Off;
-    enableButtons();
-}
-
-void frmNetwork::Refresh_Click()
-{
-    if (!beginRun(Run::Refresh))
-        return;
-    m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), true);
-}
-
-void frmNetwork::Compare_Click()
-{
-    if (!beginRun(Run::Compare))
-        return;
-    m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), true);
-}
-
-void frmNetwork::SetUp_Click()
-{
-    if (!beginRun(Run::SetUp))
-        return;
-    lblAcross->clear();
-    if (!chkOneAdapter->isChecked()) {
-        m_setup.start(txtPlan->toPlainText(), m_planPath, *m_plan, chosenPorts(), false);
-        return;
-    }
-    // One adapter: every unit waits its turn; the report grows unit by unit.
-    m_shown = NetworkReport();
-    m_shown.plan = m_planPath;
-    m_shown.started = QDateTime::currentDateTime();
-    for (int row = 0; row < m_plan->units.size(); ++row) {
-        NetworkUnitResult u;
-        u.name = m_plan->units.at(row).name;
-        u.port = adapterPort();
-        u.role = tblUnits->item(row, ColRole)->text();
-        m_shown.units << u;
-        showUnit(row, u);
-    }
-    const AppState &s = app();
-    const QString port = adapterPort();
-    if (port.startsWith(QLatin1String("COM"))) {
-        m_line.setDevicePath(QString());
-        m_line.setCommPort(port.mid(3).toInt());
-    } else {
-        m_line.setDevicePath(port);
-    }
-    if (!OpenPort(m_line, qint16(qBound(1, port.startsWith(QLatin1String("COM")) ? port.mid(3).toInt() : s.ComPort, 255)),
-                  s.ComBaud, s.ComDataBits, s.ComParity, s.ComStopBits)) {
-        endRun();
-        return;
-    }
-    adapterNext(0);
-}
-
-void frmNetwork::Cancel_Click()
-{
-    m_cancelled = true;
-    if (m_adapter != Adapter::Off && m_adapter != Adapter::Applying) {
-        m_poll.stop();
-        for (int row = m_adapterUnit; row < m_shown.units.size(); ++row) {
-            NetworkUnitResult &u = m_shown.units[row];
-            if (u.done())
-                continue;
-            u.state = NetworkUnitResult::Stopped;
-            u.exitCode = 1;
-            u.reason = QStringLiteral("cancelled");
-            u.message = app().message(ConfigMessages::Cancelled);
-            showUnit(row, u);
-        }
-        keepReport();
-        endRun();
-        return;
-    }
-    showMessage(app().message(Stopping));
-    m_setup.cancel();
-}
-
-void frmNetwork::runFinished()
-{
-    if (m_adapter == Adapter::Applying) {
-        adapterApplied();
-        return;
-    }
-    const Run run = m_run;
-    NetworkReport report = m_setup.report();
-    if (run != Run::Refresh)
-        m_shown = report;
-    endRun();
-    for (int row = 0; row < report.units.size() && row < tblUnits->rowCount(); ++row)
-        showUnit(row, report.units.at(row));
-    fitColumns();
-    if (run == Run::Refresh) {
-        showMessage(app().message(Read));
-        return;
-    }
-    showReport(report);
-    if (run == Run::SetUp)
-        keepReport();
-}
-
-// One adapter --------------------------------------------------------------
 
 void frmNetwork::closeEvent(QCloseEvent *event)
 {

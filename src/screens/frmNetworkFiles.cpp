@@ -1,5 +1,5 @@
-// The network window's files: the plan opened, edited and saved, and the
-// last report shown and exported.
+// The network window's files: the plan opened, edited and saved, and its
+// last report found, kept and exported.
 #include "screens/frmNetwork.h"
 
 #include "config/modFile.h"
@@ -74,6 +74,39 @@ void frmNetwork::SaveAs_Click()
     enableButtons();
 }
 
+void frmNetwork::findPlanReport()
+{
+    if (!m_plan || busy())
+        return;
+    const QString digest = PlanDigest(txtPlan->toPlainText());
+    if (digest == m_lookedUp)
+        return;
+    m_lookedUp = digest;
+    if (reportIsThisPlans())
+        return;
+    // Another plan: nothing read or set up under the last one's names holds.
+    m_now.clear();
+    m_lastSetUp = -1;
+    const QString was = m_shownPath;
+    QString path;
+    const auto last = LastNetworkReport(BackupFolder(), &path, digest);
+    m_shown = last.value_or(NetworkReport());
+    m_shownPath = last ? path : QString();
+    if (last)
+        lblReport->setText(app().message(LastReport) + QLatin1Char(' ') + QDir::toNativeSeparators(path)
+                           + QStringLiteral(" (") + last->finished.toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+                           + QLatin1Char(')'));
+    else
+        lblReport->setText(was.isEmpty() ? QString()
+                                         : app().message(OtherPlans) + QLatin1Char(' ') + QDir::toNativeSeparators(was));
+    lblAcross->clear();
+}
+
+bool frmNetwork::reportIsThisPlans() const
+{
+    return !m_shown.units.isEmpty() && m_plan && m_shown.planSha256 == PlanDigest(txtPlan->toPlainText());
+}
+
 void frmNetwork::showReport(const NetworkReport &report)
 {
     QStringList across;
@@ -92,9 +125,14 @@ void frmNetwork::keepReport()
     m_shown.finished = QDateTime::currentDateTime();
     m_shown.checkAcrossUnits();
     QString error;
-    if (const auto kept = KeepNetworkReport(m_shown, BackupFolder(), &error))
-        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept));
-    else
+    if (const auto kept = KeepNetworkReport(m_shown, BackupFolder(), &error)) {
+        m_shownPath = *kept;
+        lblReport->setText(app().message(ReportKept) + QLatin1Char(' ') + QDir::toNativeSeparators(*kept)
+                           + (m_shown.completes.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("; ") + app().message(Completes) + QLatin1Char(' ')
+                                      + QDir::toNativeSeparators(m_shown.completes)));
+    } else
         lblReport->setText(app().message(NotWrittenMessage) + QLatin1Char(' ') + BackupFolder() + QStringLiteral(": ") + error);
     enableButtons();
 }

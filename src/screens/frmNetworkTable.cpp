@@ -32,6 +32,16 @@ QString heldText(const NetworkUnitResult &u)
         .trimmed();
 }
 
+// When a result came: the time of day, with its date unless it is today's.
+QString timeText(const QDateTime &at)
+{
+    return at.toString(at.date() == QDate::currentDate() ? QStringLiteral("HH:mm")
+                                                          : QStringLiteral("yyyy-MM-dd HH:mm"));
+}
+
+// The exit code of a run whose port did not open: its reason follows the first line.
+constexpr int PortNotOpened = 3;
+
 } // namespace
 
 // The table from the plan's text; a plan that cannot be used says why.
@@ -58,11 +68,8 @@ void frmNetwork::showPlan()
                 tblUnits->setItem(row, c, new QTableWidgetItem);
     }
     fillPorts();
-    // The results shown belong to these units when the names match.
-    for (int row = 0; row < rows; ++row)
-        for (const NetworkUnitResult &u : std::as_const(m_shown.units))
-            if (u.name == m_plan->units.at(row).name)
-                showUnit(row, u);
+    findPlanReport();
+    showResults();
     fitColumns();
     enableButtons();
 }
@@ -129,15 +136,33 @@ void frmNetwork::portChosen(int row)
 void frmNetwork::unitChanged(int index)
 {
     const NetworkUnitResult &u = m_setup.report().units.at(index);
-    if (m_adapter == Adapter::Applying) {
-        NetworkUnitResult shown = u;
-        shown.name = m_shown.units.at(m_adapterUnit).name;
-        shown.role = m_shown.units.at(m_adapterUnit).role;
-        showUnit(m_adapterUnit, shown);
+    const int row = m_adapter == Adapter::Applying ? m_adapterUnit : m_runRows.value(index, index);
+    if (row >= tblUnits->rowCount())
         return;
+    showUnit(row, u);
+    unitRead(row, u);
+}
+
+void frmNetwork::unitRead(int row, const NetworkUnitResult &u)
+{
+    const QString key = NetworkNameKey(m_plan->units.at(row).name);
+    const QString held = u.done() ? heldText(u) : QString();
+    if (!held.isEmpty())
+        m_now.insert(key, held + QStringLiteral("  (") + timeText(u.at.isValid() ? u.at : QDateTime::currentDateTime())
+                              + QLatin1Char(')'));
+    else if (u.done() || m_run == Run::SetUp) // a set-up may change it
+        m_now.remove(key);
+    tblUnits->item(row, ColNow)->setText(m_now.value(key));
+}
+
+void frmNetwork::showResults()
+{
+    for (int row = 0; row < tblUnits->rowCount(); ++row) {
+        const QString name = m_plan->units.at(row).name;
+        tblUnits->item(row, ColNow)->setText(m_now.value(NetworkNameKey(name)));
+        const int i = m_shown.indexOf(name);
+        showUnit(row, i < 0 ? NetworkUnitResult() : m_shown.units.at(i));
     }
-    if (index < tblUnits->rowCount())
-        showUnit(index, u);
 }
 
 void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
@@ -146,8 +171,6 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
         if (QTableWidgetItem *item = tblUnits->item(row, column))
             item->setText(text);
     };
-    if (u.done() || u.state == NetworkUnitResult::Waiting)
-        set(ColNow, heldText(u));
     set(ColProgress, u.state == NetworkUnitResult::Running && u.steps
                          ? QStringLiteral("%1 %2/%3").arg(app().message(u.stage)).arg(u.step).arg(u.steps)
                          : QString());
@@ -159,6 +182,8 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
         if (u.state == NetworkUnitResult::Verified)
             result = caption(Matches);
     }
+    if (!result.isEmpty() && u.done() && u.at.isValid())
+        result += QLatin1Char(' ') + timeText(u.at);
     QStringList more;
     for (const QJsonValue &d : u.differences) {
         const QJsonObject o = d.toObject();
@@ -167,7 +192,8 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
                                                o.value(QStringLiteral("holds")).toString());
     }
     if ((u.state == NetworkUnitResult::Failed || u.state == NetworkUnitResult::Stopped) && !u.message.isEmpty())
-        more << u.message.section(QLatin1Char('\n'), 0, 0);
+        more << (u.exitCode == PortNotOpened ? u.message.split(QLatin1Char('\n')).join(QLatin1Char(' '))
+                                             : u.message.section(QLatin1Char('\n'), 0, 0));
     if (!more.isEmpty() && !result.isEmpty())
         result += QStringLiteral(": ") + more.join(QStringLiteral("; "));
     set(ColResult, result);

@@ -114,36 +114,61 @@ private slots:
     // check across them, the report; faults of single units.
     void network_data()
     {
-        QTest::addColumn<QString>("plan");   // "two masters": tank-1 a master too
+        QTest::addColumn<QString>("plan");   // "two masters": tank-1 a master too; "set up...": run once before
         QTest::addColumn<QStringList>("faults"); // "UNIT fault" for the simulated units 1..4
-        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("args");   // LAST: the newest report kept
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("results"); // each unit's result, in the plan's order
-        QTest::newRow("four units") << "" << QStringList() << QStringList{"network", "plan.ini"} << 0
-                                    << "verified verified verified verified";
-        QTest::newRow("one refuses writes") << "" << QStringList{"2 refuse on"} << QStringList{"network", "plan.ini"}
-                                            << 5 << "verified failed verified verified";
+        QTest::addColumn<QString>("said");    // in the JSON document, as text
+        const QStringList network{"network", "plan.ini"};
+        QTest::newRow("four units") << "" << QStringList() << network << 0
+                                    << "verified verified verified verified" << "\"4 units: 4 verified\"";
+        QTest::newRow("one refuses writes") << "" << QStringList{"2 refuse on"} << network
+                                            << 5 << "verified failed verified verified" << "3 verified, 1 refused";
+        QTest::newRow("the worst outcome, not the first") << "" << QStringList{"2 refuse on", "4 silent on"} << network
+                                            << 4 << "verified failed verified failed"
+                                            << "4 units: 2 verified, 1 refused, 1 no answer";
         QTest::newRow("one unplugged while its record goes out")
-            << "" << QStringList{"3 drop-at-D"} << QStringList{"network", "plan.ini"} << 4
-            << "verified verified stopped verified";
-        QTest::newRow("two masters") << "two masters" << QStringList() << QStringList{"network", "plan.ini"}
-                                     << 7 << "";
+            << "" << QStringList{"3 drop-at-D"} << network << 4
+            << "verified verified stopped verified" << "";
+        QTest::newRow("two masters") << "two masters" << QStringList() << network
+                                     << 7 << "" << "more than one unit of the plan is the master: pump-house, tank-1";
+        QTest::newRow("micro sign and mu, one name") << "µ-relay μ-RELAY" << QStringList() << network << 7 << ""
+                                                     << "line 12";
+        QTest::newRow("a ] in a name") << "a]b" << QStringList() << network << 7 << "" << "line 8";
+        QTest::newRow("a name a spreadsheet would run") << "=1+2" << QStringList() << network << 0
+                                                        << "verified verified verified verified" << "";
         QTest::newRow("a port for this run") << "" << QStringList() << QStringList{"network", "plan.ini",
                                                  "--ports", "pump-house=COM1"}
-                                             << 0 << "verified verified verified verified";
+                                             << 0 << "verified verified verified verified" << "";
+        QTest::newRow("a port for a name in another form") << "" << QStringList() << QStringList{"network", "plan.ini",
+                                                 "--ports", "ｐｕｍｐ-HOUSE=COM1"}
+                                             << 0 << "verified verified verified verified" << "";
         QTest::newRow("two units on one port") << "" << QStringList()
                                                << QStringList{"network", "plan.ini", "--ports", "tank-3=COM1"}
-                                               << 2 << "";
+                                               << 2 << "" << "";
         QTest::newRow("traced, one unit's run killed") << "" << QStringList{"3 kill-at-D"}
                                                        << QStringList{"--trace", "network", "plan.ini"} << 1
-                                                       << "verified verified failed verified";
+                                                       << "verified verified failed verified" << "";
         QTest::newRow("compare, all match") << "set up" << QStringList() << QStringList{"compare", "plan.ini"}
-                                            << 0 << "verified verified verified verified";
+                                            << 0 << "verified verified verified verified" << "\"disagreements\": [\n    ]";
         QTest::newRow("compare, one differs") << "" << QStringList() << QStringList{"compare", "plan.ini"}
-                                              << 6 << "verified differs differs differs";
+                                              << 6 << "verified differs differs differs"
+                                              << "do not share one channel (11: pump-house; 5: ";
+        QTest::newRow("compare, two masters held") << "set up" << QStringList{"2 master"} << QStringList{"compare", "plan.ini"}
+                                              << 6 << "verified differs verified verified"
+                                              << "exactly one master (pump-house, tank-1)";
         QTest::newRow("echoing adapters") << "" << QStringList{"1 echo on", "2 echo on", "3 echo on", "4 echo on"}
-                                          << QStringList{"network", "plan.ini"} << 0
-                                          << "verified verified verified verified";
+                                          << network << 0 << "verified verified verified verified" << "";
+        QTest::newRow("a retry of the refused unit") << "set up, tank-1 refusing" << QStringList()
+                                                     << QStringList{"network", "plan.ini", "--retry", "LAST"} << 0
+                                                     << "verified verified verified verified" << "\"completes\": \"/";
+        QTest::newRow("a retry of another plan's report") << "set up, another plan" << QStringList()
+                                                     << QStringList{"network", "plan.ini", "--retry", "LAST"} << 2
+                                                     << "" << "belongs to another plan";
+        QTest::newRow("one unit by hand") << "set up" << QStringList()
+                                          << QStringList{"network", "plan.ini", "--unit", "TANK-1"} << 0
+                                          << "verified verified verified verified" << "\"completes\": \"/";
     }
     void network()
     {
@@ -152,6 +177,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, results);
+        QFETCH(QString, said);
         Folder f;
         QVERIFY(f.make());
         // The first unit's device by a stable name, as under /dev/serial/by-id/.
@@ -166,14 +192,24 @@ private slots:
             + byId.toUtf8() + "\n[node tank-1]\ntype = " + (plan == "two masters" ? "master" : "slave")
             + "\nport = COM2\nbit-rate = 19200\n[node tank-2]\ntype = slave\nport = COM3\n"
               "[node tank-3]\ntype = slave\nport = COM4\n";
-        f.write("plan.ini", text);
+        if (!plan.startsWith("set up") && plan != "two masters") // other names for the tanks
+            for (const QString &name : plan.split(' ', Qt::SkipEmptyParts))
+                text.replace(text.indexOf("tank-"), 6, name.toUtf8());
+        f.write("plan.ini", plan == "set up, another plan" ? QByteArray(text).replace("= 11", "= 12") : text);
         // As the unit on the first port already holds it.
         SimRecord master = units[0].unit().record();
         master.band = 2;
         master.channel = 11;
         units[0].unit().setRecord(master);
-        if (plan == "set up")
-            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+        if (plan.startsWith("set up")) {
+            ApplySimCommand(units[1], plan.endsWith("refusing") ? "refuse on" : "refuse off");
+            QCOMPARE(run(f, {"network", "plan.ini"}).code, plan.endsWith("refusing") ? 5 : 0);
+            ApplySimCommand(units[1], "refuse off");
+            f.write("plan.ini", text);
+        }
+        const QStringList kept = QDir(f.path("backups")).entryList({"network-*.json"}, QDir::Files, QDir::Time);
+        if (args.contains("LAST"))
+            args.replace(args.indexOf("LAST"), f.path("backups/" + kept.value(0)));
         for (const QString &fault : faults) {
             SimPeer &unit = units[fault.section(' ', 0, 0).toInt() - 1];
             if (fault.endsWith("drop-at-D"))
@@ -191,7 +227,11 @@ private slots:
                             ::kill(pid.toInt(), SIGKILL);
                     }
                 });
-            else
+            else if (fault.endsWith("master")) { // holds the master's role
+                SimRecord held = unit.unit().record();
+                held.positions[0] = 0;
+                unit.unit().setRecord(held);
+            } else
                 ApplySimCommand(unit, fault.section(' ', 1));
         }
         for (SimPeer &unit : units)
@@ -205,6 +245,7 @@ private slots:
         for (const QJsonValue &u : doc.value("units").toArray())
             got << u.toObject().value("result").toString();
         QCOMPARE(got.join(' '), results);
+        QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
         if (results.isEmpty()) { // refused before anything was sent
             for (SimPeer &unit : units)
                 QCOMPARE(unit.received(), QByteArray());
@@ -217,18 +258,27 @@ private slots:
                 for (const QByteArray &line : unit.receivedLines())
                     QVERIFY2(!line.startsWith("@KZ9D"), line.constData());
             // band, channel, role and bit rate
-            QCOMPARE(list.at(1).toObject().value("differences").toArray().size(), code ? 4 : 0);
+            QCOMPARE(list.at(1).toObject().value("differences").toArray().size(), plan == "set up" ? faults.size() : 4);
             return;
         }
         // The report: beside the backups and where asked, every unit with before and after.
-        const QStringList kept = QDir(f.path("backups")).entryList({"network-*.csv"});
-        QCOMPARE(kept.size(), 1);
-        QCOMPARE(f.read("backups/" + kept.first()), f.read("report.csv"));
+        const QStringList csv = QDir(f.path("backups")).entryList({"network-*.csv"}, QDir::Files, QDir::Time);
+        QCOMPARE(csv.size(), kept.size() + 1);
+        QVERIFY(std::any_of(csv.begin(), csv.end(), [&](const QString &name) {
+            return f.read("backups/" + name) == f.read("report.csv");
+        }));
         QList<QByteArray> rows; // a message may take lines of its own, quoted
         for (const QByteArray &row : f.read("report.csv").split('\n'))
             if (row.contains(",plan.ini,"))
                 rows << row;
         QCOMPARE(rows.size(), 4);
+        if (plan == "=1+2") // as text, never a formula
+            QVERIFY2(rows.at(1).contains(",'=1+2,"), rows.at(1).constData());
+        if (args.contains("--retry")) { // the unit as found first, then the retry's
+            const QJsonArray backups = list.at(1).toObject().value("backups").toArray();
+            QCOMPARE(backups.size(), 2);
+            QCOMPARE(backups.at(0).toString(), list.at(1).toObject().value("backup").toString());
+        }
         for (int i = 0; i < 4; ++i) {
             const QJsonObject u = list.at(i).toObject();
             if (u.value("result").toString() == "verified") {
@@ -243,9 +293,9 @@ private slots:
         QCOMPARE(list.at(0).toObject().value("device").toString(), QFileInfo(byId).canonicalFilePath());
         // What the refusing unit holds after it stopped, else what it was set to.
         QCOMPARE(list.at(1).toObject().value("after").toObject().value("bit-rate").toInt(),
-                 code == 5 ? 9600 : 19200);
-        QCOMPARE(list.at(0).toObject().value("port").toString(), args.contains("--ports") ? "COM1" : byId);
-        if (code == 5) {
+                 faults.contains("2 refuse on") ? 9600 : 19200);
+        QCOMPARE(list.at(0).toObject().value("port").toString(), args.join(' ').contains("=COM1") ? "COM1" : byId);
+        if (faults.contains("2 refuse on")) {
             QCOMPARE(list.at(1).toObject().value("reason").toString(), QString("refused"));
             QCOMPARE(units[1].unit().record().channel, 5);
         }
@@ -258,7 +308,7 @@ private slots:
             QVERIFY2(message.startsWith("the unit's run ended without a result") && !message.contains("@KZ9"),
                      qPrintable(message));
         }
-        if (code == 4) { // stopped where the record went out: it may hold it or not
+        if (faults.contains("3 drop-at-D")) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();
             QCOMPARE(u.value("reason").toString(), QString("line-lost"));
             QCOMPARE(u.value("writes").toArray().at(0).toObject().value("state").toString(),
@@ -289,41 +339,99 @@ private slots:
     }
 
     // One adapter, three units plugged in one after another: each set up
-    // once it answers, the next once the last stopped answering.
+    // once it answers, the next once the last has been quiet for 3 s. The
+    // operator here plugs in physical units in turn; each must end up
+    // holding its own plan unit's record, none set up twice.
+    void networkOneAfterAnother_data()
+    {
+        QTest::addColumn<QString>("operator_"); // what happens after the first unit's set-up
+        QTest::newRow("three units") << "";
+        QTest::newRow("a quiet spell is not an unplug") << "quiet spell";
+        QTest::newRow("the same unit plugged back") << "same unit back";
+        QTest::newRow("the adapter pulled out and back") << "adapter pulled";
+    }
     void networkOneAfterAnother()
     {
+        QFETCH(QString, operator_);
         Folder f;
         QVERIFY(f.make());
-        SimPeer adapter;
-        f.link(adapter, 1);
+        auto adapter = std::make_unique<SimPeer>();
+        f.link(*adapter, 1);
         f.write("plan.ini", "[network]\nformat = 1\nband = 3\nchannel = 7\n[node a]\ntype = master\n"
                             "[node b]\ntype = slave\n[node c]\ntype = slave\n");
-        adapter.silent = true; // nothing plugged in yet
+        adapter->silent = true; // nothing plugged in yet
         QProcess p;
-        start(p, f, {"--json", "network", "plan.ini", "--sequential", "--port", "COM1"});
-        QList<SimRecord> setUp;
+        // 3 s is 150 ms here, a quiet spell 80 ms.
+        start(p, f, {"--json", "network", "plan.ini", "--sequential", "--port", "COM1"}, "0.05");
+        const SimRecord fresh = adapter->unit().record();
+        QList<SimRecord> bench; // each physical unit as last unplugged
+        int onLine = -1;        // the physical unit plugged in
         QByteArray said;
-        const SimRecord fresh = adapter.unit().record();
-        connect(&p, &QProcess::readyReadStandardError, &p, [&] {
-            said += p.readAllStandardError();
-            const int plugIns = said.count("plug in this unit");
-            const int unplugs = said.count("unplug it");
-            if (adapter.silent && plugIns == setUp.size() + 1) { // the next unit is plugged in
-                adapter.unit().setRecord(fresh);
-                adapter.silent = false;
-            } else if (!adapter.silent && unplugs == setUp.size() + 1) {
-                setUp << adapter.unit().record();
-                adapter.silent = true;
+        int handled = 0;        // unplug requests acted on
+        QObject scope; // gone before the rest: nothing here is touched after the test ends
+        bool twist = !operator_.isEmpty(), hands = false, sameAgain = false;
+        const auto unplug = [&] {
+            bench[onLine] = adapter->unit().record();
+            onLine = -1;
+            adapter->silent = true;
+        };
+        std::function<void()> react = [&] {
+            const qsizetype unplugAsked = said.lastIndexOf("done; unplug it");
+            const int unplugs = said.count("done; unplug it") + said.count("taken for the same unit");
+            if (onLine >= 0 && unplugs > handled && !hands) {
+                handled = unplugs;
+                if (said.lastIndexOf("taken for the same") > unplugAsked) {
+                    unplug(); // and the right one in, once the run has seen it go
+                    hands = true;
+                    QTimer::singleShot(300, &scope, [&] { hands = false; bench << fresh; onLine = int(bench.size()) - 1;
+                                                      adapter->unit().setRecord(fresh); adapter->silent = false; });
+                    return;
+                }
+                if (!twist)
+                    return unplug();
+                twist = false;
+                hands = true;
+                if (operator_ == "quiet spell") { // silent a moment, then unplugged for good
+                    adapter->silent = true;
+                    QTimer::singleShot(80, &scope, [&] { adapter->silent = false; });
+                    QTimer::singleShot(400, &scope, [&] { unplug(); hands = false; react(); });
+                } else if (operator_ == "same unit back") { // out, and the same one in again
+                    unplug();
+                    hands = false;
+                    sameAgain = true;
+                } else { // the adapter itself, the next unit on it when it is back
+                    bench[0] = adapter->unit().record();
+                    onLine = -1;
+                    adapter->dropLine();
+                    QTimer::singleShot(300, &scope, [&] {
+                        adapter = std::make_unique<SimPeer>();
+                        adapter->silent = true;
+                        f.link(*adapter, 1);
+                        hands = false;
+                        react();
+                    });
+                }
+            } else if (onLine < 0 && !hands && said.lastIndexOf("plug in this unit") > unplugAsked) {
+                if (!sameAgain)
+                    bench << fresh;
+                onLine = sameAgain ? 0 : int(bench.size()) - 1;
+                sameAgain = false;
+                adapter->unit().setRecord(bench.at(onLine));
+                adapter->silent = false;
             }
+        };
+        connect(&p, &QProcess::readyReadStandardError, &scope, [&] {
+            said += p.readAllStandardError();
+            react();
         });
         const Result r = finish(p);
         QVERIFY2(r.code == 0, r.out + said);
-        setUp << adapter.unit().record();
-        QCOMPARE(setUp.size(), 3);
+        QVERIFY2(onLine >= 0 && bench.size() == 3, said.constData());
+        bench[onLine] = adapter->unit().record();
         for (int i = 0; i < 3; ++i) {
-            QCOMPARE(setUp.at(i).band, 3);
-            QCOMPARE(setUp.at(i).channel, 7);
-            QCOMPARE(setUp.at(i).positions[0], i ? 1 : 0); // the master first
+            QCOMPARE(bench.at(i).band, 3);
+            QCOMPARE(bench.at(i).channel, 7);
+            QVERIFY2(bench.at(i).positions[0] == (i ? 1 : 0), said.constData()); // the master first
         }
         QCOMPARE(r.json().value("units").toArray().size(), 3);
     }

@@ -40,6 +40,9 @@ private slots:
         QTest::newRow("no format") << "[network]\nband = 1\n[node a]\ntype = master\n" << "line 0: 74 ";
         QTest::newRow("a unit named twice") << head + "[node a]\ntype = master\n[node A]\ntype = slave\n"
                                             << "line 8: 78 [node A]";
+        QTest::newRow("micro sign and mu, one name") << head + "[node µ-relay]\ntype = master\n[node μ-RELAY]\ntype = slave\n"
+                                                     << "line 8: 78 [node μ-RELAY]";
+        QTest::newRow("a ] in a name") << head + "[node a]b]\ntype = master\n" << "line 6: 231 [node a]b]";
         QTest::newRow("a key twice") << head + "[node a]\ntype = master\ntype = slave\n" << "line 8: 78 type";
         QTest::newRow("a node without a name") << head + "[node]\ntype = master\n" << "line 6: 75 [node]";
         QTest::newRow("a key before any section") << "band = 1\n" + head << "line 1: 76 band = 1";
@@ -77,6 +80,7 @@ private slots:
         QTest::newRow("replaced") << "a" << "COM3" << "[node a]|type = master|port = COM3|# b|[node b]|port = COM2";
         QTest::newRow("added") << "b" << "COM4" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM4";
         QTest::newRow("taken out") << "A" << "" << "[node a]|type = master|# b|[node b]|port = COM2";
+        QTest::newRow("its name in another form") << "Ａ" << "COM3" << "[node a]|type = master|port = COM3|# b|[node b]|port = COM2";
         QTest::newRow("no such unit") << "c" << "COM5" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM2";
     }
     void portInPlan()
@@ -88,6 +92,8 @@ private slots:
         if (unit == "b") // b without a port of its own
             plan.chop(QString("\nport = COM2").size());
         QCOMPARE(SetUnitPortInPlan(plan, unit, port).replace('\n', '|'), text);
+        // Still the same plan: its report stays its own.
+        QCOMPARE(PlanDigest(SetUnitPortInPlan(plan, unit, port)), PlanDigest(plan));
     }
 
     // A run's outcome from its units: the exit code of the first unit in the
@@ -98,8 +104,14 @@ private slots:
         QTest::addColumn<int>("code");
         QTest::addColumn<QList<int>>("across");
         QTest::newRow("all verified") << QStringList{"0 2 11 master", "0 2 11 slave"} << 0 << QList<int>();
-        QTest::newRow("the first not verified decides") << QStringList{"0 2 11 master", "4 - - -", "5 - - -"} << 4
-                                                        << QList<int>();
+        QTest::newRow("no answer over a refusal") << QStringList{"0 2 11 master", "5 - - -", "4 - - -"} << 4
+                                                  << QList<int>();
+        QTest::newRow("a refusal over a difference") << QStringList{"0 2 11 master", "6 2 11 slave", "5 - - -"} << 5
+                                                     << QList<int>();
+        QTest::newRow("a stop is the least") << QStringList{"0 2 11 master", "130 - - -", "6 2 11 slave"} << 6
+                                             << QList<int>();
+        QTest::newRow("a failed unit that holds master too") << QStringList{"0 2 11 master", "5 2 11 master"} << 5
+                                                             << QList<int>{NetworkMessages::NotOneMaster};
         QTest::newRow("the master failed") << QStringList{"5 - - -", "0 2 11 slave"} << 5
                                            << QList<int>{NetworkMessages::NotOneMaster};
         QTest::newRow("verified units that disagree") << QStringList{"0 2 11 master", "0 3 10 slave"} << 6

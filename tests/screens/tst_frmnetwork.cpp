@@ -34,8 +34,10 @@ void englishState(const FreshState &st)
     ReadMessageIni();
     ReadDispNameIni();
     st.usePort(1);
-    // The units' runs are the command line's: its time-outs shortened too.
+    // The units' runs are the command line's: its time-outs shortened too,
+    // its COMn links and backups in this work folder.
     qputenv("QML_TIME_SCALE", "0.01");
+    qputenv("QML47210_FILES", st.dir().toLocal8Bit());
     TimeScale::set(0.01);
 }
 
@@ -53,7 +55,7 @@ QString column(const frmNetwork &w, int column)
 {
     QStringList cells;
     for (int row = 0; row < w.tblUnits->rowCount(); ++row)
-        cells << w.tblUnits->item(row, column)->text().section(':', 0, 0);
+        cells << w.tblUnits->item(row, column)->text().section(QRegularExpression(" \\d\\d:\\d\\d|:"), 0, 0);
     return cells.join(' ');
 }
 
@@ -69,6 +71,7 @@ private slots:
         QTest::newRow("four units") << "" << "verified verified verified verified";
         QTest::newRow("one refuses writes") << "refuse on" << "verified failed verified verified";
         QTest::newRow("cancelled while reading the units") << "cancel" << "stopped stopped stopped stopped";
+        QTest::newRow("a link another user made") << "foreign link" << "verified failed verified verified";
     }
     void setUp()
     {
@@ -88,7 +91,10 @@ private slots:
         if (fault == "cancel")
             for (SimPeer &u : units)
                 ApplySimCommand(u, "delay 40");
-        else if (!fault.isEmpty())
+        else if (fault == "foreign link") { // handed to the unit's run as it is, which refuses it
+            ports[1] = st.path("tank-1");
+            QVERIFY(QFile::link(units[1].slavePath(), ports[1]) && giveTo(ports[1], "nobody"));
+        } else if (!fault.isEmpty())
             ApplySimCommand(units[1], fault);
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
@@ -110,6 +116,11 @@ private slots:
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
+        QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
+        if (fault == "foreign link") {
+            QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));
+            QCOMPARE(units[1].received(), QByteArray());
+        }
         if (fault.isEmpty()) // what each unit holds now
             for (int row = 0; row < 4; ++row)
                 QVERIFY2(w.tblUnits->item(row, frmNetwork::ColNow)->text().contains("band 2  ch 11"),
@@ -133,67 +144,155 @@ private slots:
         } else {
             QCOMPARE(report->units.at(2).reason, QString("cancelled"));
         }
-        // Opened again, the window shows the last report.
+        // Opened again, the window shows the plan's last report, ports
+        // chosen otherwise, but nothing of the units it has not read.
         frmNetwork again(comm, qEnvironmentVariable("QML_APP"));
         again.Form_Load();
-        again.txtPlan->setPlainText(planFor(ports));
+        again.txtPlan->setPlainText(planFor({ports[3], ports[2], ports[1], ports[0]}));
         QCOMPARE(column(again, frmNetwork::ColResult), results);
         QVERIFY(again.lblReport->text().contains(kept.first()));
+        QCOMPARE(column(again, frmNetwork::ColNow), QString("   "));
+        again.txtPlan->setPlainText(planFor(ports).replace("channel = 11", "channel = 12")); // another plan
+        QCOMPARE(column(again, frmNetwork::ColResult), QString("   "));
+        if (fault == "refuse on") { // the unit that failed once more, the others left alone
+            ApplySimCommand(units[1], "refuse off");
+            units[0].clearReceived();
+            click(w.cmdRetry);
+            QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
+            QCOMPARE(column(w, frmNetwork::ColResult), QString("verified verified verified verified"));
+            QCOMPARE(units[0].received(), QByteArray());
+            QCOMPARE(LastNetworkReport(BackupFolder())->completes, QDir(BackupFolder()).filePath(kept.first()));
+        }
     }
 
     // One adapter: each unit is set up after it answers and Enter is
-    // pressed; the next once the last stopped answering. Skip leaves a plan
-    // unit out and waits for the next.
+    // pressed; the next once the last has not answered for 3 s. What befalls
+    // the first unit's unplugging, or a later unit:
     void oneAdapter_data()
     {
-        QTest::addColumn<int>("skip"); // the plan unit skipped, or -1
-        QTest::newRow("three units") << -1;
-        QTest::newRow("the second skipped") << 1;
+        QTest::addColumn<QString>("event");
+        QTest::newRow("three units") << "";
+        QTest::newRow("the second skipped, Redo pressed first") << "skip";
+        QTest::newRow("a quiet spell under 3 s is no unplug") << "quiet";
+        QTest::newRow("another unit answers: no Redo for the first") << "swap";
+        QTest::newRow("the first answers again: asked, and No") << "same";
+        QTest::newRow("the adapter dropped and back") << "drop";
+        QTest::newRow("Redo keeps the first backup") << "redo";
+        QTest::newRow("the last fails, then retried") << "last fails";
     }
     void oneAdapter()
     {
-        QFETCH(int, skip);
+        QFETCH(QString, event);
+        using A = frmNetwork::Adapter;
         FreshState st;
         englishState(st);
-        SimPeer adapter;
-        QVERIFY(QFile::link(adapter.slavePath(), st.path("COM1")));
+        TimeScale::set(0.1); // the window's polls slower than the runs: 3 s well apart from two polls
+        auto adapter = std::make_unique<SimPeer>();
+        QVERIFY(QFile::link(adapter->slavePath(), st.path("COM1")));
         CommControl comm;
         comm.setLinkDir(st.dir());
+        ModalWatcher asked;
+        asked.answer = QMessageBox::No;
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
         w.show();
         w.txtPlan->setPlainText(planFor({"COM1", "", ""}));
         w.chkOneAdapter->setChecked(true);
-        adapter.silent = true; // nothing plugged in yet
-        const SimRecord fresh = adapter.unit().record();
+        adapter->silent = true; // nothing plugged in yet
+        const SimRecord fresh = adapter->unit().record();
+        const auto state = [&](A s, int unit) {
+            return waitUntil([&] { return w.adapterState() == s; }, 10000) && w.adapterUnit() == unit;
+        };
+        // The unit leaves `n` polls unanswered, then answers as `then` leaves it.
+        const auto miss = [&](int n, const std::function<void()> &then) {
+            int polls = 0;
+            adapter->silent = true;
+            const auto c = connect(adapter.get(), &SimPeer::lineReceived, [&](const QByteArray &line) {
+                if (line.endsWith("#") && ++polls > n) {
+                    then();
+                    adapter->silent = false;
+                }
+            });
+            const bool answered = waitUntil([&] { return polls > n; }, 10000);
+            disconnect(c);
+            return answered;
+        };
         click(w.cmdSetUp);
         QList<SimRecord> setUp;
         for (int unit = 0; unit < 3; ++unit) {
-            QVERIFY(waitUntil([&] { return w.adapterState() == frmNetwork::Adapter::WaitForUnit; }, 10000));
+            QVERIFY(waitUntil([&] { return w.adapterState() == A::WaitForUnit || w.adapterState() == A::UnitAnswers; }, 10000));
             QCOMPARE(w.adapterUnit(), unit);
-            if (unit == skip) {
+            adapter->unit().setRecord(fresh); // plugged in
+            adapter->silent = false;
+            if (event == "last fails" && unit == 2)
+                ApplySimCommand(*adapter, "refuse on");
+            QVERIFY(state(A::UnitAnswers, unit));
+            if (event == "skip" && unit == 1) {
+                click(w.cmdRedo); // the unit set up before is not this one
                 click(w.cmdSkip);
-                QCOMPARE(w.tblUnits->item(unit, frmNetwork::ColResult)->text().section(':', 0, 0), QString("stopped"));
+                adapter->silent = true;
+                QCOMPARE(column(w, frmNetwork::ColResult), QString("verified stopped waiting"));
                 setUp << fresh;
                 continue;
             }
-            adapter.unit().setRecord(fresh); // plugged in
-            adapter.silent = false;
-            QVERIFY(waitUntil([&] { return w.adapterState() == frmNetwork::Adapter::UnitAnswers; }, 10000));
-            QTest::keyClick(&w, Qt::Key_Return); // the one key
-            QVERIFY(waitUntil([&] { return w.adapterState() != frmNetwork::Adapter::Applying; }, 30000));
-            QCOMPARE(w.tblUnits->item(unit, frmNetwork::ColResult)->text(), QString("verified"));
-            setUp << adapter.unit().record();
-            adapter.silent = true; // unplugged
+            for (int run = 0; run < (event == "redo" && unit == 0 ? 2 : 1); ++run) {
+                run ? click(w.cmdRedo) : QTest::keyClick(&w, Qt::Key_Return); // the one key
+                QVERIFY(waitUntil([&] { return w.adapterState() != A::Applying; }, 30000));
+            }
+            QVERIFY2(w.tblUnits->item(unit, frmNetwork::ColResult)->text().startsWith(event == "last fails" && unit == 2 ? "failed " : "verified "), qPrintable(w.tblUnits->item(unit, frmNetwork::ColResult)->text()));
+            setUp << adapter->unit().record();
+            if (unit == 0 && event == "quiet") {
+                QVERIFY(miss(2, [] {}));
+                QVERIFY(state(A::WaitForUnplug, 0) && w.cmdRedo->isEnabled());
+            } else if (unit == 0 && event == "swap") {
+                QVERIFY(miss(1, [&] { adapter->unit().setRecord(fresh); }));
+                QVERIFY(state(A::UnitAnswers, 1) && !w.cmdRedo->isEnabled());
+            } else if (unit == 0 && event == "same") {
+                adapter->silent = true;
+                QVERIFY(state(A::WaitForUnit, 1));
+                adapter->silent = false; // back, still holding what was written to it
+                QVERIFY(state(A::WaitForUnplug, 0));
+                QCOMPARE(asked.boxes, QStringList("Network set-up|The unit plugged in already holds the settings "
+                                                  "just written to pump-house: set it up as tank-1?"));
+                QVERIFY(w.TextMess->text().contains("so it is taken for the same unit"));
+                w.activateWindow(); // after the question, for Enter
+            } else if (unit == 0 && event == "drop") {
+                adapter->dropLine();
+                QVERIFY(waitUntil([&] { return w.TextMess->text() == app().message(230); }));
+                QTest::qWait(TimeScale::scaled(4000));
+                QVERIFY(state(A::WaitForUnplug, 0)); // waited out, no unplug
+                adapter = std::make_unique<SimPeer>(); // back, the unit unplugged meanwhile
+                QVERIFY(QFile::remove(st.path("COM1")) && QFile::link(adapter->slavePath(), st.path("COM1")));
+            }
+            adapter->silent = true; // unplugged
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 10000));
+        if (event == "last fails") {
+            QCOMPARE(w.TextMess->text(), QString("units remaining: tank-2"));
+            QString failed;
+            QVERIFY(LastNetworkReport(BackupFolder(), &failed));
+            ApplySimCommand(*adapter, "refuse off");
+            adapter->silent = false; // still plugged in
+            click(w.cmdRetry);
+            QVERIFY(state(A::UnitAnswers, 2));
+            QTest::keyClick(&w, Qt::Key_Return);
+            QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
+            setUp[2] = adapter->unit().record();
+            QCOMPARE(w.TextMess->text(), app().message(232));
+            QCOMPARE(LastNetworkReport(BackupFolder())->completes, failed);
+        }
         for (int i = 0; i < 3; ++i) {
-            if (i == skip)
+            if (event == "skip" && i == 1)
                 continue;
             QCOMPARE(setUp.at(i).channel, 11);
             QCOMPARE(setUp.at(i).positions[0], i ? 1 : 0);
         }
-        QCOMPARE(LastNetworkReport(BackupFolder())->units.size(), 3);
+        QCOMPARE(asked.boxes.size(), event == "same" ? 1 : 0);
+        const auto report = LastNetworkReport(BackupFolder());
+        QCOMPARE(report->units.size(), 3);
+        const QStringList backups = report->units.at(0).backups;
+        QCOMPARE(backups.size(), event == "redo" ? 2 : 1);
+        QCOMPARE(report->units.at(0).backup, backups.first());
     }
 
     // The window's port is in use by another exchange: nothing starts.

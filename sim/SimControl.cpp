@@ -49,6 +49,10 @@ QString SimCommandHelp()
         "stuck NN|off         acknowledge writes to register NN but keep its value\n"
         "baud N|off           pace the answers at N bit/s, 10 bits a byte\n"
         "drop                 close the line, like an unplugged cable\n"
+        "unit FILE            put another unit on the line: this one's registers and\n"
+        "                     record go back to its state file (if any), FILE's are\n"
+        "                     loaded (a fresh unit if FILE is missing) and kept there\n"
+        "                     from now on; the line's faults (silent, refuse, ...) stay\n"
         "state                print registers and record\n"
         "quit                 end\n");
 }
@@ -110,6 +114,10 @@ QString ApplySimCommand(SimPeer &peer, const QString &command)
         peer.setBitRate(arg.toInt());
     else if (verb == QLatin1String("drop"))
         peer.dropLine();
+    else if (verb == QLatin1String("unit") && !arg.isEmpty())
+        return peer.swapUnit(arg) ? QStringLiteral("ok")
+                                  : QStringLiteral("? cannot put the unit of ") + arg
+                + QStringLiteral(" on the line");
     else if (verb == QLatin1String("state"))
         return unit.toText().trimmed();
     else if (verb == QLatin1String("quit"))

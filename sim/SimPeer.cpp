@@ -21,6 +21,18 @@ qint64 nowMs()
         clock.start();
     return clock.elapsed();
 }
+
+QByteArray readHead(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(1 << 16) : QByteArray();
+}
+
+bool writeText(const QString &path, const QString &text)
+{
+    QSaveFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text.toUtf8()) >= 0 && f.commit();
+}
 } // namespace
 
 SimPeer::SimPeer(QObject *parent)
@@ -182,6 +194,24 @@ bool SimPeer::loadState(const QString &path)
     return ok;
 }
 
+bool SimPeer::swapUnit(const QString &path)
+{
+    SimUnit next = m_unit;
+    if (QFile::exists(path) ? !next.fromText(QString::fromUtf8(readHead(path)))
+                            : !next.fromText(SimUnit().toText()))
+        return false;
+    const QString text = next.toText();
+    if ((!m_stateFile.isEmpty() && !saveState()) || !writeText(path, text))
+        return false;
+    // Answers still due came from the unit taken off the line.
+    m_pending.clear();
+    m_schedule->clear();
+    m_unit = next;
+    m_stateFile = path;
+    m_lastSaved = text;
+    return true;
+}
+
 bool SimPeer::saveState() const
 {
     if (m_stateFile.isEmpty())
@@ -189,11 +219,7 @@ bool SimPeer::saveState() const
     const QString text = m_unit.toText();
     if (text == m_lastSaved)
         return true;
-    QSaveFile f(m_stateFile);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    f.write(text.toUtf8());
-    if (!f.commit())
+    if (!writeText(m_stateFile, text))
         return false;
     m_lastSaved = text;
     return true;

@@ -43,6 +43,10 @@ public:
     void setStateFile(const QString &path) { m_stateFile = path; }
     bool loadState(const QString &path);
     bool saveState() const;
+    // Another unit on the line: this one's state back to its file, then
+    // the state in `path` (a fresh unit where there is no file yet), saved
+    // there from now on. The line's faults stay. False: nothing changed.
+    bool swapUnit(const QString &path);
 
 signals:
     void lineReceived(const QByteArray &line);

@@ -238,6 +238,9 @@ bool SimUnit::fromText(const QString &text)
         return false;
     for (int n = 0; n < Registers; ++n)
         m_regs[n] = loaded.m_regs[n];
+    // A unit put on the line has heard no part of a command yet.
+    m_line.clear();
+    m_overflow = false;
     // The record decides band and channel; its registers follow it.
     setRecord(loaded.m_record);
     return true;

@@ -65,6 +65,7 @@ struct Line {
 
 class TestSimUnit : public QObject {
     Q_OBJECT
+    QTemporaryDir m_units;
 private slots:
     void commands_data()
     {
@@ -162,6 +163,11 @@ private slots:
             << "poll off" << QByteArray("@KZ9V") << QByteArray("KZ90VQML47210 R1.20\r\n");
         QTest::newRow("answer sent twice") << "twice 50" << QByteArray("@RST")
                                            << QByteArray("P0\r\nP0\r\n");
+        QFile other(m_units.filePath("other"));
+        QVERIFY(other.open(QIODevice::WriteOnly) && other.write("REG 05 5A\n") > 0);
+        other.close();
+        QTest::newRow("another unit on the line") << "unit " + other.fileName() << QByteArray("@REG05")
+                                                  << QByteArray("P0\r\n5AH\r\n");
     }
     void faults()
     {

@@ -21,7 +21,7 @@ namespace Cli::NetworkParts {
 namespace {
 
 constexpr int UnpluggedAfterMs = 3000; // no answer to any poll for this long
-constexpr int PollWaitMs = 1000, PollPauseMs = 500;
+constexpr int PollWaitMs = 1000, PollPauseMs = 500; // the wait is scaled where it is timed
 
 void pause(int ms)
 {
@@ -45,7 +45,7 @@ bool lineThere(Run &line, bool &gone)
 
 bool answers(Run &line, bool &gone)
 {
-    return lineThere(line, gone) && UnitAnswers(line.comm, line.timer, TimeScale::scaled(PollWaitMs));
+    return lineThere(line, gone) && UnitAnswers(line.comm, line.timer, PollWaitMs);
 }
 
 // 0 once a unit answers; else why not (stopped, no unit in time).

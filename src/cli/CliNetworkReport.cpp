@@ -60,7 +60,8 @@ QString unitLine(const NetworkUnitResult &u, bool compare)
         && !u.message.isEmpty())
         line += QStringLiteral("\n    ") + QString(u.message).replace(QLatin1Char('\n'), QStringLiteral("\n    "));
     for (const QString &backup : u.backups)
-        line += QStringLiteral("\n    ") + Message(ConfigMessages::Backup) + QLatin1Char(' ') + backup;
+        if (!line.contains(backup)) // a failed unit's message may name it already
+            line += QStringLiteral("\n    ") + Message(ConfigMessages::Backup) + QLatin1Char(' ') + backup;
     return line;
 }
 

@@ -63,12 +63,23 @@ bool Run::openAsSet()
                       r.stopBits.isEmpty() ? s.ComStopBits : r.stopBits);
 }
 
+bool Run::hasComLink() const
+{
+    if (!r.port.isEmpty() && !r.port.startsWith(QLatin1String("COM")))
+        return false;
+    const QFileInfo link(QDir(WorkFolder()).filePath(QStringLiteral("COM%1").arg(portNumber)));
+    return link.exists() || link.isSymLink();
+}
+
 bool Run::reopenPort()
 {
     if (comm.PortOpen())
         ClosePort(comm);
-    // An adapter plugged back may come back under another device name.
+    // An adapter plugged back may come back under another device name; a
+    // COMn link gone with it never makes COMn the built-in port instead.
     const QString now = resolvePort();
+    if (comLinkAtOpen && !hasComLink())
+        return false;
     if (!openAsSet())
         return false;
     DiscardInput(comm);
@@ -80,6 +91,7 @@ int Run::openPort()
 {
     AppState &s = app();
     const QString device = resolvePort();
+    comLinkAtOpen = hasComLink();
     out.insert(QStringLiteral("port"), portName);
     out.insert(QStringLiteral("device"), QDir::toNativeSeparators(device));
     MakeLogName(QDateTime::currentDateTime(),

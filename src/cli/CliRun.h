@@ -46,6 +46,8 @@ struct Run {
 private:
     QString resolvePort();
     bool openAsSet();
+    bool hasComLink() const;
+    bool comLinkAtOpen = false; // COMn was a link when the port first opened
 };
 
 // A command's work: `prepare` before any port opens (a wrong file sends

@@ -123,7 +123,7 @@ void frmNetwork::adapterPoll()
         m_lastAnswer.restart();
         showMessage(m_saying);
     }
-    const bool answers = UnitAnswers(m_line, m_lineTimer, TimeScale::scaled(PollAnswerMs));
+    const bool answers = UnitAnswers(m_line, m_lineTimer, PollAnswerMs);
     if (m_adapter == Adapter::Off)
         return; // cancelled while it asked
     if (m_line.PortOpen())

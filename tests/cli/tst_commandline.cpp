@@ -403,6 +403,7 @@ private slots:
                     bench[0] = adapter->unit().record();
                     onLine = -1;
                     adapter->dropLine();
+                    QFile::remove(f.path("COM1")); // its link gone with it: never the built-in port
                     QTimer::singleShot(300, &scope, [&] {
                         adapter = std::make_unique<SimPeer>();
                         adapter->silent = true;

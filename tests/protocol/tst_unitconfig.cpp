@@ -225,8 +225,11 @@ private slots:
         UnitConfig saved;
         {
             Line line(first);
-            const ReadResult read = ReadUnitConfig(line.comm, line.timer, TransferPath::Wired);
+            int step = 0, steps = -1;
+            const ReadResult read = ReadUnitConfig(line.comm, line.timer, TransferPath::Wired,
+                                                   [&](int, int n, int total) { step = n, steps = total; return true; });
             QVERIFY(read.ok);
+            QCOMPARE(step, steps); // the progress ends full, never past it
             QCOMPARE(read.config.version, QString("VQML47210 R1.2")); // 14 characters, the letter included
             line.st.write("first.ini", WriteConfigText(read.config, "COM1", QDateTime::currentDateTime()).toUtf8());
             ConfigFileError error;

@@ -119,6 +119,7 @@ private slots:
         QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
         if (fault == "foreign link") {
             QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));
+            QCOMPARE(w.tblUnits->item(1, frmNetwork::ColNow)->text(), QString()); // not read: unknown, not unreachable
             QCOMPARE(units[1].received(), QByteArray());
         }
         if (fault.isEmpty()) // what each unit holds now

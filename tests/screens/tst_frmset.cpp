@@ -37,6 +37,7 @@ private slots:
         QCOMPARE(s->Text_B->toolTip(), QString("d18  d19  d20  d21  d22  "));
         // Sizes as designed (twips), faces and colours.
         QCOMPARE(s->size(), Ui::rect(0, 0, 5850, 6030).size());
+        QVERIFY(s->windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(s->TextSign->size(), Ui::rect(0, 0, 405, 420).size());
         QCOMPARE(s->TextMess->size(), Ui::rect(0, 0, 5025, 420).size());
         QCOMPARE(s->Text_B->width(), Ui::px(2400));

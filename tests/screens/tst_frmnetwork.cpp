@@ -116,6 +116,7 @@ private slots:
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
+        QCOMPARE(w.cmdRetry->isEnabled(), results != "verified verified verified verified");
         QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
         if (fault == "foreign link") {
             QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));

@@ -619,6 +619,7 @@ private slots:
         if (args.first() == "preset" && code == 0) { // backed up, written, read back, reset
             // One more read where an answer came after its resend: the confirmation.
             QCOMPARE(peer.receivedLines().size(), fault.isEmpty() ? 85 : 87);
+            QVERIFY(run(f, args).out.startsWith("FRH preset written and verified: the unit holds")); // said in full
             QFile backup(doc.value("backup").toString());
             QVERIFY(backup.open(QIODevice::ReadOnly));
             QVERIFY(backup.readAll().contains("\n04 = 12\n")); // what the unit held, each in its place

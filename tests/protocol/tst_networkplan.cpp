@@ -20,6 +20,9 @@ private slots:
                       "[node tank-1]   # the first tank\ntype = slave\nport = /dev/serial/by-id/usb-X\nbit-rate = 9600\n"
             << "pump-house COM1 band=2 channel=11 type=master bit-rate=19200; "
                "tank-1 /dev/serial/by-id/usb-X band=2 channel=11 type=slave bit-rate=9600";
+        QTest::newRow("comments after a blank, # and ; inside a value") << head + "[node a]\ntype = master ; the hub\n"
+                                                                    "port = /dev/serial/by-id/usb-A#1;2\t# tab\n"
+            << "a /dev/serial/by-id/usb-A#1;2 band=2 channel=11 type=master bit-rate=19200";
         QTest::newRow("a unit without a port") << head + "[node a]\ntype = master\n"
                                                << "a - band=2 channel=11 type=master bit-rate=19200";
         QTest::newRow("no master") << head + "[node a]\ntype = slave\n[node b]\ntype = slave\n"

@@ -134,7 +134,8 @@ private slots:
             const QStringList f = u.split(' ');
             NetworkUnitResult result;
             result.name = "unit, \"quoted\"";
-            result.takeResult(QJsonObject{{"exit", f[0].toInt()}});
+            result.takeResult(QJsonObject{{"exit", f[0].toInt()}, {"message", "first\rsecond"}});
+            result.port = "@COM1";
             if (f[1] != "-")
                 result.after = QJsonObject{{"band", f[1].toInt()}, {"channel", f[2].toInt()}, {"type", f[3]}};
             r.units << result;
@@ -148,6 +149,8 @@ private slots:
         QCOMPARE(again->exitCode(), code);
         QCOMPARE(again->units.size(), units.size());
         QCOMPARE(r.toCsv().count("\"unit, \"\"quoted\"\"\""), units.size());
+        QCOMPARE(r.toCsv().count(",'@COM1,"), units.size()); // text to a spreadsheet, never a formula
+        QCOMPARE(r.toCsv().count(",\"first\rsecond\","), units.size());
     }
 };
 

@@ -1,7 +1,7 @@
 // compare: what the unit holds against a configuration file, field by field
 // and register by register; a network plan is compared unit by unit as the
 // network command's runs do it. Nothing is written.
-#include "cli/CliNetworkParts.h"
+#include "cli/CliNetworkShared.h"
 
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
@@ -11,7 +11,7 @@
 
 namespace Cli {
 
-using namespace NetworkParts;
+using namespace NetworkShared;
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The network commands: a plan set up unit by unit (each in a process of its
 // own, or one after another on one port), and compare, which writes nothing.
-#include "cli/CliNetworkParts.h"
+#include "cli/CliNetworkShared.h"
 
 #include "cli/CliStops.h"
 
@@ -19,7 +19,7 @@
 #include <QSocketNotifier>
 
 namespace Cli {
-namespace NetworkParts {
+namespace NetworkShared {
 
 // The fields `meant` names whose value the unit holds otherwise.
 QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds)
@@ -184,9 +184,9 @@ int oneUnit(Run &run, const NetworkUnit &unit, bool progressLines)
     return oneUnitOn(run.comm, run.timer, run.out, run.portName, run.r.compareOnly, unit, progressLines);
 }
 
-} // namespace NetworkParts
+} // namespace NetworkShared
 
-using namespace NetworkParts;
+using namespace NetworkShared;
 
 int prepareNetwork(Run &run)
 {
@@ -206,9 +206,8 @@ int prepareNetwork(Run &run)
                                                           + QStringLiteral(": ") + run.r.unit);
     }
     if (!run.r.retry.isEmpty()) {
-        if (!loadCompleted(run, run.r.retry))
-            return run.out.finish(ExitCode::BadUsage, Message(NetworkMessages::OtherPlansReport)
-                                                          + QLatin1Char(' ') + run.r.retry);
+        if (const int why = loadCompleted(run, run.r.retry))
+            return run.out.finish(ExitCode::BadUsage, Message(why) + QLatin1Char(' ') + run.r.retry);
         // Only the units the report did not verify run again.
         run.wholePlan = run.plan;
         run.plan.units.clear();

@@ -3,7 +3,7 @@
 // was unplugged. A unit that falls quiet for a moment is not unplugged, and
 // one that comes back holding what was just written is the same unit until
 // the operator says otherwise.
-#include "cli/CliNetworkParts.h"
+#include "cli/CliNetworkShared.h"
 
 #include "cli/CliStops.h"
 #include "protocol/NetworkSetup.h"
@@ -13,10 +13,13 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTextStream>
 #include <QTimer>
 
-namespace Cli::NetworkParts {
+#include <cstdio>
+#include <poll.h>
+#include <unistd.h>
+
+namespace Cli::NetworkShared {
 
 namespace {
 
@@ -84,9 +87,24 @@ int waitForUnplug(Run &line, int limitMs)
     return ConfigMessages::Cancelled;
 }
 
+// The operator's answer on the terminal; a stop while it waits is a no.
+bool operatorSaysYes()
+{
+    pollfd in[2] = {{STDIN_FILENO, POLLIN, 0}, {StopPipe(), POLLIN, 0}};
+    while (!StopSignal()) {
+        if (::poll(in, StopPipe() >= 0 ? 2 : 1, 200) > 0 && (in[0].revents & (POLLIN | POLLHUP))) {
+            char said[64] = {};
+            return std::fgets(said, sizeof said, stdin) && (said[0] == 'y' || said[0] == 'Y');
+        }
+    }
+    Print(stderr, QStringLiteral("\n")); // the question's line ended all the same
+    return false;
+}
+
 // The unit that answers holds exactly what the last unit's run read back:
-// set it up as `next` only when an operator at a terminal says so.
-bool sameUnitAgain(Run &line, const NetworkUnitResult &last, const QString &next)
+// set it up as `next` only when an operator at a terminal says so, and then
+// the last unit's result is no longer true of any unit.
+bool sameUnitAgain(Run &line, NetworkUnitResult &last, const QString &next)
 {
     UnitRecord holds;
     if (last.after.isEmpty() || ReadRecord(line.comm, line.timer, holds) != 0 || !HoldsRecordOf(holds, last.after))
@@ -94,9 +112,10 @@ bool sameUnitAgain(Run &line, const NetworkUnitResult &last, const QString &next
     if (IsTerminal(stdin) && IsTerminal(stderr)) {
         Print(stderr, next + QStringLiteral(": ") + Message(NetworkMessages::AlreadyHolds).arg(last.name, next)
                           + QStringLiteral(" [y/N] "));
-        const QString said = QTextStream(stdin).readLine().trimmed().toLower();
-        if (said.startsWith(QLatin1Char('y')))
+        if (operatorSaysYes()) {
+            last.overwrittenBy(next);
             return false;
+        }
     }
     Print(stderr, next + QStringLiteral(": ") + Message(NetworkMessages::TakenForSame).arg(last.name, next)
                       + QLatin1Char('\n'));
@@ -141,35 +160,36 @@ int oneAfterAnother(Run &run)
     report.started = QDateTime::currentDateTime();
     const int total = int(run.plan.units.size());
     const int patience = TimeScale::scaled(10 * 60 * 1000);
-    int why = 0; // once a wait failed, the units after it are not reached
-    NetworkUnitResult last;
+    report.compare = run.r.compareOnly;
+    int why = 0; // once a wait failed, the units after it are not reached, for the same reason
+    int last = -1; // the last unit whose record was read back
     for (int i = 0; i < total; ++i) {
         const NetworkUnit &unit = run.plan.units.at(i);
-        if (why) {
-            report.units << notReached(unit, line.portName, ExitCode::Failed, ConfigMessages::Cancelled,
-                                       QStringLiteral("cancelled"));
-            continue;
+        if (!why) {
+            Print(stderr, QStringLiteral("%1 (%2/%3): %4\n").arg(unit.name).arg(i + 1).arg(total)
+                              .arg(Message(CliMessages::PlugIn)));
+            NetworkUnitResult none;
+            // Only a unit just written can come back as itself; compared units are alike.
+            while (!(why = waitForUnit(line, patience)) && !run.r.compareOnly
+                   && sameUnitAgain(line, last < 0 ? none : report.units[last], unit.name))
+                if ((why = waitForUnplug(line, patience)))
+                    break;
         }
-        Print(stderr, QStringLiteral("%1 (%2/%3): %4\n").arg(unit.name).arg(i + 1).arg(total)
-                          .arg(Message(CliMessages::PlugIn)));
-        while (!(why = waitForUnit(line, patience)) && sameUnitAgain(line, last, unit.name))
-            if ((why = waitForUnplug(line, patience)))
-                break;
         if (why) {
-            const int code = ExitFor(why == CliMessages::NoUnitAnswered ? ConfigMessages::NoAnswer : why);
-            report.units << notReached(unit, line.portName, code, why,
-                                       why == ConfigMessages::Cancelled ? QStringLiteral("cancelled")
-                                                                        : QStringLiteral("no-answer"));
+            const bool stop = why == ConfigMessages::Cancelled;
+            report.units << notReached(unit, line.portName,
+                                       stop ? ExitCode::Failed : ExitFor(ConfigMessages::NoAnswer), why,
+                                       stop ? QStringLiteral("cancelled") : QStringLiteral("no-answer"));
             continue;
         }
         Output quiet(true);
         quiet.setQuiet(true);
-        oneUnitOn(line.comm, line.timer, quiet, line.portName, false, unit, false);
+        oneUnitOn(line.comm, line.timer, quiet, line.portName, run.r.compareOnly, unit, false);
         NetworkUnitResult u = resultOf(unit, line.portName, quiet.document());
-        Print(stderr, unitLine(u, false) + QLatin1Char('\n'));
+        Print(stderr, unitLine(u, run.r.compareOnly) + QLatin1Char('\n'));
         report.units << u;
         if (!u.after.isEmpty())
-            last = u;
+            last = int(report.units.size()) - 1;
         if (i + 1 < total && !StopSignal()) {
             Print(stderr, unit.name + QStringLiteral(": ") + Message(CliMessages::Unplug) + QLatin1Char('\n'));
             why = waitForUnplug(line, patience);
@@ -180,4 +200,4 @@ int oneAfterAnother(Run &run)
     return finishNetwork(run, report);
 }
 
-} // namespace Cli::NetworkParts
+} // namespace Cli::NetworkShared

@@ -1,16 +1,17 @@
 // The end of a network run: each unit's line, the check across the units,
 // the report kept (completing an earlier one: a retry, a unit set up by
 // hand), the one summary line and the one exit code.
-#include "cli/CliNetworkParts.h"
+#include "cli/CliNetworkShared.h"
 
 #include "config/modFile.h"
 #include "core/AppState.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
-namespace Cli::NetworkParts {
+namespace Cli::NetworkShared {
 
 namespace {
 
@@ -65,17 +66,19 @@ QString unitLine(const NetworkUnitResult &u, bool compare)
     return line;
 }
 
-bool loadCompleted(Run &run, const QString &path)
+int loadCompleted(Run &run, const QString &path)
 {
     QFile file(path);
     std::optional<NetworkReport> report;
     if (file.open(QIODevice::ReadOnly) && file.size() < 16 * 1024 * 1024)
         report = NetworkReport::fromJson(file.readAll());
-    if (!report || report->planSha256 != PlanDigest(run.planText))
-        return false;
+    if (!report)
+        return NetworkMessages::NotAReport;
+    if (report->planSha256 != PlanDigest(run.planText))
+        return NetworkMessages::OtherPlansReport;
     run.completes = report;
     run.completesPath = QFileInfo(path).absoluteFilePath();
-    return true;
+    return 0;
 }
 
 // The report: kept beside the backups, also where --report says, printed.
@@ -86,14 +89,21 @@ int finishNetwork(Run &run, NetworkReport &report)
     if (!report.compare && (run.completes || run.unit >= 0))
         completeFrom(run, report);
     report.checkAcrossUnits();
-    ran.disagreements = report.disagreements;
+    // Units never run hold what nobody knows: no disagreement of theirs is this run's.
+    bool allRun = true;
+    for (const NetworkUnitResult &u : std::as_const(report.units))
+        allRun = allRun && u.state != NetworkUnitResult::Waiting;
+    if (allRun)
+        ran.disagreements = report.disagreements;
     int code = ran.exitCode();
     QStringList lines;
     for (const NetworkUnitResult &u : std::as_const(report.units))
         lines << unitLine(u, report.compare);
     for (int i = 0; i < report.disagreements.size(); ++i)
-        lines << Message(report.disagreements.at(i)) + QStringLiteral(" (") + report.disagreementDetails.value(i)
-                + QLatin1Char(')');
+        lines << Message(report.disagreements.at(i))
+                + (report.disagreementDetails.value(i).isEmpty()
+                       ? QString()
+                       : QStringLiteral(" (") + report.disagreementDetails.at(i) + QLatin1Char(')'));
     if (!report.completes.isEmpty())
         lines << Message(NetworkMessages::Completes) + QLatin1Char(' ') + report.completes;
     QString error;
@@ -128,4 +138,4 @@ int finishNetwork(Run &run, NetworkReport &report)
     return run.out.finish(code, QString());
 }
 
-} // namespace Cli::NetworkParts
+} // namespace Cli::NetworkShared

@@ -167,6 +167,15 @@ void NetworkUnitResult::redoneAs(NetworkUnitResult later)
     *this = later;
 }
 
+void NetworkUnitResult::overwrittenBy(const QString &other)
+{
+    state = Failed;
+    exitCode = 1;
+    reason = QStringLiteral("set-up-again");
+    message = app().message(NetworkMessages::SetUpAgainAs).arg(other);
+    after = QJsonObject(); // held by no unit now: not counted across the units
+}
+
 QString NetworkUnitResult::stateName(State state)
 {
     return QLatin1String(StateNames[state]);

@@ -35,6 +35,9 @@ struct NetworkUnitResult {
     // This unit set up once more: the later run's result, the first backup
     // and what the unit held before kept, the backups added to.
     void redoneAs(NetworkUnitResult later);
+    // The unit set up as this one was then set up as `other`: what this
+    // result said of it is no longer true of any unit.
+    void overwrittenBy(const QString &other);
     static QString stateName(State state);
 };
 
@@ -104,5 +107,7 @@ constexpr int TakenForSame = 229;   // ... so taken for the same unit; still wai
 constexpr int AdapterGone = 230;    // the adapter is gone; waiting for it to come back
 constexpr int SetUpComplete = 232;  // every unit of the plan is verified
 constexpr int Remaining = 233;      // units remaining:
+constexpr int SetUpAgainAs = 243;   // the unit set up as this one was then set up as %1
+constexpr int NotAReport = 244;     // cannot be read as a network report:
 constexpr int WaitingCaption = 67;  // "waiting", of the network window's captions
 } // namespace NetworkMessages

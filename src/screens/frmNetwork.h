@@ -164,6 +164,7 @@ private:
     QList<int> m_todo;     // the rows this run sets up
     QSet<int> m_passDone;  // ... and those set up or skipped so far
     int m_lastSetUp = -1;  // the row last set up
+    int m_setUpAgain = -1; // the row whose unit the operator chose to set up as the next
     bool m_redoable = false; // the unit on the line is the one just set up
     bool m_quiet = false;  // a poll went unanswered since the last answer
     bool m_gone = false;   // the adapter's port is gone

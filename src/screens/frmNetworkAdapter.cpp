@@ -180,10 +180,12 @@ void frmNetwork::adapterHeard(bool answers)
                 enableButtons();
                 return;
             }
+            m_setUpAgain = m_lastSetUp; // its result stands until this one is set up
         }
         break;
     case Adapter::UnitAnswers:
         if (!answers) { // pulled out before it was set up
+            m_setUpAgain = -1;
             m_adapter = Adapter::WaitForUnit;
             adapterSay(app().message(PlugInNext) + QLatin1Char(' ') + next);
             enableButtons();
@@ -221,8 +223,16 @@ void frmNetwork::adapterHeard(bool answers)
 
 void frmNetwork::ThisUnit_Click()
 {
-    if (m_adapter == Adapter::UnitAnswers && !m_gone)
-        adapterApply();
+    if (m_adapter != Adapter::UnitAnswers || m_gone)
+        return;
+    // The unit set up before is set up again under another name: what its
+    // row said is true of no unit now.
+    if (m_setUpAgain >= 0 && m_setUpAgain < m_shown.units.size()) {
+        m_shown.units[m_setUpAgain].overwrittenBy(m_shown.units.at(m_adapterUnit).name);
+        showUnit(m_setUpAgain, m_shown.units.at(m_setUpAgain));
+    }
+    m_setUpAgain = -1;
+    adapterApply();
 }
 
 void frmNetwork::Redo_Click()

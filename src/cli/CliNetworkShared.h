@@ -8,7 +8,7 @@
 
 #include <QJsonObject>
 
-namespace Cli::NetworkParts {
+namespace Cli::NetworkShared {
 
 // The fields `meant` names whose value the unit holds otherwise.
 QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds);
@@ -30,8 +30,8 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
 int oneAfterAnother(Run &run);
 // Every unit at once, each in a process of its own.
 int inParallel(Run &run);
-// The report at `path` as the one this run completes; false when it is none,
-// or another plan's.
-bool loadCompleted(Run &run, const QString &path);
+// The report at `path` as the one this run completes: 0, else why not (no
+// report, another plan's).
+int loadCompleted(Run &run, const QString &path);
 
-} // namespace Cli::NetworkParts
+} // namespace Cli::NetworkShared

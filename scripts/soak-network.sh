@@ -5,7 +5,7 @@
 # plugging the next (the simulated unit's `unit FILE`), the adapter pulled out
 # and put back (a new simulated unit on the same COM1), a unit that refuses
 # writes. After every run each physical unit's state is read back and every
-# "verified" in the report is checked against the unit that was on the line
+# "verified" or "differs" in the report is checked against the unit on the line
 # when it was set up. Not part of the test suite.
 #
 #   bash scripts/soak-network.sh                 # 200 runs

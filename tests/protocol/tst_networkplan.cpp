@@ -84,6 +84,7 @@ private slots:
         QTest::newRow("replaced") << "a" << "COM3" << "[node a]|type = master|port = COM3|# b|[node b]|port = COM2";
         QTest::newRow("added") << "b" << "COM4" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM4";
         QTest::newRow("taken out") << "A" << "" << "[node a]|type = master|# b|[node b]|port = COM2";
+        QTest::newRow("added to the plan's first section") << "a" << "COM7" << "[node a]|port = COM7|type = master|# b|[node b]|port = COM2";
         QTest::newRow("its name in another form") << "Ａ" << "COM3" << "[node a]|type = master|port = COM3|# b|[node b]|port = COM2";
         QTest::newRow("no such unit") << "c" << "COM5" << "[node a]|type = master|port = COM1|# b|[node b]|port = COM2";
     }
@@ -95,6 +96,8 @@ private slots:
         QString plan = "[node a]\ntype = master\nport = COM1\n# b\n[node b]\nport = COM2";
         if (unit == "b") // b without a port of its own
             plan.chop(QString("\nport = COM2").size());
+        if (port == "COM7") // nor a
+            plan.remove("port = COM1\n");
         QCOMPARE(SetUnitPortInPlan(plan, unit, port).replace('\n', '|'), text);
         // Still the same plan: its report stays its own.
         QCOMPARE(PlanDigest(SetUnitPortInPlan(plan, unit, port)), PlanDigest(plan));

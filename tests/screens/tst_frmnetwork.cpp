@@ -106,6 +106,7 @@ private slots:
         QVERIFY(w.cmdRefresh->isEnabled() && w.cmdCompare->isEnabled() && !w.cmdCancel->isEnabled());
         click(w.cmdSetUp);
         QVERIFY(w.busy());
+        QCOMPARE(w.TextMess->text(), QString("Working with the units; this window's port is closed until it ends"));
         QVERIFY(!comm.PortOpen()); // one user a port
         QVERIFY(comm.exchangeRunning());
         QVERIFY(!w.cmdSetUp->isEnabled() && !w.cmdRefresh->isEnabled() && !w.cmdCompare->isEnabled()

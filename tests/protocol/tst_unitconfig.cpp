@@ -87,6 +87,9 @@ private slots:
         QVERIFY(again);
         QCOMPARE(again->record, parsed->record);
         QCOMPARE(again->registers, parsed->registers);
+        UnitConfig recordOnly; // no register section for no register
+        recordOnly.record = parsed->record;
+        QVERIFY(!WriteConfigText(recordOnly, "COM1", QDateTime()).contains("[registers]"));
     }
 
     // A file that does not parse completely is refused with its line.

@@ -229,7 +229,7 @@ private slots:
             adapter->silent = false;
             if (event == "last fails" && unit == 2)
                 ApplySimCommand(*adapter, "refuse on");
-            QVERIFY(state(A::UnitAnswers, unit));
+            QVERIFY(state(A::UnitAnswers, unit) && w.cmdThisUnit->isEnabled());
             if (event == "skip" && unit == 1) {
                 click(w.cmdRedo); // the unit set up before is not this one
                 click(w.cmdSkip);

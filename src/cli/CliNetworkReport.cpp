@@ -26,15 +26,15 @@ void completeFrom(const Run &run, NetworkReport &report)
     for (const NetworkUnit &unit : plan.units) {
         const int ran = report.indexOf(unit.name);
         const int was = base ? base->indexOf(unit.name) : -1;
-        NetworkUnitResult u;
-        if (was >= 0)
-            u = base->units.at(was);
+        NetworkUnitResult u = was >= 0 ? base->units.at(was) : resultOf(unit, unit.port, {});
         if (ran >= 0 && was >= 0)
             u.redoneAs(report.units.at(ran));
         else if (ran >= 0)
             u = report.units.at(ran);
-        else if (was < 0)
-            u = resultOf(unit, unit.port, {}), u.state = NetworkUnitResult::Waiting, u.exitCode = -1;
+        if (ran < 0 && was < 0) { // never run, in this report or the one it completes
+            u.state = NetworkUnitResult::Waiting;
+            u.exitCode = -1;
+        }
         all << u;
     }
     report.units = all;

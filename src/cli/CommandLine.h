@@ -38,6 +38,9 @@ struct CliRequest {
     bool json = false;
     bool force = false; // save: replace an existing file
     bool trace = false; // --trace: every line on standard error as it happens
+    // --site-book: a file, "off" or a postgresql:// URL; empty: the
+    // environment's, else the default book
+    QString siteBook;
 
     UnitRecord changes; // write: the named fields
     int reg = -1;       // reg get / reg set

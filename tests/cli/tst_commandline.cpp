@@ -5,6 +5,7 @@
 #include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "protocol/modWired.h"
+#include "records/SiteBook.h"
 #include "serial/Exchange.h"
 #include "serial/LineClear.h"
 #include "serial/mod232C.h"
@@ -96,6 +97,48 @@ Result finish(QProcess &p)
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+// What a run that reached the unit left in the site book beside backups/:
+// exactly one entry, its action, outcome and backup as the run said them;
+// nothing from a run that never reached it.
+void checkBookEntry(const Folder &f, QStringList args, const QJsonObject &doc, bool sent)
+{
+    while (args.first().startsWith("--")) // the options before the command, and their values
+        args = args.mid(args.first() == "--json" ? 1 : 2);
+    const QString command = args.first() == "reg" ? "reg " + args.at(1) : args.first();
+    static const QStringList recorded{"info", "read", "save", "compare", "write", "reg set", "apply", "preset"};
+    const int code = doc.value("exit").toInt();
+    const bool reached = recorded.contains(command) && sent;
+    SiteBookPlace place;
+    place.kind = SiteBookPlace::File;
+    place.path = f.path("sitebook.sqlite");
+    SiteBook book(place);
+    QString error;
+    const auto all = book.entries({}, &error, true);
+    QCOMPARE(all ? all->size() : 0, reached ? 1 : 0);
+    if (!reached)
+        return;
+    const SiteBookEntry &e = all->first();
+    QCOMPARE(doc.value("site_book").toObject().value("id").toString(), e.id);
+    QCOMPARE(e.action, command);
+    QCOMPARE(e.exitCode, code);
+    const bool writes = command != "info" && command != "read" && command != "save" && command != "compare";
+    const QString result = code == 6                  ? "differs"
+        : code == 0 && writes                         ? "verified"
+        : code == 0 && command == "compare"           ? "verified"
+        : code == 0 && command == "save"              ? "saved"
+        : code == 0                                   ? "read"
+        : !writes                                     ? (command == "save" ? "read" : "failed")
+        : doc.value("writes").toArray().isEmpty()     ? "not written"
+        : doc.value("writes").toArray().at(0).toObject().value("state") == "may-have-been-written"
+            ? "may have been written"
+            : "not written";
+    QCOMPARE(e.result, result);
+    const QString backup = doc.value(command == "save" ? "file" : "backup").toString();
+    QFile kept(backup);
+    QCOMPARE(e.backupText.toUtf8(), kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray());
+    QCOMPARE(e.backupPath, backup);
 }
 
 Result run(const Folder &f, const QStringList &args)
@@ -571,6 +614,7 @@ private slots:
         const QJsonObject doc = r.json();
         QVERIFY2(!doc.isEmpty(), r.out.constData());
         QCOMPARE(doc.value("exit").toInt(), code);
+        checkBookEntry(f, args, doc, !peer.received().isEmpty());
         QVERIFY(doc.contains(key));
         if (!value.isEmpty())
             QCOMPARE(doc.value(key).toVariant().toString(), value);

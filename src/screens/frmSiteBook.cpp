@@ -206,6 +206,9 @@ void frmSiteBook::showCount()
     } else {
         showState(QString());
     }
+    // The newest entry ready for Details, Enter or a double click.
+    if (rows > 0 && !lstEntries->currentIndex().isValid())
+        lstEntries->setCurrentIndex(m_model->index(0, 0));
     Ui::showLine(TextMess, text(Shown).arg(rows)
                                + (m_model->complete() ? QString() : QStringLiteral("; ") + text(MoreOnScroll)));
     enableButtons();

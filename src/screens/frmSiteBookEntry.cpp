@@ -30,6 +30,12 @@ namespace {
 constexpr int VersionWord = 85; // "version"
 constexpr int UserWord = 126;   // "user"
 
+// A word of the message table as a label: "user" as "User".
+QString label(const QString &word)
+{
+    return word.isEmpty() ? word : word.at(0).toUpper() + word.mid(1);
+}
+
 QString valueOf(const QJsonObject &settings, const QString &name)
 {
     return settings.value(name).toVariant().toString();
@@ -91,13 +97,13 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     const QString result = entry.result + QStringLiteral(" (exit %1)").arg(entry.exitCode);
     const QList<QPair<QString, QString>> fields{
         {caption(TimeCaption), entry.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))},
-        {app().message(UserWord), entry.user + QLatin1Char('@') + entry.host},
+        {label(app().message(UserWord)), entry.user + QLatin1Char('@') + entry.host},
         {caption(Action), entry.action},
         {caption(ResultCaption), result},
         {caption(Site), entry.site},
         {caption(PlanCaption), QDir::toNativeSeparators(entry.planPath)},
         {caption(UnitCaption), entry.unit},
-        {app().message(VersionWord), entry.version},
+        {label(app().message(VersionWord)), entry.version},
         {caption(PortAdapter), port},
         {caption(DeviceCaption), QDir::toNativeSeparators(entry.device)},
     };
@@ -144,6 +150,7 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     txtBackup->setLineWrapMode(QPlainTextEdit::NoWrap);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
+    mono.setBold(false);
     txtBackup->setFont(mono);
     right->addWidget(txtBackup, 3);
     split->setStretchFactor(0, 1);

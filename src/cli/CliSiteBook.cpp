@@ -67,10 +67,13 @@ void RecordOutcome(SiteBookEntry e, int code, const QString &text, QJsonObject &
     if (!o.pendingFile.isEmpty())
         said.insert(QStringLiteral("pending"), o.pendingFile);
     doc.insert(QStringLiteral("site_book"), said);
-    Print(stderr, (o.pendingFile.isEmpty()
-                       ? Message(SiteBookMessages::NotKept).arg(o.reason)
-                       : Message(SiteBookMessages::NotRecorded).arg(o.reason, o.pendingFile))
-                      + QLatin1Char('\n'));
+    Print(stderr, NotRecordedText(o.reason, o.pendingFile) + QLatin1Char('\n'));
+}
+
+QString NotRecordedText(const QString &reason, const QString &pendingFile)
+{
+    return pendingFile.isEmpty() ? Message(SiteBookMessages::NotKept).arg(reason)
+                                 : Message(SiteBookMessages::NotRecorded).arg(reason, pendingFile);
 }
 
 } // namespace Cli

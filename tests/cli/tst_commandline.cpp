@@ -286,6 +286,11 @@ private slots:
         for (SimPeer &unit : units)
             unit.clearReceived();
         const int reports = QDir(f.path("backups")).entryList({"network-*"}).size();
+        SiteBookPlace place;
+        place.kind = SiteBookPlace::File;
+        place.path = f.path("sitebook.sqlite");
+        SiteBook book(place);
+        const qint64 entriesBefore = qMax(book.count(), qint64(0));
         const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
         const QJsonObject doc = r.json();
         QVERIFY2(r.code == code, r.out + r.err);
@@ -295,6 +300,26 @@ private slots:
             got << u.toObject().value("result").toString();
         QCOMPARE(got.join(' '), results);
         QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
+        // The site book: one entry for each unit this run reached, written by
+        // that unit's own run (a run killed wrote none), with the plan's site.
+        QStringList reached, recorded;
+        for (int i = 0; i < 4; ++i)
+            if (!units[i].received().isEmpty() && !faults.contains(QString("%1 kill-at-D").arg(i + 1)))
+                reached << doc.value("units").toArray().at(i).toObject().value("name").toString();
+        QString error;
+        const auto entries = book.entries({}, &error, true);
+        QVERIFY2(entries || !QFileInfo::exists(place.path), qPrintable(error));
+        for (const SiteBookEntry &e : entries.value_or(QList<SiteBookEntry>()).mid(0, int(book.count() - entriesBefore))) {
+            recorded.prepend(e.unit);
+            QCOMPARE(e.action, args.first() == "compare" ? QString("compare") : QString("network"));
+            QCOMPARE(e.site, QString("plan.ini"));
+            QCOMPARE(e.planPath, f.path("plan.ini"));
+            QFile backup(e.backupPath);
+            QCOMPARE(e.backupText.toUtf8(), backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray());
+        }
+        recorded.sort();
+        reached.sort();
+        QCOMPARE(recorded, reached);
         if (results.isEmpty()) { // refused before anything was sent
             for (SimPeer &unit : units)
                 QCOMPARE(unit.received(), QByteArray());
@@ -1063,11 +1088,14 @@ private slots:
     void outputAndOptions_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("out"); // "full": standard output a full disk; "alone": no window program
+        // "full": standard output a full disk; "alone": no window program; "book away": a folder
+        // in the site book's place
+        QTest::addColumn<QString>("out");
         QTest::addColumn<int>("code");    // -1: the window opened (still running)
         QTest::addColumn<QString>("json"); // a key of the one JSON document, or none
         QTest::newRow("output on a full disk") << QStringList{"--json", "info"} << "full" << 1 << "";
         QTest::newRow("--json=1") << QStringList{"--json=1", "read"} << "" << 0 << "record";
+        QTest::newRow("the site book away") << QStringList{"--json", "read"} << "book away" << 0 << "site_book";
         QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
         QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
         QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
@@ -1091,6 +1119,8 @@ private slots:
             p.setStandardOutputFile("/dev/full");
         if (out == "alone")
             QVERIFY(QFile::remove(f.path("qmlsetup-window")));
+        if (out == "book away")
+            QVERIFY(QDir().mkdir(f.path("sitebook.sqlite")));
         start(p, f, args);
         if (code == -1) { // a window waits for its operator
             QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));
@@ -1111,6 +1141,15 @@ private slots:
             QCOMPARE(error.error, QJsonParseError::NoError);
             QVERIFY(doc.contains(json));
             QCOMPARE(doc.value("exit").toInt(), code);
+        }
+        if (out == "book away") { // the run stands; the entry waits, and says where
+            const QString pending = f.path("sitebook-pending.jsonl");
+            QVERIFY2(r.err.startsWith("site book: not recorded (a folder stands in the site book's place: "),
+                     r.err.constData());
+            QVERIFY2(r.err.endsWith("; kept for later in " + pending.toUtf8() + "\n"), r.err.constData());
+            QCOMPARE(QJsonDocument::fromJson(r.out).object().value("site_book").toObject().value("recorded"),
+                     QJsonValue(false));
+            QCOMPARE(f.read("sitebook-pending.jsonl").count('\n'), 1);
         }
     }
 

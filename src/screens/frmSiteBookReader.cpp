@@ -3,6 +3,7 @@
 #include "screens/frmSiteBookReader.h"
 
 #include "protocol/NetworkReport.h"
+#include "records/SiteBookMessages.h"
 
 #include <QFileInfo>
 #include <QThread>
@@ -115,6 +116,8 @@ quint64 SiteBookReader::open()
         if (r.ok) {
             r.count = w.book().count();
             r.ok = r.count >= 0;
+            if (!r.ok) // a database without the book's tables
+                r.error = SiteBookText(SiteBookMessages::CannotOpen);
         }
         return r;
     });

@@ -191,6 +191,32 @@ bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error)
     return oneFile(words, r, error);
 }
 
+bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error)
+{
+    r.command = CliRequest::History;
+    const QString verb = words.value(0);
+    for (const QString &w : words)
+        if (w.isEmpty())
+            return fail(error, CliMessages::WrongArguments, words.join(u' '));
+    if (words.isEmpty())
+        r.historyVerb = CliRequest::List;
+    else if (verb == QLatin1String("show") && count(words, 2, 2))
+        r.historyVerb = CliRequest::Show;
+    else if (verb == QLatin1String("backup") && count(words, 3, 3))
+        r.historyVerb = CliRequest::Backup;
+    else if (verb == QLatin1String("import") && count(words, 2, 2))
+        r.historyVerb = CliRequest::Import;
+    else
+        return fail(error, CliMessages::WrongArguments, words.join(u' '));
+    r.entryId = r.historyVerb == CliRequest::Import ? QString() : words.value(1);
+    r.file = r.historyVerb == CliRequest::Backup ? words.value(2)
+        : r.historyVerb == CliRequest::Import   ? words.value(1)
+                                                 : QString();
+    if (r.csv && r.json)
+        return fail(error, CliMessages::NotForCommand, QStringLiteral("--csv --json"));
+    return true;
+}
+
 } // namespace Cli
 
 std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *error)
@@ -219,8 +245,17 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption compare(QStringLiteral("compare"));
     const QCommandLineOption trace(QStringLiteral("trace"));
     const QCommandLineOption retry(QStringLiteral("retry"), QString(), QStringLiteral("report"));
+    const QCommandLineOption siteBook(QStringLiteral("site-book"), QString(), QStringLiteral("place"));
+    const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("site"));
+    const QCommandLineOption name(QStringLiteral("name"), QString(), QStringLiteral("name"));
+    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("port"));
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("day"));
+    const QCommandLineOption until(QStringLiteral("until"), QString(), QStringLiteral("day"));
+    const QCommandLineOption limit(QStringLiteral("limit"), QString(), QStringLiteral("n"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
-                       report, sequential, unit, compare, trace, retry});
+                       report, sequential, unit, compare, trace, retry, siteBook, site, name, device,
+                       since, until, limit, csv});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -240,6 +275,11 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         return r;
     }
 
+    // Where the book is, resolved (and a password refused) once the run starts;
+    // an empty value would quietly mean the default book.
+    r.siteBook = parser.value(siteBook);
+    if (parser.isSet(siteBook) && r.siteBook.isEmpty())
+        return fail(ConfigMessages::BadValue, QStringLiteral("--site-book ''"));
     r.port = parser.value(port);
     r.force = parser.isSet(force);
     r.trace = parser.isSet(trace);
@@ -293,12 +333,40 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.unit = parser.value(unit);
     r.compareOnly = parser.isSet(compare);
     r.retry = parser.value(retry);
+    r.site = parser.value(site);
+    r.name = parser.value(name);
+    r.device = parser.value(device);
+    r.csv = parser.isSet(csv);
+    for (const QCommandLineOption *o : {&since, &until}) {
+        if (!parser.isSet(*o))
+            continue;
+        // A day as YYYY-MM-DD, nothing looser: 2024-1-5 would read as another day elsewhere.
+        static const QRegularExpression day(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
+        const QDate date = QDate::fromString(parser.value(*o), Qt::ISODate);
+        if (!day.match(parser.value(*o)).hasMatch() || !date.isValid())
+            return fail(ConfigMessages::BadValue, QStringLiteral("--") + o->names().first()
+                                                      + QLatin1Char(' ') + parser.value(*o));
+        (o == &since ? r.since : r.until) = date;
+    }
+    if (r.since.isValid() && r.until.isValid() && r.since > r.until)
+        return fail(ConfigMessages::BadValue, QStringLiteral("--since %1 --until %2")
+                                                  .arg(parser.value(since), parser.value(until)));
+    if (parser.isSet(limit)) {
+        r.limit = parser.value(limit).toInt(&ok);
+        if (!ok || r.limit <= 0)
+            return fail(ConfigMessages::BadValue, QStringLiteral("--limit ") + parser.value(limit));
+    }
     if (!info->parse(words, r, error))
         return std::nullopt;
     // The network's own options mean nothing to another command.
     const bool network = r.command == CliRequest::Network || r.command == CliRequest::Compare;
     for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare, &retry})
         if (!network && parser.isSet(*o))
+            return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
+    // The history's filters and forms only for its list of entries.
+    const bool list = r.command == CliRequest::History && r.historyVerb == CliRequest::List;
+    for (const QCommandLineOption *o : {&site, &name, &device, &since, &until, &limit, &csv})
+        if (!list && parser.isSet(*o))
             return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
     if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty() || !r.retry.isEmpty()))
         return fail(CliMessages::NotForCommand, r.sequential   ? QStringLiteral("--sequential")

@@ -22,5 +22,6 @@ bool ParseApply(const QStringList &words, CliRequest &r, CliError *error);
 bool ParsePreset(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error);
+bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error);
 
 } // namespace Cli

@@ -79,7 +79,8 @@ int list(Run &run, SiteBook &book)
     query.until = r.until;
     query.limit = qMin(r.limit, std::numeric_limits<int>::max() - 1) + 1; // one more: are there older?
     QString error;
-    auto found = book.entries(query, &error);
+    // The CSV carries what the program said of each (its detail), kept with the whole entry.
+    auto found = book.entries(query, &error, r.csv);
     if (!found)
         return cannotUse(run, error);
     const bool more = found->size() > r.limit;

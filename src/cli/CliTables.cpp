@@ -70,23 +70,27 @@ const CommandInfo CommandRows[] = {
      "  --device P             entries on that port, device or adapter\n"
      "  --since YYYY-MM-DD     entries of that day (UTC) and later\n"
      "  --until YYYY-MM-DD     entries of that day (UTC) and earlier\n"
-     "  --limit N              the N newest (default 100); older ones are said to be\n"
-     "                         there\n"
-     "  --csv                  CSV with a header row instead (a cell a spreadsheet\n"
-     "                         would run as a formula begins with ')\n"
-     "The filters match as typed, % and _ included. With --json: \"entries\", each\n"
-     "with id, time, user, site, unit, port, device, action, result, version,\n"
-     "backup.\n"
-     "show ID: the entry whole: each field, the settings before and after side by\n"
-     "side (a changed one marked *), and the backup kept with it.\n"
-     "backup ID FILE: the entry's backup as a configuration file, which apply\n"
-     "takes; an existing FILE is replaced only with --force.\n"
-     "import FOLDER: the backups (backup-*.ini) and network reports (network-*.json)\n"
-     "in FOLDER, made before the book was kept, each taken in once; says how many\n"
-     "were taken in and how many were already there.\n"
-     "Exit 0; 1 when the book cannot be read or written (the reason is said), the\n"
-     "book is off (--site-book off), an entry holds no backup, or a file in FOLDER\n"
-     "cannot be taken in; 2 for bad usage or an id the book does not hold.",
+     "  --limit N              the N newest (default 100); when there are older\n"
+     "                         ones, standard error says so (\"more\" with --json)\n"
+     "  --csv                  CSV with a header row; a cell a spreadsheet would\n"
+     "                         run as a formula begins with '\n"
+     "The filters match whole values as typed, case aside, % and _ included. With\n"
+     "--json: \"entries\", each with id, time, user, site, unit, port, device,\n"
+     "adapter, action, result, version and backup.\n"
+     "\n"
+     "history show ID: the entry whole: each field, the settings before and after\n"
+     "side by side (a changed one marked *), and the backup kept with it.\n"
+     "\n"
+     "history backup ID FILE: the entry's backup as a configuration file that\n"
+     "apply takes; an existing FILE is replaced only with --force.\n"
+     "\n"
+     "history import FOLDER: the backups (backup-*.ini) and network reports\n"
+     "(network-*.json) in FOLDER made before the book was kept, each taken in\n"
+     "once; says how many entries were taken in and how many were already there.\n"
+     "\n"
+     "Exit 0; 1 when the book cannot be used (the reason is said) or is off\n"
+     "(--site-book off), an entry holds no backup, or a file in FOLDER cannot be\n"
+     "taken in; 2 for bad usage or an id the book does not hold.",
      ParseHistory},
 };
 
@@ -98,14 +102,15 @@ const OptionInfo OptionRows[] = {
     {"--path wired|registers",
      "the unit's command path; registers after the FRH preset; default: wired"},
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
-    {"--force", "save: replace an existing file"},
+    {"--force", "save, history backup: replace an existing file"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
     {"--site-book FILE|off|postgresql://[USER@]HOST[:PORT]/DATABASE[?host=/SOCKET/FOLDER]",
      "the site book every command records to and history reads: an SQLite file, none (off) or a "
-     "PostgreSQL server (its password from QML47210_SITE_BOOK or the server's own files, never "
-     "here); default: QML47210_SITE_BOOK, else sitebook.sqlite beside backups/"},
+     "PostgreSQL server; a password is refused here, where ps would show it: put it in "
+     "QML47210_SITE_BOOK's URL, PGPASSWORD or ~/.pgpass. Default: QML47210_SITE_BOOK, else "
+     "sitebook.sqlite beside backups/"},
     {"--site, --name, --device, --since, --until, --limit, --csv",
      "history: see qmlsetup history --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},

@@ -1087,6 +1087,15 @@ private slots:
         const Result one = run(f, {"reg", "--help"});
         QCOMPARE(one.code, 0);
         QVERIFY(one.out.startsWith("Usage: qmlsetup [options] reg get NN | reg set NN VV"));
+        // A synopsis too long for its column: the summary in the column below it.
+        QVERIFY2(all.out.contains("\n  history [show ID | backup ID FILE | import FOLDER]\n" + QByteArray(30, ' ') + "Lists"),
+                 all.out.constData());
+        // A command's own options in the manual page as a list, its text after them in its paragraph.
+        const Result manual = run(f, {"--manual"});
+        QVERIFY2(manual.out.contains("\n.RS\n.TP\n.B \\-\\-site S, \\-\\-name N\nentries of that site, of that unit\n"
+                                     ".TP\n.B \\-\\-device P\n")
+                     && manual.out.contains("begins with '\n.RE\n.IP\nThe filters match"),
+                 manual.out.constData());
     }
 
     // The program folder is the user's own but closed to new files (its

@@ -250,25 +250,27 @@ int backup(Run &run, SiteBook &book)
 
 int history(Run &run)
 {
-    SiteBook *book = SiteBookRecorder::book();
-    run.out.insert(QStringLiteral("book"), SiteBookRecorder::place().shown());
-    if (!book) {
+    const SiteBookPlace &place = SiteBookRecorder::place();
+    run.out.insert(QStringLiteral("book"), place.shown());
+    if (place.kind == SiteBookPlace::Off) {
         run.out.insert(QStringLiteral("reason"), QStringLiteral("off"));
         return run.out.finish(ExitCode::Failed, Message(HistoryMessages::Off));
     }
-    const bool writes = run.r.historyVerb == CliRequest::Import;
+    // A book of its own, opened only to read unless it takes files in: the
+    // history never makes a book, nor brings an older one's schema forward.
+    SiteBook book(place);
     QString reason;
-    if (!book->isOpen() && !book->open(&reason, writes))
+    if (!book.open(&reason, run.r.historyVerb == CliRequest::Import))
         return cannotUse(run, reason);
     switch (run.r.historyVerb) {
     case CliRequest::List:
-        return list(run, *book);
+        return list(run, book);
     case CliRequest::Show:
-        return show(run, *book);
+        return show(run, book);
     case CliRequest::Backup:
-        return backup(run, *book);
+        return backup(run, book);
     case CliRequest::Import:
-        return historyImport(run, *book);
+        return historyImport(run, book);
     }
     return ExitCode::Failed;
 }

@@ -6,6 +6,7 @@
 #include "config/FieldReader.h"
 #include "protocol/NetworkReport.h"
 #include "records/SiteBook.h"
+#include "records/SiteBookMessages.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -163,7 +164,9 @@ int historyImport(Run &run, SiteBook &book)
             const SiteBook::Recorded recorded = book.record(e);
             if (!recorded.recorded) {
                 // The book failed under way: what went in is said, and why the rest did not.
-                skip(path, recorded.reason);
+                skip(path, recorded.pendingFile.isEmpty()
+                               ? recorded.reason
+                               : SiteBookText(SiteBookMessages::NotRecorded).arg(recorded.reason, recorded.pendingFile));
                 return run.out.finish(ExitCode::Failed, (said + QStringList{summary()}).join(QLatin1Char('\n')));
             }
             ++(recorded.duplicate ? already : taken);

@@ -2,6 +2,7 @@
 // started without a display, against simulated units on pseudo-terminals.
 
 #include "cli/CommandLine.h"
+#include "protocol/NetworkReport.h"
 #include "records/SiteBook.h"
 #include "config/FileSafety.h"
 #include "config/modFile.h"
@@ -1072,6 +1073,55 @@ private slots:
             QVERIFY2(r.err.contains("older entries are not shown"), r.err.constData());
         if (args.contains("backup") && code == 0)
             QCOMPARE(f.read("old.ini"), QByteArray("[unit]\nformat = 1\n[record]\nband = 1\n"));
+    }
+
+    // Backups and a network report from before the book: taken in once
+    // however often imported, and a backup taken in puts the unit back.
+    void historyImport()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        const QString held = peer.unit().reg(12);
+        f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        QCOMPARE(run(f, {"--site-book", "off", "apply", "site.ini"}).code, 0);
+        const QStringList backups = QDir(f.path("backups")).entryList({"backup-*.ini"});
+        QCOMPARE(backups.size(), 1);
+        NetworkReport report;
+        report.finished = QDateTime::currentDateTimeUtc();
+        report.units.resize(2);
+        report.units[0].name = "pump";
+        report.units[0].state = NetworkUnitResult::Verified;
+        report.units[0].after = QJsonObject{{"band", 2}};
+        report.units[1].name = "tank"; // never come to: no entry
+        f.write("backups/network-20240301-100000-1.json", report.toJson());
+        const QStringList import{"--site-book", f.path("book.sqlite"), "history", "import", "backups"};
+        Result r = run(f, import);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("2 entries taken into the site book, 0 already there\n"));
+        r = run(f, import);
+        QCOMPARE(r.out, QByteArray("0 entries taken into the site book, 2 already there\n"));
+        f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
+        r = run(f, import);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("0 entries taken into the site "
+                                                                                    "book, 2 already there\n"),
+                 r.err.constData());
+
+        const QJsonArray entries = run(f, {"--site-book", f.path("book.sqlite"), "history", "--json"})
+                                       .json().value("entries").toArray();
+        QCOMPARE(entries.size(), 2);
+        QJsonObject taken;
+        for (const QJsonValue &e : entries)
+            if (e.toObject().value("action") == "backup")
+                taken = e.toObject();
+        QCOMPARE(taken.value("backup").toString(), f.path("backups/" + backups.first()));
+        QCOMPARE(run(f, {"--site-book", f.path("book.sqlite"), "history", "backup",
+                         taken.value("id").toString(), "restore.ini"}).code, 0);
+        QCOMPARE(run(f, {"--site-book", "off", "apply", "restore.ini"}).code, 0);
+        QCOMPARE(peer.unit().record().band, 1);
+        QCOMPARE(peer.unit().reg(12), held);
     }
 
     void help()

@@ -63,9 +63,10 @@ QJsonObject entryJson(const SiteBookEntry &e)
 int cannotUse(Run &run, const QString &reason)
 {
     run.out.insert(QStringLiteral("reason"), QStringLiteral("unusable"));
+    // Said once where the book's own reason names it.
+    const QString shown = SiteBookRecorder::place().shown();
     return run.out.finish(ExitCode::Failed, Message(HistoryMessages::CannotUse) + QLatin1Char(' ')
-                                                + SiteBookRecorder::place().shown()
-                                                + (reason.isEmpty() ? QString() : QStringLiteral(": ") + reason));
+                                                + (reason.contains(shown) ? reason : shown + QStringLiteral(": ") + reason));
 }
 
 int list(Run &run, SiteBook &book)
@@ -196,7 +197,7 @@ int show(Run &run, SiteBook &book)
     for (const auto &[key, value] : fields(*e)) {
         // A detail of several lines stays under its name.
         const QStringList parts = value.split(QLatin1Char('\n'));
-        lines << key.leftJustified(14) + Printable(parts.first());
+        lines << key.leftJustified(14) + (value.isEmpty() ? QStringLiteral("-") : Printable(parts.first()));
         for (int i = 1; i < parts.size(); ++i)
             lines << QString(14, u' ') + Printable(parts.at(i));
     }

@@ -1099,14 +1099,14 @@ private slots:
         const QStringList import{"--site-book", f.path("book.sqlite"), "history", "import", "backups"};
         Result r = run(f, import);
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("2 entries taken into the site book, 0 already there\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 2; already there: 0\n"));
         r = run(f, import);
-        QCOMPARE(r.out, QByteArray("0 entries taken into the site book, 2 already there\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 2\n"));
         f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
         r = run(f, import);
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("0 entries taken into the site "
-                                                                                    "book, 2 already there\n"),
+        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("Entries taken into the site book: 0; "
+                                                                                    "already there: 2\n"),
                  r.err.constData());
 
         const QJsonArray entries = run(f, {"--site-book", f.path("book.sqlite"), "history", "--json"})

@@ -191,32 +191,6 @@ bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error)
     return oneFile(words, r, error);
 }
 
-bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error)
-{
-    r.command = CliRequest::History;
-    const QString verb = words.value(0);
-    for (const QString &w : words)
-        if (w.isEmpty())
-            return fail(error, CliMessages::WrongArguments, words.join(u' '));
-    if (words.isEmpty())
-        r.historyVerb = CliRequest::List;
-    else if (verb == QLatin1String("show") && count(words, 2, 2))
-        r.historyVerb = CliRequest::Show;
-    else if (verb == QLatin1String("backup") && count(words, 3, 3))
-        r.historyVerb = CliRequest::Backup;
-    else if (verb == QLatin1String("import") && count(words, 2, 2))
-        r.historyVerb = CliRequest::Import;
-    else
-        return fail(error, CliMessages::WrongArguments, words.join(u' '));
-    r.entryId = r.historyVerb == CliRequest::Import ? QString() : words.value(1);
-    r.file = r.historyVerb == CliRequest::Backup ? words.value(2)
-        : r.historyVerb == CliRequest::Import   ? words.value(1)
-                                                 : QString();
-    if (r.csv && r.json)
-        return fail(error, CliMessages::NotForCommand, QStringLiteral("--csv --json"));
-    return true;
-}
-
 } // namespace Cli
 
 std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *error)
@@ -337,25 +311,11 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.name = parser.value(name);
     r.device = parser.value(device);
     r.csv = parser.isSet(csv);
-    for (const QCommandLineOption *o : {&since, &until}) {
-        if (!parser.isSet(*o))
-            continue;
-        // A day as YYYY-MM-DD, nothing looser: 2024-1-5 would read as another day elsewhere.
-        static const QRegularExpression day(QStringLiteral("^[0-9]{4}-[0-9]{2}-[0-9]{2}$"));
-        const QDate date = QDate::fromString(parser.value(*o), Qt::ISODate);
-        if (!day.match(parser.value(*o)).hasMatch() || !date.isValid())
-            return fail(ConfigMessages::BadValue, QStringLiteral("--") + o->names().first()
-                                                      + QLatin1Char(' ') + parser.value(*o));
-        (o == &since ? r.since : r.until) = date;
-    }
-    if (r.since.isValid() && r.until.isValid() && r.since > r.until)
-        return fail(ConfigMessages::BadValue, QStringLiteral("--since %1 --until %2")
-                                                  .arg(parser.value(since), parser.value(until)));
-    if (parser.isSet(limit)) {
-        r.limit = parser.value(limit).toInt(&ok);
-        if (!ok || r.limit <= 0)
-            return fail(ConfigMessages::BadValue, QStringLiteral("--limit ") + parser.value(limit));
-    }
+    const auto given = [&](const QCommandLineOption &o) {
+        return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+    };
+    if (!Cli::ParseHistoryFilters(given(since), given(until), given(limit), r, error))
+        return std::nullopt;
     if (!info->parse(words, r, error))
         return std::nullopt;
     // The network's own options mean nothing to another command.

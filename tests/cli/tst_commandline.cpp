@@ -119,7 +119,7 @@ bool seedBook(const QString &path)
     };
     const Seed seeds[] = {
         {"2024-02-29T23:59:59Z", "no_th", "tank_1", "COM1", "usb-FTDI_A50", "apply", "verified", ""},
-        {"2024-03-01T00:00:00Z", "north", "tankX1", "COM2", "", "read", "read", ""},
+        {"2024-03-01T00:00:00Z", "north", "tankX1", "COM2", "usb\x1b]0;x\x07", "read", "read", ""},
         {"2024-03-02T12:00:00Z", "50%", "=HYPERLINK(1)", "COM3", "", "write", "differs", "-2+3"},
         {"2024-03-03T08:00:00Z", "North", "tank_1", "COM1", "", "reg set", "verified", ""}};
     for (int i = 0; i < 4; ++i) {
@@ -1027,6 +1027,8 @@ private slots:
                                               "2024-03-02T12:00:00.000Z,";
         QTest::newRow("show") << QStringList{"show", "00000000-0000-4000-8000-000000000000"} << 0 << nope
                               << "band          1           2           *\nchannel       5           5\n";
+        QTest::newRow("show, nothing a terminal would act on") << QStringList{"show", "00000001-0000-4000-8000-000000000000"}
+                                                               << 0 << nope << "\nadapter       usb\uFFFD]0;x\uFFFD\n";
         QTest::newRow("show, an id the book does not hold") << QStringList{"show", "00000009-0000-4000-8000-000000000000"}
                                                             << 2 << nope << "no entry of that id";
         QTest::newRow("backup") << QStringList{"backup", "00000000-0000-4000-8000-000000000000", "old.ini"} << 0 << nope

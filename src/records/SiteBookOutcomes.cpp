@@ -88,6 +88,8 @@ struct State {
     SiteBookPlace place;
     QString site, planPath, planSha256, unit;
     std::unique_ptr<SiteBook> book;
+    // Qt SQL's drivers may be gone by now: a book still open is let go.
+    ~State() { (void)book.release(); }
 };
 
 State &state()
@@ -138,6 +140,11 @@ SiteBook *book()
     if (!s.book)
         s.book = std::make_unique<SiteBook>(s.place);
     return s.book.get();
+}
+
+void close()
+{
+    state().book.reset();
 }
 
 Outcome record(const SiteBookEntry &entry)

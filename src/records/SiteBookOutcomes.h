@@ -38,4 +38,6 @@ struct Outcome {
 Outcome record(const SiteBookEntry &entry);
 // The book itself, for the history: opened on first use; nullptr when off.
 SiteBook *book();
+// Closes the book: before the application object goes, whose drivers it uses.
+void close();
 } // namespace SiteBookRecorder

@@ -7,6 +7,7 @@
 #include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "protocol/modWired.h"
+#include "records/SiteBook.h"
 #include "serial/Exchange.h"
 #include "serial/LineClear.h"
 #include "serial/mod232C.h"
@@ -98,6 +99,48 @@ Result finish(QProcess &p)
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+
+// What a run that reached the unit left in the site book beside backups/:
+// exactly one entry, its action, outcome and backup as the run said them;
+// nothing from a run that never reached it.
+void checkBookEntry(const Folder &f, QStringList args, const QJsonObject &doc, bool sent)
+{
+    while (args.first().startsWith("--")) // the options before the command, and their values
+        args = args.mid(args.first() == "--json" ? 1 : 2);
+    const QString command = args.first() == "reg" ? "reg " + args.at(1) : args.first();
+    static const QStringList recorded{"info", "read", "save", "compare", "write", "reg set", "apply", "preset"};
+    const int code = doc.value("exit").toInt();
+    const bool reached = recorded.contains(command) && sent;
+    SiteBookPlace place;
+    place.kind = SiteBookPlace::File;
+    place.path = f.path("sitebook.sqlite");
+    SiteBook book(place);
+    QString error;
+    const auto all = book.entries({}, &error, true);
+    QCOMPARE(all ? all->size() : 0, reached ? 1 : 0);
+    if (!reached)
+        return;
+    const SiteBookEntry &e = all->first();
+    QCOMPARE(doc.value("site_book").toObject().value("id").toString(), e.id);
+    QCOMPARE(e.action, command);
+    QCOMPARE(e.exitCode, code);
+    const bool writes = command != "info" && command != "read" && command != "save" && command != "compare";
+    const QString result = code == 6                  ? "differs"
+        : code == 0 && writes                         ? "verified"
+        : code == 0 && command == "compare"           ? "verified"
+        : code == 0 && command == "save"              ? "saved"
+        : code == 0                                   ? "read"
+        : !writes                                     ? (command == "save" ? "read" : "failed")
+        : doc.value("writes").toArray().isEmpty()     ? "not written"
+        : doc.value("writes").toArray().at(0).toObject().value("state") == "may-have-been-written"
+            ? "may have been written"
+            : "not written";
+    QCOMPARE(e.result, result);
+    const QString backup = doc.value(command == "save" ? "file" : "backup").toString();
+    QFile kept(backup);
+    QCOMPARE(e.backupText.toUtf8(), kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray());
+    QCOMPARE(e.backupPath, backup);
 }
 
 Result run(const Folder &f, const QStringList &args)
@@ -281,6 +324,11 @@ private slots:
         for (SimPeer &unit : units)
             unit.clearReceived();
         const int reports = QDir(f.path("backups")).entryList({"network-*"}).size();
+        SiteBookPlace place;
+        place.kind = SiteBookPlace::File;
+        place.path = f.path("sitebook.sqlite");
+        SiteBook book(place);
+        const qint64 entriesBefore = qMax(book.count(), qint64(0));
         const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
         const QJsonObject doc = r.json();
         QVERIFY2(r.code == code, r.out + r.err);
@@ -290,6 +338,26 @@ private slots:
             got << u.toObject().value("result").toString();
         QCOMPARE(got.join(' '), results);
         QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
+        // The site book: one entry for each unit this run reached, written by
+        // that unit's own run (a run killed wrote none), with the plan's site.
+        QStringList reached, recorded;
+        for (int i = 0; i < 4; ++i)
+            if (!units[i].received().isEmpty() && !faults.contains(QString("%1 kill-at-D").arg(i + 1)))
+                reached << doc.value("units").toArray().at(i).toObject().value("name").toString();
+        QString error;
+        const auto entries = book.entries({}, &error, true);
+        QVERIFY2(entries || !QFileInfo::exists(place.path), qPrintable(error));
+        for (const SiteBookEntry &e : entries.value_or(QList<SiteBookEntry>()).mid(0, int(book.count() - entriesBefore))) {
+            recorded.prepend(e.unit);
+            QCOMPARE(e.action, args.first() == "compare" ? QString("compare") : QString("network"));
+            QCOMPARE(e.site, QString("plan.ini"));
+            QCOMPARE(e.planPath, f.path("plan.ini"));
+            QFile backup(e.backupPath);
+            QCOMPARE(e.backupText.toUtf8(), backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray());
+        }
+        recorded.sort();
+        reached.sort();
+        QCOMPARE(recorded, reached);
         if (results.isEmpty()) { // refused before anything was sent
             for (SimPeer &unit : units)
                 QCOMPARE(unit.received(), QByteArray());
@@ -609,6 +677,7 @@ private slots:
         const QJsonObject doc = r.json();
         QVERIFY2(!doc.isEmpty(), r.out.constData());
         QCOMPARE(doc.value("exit").toInt(), code);
+        checkBookEntry(f, args, doc, !peer.received().isEmpty());
         QVERIFY(doc.contains(key));
         if (!value.isEmpty())
             QCOMPARE(doc.value(key).toVariant().toString(), value);
@@ -1232,11 +1301,14 @@ private slots:
     void outputAndOptions_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("out"); // "full": standard output a full disk; "alone": no window program
+        // "full": standard output a full disk; "alone": no window program; "book away": a folder
+        // in the site book's place
+        QTest::addColumn<QString>("out");
         QTest::addColumn<int>("code");    // -1: the window opened (still running)
         QTest::addColumn<QString>("json"); // a key of the one JSON document, or none
         QTest::newRow("output on a full disk") << QStringList{"--json", "info"} << "full" << 1 << "";
         QTest::newRow("--json=1") << QStringList{"--json=1", "read"} << "" << 0 << "record";
+        QTest::newRow("the site book away") << QStringList{"--json", "read"} << "book away" << 0 << "site_book";
         QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
         QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
         QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
@@ -1260,6 +1332,8 @@ private slots:
             p.setStandardOutputFile("/dev/full");
         if (out == "alone")
             QVERIFY(QFile::remove(f.path("qmlsetup-window")));
+        if (out == "book away")
+            QVERIFY(QDir().mkdir(f.path("sitebook.sqlite")));
         start(p, f, args);
         if (code == -1) { // a window waits for its operator
             QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));
@@ -1280,6 +1354,15 @@ private slots:
             QCOMPARE(error.error, QJsonParseError::NoError);
             QVERIFY(doc.contains(json));
             QCOMPARE(doc.value("exit").toInt(), code);
+        }
+        if (out == "book away") { // the run stands; the entry waits, and says where
+            const QString pending = f.path("sitebook-pending.jsonl");
+            QVERIFY2(r.err.startsWith("site book: not recorded (a folder stands in the site book's place: "),
+                     r.err.constData());
+            QVERIFY2(r.err.endsWith("; kept for later in " + pending.toUtf8() + "\n"), r.err.constData());
+            QCOMPARE(QJsonDocument::fromJson(r.out).object().value("site_book").toObject().value("recorded"),
+                     QJsonValue(false));
+            QCOMPARE(f.read("sitebook-pending.jsonl").count('\n'), 1);
         }
     }
 

@@ -4,6 +4,7 @@
 #include "cli/CliHistory.h"
 
 #include "config/FieldReader.h"
+#include "protocol/NetworkPlan.h"
 #include "protocol/NetworkReport.h"
 #include "records/SiteBook.h"
 #include "records/SiteBookMessages.h"
@@ -74,10 +75,21 @@ QJsonObject settingsOfRecord(const QJsonObject &record)
     return o;
 }
 
+// The site a run of the time recorded: the plan's own while the plan is still
+// the one the report ran, else the plan's file name.
+QString siteOf(const NetworkReport &report)
+{
+    if (const auto text = ReadConfigFileText(report.plan, nullptr); text && PlanDigest(*text) == report.planSha256)
+        if (const auto plan = ParseNetworkPlan(*text, nullptr); plan && !plan->site.isEmpty())
+            return plan->site;
+    return QFileInfo(report.plan).fileName();
+}
+
 // One entry a unit that has a result; a unit the run never came to has none.
 QList<SiteBookEntry> reportEntries(const QFileInfo &file, const NetworkReport &report, const QString &sha256)
 {
     QList<SiteBookEntry> out;
+    const QString site = siteOf(report);
     for (const NetworkUnitResult &u : report.units) {
         if (!u.done())
             continue;
@@ -86,6 +98,7 @@ QList<SiteBookEntry> reportEntries(const QFileInfo &file, const NetworkReport &r
         e.id = importedId(sha256, u.name);
         if (const QDateTime at = u.at.isValid() ? u.at : report.finished; at.isValid())
             e.time = at.toUTC();
+        e.site = site;
         e.planPath = report.plan;
         e.planSha256 = report.planSha256;
         e.unit = u.name;

@@ -1161,6 +1161,7 @@ private slots:
         QCOMPARE(backups.size(), 1);
         NetworkReport report;
         report.finished = QDateTime::currentDateTimeUtc();
+        report.plan = "/gone/pump-house.ini"; // the plan's file name, its site no longer known
         report.units.resize(2);
         report.units[0].name = "pump";
         report.units[0].state = NetworkUnitResult::Verified;
@@ -1187,6 +1188,8 @@ private slots:
         for (const QJsonValue &e : entries)
             if (e.toObject().value("action") == "backup")
                 taken = e.toObject();
+            else
+                QCOMPARE(e.toObject().value("site").toString(), QString("pump-house.ini"));
         QCOMPARE(taken.value("backup").toString(), f.path("backups/" + backups.first()));
         QCOMPARE(run(f, {"--site-book", f.path("book.sqlite"), "history", "backup",
                          taken.value("id").toString(), "restore.ini"}).code, 0);

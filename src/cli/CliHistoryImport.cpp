@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
+#include <QSet>
 #include <QUuid>
 
 namespace Cli {
@@ -127,6 +128,17 @@ int historyImport(Run &run, SiteBook &book)
     const QString folder = run.r.file;
     if (!QFileInfo(folder).isDir())
         return run.out.finish(ExitCode::Failed, folder + QStringLiteral(": ") + Message(ConfigMessages::CannotRead));
+    // A backup an entry of a later run already holds (an apply's, a set-up's)
+    // is that entry's: taken in again it would be a second one.
+    SiteBook::Query all;
+    all.limit = 0;
+    QString error;
+    const auto known = book.entries(all, &error);
+    if (!known)
+        return run.out.finish(ExitCode::Failed, Message(HistoryMessages::CannotUse) + QLatin1Char(' ') + error);
+    QSet<QString> kept;
+    for (const SiteBookEntry &e : *known)
+        kept << e.backupSha256;
     int taken = 0, already = 0;
     QJsonArray skipped;
     QStringList said;
@@ -157,6 +169,10 @@ int historyImport(Run &run, SiteBook &book)
         }
         const QString sha256 = Sha256Hex(*bytes);
         QList<SiteBookEntry> entries;
+        if (isBackup && kept.contains(sha256)) {
+            ++already;
+            continue;
+        }
         if (isBackup) {
             ConfigFileError error;
             const auto config = ParseConfigText(QString::fromUtf8(*bytes), &error);

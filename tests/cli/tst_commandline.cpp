@@ -1156,9 +1156,15 @@ private slots:
         f.link(peer);
         const QString held = peer.unit().reg(12);
         f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        f.write("site2.ini", "[unit]\nformat = 1\n[record]\nband = 3\n[registers]\n12 = CD\n");
         QCOMPARE(run(f, {"--site-book", "off", "apply", "site.ini"}).code, 0);
         const QStringList backups = QDir(f.path("backups")).entryList({"backup-*.ini"});
         QCOMPARE(backups.size(), 1);
+        // A later apply's backup is in the book already, with its entry.
+        const QStringList book{"--site-book", f.path("book.sqlite")};
+        const QString applied = run(f, book + QStringList{"--json", "apply", "site2.ini"})
+                                    .json().value("site_book").toObject().value("id").toString();
+        QVERIFY(!applied.isEmpty());
         NetworkReport report;
         report.finished = QDateTime::currentDateTimeUtc();
         report.plan = "/gone/pump-house.ini"; // the plan's file name, its site no longer known
@@ -1168,34 +1174,36 @@ private slots:
         report.units[0].after = QJsonObject{{"band", 2}};
         report.units[1].name = "tank"; // never come to: no entry
         f.write("backups/network-20240301-100000-1.json", report.toJson());
-        const QStringList import{"--site-book", f.path("book.sqlite"), "history", "import", "backups"};
+        const QStringList import = book + QStringList{"history", "import", "backups"};
         Result r = run(f, import);
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 2; already there: 0\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 2; already there: 1\n"));
         r = run(f, import);
-        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 2\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 3\n"));
         f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
         r = run(f, import);
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("Entries taken into the site book: 0; "
-                                                                                    "already there: 2\n"),
+                                                                                    "already there: 3\n"),
                  r.err.constData());
 
-        const QJsonArray entries = run(f, {"--site-book", f.path("book.sqlite"), "history", "--json"})
+        const QJsonArray entries = run(f, book + QStringList{"history", "--json"})
                                        .json().value("entries").toArray();
-        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.size(), 3);
         QJsonObject taken;
         for (const QJsonValue &e : entries)
             if (e.toObject().value("action") == "backup")
                 taken = e.toObject();
-            else
+            else if (e.toObject().value("action") != "apply")
                 QCOMPARE(e.toObject().value("site").toString(), QString("pump-house.ini"));
         QCOMPARE(taken.value("backup").toString(), f.path("backups/" + backups.first()));
-        QCOMPARE(run(f, {"--site-book", f.path("book.sqlite"), "history", "backup",
-                         taken.value("id").toString(), "restore.ini"}).code, 0);
-        QCOMPARE(run(f, {"--site-book", "off", "apply", "restore.ini"}).code, 0);
-        QCOMPARE(peer.unit().record().band, 1);
-        QCOMPARE(peer.unit().reg(12), held);
+        // Each backup as a file apply takes: the unit as each run found it.
+        for (const auto &[id, band, reg] : {std::tuple{applied, 2, QString("AB")}, {taken.value("id").toString(), 1, held}}) {
+            QCOMPARE(run(f, book + QStringList{"history", "backup", "--force", id, "restore.ini"}).code, 0);
+            QCOMPARE(run(f, {"--site-book", "off", "apply", "restore.ini"}).code, 0);
+            QCOMPARE(peer.unit().record().band, band);
+            QCOMPARE(peer.unit().reg(12), reg);
+        }
     }
 
     void help()

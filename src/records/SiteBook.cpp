@@ -140,13 +140,17 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
     int version = 0;
     bool hasTables = false;
     if (server) {
-        if (!exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
-                  &error)) {
-            *reason = error;
+        // Looked at first: a role that may only record cannot create tables,
+        // not even one that is there.
+        if (q.exec(QStringLiteral("SELECT version FROM site_book_schema"))) {
+            if (q.next())
+                version = q.value(0).toInt();
+        } else if (!forWriting
+                   || !exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
+                            &error)) {
+            *reason = forWriting ? error : SiteBookText(SiteBookMessages::NoBookYet);
             return -1;
         }
-        if (q.exec(QStringLiteral("SELECT version FROM site_book_schema")) && q.next())
-            version = q.value(0).toInt();
         hasTables = version > 0;
     } else {
         if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next())

@@ -12,6 +12,7 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 #include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
@@ -105,6 +106,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     statusBar()->addWidget(lblPort, 1);
     statusBar()->setSizeGripEnabled(false);
     connect(&m_comm, &CommControl::portChanged, this, &frmMain::showPort);
+    // An entry the site book could not take: said where the operator looks.
+    connect(&Ui::BookNotices::instance(), &Ui::BookNotices::notRecorded, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
     connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
 }
 

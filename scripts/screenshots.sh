@@ -264,7 +264,7 @@ if [ "${1:-}" = sitebook ]; then
   sleep 1
   [ -n "${SHOT_DEBUG:-}" ] && shot "$sb" site-book-debug
   xdotool mousemove --window "$sb" 120 "${ROW_Y:-62}" click --repeat 2 --delay 80 1
-  entry=$(win "${ENTRY_TITLE:-サイトブックのエントリ}")
+  entry=$(win "${ENTRY_TITLE:-サイトブックのエントリー}")
   xdotool windowsize "$entry" 960 640
   xdotool windowmove "$entry" 20 20
   sleep 1

@@ -1,4 +1,5 @@
 // What each command does with the unit, one runner each, and their table.
+#include "cli/CliHistory.h"
 #include "cli/CliRun.h"
 
 #include "config/FileSafety.h"
@@ -216,6 +217,7 @@ const Runner Runners[] = {
     {CliRequest::Preset, "preset", true, preparePreset, preset},
     {CliRequest::Network, "network", false, prepareNetwork, network},
     {CliRequest::Compare, "compare", false, prepareCompare, compare},
+    {CliRequest::History, "history", false, nullptr, history},
 };
 
 } // namespace

@@ -183,7 +183,7 @@ int main(int argc, char *argv[])
         const char *what, *text;
     };
     for (const Search &s : {Search{"a search that finds nothing (every entry read)", "zzz"},
-                            Search{"a search for one unit (400 a page away)", "unit-123"},
+                            Search{"a search for one unit (every 400th)", "unit-123"},
                             Search{"a search for a result (1 in 97)", "failed"},
                             Search{"a search for a site (every 20th)", "site-7"}}) {
         SiteBook::Query q;

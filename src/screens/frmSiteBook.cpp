@@ -124,7 +124,10 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     connect(m_reader, &SiteBookReader::replied, this, &frmSiteBook::replied);
     connect(m_model, &SiteBookModel::pageRead, this, &frmSiteBook::showCount);
     connect(m_model, &SiteBookModel::failed, this,
-            [this](const QString &error) { showState(text(CannotRead) + QLatin1Char(' ') + error); });
+            [this](const QString &error) {
+                TextMess->clear();
+                showState(text(CannotRead) + QLatin1Char(' ') + error);
+            });
     connect(m_model, &QAbstractItemModel::modelReset, this, &frmSiteBook::enableButtons);
     connect(lstEntries->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &frmSiteBook::enableButtons);

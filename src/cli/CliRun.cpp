@@ -209,12 +209,14 @@ int RunCommandLine(const QStringList &args)
     if (request->command != CliRequest::Help) {
         QString why;
         if (!ChooseSiteBook(*request, &why)) {
+            const QJsonObject doc{{QStringLiteral("command"), QLatin1String(FindRunner(request->command)->name)},
+                                  {QStringLiteral("ok"), false},
+                                  {QStringLiteral("exit"), ExitCode::BadUsage},
+                                  {QStringLiteral("message"), why}};
             if (request->json)
-                Print(stdout, QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("ok"), false},
-                                                                          {QStringLiteral("exit"), ExitCode::BadUsage},
-                                                                          {QStringLiteral("message"), why}})
-                                                    .toJson(QJsonDocument::Indented)));
-            Print(stderr, QStringLiteral("qmlsetup: ") + why + QLatin1Char('\n'));
+                Print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
+            Print(stderr, QStringLiteral("qmlsetup: ") + why + QLatin1Char('\n') + s.message(CliMessages::UsageHint)
+                              + QLatin1Char('\n'));
             return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
         }
     }

@@ -167,6 +167,9 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
             return -1;
         }
     }
+    // A read left open holds its lock: a writer waiting for it and this
+    // connection waiting for that writer would fail at once, not wait.
+    q.finish();
     if (!forWriting || version >= SiteBook::SchemaVersion)
         return version;
     if (!SiteBookSql::begin(db, server, &error)) {

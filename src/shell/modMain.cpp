@@ -9,6 +9,7 @@
 #include "records/SiteBookPlace.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
+#include "widgets/BookEntry.h"
 #include "widgets/Ui.h"
 #include "shell/frmMain.h"
 
@@ -241,6 +242,6 @@ int StartUp()
         main.statusBar()->showMessage(bookProblem);
     while (!s.ExitConfirmed)
         IdlePass(main);
-    SiteBookRecorder::close();
+    Ui::FinishBookEntries();
     return 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The windows' entries in the site book: begun with an exchange sequence and
-// recorded once its outcome is shown, what the window said as the detail.
+// recorded once its outcome is shown, what the window said as the detail,
+// written on a thread of their own.
 // An entry the book could not take is said once, to whoever listens.
 
 #include "records/SiteBookEntry.h"
@@ -31,6 +32,10 @@ private:
     SiteBookEntry m_entry;
     bool m_recorded = false;
 };
+
+// Writes what is still queued and ends the writer: before the application
+// object goes, whose database drivers it uses.
+void FinishBookEntries();
 
 // Where an entry could not go in: the main window shows it in its status bar.
 class BookNotices : public QObject {

@@ -925,6 +925,11 @@ private slots:
         QTest::newRow("band x") << QStringList{"write", "band=x"} << "a value it cannot take: band=x";
         QTest::newRow("no KEY=VALUE") << QStringList{"write", "band"} << "KEY=VALUE needed: band";
         QTest::newRow("extra argument") << QStringList{"read", "now"} << "wrong arguments: now";
+        QTest::newRow("a password in --site-book")
+            << QStringList{"--site-book", "postgresql://kim:s3cret@db/sites", "read"}
+            << "a password in --site-book would show in the list of processes";
+        QTest::newRow("a site book URL with no database") << QStringList{"--site-book", "postgresql://kim@db/", "read"}
+                                                          << "not a site book URL";
         QTest::newRow("port that does not exist") << QStringList{"--port", "/dev/no-such-tty", "read"}
                                                   << "no such port: /dev/no-such-tty";
         QTest::newRow("port that is a regular file") << QStringList{"--port", "FILE", "read"}
@@ -959,6 +964,7 @@ private slots:
         const QList<QByteArray> lines = r.err.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines.first().contains(says.toUtf8()), r.err.constData());
+        QVERIFY(!r.err.contains("s3cret"));
         QVERIFY(lines.last().contains("--help"));
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());

@@ -4,6 +4,7 @@
 #include "records/SiteBook.h"
 #include "records/SiteBookOutcomes.h"
 #include "screens/ScreenRig.h"
+#include "widgets/BookEntry.h"
 #include "screens/frmReg.h"
 #include "shell/frmExit.h"
 
@@ -791,7 +792,7 @@ private slots:
             rig.main->menuSaveConfig->trigger();
         else
             rig.main->menuApplyConfig->trigger();
-        SiteBookRecorder::close();
+        Ui::FinishBookEntries();
         SiteBook book(place);
         QString error;
         QList<SiteBookEntry> mine;

@@ -36,12 +36,13 @@ QStringList migration(int toVersion, bool server)
                        "plan_sha256 TEXT NOT NULL, unit TEXT NOT NULL, port TEXT NOT NULL, "
                        "device TEXT NOT NULL, adapter TEXT NOT NULL, version TEXT NOT NULL, "
                        "result TEXT NOT NULL, exit_code %1 NOT NULL, backup TEXT NOT NULL, "
-                       "backup_sha256 TEXT NOT NULL, source TEXT NOT NULL)")
+                       "backup_sha256 TEXT NOT NULL, source TEXT NOT NULL, search TEXT NOT NULL)")
             .arg(integer),
         QStringLiteral("CREATE TABLE site_book_details (id TEXT PRIMARY KEY REFERENCES "
                        "site_book_entries(id), detail TEXT NOT NULL, before TEXT NOT NULL, "
                        "after TEXT NOT NULL, backup_text TEXT NOT NULL)"),
-        QStringLiteral("CREATE INDEX site_book_entries_time ON site_book_entries (time, id)"),
+        // Newest first, and a search through every entry, from the index alone.
+        QStringLiteral("CREATE INDEX site_book_entries_time ON site_book_entries (time, id, search)"),
     };
 }
 
@@ -172,6 +173,10 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
     q.finish();
     if (!forWriting || version >= SiteBook::SchemaVersion)
         return version;
+    // Two entries' details to a page rather than one: a smaller book. Only a
+    // new, empty file takes it.
+    if (!server && !hasTables)
+        exec(db, QStringLiteral("PRAGMA page_size = 8192"), &error);
     if (!SiteBookSql::begin(db, server, &error)) {
         *reason = error;
         return -1;

@@ -59,13 +59,10 @@ std::optional<QList<SiteBookEntry>> SiteBook::entries(const Query &query, QStrin
     const QString like = d->server ? QStringLiteral(" ILIKE ? ESCAPE '\\'") : QStringLiteral(" LIKE ? ESCAPE '\\'");
     QStringList where;
     QVariantList values;
+    // Site, unit, adapter, version, user and result, kept apart by tabs.
     if (!query.text.isEmpty()) {
-        QStringList any;
-        for (const char *column : {"e.site", "e.unit", "e.adapter", "e.version", "e.user_name", "e.result"}) {
-            any << QLatin1String(column) + like;
-            values << QStringLiteral("%") + literal(query.text) + QStringLiteral("%");
-        }
-        where << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+        where << QStringLiteral("e.search") + like;
+        values << QStringLiteral("%") + literal(query.text) + QStringLiteral("%");
     }
     if (!query.site.isEmpty()) {
         where << QStringLiteral("e.site") + like;

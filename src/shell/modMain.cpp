@@ -232,7 +232,7 @@ int StartUp()
     QString bookProblem;
     const auto place = SiteBookPlaceFor(QString(), qEnvironmentVariable(SiteBookVariable), WorkFolder(),
                                         &bookProblem);
-    SiteBookRecorder::setPlace(place.value_or(SiteBookPlace()));
+    SiteBookRecorder::setPlace(place.value_or(SiteBookPlace()), bookProblem);
 
     frmMain main;
     main.show();

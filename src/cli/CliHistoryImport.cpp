@@ -137,8 +137,14 @@ int historyImport(Run &run, SiteBook &book)
     if (!known)
         return run.out.finish(ExitCode::Failed, Message(HistoryMessages::CannotUse) + QLatin1Char(' ') + error);
     QSet<QString> kept;
-    for (const SiteBookEntry &e : *known)
-        kept << e.backupSha256;
+    QMultiHash<QString, QDateTime> ran; // a unit of a plan, as live runs recorded it
+    const auto runOf = [](const SiteBookEntry &e) { return e.planSha256 + u'\n' + e.unit + u'\n' + e.action; };
+    for (const SiteBookEntry &e : *known) {
+        if (!e.backupSha256.isEmpty())
+            kept << e.backupSha256;
+        if (!e.planSha256.isEmpty())
+            ran.insert(runOf(e), e.time);
+    }
     int taken = 0, already = 0;
     QJsonArray skipped;
     QStringList said;
@@ -154,9 +160,13 @@ int historyImport(Run &run, SiteBook &book)
         run.out.insert(QStringLiteral("skipped"), skipped);
         return Message(HistoryMessages::TakenIn).arg(taken).arg(already);
     };
-    const QFileInfoList files = QDir(folder).entryInfoList(
-        {QStringLiteral("backup-*.ini"), QStringLiteral("network-*.json")},
-        QDir::Files | QDir::System | QDir::Hidden, QDir::Name);
+    // Reports first: a set-up's backups are then its units' entries, not
+    // entries of their own.
+    const QFileInfoList files =
+        QDir(folder).entryInfoList({QStringLiteral("network-*.json")}, QDir::Files | QDir::System | QDir::Hidden,
+                                   QDir::Name)
+        + QDir(folder).entryInfoList({QStringLiteral("backup-*.ini")}, QDir::Files | QDir::System | QDir::Hidden,
+                                     QDir::Name);
     for (const QFileInfo &file : files) {
         const QString path = file.absoluteFilePath();
         const bool isBackup = file.suffix() == QLatin1String("ini");
@@ -187,7 +197,18 @@ int historyImport(Run &run, SiteBook &book)
                 skip(path, Message(NetworkMessages::NotAReport));
                 continue;
             }
-            entries = reportEntries(file, *report, sha256);
+            // A unit whose run recorded itself, during the report's run, is
+            // in the book already.
+            for (const SiteBookEntry &e : reportEntries(file, *report, sha256)) {
+                const QList<QDateTime> times = ran.values(runOf(e));
+                const bool live = std::any_of(times.begin(), times.end(), [&](const QDateTime &t) {
+                    return t >= report->started.addSecs(-60) && t <= report->finished.addSecs(60);
+                });
+                if (live || kept.contains(e.backupSha256))
+                    ++already;
+                else
+                    entries << e;
+            }
         }
         for (const SiteBookEntry &e : std::as_const(entries)) {
             const SiteBook::Recorded recorded = book.record(e);
@@ -199,6 +220,8 @@ int historyImport(Run &run, SiteBook &book)
                 return run.out.finish(ExitCode::Failed, (said + QStringList{summary()}).join(QLatin1Char('\n')));
             }
             ++(recorded.duplicate ? already : taken);
+            if (!e.backupSha256.isEmpty())
+                kept << e.backupSha256;
         }
     }
     if (!said.isEmpty())

@@ -2,6 +2,7 @@
 // recorded once the outcome is known, before anything is printed.
 #include "cli/CliNetworkShared.h"
 #include "cli/CliRun.h"
+#include "cli/CliStops.h"
 
 #include "config/modFile.h"
 #include "records/SiteBookMessages.h"
@@ -9,6 +10,7 @@
 #include "records/SiteBookPlace.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace Cli {
@@ -55,7 +57,12 @@ void RecordOutcome(SiteBookEntry e, int code, const QString &text, QJsonObject &
         e.result = code == ExitCode::Done ? QStringLiteral("read") : QStringLiteral("failed");
     if (e.detail.isEmpty())
         e.detail = text;
+    // A second signal while this waits for the book ends the run at once:
+    // the entry is then kept pending, not lost.
+    KeepEntryAtOnce(SiteBookRecorder::place().pendingPath,
+                    QJsonDocument(e.toJson()).toJson(QJsonDocument::Compact) + '\n');
     const SiteBookRecorder::Outcome o = SiteBookRecorder::record(e);
+    ForgetEntryAtOnce();
     if (o.off)
         return;
     if (o.recorded) {

@@ -22,6 +22,8 @@
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -47,6 +49,10 @@ char g_lock[1024] = {};
 char g_markAside[1024] = {}, g_mark[1024] = {};
 char g_markDevice[1024] = {};
 size_t g_markDeviceSize = 0;
+// A site book entry being recorded: kept pending by a sudden end.
+char g_pending[1024] = {};
+char g_pendingLine[256 * 1024];
+std::atomic<size_t> g_pendingSize{0};
 long long g_quietMs = 0;
 
 volatile std::sig_atomic_t g_signal = 0;
@@ -100,6 +106,33 @@ void leaveMark()
 }
 #endif
 
+#ifdef Q_OS_UNIX
+// As the pending file is appended to, with async-signal-safe calls: its
+// lock waited for a second at most.
+void keepPendingEntry()
+{
+    const size_t size = g_pendingSize.load();
+    if (size == 0)
+        return;
+    const int fd = ::open(g_pending, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    for (int tries = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0 && tries < 100; ++tries) {
+        const struct timespec pause{0, 10 * 1000 * 1000};
+        ::nanosleep(&pause, nullptr);
+    }
+    struct stat st{};
+    char last = '\n';
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        [[maybe_unused]] const ssize_t n = ::pread(fd, &last, 1, st.st_size - 1);
+    if (last != '\n')
+        writeAll(fd, "\n", 1);
+    writeAll(fd, g_pendingLine, size);
+    ::fsync(fd);
+    ::close(fd);
+}
+#endif
+
 // Async-signal-safe calls only.
 void onSignal(int number)
 {
@@ -111,6 +144,7 @@ void onSignal(int number)
         if (g_lock[0])
             ::unlink(g_lock);
         leaveMark();
+        keepPendingEntry();
         writeAll(STDERR_FILENO, w.text, w.textSize);
         if (w.jsonSize > 0) {
             writeAll(STDOUT_FILENO, "{\"exit\":", 8);
@@ -213,6 +247,22 @@ void ArmStopAtOnce(const QString &text, bool json)
 void DisarmStopAtOnce()
 {
     g_armed.store(-1);
+}
+
+void KeepEntryAtOnce(const QString &pendingPath, const QByteArray &line)
+{
+    g_pendingSize.store(0);
+    const QByteArray path = QFile::encodeName(pendingPath);
+    if (path.isEmpty() || size_t(path.size()) >= sizeof g_pending || size_t(line.size()) >= sizeof g_pendingLine)
+        return;
+    std::memcpy(g_pending, path.constData(), size_t(path.size()) + 1);
+    std::memcpy(g_pendingLine, line.constData(), size_t(line.size()));
+    g_pendingSize.store(size_t(line.size()));
+}
+
+void ForgetEntryAtOnce()
+{
+    g_pendingSize.store(0);
 }
 
 namespace {

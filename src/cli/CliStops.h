@@ -27,6 +27,10 @@ void TakeStopByte();
 // DisarmStopAtOnce, every signal is one more request to stop.
 void ArmStopAtOnce(const QString &text, bool json);
 void DisarmStopAtOnce();
+// While a site book entry is being recorded: a sudden end appends `line`
+// (the entry's JSON and a newline) to the pending file instead.
+void KeepEntryAtOnce(const QString &pendingPath, const QByteArray &line);
+void ForgetEntryAtOnce();
 // What a sudden end on the open port `device` leaves as a close would: its
 // lock file goes (another user would find it stale, yet could not remove
 // it), and the line's mark is left, for the next run to wait out the answer

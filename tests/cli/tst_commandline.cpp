@@ -22,6 +22,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 
 #include <csignal>
@@ -759,7 +761,8 @@ private slots:
     void stops_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("at");     // the exchange the signals come during
+        // the exchange the signals come during; "book AT": after it, the site book locked
+        QTest::addColumn<QString>("at");
         QTest::addColumn<QByteArray>("next"); // never sent
         QTest::addColumn<QList<int>>("kills"); // signals, 100 ms apart
         QTest::addColumn<int>("code");
@@ -779,6 +782,10 @@ private slots:
         QTest::newRow("a second SIGINT") << QStringList{"apply", "site.ini"} << "^@KZ9D"
             << QByteArray("@KZ9R") << QList<int>{SIGINT, SIGINT} << 130
             << "Stopped at once by a second signal.\nUnder way when it stopped, so it may have been written: record\n";
+        // Written, then waiting for a locked book: the entry is kept pending, not lost.
+        QTest::newRow("a second SIGINT while the entry waits for the book") << QStringList{"apply", "site.ini"}
+            << "book ^@KZ9S12" << QByteArray("@KZ9D") << QList<int>{SIGINT, SIGINT} << 130
+            << "Stopped at once by a second signal.\n";
     }
     void stops()
     {
@@ -793,15 +800,29 @@ private slots:
         SimPeer peer;
         f.link(peer);
         f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        const bool bookLocked = at.startsWith("book ");
+        QSqlDatabase holder;
+        if (bookLocked) {
+            at = at.mid(5);
+            SiteBookPlace place;
+            place.kind = SiteBookPlace::File;
+            place.path = f.path("sitebook.sqlite");
+            QVERIFY(SiteBook(place).record(SiteBookEntry::begin("read")).recorded);
+            holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+            holder.setDatabaseName(place.path);
+            QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN EXCLUSIVE"));
+        }
         QProcess p;
         bool sent = false;
         connect(&peer, &SimPeer::lineReceived, &p, [&](const QByteArray &line) {
             if (sent || !QRegularExpression(at).match(QString::fromLatin1(line)).hasMatch())
                 return;
             sent = true;
-            peer.schedule().setSlow(line, 300); // this exchange's answer alone comes late
+            if (!bookLocked)
+                peer.schedule().setSlow(line, 300); // this exchange's answer alone comes late
             for (int i = 0; i < kills.size(); ++i)
-                QTimer::singleShot(100 * i, &p, [&p, s = kills.at(i)] { ::kill(pid_t(p.processId()), s); });
+                QTimer::singleShot(100 * i + (bookLocked ? 700 : 0), &p,
+                                   [&p, s = kills.at(i)] { ::kill(pid_t(p.processId()), s); });
             peer.clearReceived();
         });
         start(p, f, args, "1");
@@ -818,6 +839,16 @@ private slots:
         if (args.contains("preset")) { // the registers written, read back
             QCOMPARE(r.json().value("exit").toInt(), code);
             QCOMPARE(r.json().value("holds").toObject().value("registers").toObject().size(), 28);
+        }
+        if (bookLocked) {
+            holder.close();
+            holder = QSqlDatabase();
+            QSqlDatabase::removeDatabase("holder");
+            const QList<QByteArray> waiting = f.read("sitebook-pending.jsonl").split('\n');
+            QCOMPARE(waiting.size(), 2);
+            const QJsonObject kept = QJsonDocument::fromJson(waiting.first()).object();
+            QCOMPARE(kept.value("action").toString(), QString("apply"));
+            QCOMPARE(kept.value("result").toString(), QString("verified"));
         }
     }
 

@@ -15,6 +15,7 @@
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -91,6 +92,16 @@ bool makeBookFile(const QString &path, QString *reason)
 // Held by whoever makes or brings forward a team's book, until its
 // transaction ends: the first units of a network run start at once.
 const QString MakersLock = QStringLiteral("SELECT pg_advisory_xact_lock(47210)");
+
+QPair<qulonglong, qulonglong> fileIdentity(const QString &path)
+{
+#ifndef Q_OS_WIN
+    struct stat st;
+    if (!path.isEmpty() && ::stat(QFile::encodeName(path).constData(), &st) == 0)
+        return {qulonglong(st.st_dev), qulonglong(st.st_ino)};
+#endif
+    return {0, 0};
+}
 
 bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 {
@@ -299,6 +310,7 @@ bool SiteBook::open(QString *reason, bool forWriting)
     }
     d->open = true;
     d->forWriting = forWriting;
+    d->file = fileIdentity(m_place.path);
     d->writable = version == SchemaVersion;
     if (version > SchemaVersion)
         d->readOnlyReason = SiteBookText(SiteBookMessages::NewerSchema).arg(version).arg(SchemaVersion);
@@ -310,7 +322,9 @@ bool SiteBook::open(QString *reason, bool forWriting)
 SiteBook::Recorded SiteBook::record(const SiteBookEntry &entry)
 {
     Recorded r;
-    if (d->open && !d->forWriting) { // opened to read: made and brought forward now
+    // Opened to read: made and brought forward now. Moved or replaced since
+    // it was opened (a long-running window): the book at its path now.
+    if (d->open && (!d->forWriting || (!d->server && fileIdentity(m_place.path) != d->file))) {
         d->db().close();
         d->open = false;
     }

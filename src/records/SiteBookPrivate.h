@@ -3,6 +3,7 @@
 // databases take.
 #include "records/SiteBook.h"
 
+#include <QPair>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -13,6 +14,7 @@ struct SiteBook::Private {
     bool writable = false;
     bool server = false;
     QString readOnlyReason; // why entries go pending: a newer schema
+    QPair<qulonglong, qulonglong> file; // the open book's device and inode
 
     QSqlDatabase db() const { return QSqlDatabase::database(connection, false); }
     // The driver's words for what went wrong last.

@@ -33,18 +33,6 @@ QString recordLine(const QJsonObject &record)
     return fields.join(QLatin1Char(' '));
 }
 
-QString csvField(QString text)
-{
-    // A spreadsheet would run a cell that begins so as a formula.
-    static const QRegularExpression formula(QStringLiteral("^[=+\\-@\\t\\r]"));
-    if (formula.match(text).hasMatch())
-        text.prepend(QLatin1Char('\''));
-    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"'))
-        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
-        text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-    return text;
-}
-
 QJsonObject unitJson(const NetworkUnitResult &u)
 {
     return QJsonObject{{QStringLiteral("name"), u.name},
@@ -275,6 +263,18 @@ QByteArray NetworkReport::toJson() const
         .toJson(QJsonDocument::Indented);
 }
 
+QString CsvField(QString text)
+{
+    // A spreadsheet would run a cell that begins so as a formula.
+    static const QRegularExpression formula(QStringLiteral("^[=+\\-@\\t\\r]"));
+    if (formula.match(text).hasMatch())
+        text.prepend(QLatin1Char('\''));
+    if (text.contains(QLatin1Char(',')) || text.contains(QLatin1Char('"'))
+        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r')))
+        text = QLatin1Char('"') + text.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+    return text;
+}
+
 QByteArray NetworkReport::toCsv() const
 {
     QStringList lines{QStringLiteral("time,plan,unit,port,device,version,before,after,result,reason,"
@@ -295,7 +295,7 @@ QByteArray NetworkReport::toCsv() const
                                  u.backups.join(QStringLiteral("; "))};
         QStringList quoted;
         for (const QString &f : fields)
-            quoted << csvField(f);
+            quoted << CsvField(f);
         lines << quoted.join(QLatin1Char(','));
     }
     return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();

@@ -111,3 +111,7 @@ constexpr int SetUpAgainAs = 243;   // the unit set up as this one was then set 
 constexpr int NotAReport = 244;     // cannot be read as a network report:
 constexpr int WaitingCaption = 67;  // "waiting", of the network window's captions
 } // namespace NetworkMessages
+
+// One cell of a CSV file: quoted where it must be, and a leading ' before
+// what a spreadsheet would run as a formula (=, +, -, @, tab, CR).
+QString CsvField(QString text);

@@ -62,8 +62,9 @@ public:
     // Pending entries moved in now: how many went in; -1 when none could.
     int movePendingIn(QString *reason = nullptr);
 
+    struct Private; // shared by the files that make up the book
+
 private:
-    struct Private;
     SiteBookPlace m_place;
     Private *d;
 };

@@ -12,8 +12,10 @@ void EntryRead(SiteBookEntry &entry, const UnitConfig &config);
 void EntryFailed(SiteBookEntry &entry, int reason, const QString &what);
 // A write, an apply or the preset: each write's state, the differences, the
 // unit before (the backup) and after (what was read back), and the backup's
-// file taken in whole. `preset`: described as the preset is.
-void EntryApplied(SiteBookEntry &entry, const ApplyResult &result, bool preset = false);
+// file taken in whole. `written`: what the transfer wrote; `preset`:
+// described as the preset is.
+void EntryApplied(SiteBookEntry &entry, const ApplyResult &result, const UnitConfig &written,
+                  bool preset = false);
 
 // The recorder both front ends use: the place chosen for this process, the
 // network plan's part of each entry, and one book opened on first use.

@@ -4,8 +4,11 @@
 // back, and then they go in once; a password comes from where libpq looks
 // for it and is never shown.
 
+#include "config/modFile.h"
+#include "core/AppState.h"
 #include "records/SiteBook.h"
 #include "support/PgServer.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -91,6 +94,7 @@ int linesWith(const QString &path, const QString &text)
 
 class TestSiteBookServer : public QObject {
     Q_OBJECT
+    FreshState state;
     PgServer server;
     Operator alice, bob;
 
@@ -114,6 +118,9 @@ private slots:
     {
         if (const QString why = PgServer::unavailable(); !why.isEmpty())
             QSKIP(qPrintable(why));
+        // Reasons are texts of the message table, as the program shows them.
+        app().ShippedTextDir = qEnvironmentVariable("QML_DIST") + QStringLiteral("/lang/en/");
+        ReadMessageIni();
         alice.role = QStringLiteral("alice");
         alice.password = QStringLiteral("alice-pw-7Qx2");
         bob.role = QStringLiteral("bob");
@@ -190,7 +197,7 @@ private slots:
         alice.how = bob.how = PgPass;
         const QString site = aSite();
         QString error;
-        QVERIFY2(alice.enter(server, &error) && bob.enter(server, &error), qPrintable(error));
+        QVERIFY2(bob.enter(server, &error) && alice.enter(server, &error), qPrintable(error));
         QVERIFY(alice.place.pendingPath.startsWith(alice.work() + '/'));
         QVERIFY(bob.place.pendingPath.startsWith(bob.work() + '/'));
         auto aliceBook = std::make_unique<SiteBook>(alice.place);

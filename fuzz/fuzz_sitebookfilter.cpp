@@ -4,7 +4,10 @@
 // Never a crash, never an SQL error.
 
 #include "Fuzz.h"
+#include "config/modFile.h"
+#include "core/AppState.h"
 #include "records/SiteBook.h"
+#include "records/SiteBookMessages.h"
 
 #include <QSet>
 #include <QTemporaryDir>
@@ -30,6 +33,11 @@ struct Book {
 
     Book()
     {
+        // The book's refusals are texts of the message table.
+        app().AppDir = dir.path() + QLatin1Char('/');
+        app().ShippedTextDir = QStringLiteral(QML_DIST "lang/en/");
+        ReadMessageIni();
+        FUZZ_CHECK(!SiteBookText(SiteBookMessages::NulInFilter).isEmpty());
         QString error;
         const auto place = SiteBookPlaceFor(QString(), QString(), dir.path(), &error);
         FUZZ_CHECK(place && place->kind == SiteBookPlace::File);
@@ -68,6 +76,8 @@ void check(const QString &text)
         FUZZ_CHECK(!error.isEmpty());
         return;
     }
+    if (!found)
+        std::fprintf(stderr, "%s\n", qPrintable(error));
     FUZZ_CHECK(found.has_value());
     // Letter case aside, which a database may fold.
     QSet<QString> ids;

@@ -62,8 +62,15 @@ std::optional<QList<SiteBookEntry>> SiteBook::entries(const Query &query, QStrin
     if (!query.text.isEmpty()) {
         QStringList any;
         for (const char *column : {"e.site", "e.unit", "e.adapter", "e.version", "e.user_name", "e.result"}) {
-            any << QLatin1String(column) + like;
-            values << QStringLiteral("%") + literal(query.text) + QStringLiteral("%");
+            // SQLite refuses a LIKE pattern over 50 000 bytes; instr() has no
+            // such limit, and lower() folds just the letters LIKE does.
+            if (d->server) {
+                any << QLatin1String(column) + like;
+                values << QStringLiteral("%") + literal(query.text) + QStringLiteral("%");
+            } else {
+                any << QStringLiteral("instr(lower(%1), lower(?)) > 0").arg(QLatin1String(column));
+                values << query.text;
+            }
         }
         where << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }

@@ -44,12 +44,12 @@ struct Book {
         book = std::make_unique<SiteBook>(*place);
         FUZZ_CHECK(book->open(&error));
         const QStringList fields[] = {
-            {"O'Brien's \"yard\"", "pump-1", "usb-FTDI_FT232R_A1", "QML47210 V1.20", "read"},
-            {"50% hill", "tank_1", "", "QML47210 V1.21", "verified"},
-            {"back\\slash", "%_%", "usb-Prolific_2303", "", "differs"},
-            {"北の井戸", "ポンプ", "", "", "written"},
-            {"a''b%%c__d", "Tank_1", "[x]*?", "", "may have been written"},
-            {"", "", "", "", "failed"},
+            {"O'Brien's \"yard\"", "pump-1", "usb-FTDI_FT232R_A1", "QML47210 V1.20", "read", "sato"},
+            {"50% hill", "tank_1", "", "QML47210 V1.21", "verified", "o'neil"},
+            {"back\\slash", "%_%", "usb-Prolific_2303", "", "differs", "tech_2"},
+            {"北の井戸", "ポンプ", "", "", "written", "大野"},
+            {"a''b%%c__d", "Tank_1", "[x]*?", "", "may have been written", "100%"},
+            {"", "", "", "", "failed", ""},
         };
         for (const QStringList &f : fields) {
             SiteBookEntry e = SiteBookEntry::begin(QStringLiteral("read"));
@@ -58,6 +58,7 @@ struct Book {
             e.adapter = f[2];
             e.version = f[3];
             e.result = f[4];
+            e.user = f[5];
             FUZZ_CHECK(book->record(e).recorded);
             written << e;
         }

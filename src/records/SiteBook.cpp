@@ -140,12 +140,18 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
     int version = 0;
     bool hasTables = false;
     if (server) {
-        if (!exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
-                  &error)) {
+        // Looked for before it is made: the server's notice that it is there
+        // would reach the operator's terminal on every run, and a reader need
+        // not have the right to make tables.
+        const bool made = q.exec(QStringLiteral("SELECT to_regclass('site_book_schema') IS NOT NULL")) && q.next()
+            && q.value(0).toBool();
+        if (!made && forWriting
+            && !exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
+                     &error)) {
             *reason = error;
             return -1;
         }
-        if (q.exec(QStringLiteral("SELECT version FROM site_book_schema")) && q.next())
+        if ((made || forWriting) && q.exec(QStringLiteral("SELECT version FROM site_book_schema")) && q.next())
             version = q.value(0).toInt();
         hasTables = version > 0;
     } else {

@@ -121,6 +121,7 @@ private slots:
         // Reasons are texts of the message table, as the program shows them.
         app().ShippedTextDir = qEnvironmentVariable("QML_DIST") + QStringLiteral("/lang/en/");
         ReadMessageIni();
+        QVERIFY2(!app().message(1).isEmpty(), "no message table: QML_DIST names the dist folder");
         alice.role = QStringLiteral("alice");
         alice.password = QStringLiteral("alice-pw-7Qx2");
         bob.role = QStringLiteral("bob");

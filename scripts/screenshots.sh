@@ -28,6 +28,45 @@ sleep 0.5
 # The shots are Japanese, as the shipped set is, unless the mode is "en"
 # (or LANG_SET=en).
 if [ "${1:-}" = en ] || [ "${LANG_SET:-}" = en ]; then export QML47210_LANG=en; else export QML47210_LANG=ja; fi
+if [ "${1:-}" = sitebook ]; then
+  # A site book of its own, filled by the command line before the window
+  # opens its port: a read, a save, an apply with its backup, a network of
+  # two units and a unit that does not answer, each unit simulated in a
+  # folder of its own (its links, backups and text files there too).
+  book=$(mktemp -d)
+  sims=()
+  for n in 2 3; do
+    "${QML_SIM_BIN:-build/sim/qmlsim}" --link-dir "$book" --com $n < /dev/null > /dev/null 2>&1 &
+    sims+=($!)
+  done
+  "${QML_SIM_BIN:-build/sim/qmlsim}" --link-dir "$book" --com 4 --fault "silent on" < /dev/null > /dev/null 2>&1 &
+  sims+=($!)
+  sleep 0.5
+  export QML47210_SITE_BOOK="$book/sitebook.sqlite"
+  cli() { QML47210_FILES="$book" "$app/qmlsetup" "$@" > /dev/null 2>&1 || true; sleep 1.1; }
+  cli --port COM2 info
+  cli --port COM2 save "$book/unit.ini"
+  sed -e 's/^channel .*/channel     = 14/' -e '/^06 = /d' "$book/unit.ini" > "$book/unit-ch14.ini"
+  cli --port COM2 apply "$book/unit-ch14.ini"
+  cat > "$book/plan.ini" <<'PLAN'
+[network]
+format = 1
+site = pump-station
+band = 2
+channel = 11
+
+[node pump-house]
+type = master
+port = COM2
+
+[node tank-1]
+type = slave
+port = COM3
+PLAN
+  cli network "$book/plan.ini"
+  cli --port COM4 info
+  kill "${sims[@]}" 2> /dev/null || true
+fi
 "$app/qmlsetup" &
 prog=$!
 
@@ -203,6 +242,36 @@ PLAN
   wait $prog 2> /dev/null || true
   rm -rf "$work"
   for n in 2 3 4; do rm -f "$app/COM$n"; done
+  exit 0
+fi
+
+if [ "${1:-}" = sitebook ]; then
+  # The site book window with those entries, then the network set-up's
+  # entry of pump-house whole: found by typing its name, opened with a
+  # double click. LANG_SET=en for the English shots.
+  suffix=${SHOT_SUFFIX:-}
+  main=$(win "${MAIN_TITLE:-QML47210 設定ツール}")
+  xdotool mousemove --window "$main" 30 10 click 1   # "System" menu
+  sleep 0.5
+  xdotool key Down Down Down Down Down Down Return
+  sb=$(win "${BOOK_TITLE:-サイトブック}")
+  xdotool windowactivate --sync "$sb" 2> /dev/null || true
+  xdotool windowsize "$sb" 900 360
+  xdotool windowmove "$sb" 40 40
+  sleep 1
+  shot "$sb" "site-book$suffix"
+  xdotool type --delay 50 "pump-house"
+  sleep 1
+  [ -n "${SHOT_DEBUG:-}" ] && shot "$sb" site-book-debug
+  xdotool mousemove --window "$sb" 120 "${ROW_Y:-62}" click --repeat 2 --delay 80 1
+  entry=$(win "${ENTRY_TITLE:-サイトブックのエントリー}")
+  xdotool windowsize "$entry" 960 640
+  xdotool windowmove "$entry" 20 20
+  sleep 1
+  shot "$entry" "site-book-entry$suffix"
+  kill $prog 2> /dev/null || true
+  wait $prog 2> /dev/null || true
+  rm -rf "$book"
   exit 0
 fi
 

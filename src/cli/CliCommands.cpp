@@ -1,4 +1,5 @@
 // What each command does with the unit, one runner each, and their table.
+#include "cli/CliHistory.h"
 #include "cli/CliRun.h"
 
 #include "config/FileSafety.h"
@@ -6,6 +7,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modModem.h"
+#include "records/SiteBookOutcomes.h"
 #include "serial/SerialDevices.h"
 
 #include <QDateTime>
@@ -59,6 +61,10 @@ int info(Run &run)
         return run.out.exchangeFailed(failed, Message(ConfigMessages::Record));
     run.out.insert(QStringLiteral("version"), version);
     run.out.insert(QStringLiteral("record"), RecordJson(record));
+    UnitConfig read;
+    read.version = version;
+    read.record = record;
+    EntryRead(*run.entry, read);
     return run.out.finish(ExitCode::Done, QStringLiteral("version     = ") + version
                                               + QLatin1Char('\n') + RecordText(record));
 }
@@ -69,6 +75,9 @@ int read(Run &run)
     if (const int failed = ReadRecord(run.comm, run.timer, record))
         return run.out.exchangeFailed(failed, Message(ConfigMessages::Record));
     run.out.insert(QStringLiteral("record"), RecordJson(record));
+    UnitConfig read;
+    read.record = record;
+    EntryRead(*run.entry, read);
     return run.out.finish(ExitCode::Done, RecordText(record));
 }
 
@@ -133,10 +142,11 @@ int save(Run &run)
     const ReadResult read = ReadUnitConfig(run.comm, run.timer, run.r.path, progress(run));
     if (!read.ok)
         return run.out.exchangeFailed(read.failure.reason, read.failure.what);
+    EntryRead(*run.entry, read.config);
     QString error;
+    const QString text = WriteConfigText(read.config, run.portName, QDateTime::currentDateTime());
     // On the disk, its name too, before it is said to be saved.
-    if (!WriteConfigFile(run.r.file,
-                         WriteConfigText(read.config, run.portName, QDateTime::currentDateTime()),
+    if (!WriteConfigFile(run.r.file, text,
                          run.r.force ? WriteMode::Replace : WriteMode::New, &error)
         || !SyncToDisk(run.r.file, &error))
         return run.out.finish(ExitCode::Failed, run.r.file + QStringLiteral(": ") + error);
@@ -144,6 +154,8 @@ int save(Run &run)
                    QDir::toNativeSeparators(QFileInfo(run.r.file).absoluteFilePath()));
     run.out.insert(QStringLiteral("version"), read.config.version);
     run.out.insert(QStringLiteral("record"), RecordJson(read.config.record));
+    run.entry->result = QStringLiteral("saved");
+    run.entry->setBackup(QFileInfo(run.r.file).absoluteFilePath(), text.toUtf8());
     return run.out.finish(ExitCode::Done, Message(ConfigMessages::Saved) + QLatin1Char(' ')
                                               + QDir::toNativeSeparators(run.r.file));
 }
@@ -205,6 +217,7 @@ const Runner Runners[] = {
     {CliRequest::Preset, "preset", true, preparePreset, preset},
     {CliRequest::Network, "network", false, prepareNetwork, network},
     {CliRequest::Compare, "compare", false, prepareCompare, compare},
+    {CliRequest::History, "history", false, nullptr, history},
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
+#include "records/SiteBookOutcomes.h"
 
 #include <QJsonArray>
 #include <QRegularExpression>
@@ -51,6 +52,8 @@ int compare(Run &run)
     if (const int code = one.openPort(); code >= 0)
         return code;
     one.out.insert(QStringLiteral("command"), QStringLiteral("compare"));
+    one.beginEntry(QStringLiteral("compare"));
+    UnitConfig read; // what the unit was found to hold, for the site book
     QJsonArray differences;
     QStringList lines;
     const auto differ = [&](const QString &what, const QString &meant, const QString &holds) {
@@ -65,6 +68,7 @@ int compare(Run &run)
         if (const int failed = ReadRecord(one.comm, one.timer, holds))
             return one.out.exchangeFailed(failed, Message(ConfigMessages::Record));
         one.out.insert(QStringLiteral("record"), RecordJson(holds));
+        read.record = holds;
         for (const Difference &d : RecordDifferences(run.file.record, holds))
             differ(d.what, d.meant, d.holds);
     }
@@ -75,10 +79,14 @@ int compare(Run &run)
         QString holds;
         if (const int failed = ReadOneRegister(one.comm, one.timer, run.r.path, n, holds))
             return one.out.exchangeFailed(failed, RegisterName(n));
+        read.registers[size_t(n)] = holds;
         if (!SameRegisterValue(holds, *meant))
             differ(RegisterName(n), *meant, holds);
     }
     one.out.insert(QStringLiteral("differences"), differences);
+    EntryRead(*one.entry, read);
+    one.entry->result = differences.isEmpty() ? QStringLiteral("verified") : QStringLiteral("differs");
+    one.entry->detail = lines.join(QLatin1Char('\n'));
     if (differences.isEmpty())
         return one.out.finish(ExitCode::Done, Message(CliMessages::AllMatch));
     // The differences are the answer, on standard output.

@@ -1,6 +1,8 @@
 // The command line's help and its manual page, both from the tables.
 #include "cli/CliTables.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 // `text` in lines of at most `width`, each after `indent` blanks but the first.
@@ -44,6 +46,43 @@ QString roff(const QString &text)
         .replace(QLatin1Char('-'), QLatin1String("\\-"));
 }
 
+// A command's further text as roff: its prose as running text, a blank line
+// as a new paragraph, and its list of options ("  --opt X   what it does",
+// continued on lines indented further) as a list of its own.
+QString manualText(const QString &more)
+{
+    static const QRegularExpression item(QStringLiteral("^  (\\S.*?)\\s{2,}(\\S.*)$"));
+    QString out;
+    bool inList = false;
+    const auto text = [](const QString &line) { // never read as a request
+        const QString r = roff(line.trimmed());
+        return (r.startsWith(QLatin1Char('.')) || r.startsWith(QLatin1Char('\'')) ? QStringLiteral("\\&") : QString())
+            + r + QLatin1Char('\n');
+    };
+    for (const QString &line : more.split(QLatin1Char('\n'))) {
+        const auto m = item.match(line);
+        if (m.hasMatch()) {
+            out += (inList ? QString() : QStringLiteral(".RS\n")) + QStringLiteral(".TP\n.B ")
+                + roff(m.captured(1)) + QLatin1Char('\n') + text(m.captured(2));
+            inList = true;
+            continue;
+        }
+        if (inList && line.startsWith(QLatin1String("   "))) { // an item's text, continued
+            out += text(line);
+            continue;
+        }
+        // Back in the command's own paragraph, at its indent.
+        if (inList && !line.trimmed().isEmpty())
+            out += QStringLiteral(".RE\n.IP\n");
+        else if (inList || line.trimmed().isEmpty())
+            out += (inList ? QStringLiteral(".RE\n") : QString()) + QStringLiteral(".IP\n");
+        inList = false;
+        if (!line.trimmed().isEmpty())
+            out += text(line);
+    }
+    return out + (inList ? QStringLiteral(".RE\n") : QString());
+}
+
 } // namespace
 
 QString CommandLineHelp(const QString &command)
@@ -56,10 +95,12 @@ QString CommandLineHelp(const QString &command)
         "Usage: qmlsetup [options] COMMAND [ARGUMENTS]\n"
         "Sets up a QML47210 unit from the command line; without arguments the window opens.\n\n"
         "Commands:\n");
-    for (const Cli::CommandInfo &c : Cli::Commands())
-        text += QStringLiteral("  %1%2\n")
-                    .arg(QString::fromLatin1(c.synopsis).leftJustified(28),
-                         QLatin1String(c.summary));
+    for (const Cli::CommandInfo &c : Cli::Commands()) {
+        const QString synopsis = QLatin1String("  ") + QLatin1String(c.synopsis);
+        // A long synopsis on a line of its own, the summary in its column below.
+        text += (synopsis.size() < 30 ? synopsis.leftJustified(30) : synopsis + QLatin1Char('\n') + QString(30, u' '))
+            + QLatin1String(c.summary) + QLatin1Char('\n');
+    }
     return text + QLatin1Char('\n') + optionsHelp() + QLatin1Char('\n') + exitHelp();
 }
 
@@ -70,8 +111,7 @@ QString CommandLineManual()
         out += QStringLiteral(".TP\n.B ") + roff(QLatin1String(c.synopsis)) + QLatin1Char('\n')
             + roff(QLatin1String(c.summary)) + QLatin1Char('\n');
         if (*c.more)
-            out += roff(QString::fromLatin1(c.more).replace(QLatin1Char('\n'), QLatin1Char(' ')))
-                + QLatin1Char('\n');
+            out += manualText(QString::fromLatin1(c.more));
     }
     out += QStringLiteral(".SH OPTIONS\n");
     for (const Cli::OptionInfo &o : Cli::Options())

@@ -7,6 +7,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/NetworkSetup.h"
+#include "records/SiteBookOutcomes.h"
 #include "serial/CommControl.h"
 #include "serial/mod232C.h"
 
@@ -133,8 +134,17 @@ NetworkUnitResult resultOf(const NetworkUnit &unit, const QString &port, const Q
 // One unit on the open port: set up (backup, write, verify) or compared.
 // The result goes into `out` as a unit's run prints it.
 int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &portName,
-              bool compareOnly, const NetworkUnit &unit, bool progressLines)
+              const QString &device, bool compareOnly, const NetworkUnit &unit, bool progressLines)
 {
+    SiteBookEntry entry = SiteBookEntry::begin(compareOnly ? QStringLiteral("compare") : QStringLiteral("network"));
+    SiteBookRecorder::setPort(entry, portName, device);
+    entry.unit = unit.name;
+    const auto recordWith = [&out, &entry] {
+        out.setRecorder([entry](int code, const QString &text, QJsonObject &doc) {
+            RecordOutcome(entry, code, text, doc);
+        });
+    };
+    recordWith();
     if (compareOnly) {
         QString version;
         if (const int failed = ReadVersion(comm, timer, version))
@@ -150,6 +160,16 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
         out.insert(QStringLiteral("version"), version);
         out.insert(QStringLiteral("after"), RecordJson(holds));
         out.insert(QStringLiteral("differences"), differences);
+        UnitConfig read;
+        read.version = version;
+        read.record = holds;
+        EntryRead(entry, read);
+        entry.result = differences.isEmpty() ? QStringLiteral("verified") : QStringLiteral("differs");
+        for (const Difference &d : RecordDifferences(unit.record, holds))
+            entry.detail += QStringLiteral("%1: %2 %3, %4 %5\n")
+                                .arg(d.what, Message(ConfigMessages::Meant), d.meant, Message(ConfigMessages::Holds),
+                                     d.holds);
+        recordWith();
         return out.finish(differences.isEmpty() ? ExitCode::Done : ExitCode::Differences, QString());
     }
     UnitConfig config;
@@ -176,12 +196,15 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
         out.insert(QStringLiteral("after"), RecordJson(*result.after));
     static const char *const outcomes[] = {"verified", "differ", "stopped", "not-started"};
     out.insert(QStringLiteral("outcome"), QLatin1String(outcomes[result.outcome]));
+    EntryApplied(entry, result, config);
+    recordWith();
     return out.applied(result, true, false);
 }
 
 int oneUnit(Run &run, const NetworkUnit &unit, bool progressLines)
 {
-    return oneUnitOn(run.comm, run.timer, run.out, run.portName, run.r.compareOnly, unit, progressLines);
+    return oneUnitOn(run.comm, run.timer, run.out, run.portName, run.device, run.r.compareOnly, unit,
+                     progressLines);
 }
 
 } // namespace NetworkShared
@@ -197,6 +220,7 @@ int prepareNetwork(Run &run)
         return run.out.finish(ExitCode::BadFile, error.describe());
     run.plan = *plan;
     run.planText = *text;
+    SiteBookPlan(run);
     if (!run.r.unit.isEmpty()) {
         for (int i = 0; i < plan->units.size(); ++i)
             if (NetworkNameKey(plan->units.at(i).name) == NetworkNameKey(run.r.unit))
@@ -242,7 +266,7 @@ int network(Run &run)
         }
         Output quiet(true);
         quiet.setQuiet(true);
-        oneUnitOn(one.comm, one.timer, quiet, one.portName, run.r.compareOnly, unit, false);
+        oneUnitOn(one.comm, one.timer, quiet, one.portName, one.device, run.r.compareOnly, unit, false);
         QString last;
         if (LastNetworkReport(BackupFolder(), &last, PlanDigest(run.planText)))
             loadCompleted(run, last);

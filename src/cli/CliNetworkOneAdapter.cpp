@@ -184,7 +184,7 @@ int oneAfterAnother(Run &run)
         }
         Output quiet(true);
         quiet.setQuiet(true);
-        oneUnitOn(line.comm, line.timer, quiet, line.portName, run.r.compareOnly, unit, false);
+        oneUnitOn(line.comm, line.timer, quiet, line.portName, line.device, run.r.compareOnly, unit, false);
         NetworkUnitResult u = resultOf(unit, line.portName, quiet.document());
         Print(stderr, unitLine(u, run.r.compareOnly) + QLatin1Char('\n'));
         report.units << u;

@@ -96,6 +96,15 @@ int finishNetwork(Run &run, NetworkReport &report)
     if (allRun)
         ran.disagreements = report.disagreements;
     int code = ran.exitCode();
+    // Each unit's own run recorded it; in processes of their own, what they
+    // said of the book is said here.
+    if (!run.r.sequential && run.unit < 0)
+        for (const NetworkUnitResult &u : std::as_const(ran.units))
+            if (u.siteBook.value(QStringLiteral("recorded")) == false)
+                Print(stderr, u.name + QStringLiteral(": ")
+                                  + NotRecordedText(u.siteBook.value(QStringLiteral("reason")).toString(),
+                                                    u.siteBook.value(QStringLiteral("pending")).toString())
+                                  + QLatin1Char('\n'));
     QStringList lines;
     for (const NetworkUnitResult &u : std::as_const(report.units))
         lines << unitLine(u, report.compare);

@@ -24,8 +24,11 @@ int finishNetwork(Run &run, NetworkReport &report);
 // A unit's result from its run's JSON document (empty: none came).
 NetworkUnitResult resultOf(const NetworkUnit &unit, const QString &port, const QJsonObject &o);
 // One unit on the open port: set up (backup, write, verify) or compared.
+// Its site book entry is recorded with the outcome.
 int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &portName,
-              bool compareOnly, const NetworkUnit &unit, bool progressLines);
+              const QString &device, bool compareOnly, const NetworkUnit &unit, bool progressLines);
+// The plan's part of every unit's entry: its site, path and digest.
+void SiteBookPlan(const Run &run);
 // One adapter, many units: network --sequential.
 int oneAfterAnother(Run &run);
 // Every unit at once, each in a process of its own.

@@ -128,6 +128,8 @@ int Output::finish(int code, const QString &given)
         code = m_stopCode;
     m_doc.insert(QStringLiteral("exit"), code);
     m_doc.insert(QStringLiteral("ok"), code == ExitCode::Done);
+    if (m_recorder)
+        std::exchange(m_recorder, nullptr)(code, text, m_doc);
     if (m_quiet) {
         if (code != ExitCode::Done)
             m_doc.insert(QStringLiteral("message"), text);

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QString>
 #include <cstdio>
+#include <functional>
 
 namespace Cli {
 
@@ -53,6 +54,10 @@ public:
     // result's text and `tail` after it.
     void stoppedBy(int code, const QString &lead) { m_stopCode = code; m_lead = lead; }
     void addTail(const QString &lines) { m_tail += (m_tail.isEmpty() ? QString() : QStringLiteral("\n")) + lines; }
+    // Called once the outcome is known, before anything is printed: the
+    // site book's entry, which may add to the document.
+    using Recorder = std::function<void(int code, const QString &text, QJsonObject &doc)>;
+    void setRecorder(Recorder recorder) { m_recorder = std::move(recorder); }
 
 private:
     bool m_json;
@@ -60,6 +65,7 @@ private:
     QJsonObject m_doc;
     int m_stopCode = 0;
     QString m_lead, m_tail;
+    Recorder m_recorder;
 };
 
 } // namespace Cli

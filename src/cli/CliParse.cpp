@@ -219,8 +219,17 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption compare(QStringLiteral("compare"));
     const QCommandLineOption trace(QStringLiteral("trace"));
     const QCommandLineOption retry(QStringLiteral("retry"), QString(), QStringLiteral("report"));
+    const QCommandLineOption siteBook(QStringLiteral("site-book"), QString(), QStringLiteral("place"));
+    const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("site"));
+    const QCommandLineOption name(QStringLiteral("name"), QString(), QStringLiteral("name"));
+    const QCommandLineOption device(QStringLiteral("device"), QString(), QStringLiteral("port"));
+    const QCommandLineOption since(QStringLiteral("since"), QString(), QStringLiteral("day"));
+    const QCommandLineOption until(QStringLiteral("until"), QString(), QStringLiteral("day"));
+    const QCommandLineOption limit(QStringLiteral("limit"), QString(), QStringLiteral("n"));
+    const QCommandLineOption csv(QStringLiteral("csv"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
-                       report, sequential, unit, compare, trace, retry});
+                       report, sequential, unit, compare, trace, retry, siteBook, site, name, device,
+                       since, until, limit, csv});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -240,6 +249,11 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
         return r;
     }
 
+    // Where the book is, resolved (and a password refused) once the run starts;
+    // an empty value would quietly mean the default book.
+    r.siteBook = parser.value(siteBook);
+    if (parser.isSet(siteBook) && r.siteBook.isEmpty())
+        return fail(ConfigMessages::BadValue, QStringLiteral("--site-book ''"));
     r.port = parser.value(port);
     r.force = parser.isSet(force);
     r.trace = parser.isSet(trace);
@@ -293,12 +307,26 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.unit = parser.value(unit);
     r.compareOnly = parser.isSet(compare);
     r.retry = parser.value(retry);
+    r.site = parser.value(site);
+    r.name = parser.value(name);
+    r.device = parser.value(device);
+    r.csv = parser.isSet(csv);
+    const auto given = [&](const QCommandLineOption &o) {
+        return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
+    };
+    if (!Cli::ParseHistoryFilters(given(since), given(until), given(limit), r, error))
+        return std::nullopt;
     if (!info->parse(words, r, error))
         return std::nullopt;
     // The network's own options mean nothing to another command.
     const bool network = r.command == CliRequest::Network || r.command == CliRequest::Compare;
     for (const QCommandLineOption *o : {&ports, &report, &sequential, &unit, &compare, &retry})
         if (!network && parser.isSet(*o))
+            return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
+    // The history's filters and forms only for its list of entries.
+    const bool list = r.command == CliRequest::History && r.historyVerb == CliRequest::List;
+    for (const QCommandLineOption *o : {&site, &name, &device, &since, &until, &limit, &csv})
+        if (!list && parser.isSet(*o))
             return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
     if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty() || !r.retry.isEmpty()))
         return fail(CliMessages::NotForCommand, r.sequential   ? QStringLiteral("--sequential")

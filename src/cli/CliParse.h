@@ -4,6 +4,7 @@
 #include "cli/CommandLine.h"
 
 #include <QStringList>
+#include <optional>
 
 namespace Cli {
 
@@ -22,5 +23,9 @@ bool ParseApply(const QStringList &words, CliRequest &r, CliError *error);
 bool ParsePreset(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error);
+bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error);
+// The history's --since, --until and --limit, each as given or not given.
+bool ParseHistoryFilters(const std::optional<QString> &since, const std::optional<QString> &until,
+                         const std::optional<QString> &limit, CliRequest &r, CliError *error);
 
 } // namespace Cli

@@ -9,6 +9,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/TrafficMeaning.h"
+#include "records/SiteBookOutcomes.h"
 #include "serial/LineClear.h"
 #include "serial/SerialDevices.h"
 #include "serial/Traffic.h"
@@ -150,6 +151,13 @@ int execute(const CliRequest &request)
     if (runner->opensPort)
         if (const int code = run.openPort(); code >= 0)
             return code;
+    // What reads or changes a unit goes into the site book; a network's
+    // units each in their own run.
+    static const QList<CliRequest::Command> recorded{CliRequest::Info,  CliRequest::Read,  CliRequest::Write,
+                                                      CliRequest::RegSet, CliRequest::Save, CliRequest::Apply,
+                                                      CliRequest::Preset};
+    if (recorded.contains(request.command))
+        run.beginEntry(QLatin1String(runner->name));
     return runner->run(run);
 }
 
@@ -198,6 +206,20 @@ int RunCommandLine(const QStringList &args)
         Print(stderr, text + QLatin1Char('\n') + s.message(CliMessages::UsageHint) + QLatin1Char('\n'));
         return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
     }
+    if (request->command != CliRequest::Help) {
+        QString why;
+        if (!ChooseSiteBook(*request, &why)) {
+            const QJsonObject doc{{QStringLiteral("command"), QLatin1String(FindRunner(request->command)->name)},
+                                  {QStringLiteral("ok"), false},
+                                  {QStringLiteral("exit"), ExitCode::BadUsage},
+                                  {QStringLiteral("message"), why}};
+            if (request->json)
+                Print(stdout, QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented)));
+            Print(stderr, QStringLiteral("qmlsetup: ") + why + QLatin1Char('\n') + s.message(CliMessages::UsageHint)
+                              + QLatin1Char('\n'));
+            return OutputFailed() ? ExitCode::Failed : ExitCode::BadUsage;
+        }
+    }
     // The same rows as the traffic console, as they happen; a unit's run for
     // the set-up marks them, as its progress, to keep them apart from its message.
     const bool forSetUp = request->command == CliRequest::Network && !request->unit.isEmpty() && request->json;
@@ -218,6 +240,7 @@ int RunCommandLine(const QStringList &args)
     } else {
         code = execute(*request);
     }
+    SiteBookRecorder::close();
     // An answer nobody could read is no answer given.
     if (OutputFailed()) {
         Print(stderr, QStringLiteral("qmlsetup: ") + s.message(CliMessages::OutputFailed) + QLatin1Char('\n'));

@@ -6,6 +6,7 @@
 #include "cli/CommandLine.h"
 #include "protocol/NetworkPlan.h"
 #include "protocol/NetworkReport.h"
+#include "records/SiteBookEntry.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
 
@@ -42,6 +43,10 @@ struct Run {
     NetworkPlan wholePlan;
     std::optional<NetworkReport> completes;
     QString completesPath;
+    // The site book's entry for this run, begun once the port is open; the
+    // command fills in what it did, and it is recorded with the outcome.
+    std::optional<SiteBookEntry> entry;
+    void beginEntry(const QString &action);
 
 private:
     QString resolvePort();
@@ -82,6 +87,7 @@ private:
 
     Run &m_run;
     TransferPath m_path;
+    UnitConfig m_writes;
     TransferProgress m_shown;
     QStringList m_names;  // each write's name, in the order they go out
     QList<int> m_targets; // the register each writes, -1 for the record
@@ -93,5 +99,15 @@ int prepareNetwork(Run &run);
 int network(Run &run);
 int prepareCompare(Run &run);
 int compare(Run &run);
+
+// Records `entry` with the outcome (CliSiteBook.cpp); where the book cannot
+// take it, says so on standard error and in the document, the exit code
+// left as the unit's.
+void RecordOutcome(SiteBookEntry entry, int code, const QString &text, QJsonObject &doc);
+// "site book: not recorded (REASON); kept for later in FILE"
+QString NotRecordedText(const QString &reason, const QString &pendingFile);
+// The book this run records into, from --site-book, the environment or the
+// default; false with the reason (bad usage).
+bool ChooseSiteBook(const CliRequest &request, QString *error);
 
 } // namespace Cli

@@ -4,6 +4,7 @@
 
 #include "cli/CliStops.h"
 #include "protocol/TrafficMeaning.h"
+#include "records/SiteBookOutcomes.h"
 
 #include <QJsonObject>
 
@@ -11,7 +12,7 @@ namespace Cli {
 
 StoppableWrites::StoppableWrites(Run &run, const UnitConfig &writes, TransferPath path,
                                  TransferProgress shown)
-    : m_run(run), m_path(path), m_shown(std::move(shown))
+    : m_run(run), m_path(path), m_writes(writes), m_shown(std::move(shown))
 {
     // The order the transfer writes in: the record, then the registers.
     if (!writes.record.isEmpty()) {
@@ -112,6 +113,8 @@ void StoppableWrites::readBack(const ApplyResult &result)
 
 int StoppableWrites::finish(const ApplyResult &result, bool describeInFull, bool preset)
 {
+    if (m_run.entry)
+        EntryApplied(*m_run.entry, result, m_writes, preset);
     // From here a sudden end leaves what the result says.
     QStringList lines{Message(CliMessages::StoppedAtOnce)};
     QStringList perhaps;

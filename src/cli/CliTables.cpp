@@ -59,6 +59,39 @@ const CommandInfo CommandRows[] = {
      "Nothing is written. Each difference as what the file means and what the\n"
      "unit holds. Exit 0 when everything matches, 6 when something differs.",
      ParseCompare},
+    {"history",
+     "history [show ID | backup ID FILE | import FOLDER]",
+     "Lists the site book's entries: every read, write and set-up of a unit.",
+     "One line an entry, newest first: the time (UTC), the site, the unit, the\n"
+     "adapter (else the port), what was done, the result and the entry's id. No\n"
+     "port is opened. The book is the one --site-book or QML47210_SITE_BOOK names,\n"
+     "else sitebook.sqlite beside backups/.\n"
+     "  --site S, --name N     entries of that site, of that unit\n"
+     "  --device P             entries on that port, device or adapter\n"
+     "  --since YYYY-MM-DD     entries of that day (UTC) and later\n"
+     "  --until YYYY-MM-DD     entries of that day (UTC) and earlier\n"
+     "  --limit N              the N newest (default 100); when there are older\n"
+     "                         ones, standard error says so (\"more\" with --json)\n"
+     "  --csv                  CSV with a header row; a cell a spreadsheet would\n"
+     "                         run as a formula begins with '\n"
+     "The filters match whole values as typed, case aside, % and _ included. With\n"
+     "--json: \"entries\", each with id, time, user, site, unit, port, device,\n"
+     "adapter, action, result, version and backup.\n"
+     "\n"
+     "history show ID: the entry whole: each field, the settings before and after\n"
+     "side by side (a changed one marked *), and the backup kept with it.\n"
+     "\n"
+     "history backup ID FILE: the entry's backup as a configuration file that\n"
+     "apply takes; an existing FILE is replaced only with --force.\n"
+     "\n"
+     "history import FOLDER: the backups (backup-*.ini) and network reports\n"
+     "(network-*.json) in FOLDER made before the book was kept, each taken in\n"
+     "once; says how many entries were taken in and how many were already there.\n"
+     "\n"
+     "Exit 0; 1 when the book cannot be used (the reason is said) or is off\n"
+     "(--site-book off), an entry holds no backup, or a file in FOLDER cannot be\n"
+     "taken in; 2 for bad usage or an id the book does not hold.",
+     ParseHistory},
 };
 
 const OptionInfo OptionRows[] = {
@@ -69,19 +102,27 @@ const OptionInfo OptionRows[] = {
     {"--path wired|registers",
      "the unit's command path; registers after the FRH preset; default: wired"},
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
-    {"--force", "save: replace an existing file"},
+    {"--force", "save, history backup: replace an existing file"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
+    {"--site-book FILE|off|postgresql://[USER@]HOST[:PORT]/DATABASE[?host=/SOCKET/FOLDER]",
+     "the site book every command records to and history reads: an SQLite file, none (off) or a "
+     "PostgreSQL server; a password is refused here, where ps would show it: put it in "
+     "QML47210_SITE_BOOK's URL, PGPASSWORD or ~/.pgpass. Default: QML47210_SITE_BOOK, else "
+     "sitebook.sqlite beside backups/"},
+    {"--site, --name, --device, --since, --until, --limit, --csv",
+     "history: see qmlsetup history --help"},
     {"-h, --help", "this help; COMMAND --help for one command"},
 };
 
 const ExitInfo ExitRows[] = {
     {ExitCode::Done, "done (and verified, where it writes)"},
     {ExitCode::Failed, "another failure: a file that cannot be written, a backup that cannot be "
-                       "made, standard output that cannot be written"},
+                       "made, standard output that cannot be written, a site book that cannot be "
+                       "read (history)"},
     {ExitCode::BadUsage, "bad usage, a port that does not exist or is no serial port included; "
-                         "nothing was sent"},
+                         "nothing was sent; history: an id the site book does not hold"},
     {ExitCode::PortFailure, "the port did not open (the reason is printed)"},
     {ExitCode::NoAnswer, "no answer at all, or the line was lost"},
     {ExitCode::Refused, "refused by the unit"},

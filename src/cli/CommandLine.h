@@ -8,6 +8,7 @@
 #include "protocol/UnitConfig.h"
 #include "protocol/UnitTransfer.h"
 
+#include <QDate>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -28,7 +29,8 @@ constexpr int Terminated = 143;  // ... by SIGTERM
 } // namespace ExitCode
 
 struct CliRequest {
-    enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset, Network, Compare };
+    enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset, Network, Compare,
+                   History };
     Command command = Help;
     QString helpFor; // Help: the command asked about, or none for the overview
 
@@ -54,6 +56,16 @@ struct CliRequest {
     QString unit;            // --unit NAME: this unit alone, in this process
     bool compareOnly = false; // --compare: read and compare, write nothing
     QString retry;            // --retry REPORT: the units that report did not verify
+
+    // history: the entries (List), one whole (Show), its backup into `file`
+    // (Backup), or older files taken in from the folder `file` (Import)
+    enum HistoryVerb { List, Show, Backup, Import };
+    HistoryVerb historyVerb = List;
+    QString entryId;                  // show, backup
+    QString site, name, device;       // --site, --name, --device
+    QDate since, until;               // --since, --until: UTC days, both included
+    int limit = 100;                  // --limit
+    bool csv = false;                 // --csv
 };
 
 // What was wrong with the command line: a message-table number and the text

@@ -90,6 +90,11 @@ std::optional<NetworkPlan> ParseNetworkPlan(const QString &text, ConfigFileError
             haveFormat = true;
             continue;
         }
+        // The site the site book files the plan's entries under.
+        if (inNetwork && key == QLatin1String("site")) {
+            plan.site = value;
+            continue;
+        }
         if (unit && key == QLatin1String("port")) {
             unit->port = value;
             continue;

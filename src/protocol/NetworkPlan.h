@@ -19,6 +19,7 @@ struct NetworkUnit {
 
 struct NetworkPlan {
     UnitRecord shared; // [network]
+    QString site;      // [network] site =, for the site book; may be empty
     QList<NetworkUnit> units;
 };
 

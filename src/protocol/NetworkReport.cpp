@@ -35,7 +35,7 @@ QString recordLine(const QJsonObject &record)
 
 QJsonObject unitJson(const NetworkUnitResult &u)
 {
-    return QJsonObject{{QStringLiteral("name"), u.name},
+    QJsonObject o{{QStringLiteral("name"), u.name},
                        {QStringLiteral("port"), u.port},
                        {QStringLiteral("role"), u.role},
                        {QStringLiteral("device"), u.device},
@@ -51,6 +51,9 @@ QJsonObject unitJson(const NetworkUnitResult &u)
                        {QStringLiteral("writes"), u.writes},
                        {QStringLiteral("backup"), u.backup},
                        {QStringLiteral("backups"), QJsonArray::fromStringList(u.backups)}};
+    if (!u.siteBook.isEmpty())
+        o.insert(QStringLiteral("site_book"), u.siteBook);
+    return o;
 }
 
 // The summary's word for an outcome, by its exit code.
@@ -132,6 +135,7 @@ void NetworkUnitResult::takeResult(const QJsonObject &o)
     backups = backup.isEmpty() ? QStringList() : QStringList{backup};
     reason = o.value(QStringLiteral("reason")).toString();
     message = o.value(QStringLiteral("message")).toString();
+    siteBook = o.value(QStringLiteral("site_book")).toObject();
     at = QDateTime::currentDateTime();
     state = exitCode == 0 ? Verified
         : exitCode == 6   ? Differs

@@ -25,6 +25,7 @@ struct NetworkUnitResult {
     QStringList backups; // every backup made of it, in order
     QString message; // why it failed or stopped, for people
     QString reason;  // the same as a word: refused, no-answer, line-lost, cancelled...
+    QJsonObject siteBook; // whether its run's site book entry went in, and if not why
     QJsonObject before, after; // the records as the command line prints them
     QJsonArray differences, writes;
     QDateTime at; // when its result came

@@ -160,6 +160,11 @@ void NetworkSetup::launch(int index)
             ended(index);
         }
     });
+    // The plan comes on standard input: its path for the unit's site book entry.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!m_report.plan.isEmpty())
+        env.insert(QStringLiteral("QML47210_PLAN_PATH"), QFileInfo(m_report.plan).absoluteFilePath());
+    p->setProcessEnvironment(env);
     p->start(m_program, args);
     p->write(m_planText);
     p->closeWriteChannel();

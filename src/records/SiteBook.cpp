@@ -36,12 +36,13 @@ QStringList migration(int toVersion, bool server)
                        "plan_sha256 TEXT NOT NULL, unit TEXT NOT NULL, port TEXT NOT NULL, "
                        "device TEXT NOT NULL, adapter TEXT NOT NULL, version TEXT NOT NULL, "
                        "result TEXT NOT NULL, exit_code %1 NOT NULL, backup TEXT NOT NULL, "
-                       "backup_sha256 TEXT NOT NULL, source TEXT NOT NULL)")
+                       "backup_sha256 TEXT NOT NULL, source TEXT NOT NULL, search TEXT NOT NULL)")
             .arg(integer),
         QStringLiteral("CREATE TABLE site_book_details (id TEXT PRIMARY KEY REFERENCES "
                        "site_book_entries(id), detail TEXT NOT NULL, before TEXT NOT NULL, "
                        "after TEXT NOT NULL, backup_text TEXT NOT NULL)"),
-        QStringLiteral("CREATE INDEX site_book_entries_time ON site_book_entries (time, id)"),
+        // Newest first, and a search through every entry, from the index alone.
+        QStringLiteral("CREATE INDEX site_book_entries_time ON site_book_entries (time, id, search)"),
     };
 }
 
@@ -140,19 +141,17 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
     int version = 0;
     bool hasTables = false;
     if (server) {
-        // Looked for before it is made: the server's notice that it is there
-        // would reach the operator's terminal on every run, and a reader need
-        // not have the right to make tables.
-        const bool made = q.exec(QStringLiteral("SELECT to_regclass('site_book_schema') IS NOT NULL")) && q.next()
-            && q.value(0).toBool();
-        if (!made && forWriting
-            && !exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
-                     &error)) {
-            *reason = error;
+        // Looked at first: a role that may only record cannot create tables,
+        // not even one that is there.
+        if (q.exec(QStringLiteral("SELECT version FROM site_book_schema"))) {
+            if (q.next())
+                version = q.value(0).toInt();
+        } else if (!forWriting
+                   || !exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
+                            &error)) {
+            *reason = forWriting ? error : SiteBookText(SiteBookMessages::NoBookYet);
             return -1;
         }
-        if ((made || forWriting) && q.exec(QStringLiteral("SELECT version FROM site_book_schema")) && q.next())
-            version = q.value(0).toInt();
         hasTables = version > 0;
     } else {
         // The tables first: a first writer makes them and stamps the version
@@ -171,11 +170,15 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
             return -1;
         }
     }
+    // A read left open holds its lock: a writer waiting for it and this
+    // connection waiting for that writer would fail at once, not wait.
+    q.finish();
     if (!forWriting || version >= SiteBook::SchemaVersion)
         return version;
-    // A read still open holds SQLite's shared lock, from which BEGIN
-    // IMMEDIATE fails at once ("locked") instead of waiting its turn.
-    q.finish();
+    // Two entries' details to a page rather than one: a smaller book. Only a
+    // new, empty file takes it.
+    if (!server && !hasTables)
+        exec(db, QStringLiteral("PRAGMA page_size = 8192"), &error);
     if (!SiteBookSql::begin(db, server, &error)) {
         *reason = error;
         return -1;

@@ -86,8 +86,11 @@ namespace {
 
 struct State {
     SiteBookPlace place;
+    QString problem;
     QString site, planPath, planSha256, unit;
     std::unique_ptr<SiteBook> book;
+    // Qt SQL's drivers may be gone by now: a book still open is let go.
+    ~State() { (void)book.release(); }
 };
 
 State &state()
@@ -98,10 +101,16 @@ State &state()
 
 } // namespace
 
-void setPlace(const SiteBookPlace &place)
+void setPlace(const SiteBookPlace &place, const QString &problem)
 {
     state().book.reset();
     state().place = place;
+    state().problem = problem;
+}
+
+QString problem()
+{
+    return state().problem;
 }
 
 const SiteBookPlace &place()
@@ -138,6 +147,11 @@ SiteBook *book()
     if (!s.book)
         s.book = std::make_unique<SiteBook>(s.place);
     return s.book.get();
+}
+
+void close()
+{
+    state().book.reset();
 }
 
 Outcome record(const SiteBookEntry &entry)

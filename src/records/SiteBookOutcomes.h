@@ -22,9 +22,11 @@ void EntryApplied(SiteBookEntry &entry, const ApplyResult &result, const UnitCon
 class SiteBook;
 struct SiteBookPlace;
 namespace SiteBookRecorder {
-// The place entries go to from now on; Off records nothing.
-void setPlace(const SiteBookPlace &place);
+// The place entries go to from now on; Off records nothing. `problem`: why
+// the place asked for could not be used, when that made it Off.
+void setPlace(const SiteBookPlace &place, const QString &problem = QString());
 const SiteBookPlace &place();
+QString problem();
 // The plan an entry belongs to: its site, path, digest and the unit's name.
 void setPlan(const QString &site, const QString &path, const QString &sha256, const QString &unit);
 // Fills in the port, device and the adapter's stable name, and the plan's part.
@@ -38,4 +40,6 @@ struct Outcome {
 Outcome record(const SiteBookEntry &entry);
 // The book itself, for the history: opened on first use; nullptr when off.
 SiteBook *book();
+// Closes the book: before the application object goes, whose drivers it uses.
+void close();
 } // namespace SiteBookRecorder

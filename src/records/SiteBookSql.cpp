@@ -36,7 +36,7 @@ int insert(QSqlDatabase &db, const SiteBookEntry &e, QString *error)
     q.prepare(QStringLiteral(
         "INSERT INTO site_book_entries (id, time, user_name, host, program, action, site, plan, "
         "plan_sha256, unit, port, device, adapter, version, result, exit_code, backup, backup_sha256, "
-        "source) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
+        "source, search) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (id) DO NOTHING"));
     // NOT NULL columns: an empty text goes in as '', never as NULL.
     const auto text = [](const QString &s) { return s.isNull() ? QString(QLatin1String("")) : s; };
@@ -47,6 +47,8 @@ int insert(QSqlDatabase &db, const SiteBookEntry &e, QString *error)
     q.addBindValue(e.exitCode);
     for (const QString &v : {e.backupPath, e.backupSha256, e.source})
         q.addBindValue(text(v));
+    // What the filter looks through, one text: tabs keep the fields apart.
+    q.addBindValue(QStringList{e.site, e.unit, e.adapter, e.version, e.user, e.result}.join(QLatin1Char('\t')));
     if (!q.exec()) {
         *error = SiteBook::Private::errorOf(q);
         return -1;

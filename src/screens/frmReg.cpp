@@ -5,9 +5,11 @@
 #include "core/AppState.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
+#include "records/SiteBookOutcomes.h"
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 #include "widgets/FocusValidator.h"
 #include "widgets/Ui.h"
 
@@ -210,16 +212,27 @@ void frmReg::Cmd_R_Click()
     const QString text = Cmb_C->currentText();
     const QString command = QStringLiteral("F") + digitsOf(text);
     const int mode = app().UnitMode;
+    Ui::BookEntry book(QStringLiteral("register read"), m_comm);
+    const auto said = [&](int n, const QString &result) {
+        showMessage(n);
+        book.record(result, app().message(n));
+    };
+    const auto read = [&](int n, const QString &value) {
+        UnitConfig config;
+        config.registers[size_t(qBound(0, n, UnitConfig::Registers - 1))] = value;
+        book.entry().before = SettingsOf(config);
+    };
     if (mode == 4) {
         showMessage(32);
         QString value;
         if (!ReadRegister(m_comm, m_timer, quint8(registerNumber(text)), value)) {
-            showMessage(exchange.failureMessage(34));
+            said(exchange.failureMessage(34), QStringLiteral("failed"));
         } else if (!valueFits(value)) {
-            showMessage(IncompleteReplyMessage); // no value the box could hold
+            said(IncompleteReplyMessage, QStringLiteral("failed")); // no value the box could hold
         } else {
             Text1->setText(filtered(value)); // as the box would take it typed
-            showMessage(33);
+            read(registerNumber(text), value);
+            said(33, QStringLiteral("read"));
         }
     } else if (mode == 2) {
         showMessage(16);
@@ -227,18 +240,19 @@ void frmReg::Cmd_R_Click()
         QString letter;
         const QString &number = app().ReplyRegNo;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-            showMessage(exchange.failureMessage(24));
+            said(exchange.failureMessage(24), QStringLiteral("failed"));
         } else if (letter == QLatin1String("F")
                    && !(isRegisterNumber(number) && valueFits(app().ReplyRegValue))) {
             // Cut short, or naming no register: the boxes would show what no
             // write should go back with.
-            showMessage(IncompleteReplyMessage);
+            said(IncompleteReplyMessage, QStringLiteral("failed"));
         } else if (letter == QLatin1String("F")) {
             Cmb_C->setEditText(QStringLiteral("  ") + app().ReplyRegNo);
             Text1->setText(filtered(app().ReplyRegValue));
-            showMessage(17);
+            read(number.toInt(), app().ReplyRegValue);
+            said(17, QStringLiteral("read"));
         } else {
-            showMessage(25);
+            said(25, QStringLiteral("failed"));
         }
     }
 }
@@ -256,25 +270,36 @@ void frmReg::Cmd_W_Click()
     const QString value = digitsOf(Text1->text());
     const QString command = QStringLiteral("S") + digitsOf(text) + value;
     const int mode = app().UnitMode;
+    Ui::BookEntry book(QStringLiteral("register write"), m_comm);
+    const auto said = [&](int n, const QString &result) {
+        if (result == QLatin1String("written")) {
+            UnitConfig written;
+            written.registers[size_t(qBound(0, registerNumber(text), UnitConfig::Registers - 1))] = value;
+            book.entry().after = SettingsOf(written);
+        }
+        showMessage(n);
+        book.record(result, app().message(n));
+    };
+    // Sent and not acknowledged: the unit may have taken it.
     if (mode == 4) {
         showMessage(35);
         if (WriteRegister(m_comm, m_timer, qint16(registerNumber(text)), value)) {
             ResetUnit(m_comm, m_timer);
-            showMessage(36);
+            said(36, QStringLiteral("written"));
         } else {
-            showMessage(exchange.failureMessage(37));
+            said(exchange.failureMessage(37), QStringLiteral("may have been written"));
         }
     } else if (mode == 2) {
         showMessage(13);
         SendWiredCommand(m_comm, m_timer, command);
         QString letter;
         if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-            showMessage(exchange.failureMessage(24));
+            said(exchange.failureMessage(24), QStringLiteral("may have been written"));
         else if (letter == QLatin1String("A"))
-            showMessage(14);
+            said(14, QStringLiteral("written"));
         else if (letter == QLatin1String("N"))
-            showMessage(15);
+            said(15, QStringLiteral("not written"));
         else
-            showMessage(25);
+            said(25, QStringLiteral("may have been written"));
     }
 }

@@ -8,12 +8,14 @@
 #include "protocol/SettingsLists.h"
 #include "protocol/modModem.h"
 #include "protocol/modWired.h"
+#include "records/SiteBookOutcomes.h"
 #include "screens/frmReg.h"
 #include "serial/DoEvents.h"
 #include "serial/ReplyTimer.h"
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 #include "widgets/FocusValidator.h"
 #include "widgets/Ui.h"
 
@@ -140,16 +142,26 @@ void frmSet::Command_W_Click()
         command += (QStringLiteral("0") + QString::number(box->currentIndex())).right(1);
 
     showMessage(29);
+    Ui::BookEntry book(QStringLiteral("settings write"), m_comm);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
-    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showMessage(exchange.failureMessage(24));
-    else if (letter == QLatin1String("A"))
-        showMessage(30);
-    else if (letter == QLatin1String("N"))
-        showMessage(31);
-    else
-        showMessage(25);
+    // Sent and not acknowledged: the unit may have taken it.
+    const auto said = [&](int n, const QString &result) {
+        showMessage(n);
+        book.record(result, app().message(n));
+    };
+    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
+        said(exchange.failureMessage(24), QStringLiteral("may have been written"));
+    } else if (letter == QLatin1String("A")) {
+        UnitConfig written;
+        written.record = UnitRecord::fromText(command.mid(1)).value_or(UnitRecord());
+        book.entry().after = SettingsOf(written);
+        said(30, QStringLiteral("written"));
+    } else if (letter == QLatin1String("N")) {
+        said(31, QStringLiteral("not written"));
+    } else {
+        said(25, QStringLiteral("may have been written"));
+    }
 }
 
 void frmSet::Command_R_Click()
@@ -171,22 +183,30 @@ void frmSet::readWired(const Ui::ExchangeScope &exchange)
 {
     const AppState &s = app();
     showMessage(26);
+    Ui::BookEntry book(QStringLiteral("settings read"), m_comm);
+    const auto failed = [&](int n) {
+        showMessage(n);
+        book.record(QStringLiteral("failed"), app().message(n));
+    };
     SendWiredCommand(m_comm, m_timer, QStringLiteral("R"));
     QString letter;
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
-        showMessage(exchange.failureMessage(24));
+        failed(exchange.failureMessage(24));
         return;
     }
     if (letter != QLatin1String("R")) {
-        showMessage(25);
+        failed(25);
         return;
     }
     // A record cut short or garbled is no read: missing positions would show
     // as the first items and pass for the unit's settings.
     if (!RecordReplyComplete(s.ReplyRecord)) {
-        showMessage(IncompleteReplyMessage);
+        failed(IncompleteReplyMessage);
         return;
     }
+    UnitConfig read;
+    read.record = UnitRecord::fromText(s.ReplyRecord.right(10)).value_or(UnitRecord());
+    EntryRead(book.entry(), read);
     Cmb_B->setEditText(s.ReplyBand);
     // A channel past 23 shows in full, as the unit gave it, not as the last
     // two digits of it, which would pass for a valid channel.
@@ -201,17 +221,22 @@ void frmSet::readWired(const Ui::ExchangeScope &exchange)
     setListText(Cmb_flow, s.ReplyFlow);
     m_fieldsFromUnit = true;
     showMessage(27);
+    book.record(QStringLiteral("read"), app().message(27));
 }
 
 void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
 {
     AppState &s = app();
     showMessage(32);
+    Ui::BookEntry book(QStringLiteral("settings read"), m_comm);
+    UnitConfig read;
+    const auto keep = [&read](int n, const QString &value) { read.registers[size_t(n)] = value; };
     bool success = true;
     QString value;
     // Success only when the screen can show what the unit holds: a band code
     // or channel the register map does not know fails the read.
     if (ReadRegister(m_comm, m_timer, BandRegister, value)) {
+        keep(BandRegister, value);
         const QString band = decodeBandRegister(value);
         if (band.isEmpty())
             success = false;
@@ -221,6 +246,7 @@ void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
         success = false;
     }
     if (ReadRegister(m_comm, m_timer, ChannelRegister, value)) {
+        keep(ChannelRegister, value);
         const QString channel = decodeChannelRegister(value);
         if (channel.isEmpty())
             success = false;
@@ -229,16 +255,22 @@ void frmSet::readRegisters(const Ui::ExchangeScope &exchange)
     } else {
         success = false;
     }
-    if (!ReadRegister(m_comm, m_timer, 4, value))
-        success = false;
-    if (!ReadRegister(m_comm, m_timer, 5, value))
-        success = false;
+    for (const int n : {4, 5}) {
+        if (ReadRegister(m_comm, m_timer, quint8(n), value))
+            keep(n, value);
+        else
+            success = false;
+    }
+    EntryRead(book.entry(), read);
     if (success) {
         Cmb_B->setEditText(s.RegisterBand);
         Cmb_C->setEditText(s.RegisterChannel);
         showMessage(33);
+        book.record(QStringLiteral("read"), app().message(33));
     } else {
-        showMessage(exchange.failureMessage(34));
+        const int n = exchange.failureMessage(34);
+        showMessage(n);
+        book.record(QStringLiteral("failed"), app().message(n));
     }
 }
 
@@ -252,12 +284,19 @@ void frmSet::Command_V_Click()
         return;
     }
     showMessage(19);
+    Ui::BookEntry book(QStringLiteral("version"), m_comm);
     SendWiredCommand(m_comm, m_timer, QStringLiteral("V"));
     QString letter;
-    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter))
-        showMessage(exchange.failureMessage(24));
-    else if (letter != QLatin1String("V"))
+    if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
+        const int n = exchange.failureMessage(24);
+        showMessage(n);
+        book.record(QStringLiteral("failed"), app().message(n));
+    } else if (letter != QLatin1String("V")) {
         showMessage(25);
-    else
+        book.record(QStringLiteral("failed"), app().message(25));
+    } else {
         TextMess->setText(app().ReplyVersion);
+        book.entry().version = app().ReplyVersion;
+        book.record(QStringLiteral("read"), app().ReplyVersion);
+    }
 }

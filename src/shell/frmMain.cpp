@@ -7,11 +7,13 @@
 #include "core/AppState.h"
 #include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
+#include "records/SiteBookOutcomes.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 #include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
@@ -74,6 +76,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     menuApplyConfig = menuSystem->addAction(QString());
     menuNetwork = menuSystem->addAction(QString());
     menuTraffic = menuSystem->addAction(QString());
+    menuSiteBook = menuSystem->addAction(QString());
     menuEnd = menuSystem->addAction(tr("終了"));
     QMenu *menuVer = menuBar()->addMenu(QStringLiteral("Version"));
     menuVersion = menuVer->addAction(tr("バージョン情報"));
@@ -89,6 +92,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(menuVersion, &QAction::triggered, this, &frmMain::menuVersion_Click);
     connect(menuNetwork, &QAction::triggered, this, &frmMain::menuNetwork_Click);
     connect(menuTraffic, &QAction::triggered, this, &frmMain::menuTraffic_Click);
+    connect(menuSiteBook, &QAction::triggered, this, &frmMain::menuSiteBook_Click);
 
     // F10 opens the menu bar, as on the platform the operators come from.
     auto *f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -105,6 +109,9 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     statusBar()->addWidget(lblPort, 1);
     statusBar()->setSizeGripEnabled(false);
     connect(&m_comm, &CommControl::portChanged, this, &frmMain::showPort);
+    // An entry the site book could not take: said where the operator looks.
+    connect(&Ui::BookNotices::instance(), &Ui::BookNotices::notRecorded, this,
+            [this](const QString &text) { statusBar()->showMessage(text); });
     connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
 }
 
@@ -114,6 +121,8 @@ frmMain::~frmMain()
         delete m_settings.data();
     if (m_traffic) // not a child: it goes with this window all the same
         delete m_traffic.data();
+    if (m_siteBook)
+        delete m_siteBook.data();
 }
 
 void frmMain::Form_Load()
@@ -133,6 +142,7 @@ void frmMain::Form_Load()
     menuVersion->setText(s.dispName(8));
     menuNetwork->setText(s.dispName(38));
     menuTraffic->setText(s.dispName(69));
+    menuSiteBook->setText(s.dispName(SiteBookWindow::MenuItem));
 
     s.PortOpenErrTitle = s.message(3);
     s.PortOpenErrLine1 = s.message(4);
@@ -293,6 +303,20 @@ void frmMain::menuTraffic_Click()
     m_traffic->show();
     m_traffic->raise();
     m_traffic->activateWindow();
+}
+
+// One site book window, beside the others like the traffic console: it only
+// reads, so it stays usable while a transfer's progress blocks this window.
+void frmMain::menuSiteBook_Click()
+{
+    if (!m_siteBook) {
+        m_siteBook = new frmSiteBook(SiteBookRecorder::place());
+        m_siteBook->setAttribute(Qt::WA_DeleteOnClose);
+        m_siteBook->Form_Load();
+    }
+    m_siteBook->show();
+    m_siteBook->raise();
+    m_siteBook->activateWindow();
 }
 
 void frmMain::menuVersion_Click()

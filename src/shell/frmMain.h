@@ -6,6 +6,7 @@
 #include "serial/ReplyTimer.h"
 #include "screens/frmNetwork.h"
 #include "screens/frmSet.h"
+#include "screens/frmSiteBook.h"
 #include "screens/frmTraffic.h"
 
 #include <QMainWindow>
@@ -45,6 +46,7 @@ public:
     QAction *menuVersion = nullptr;
     QAction *menuNetwork = nullptr;
     QAction *menuTraffic = nullptr;
+    QAction *menuSiteBook = nullptr;
 
     void Form_Load();
 
@@ -65,6 +67,7 @@ private:
     void menuVersion_Click();
     void menuNetwork_Click();
     void menuTraffic_Click();
+    void menuSiteBook_Click();
     void presetWithBackup();
     void showSettingsScreen();
     void portLost();
@@ -79,5 +82,6 @@ private:
     QPointer<frmSet> m_settings;
     QPointer<frmNetwork> m_network;
     QPointer<frmTraffic> m_traffic;
+    QPointer<frmSiteBook> m_siteBook;
     bool m_closing = false;
 };

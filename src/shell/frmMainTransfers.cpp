@@ -7,11 +7,13 @@
 #include "core/AppState.h"
 #include "protocol/UnitTransfer.h"
 #include "protocol/modModem.h"
+#include "records/SiteBookOutcomes.h"
 #include "screens/frmSet.h"
 #include "serial/DoEvents.h"
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 #include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
@@ -65,13 +67,19 @@ void frmMain::presetWithBackup()
 {
     AppState &s = app();
     Ui::showLine(TextMess, s.dispName(24));
+    Ui::BookEntry book(QStringLiteral("preset"), m_comm);
     const ApplyResult result = ApplyFrhPresetVerified(m_comm, m_timer, BackupFolder(),
                                                       portName(m_comm));
     s.FrhDone = result.allWritten;
     if (result.refusal == PresetIncompleteMessage || result.refusal == ExchangeBusyMessage) {
         Ui::showLine(TextMess, s.message(result.refusal));
-        return;
+        return; // nothing was sent
     }
+    UnitConfig table;
+    for (int n = 0; n < UnitConfig::Registers; ++n)
+        table.registers[size_t(n)] = s.FrhTable.at(n);
+    EntryApplied(book.entry(), result, table, true);
+    book.record(book.entry().result, QString());
     const QString text = result.describePreset();
     Ui::showLine(TextMess, QString(text).replace(QLatin1Char('\n'), QStringLiteral("  ")));
     TextMess->setToolTip(text);
@@ -151,23 +159,29 @@ void frmMain::menuSaveConfig_Click()
         return;
     QProgressDialog progress(this);
     Ui::setTitle(&progress, s.dispName(36));
+    Ui::BookEntry book(QStringLiteral("save"), m_comm);
     const ReadResult read =
         ReadUnitConfig(m_comm, m_timer, CurrentTransferPath(), showProgress(progress));
     progress.close();
     if (!read.ok) {
+        book.record(QStringLiteral("failed"), read.failure.what + QStringLiteral(": ") + s.message(read.failure.reason));
         Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
                        s.message(ConfigMessages::ReadFailed) + QLatin1Char(' ') + read.failure.what
                            + QStringLiteral(": ") + s.message(read.failure.reason));
         return;
     }
     QString error;
-    if (!WriteConfigFile(file, WriteConfigText(read.config, portName(m_comm), QDateTime::currentDateTime()),
-                         WriteMode::Replace, &error)) {
+    const QString text = WriteConfigText(read.config, portName(m_comm), QDateTime::currentDateTime());
+    EntryRead(book.entry(), read.config);
+    if (!WriteConfigFile(file, text, WriteMode::Replace, &error)) {
+        book.record(QStringLiteral("read"), QDir::toNativeSeparators(file) + QStringLiteral(": ") + error);
         Ui::messageBox(this, QMessageBox::Warning, s.dispName(36),
                        s.message(ConfigMessages::CannotWrite) + QStringLiteral(": ")
                            + QDir::toNativeSeparators(file) + QStringLiteral("\n") + error);
         return;
     }
+    book.entry().setBackup(QFileInfo(file).absoluteFilePath(), text.toUtf8());
+    book.record(QStringLiteral("saved"), s.message(ConfigMessages::Saved) + QLatin1Char(' ') + file);
     Ui::messageBox(this, QMessageBox::Information, s.dispName(36),
                    s.message(ConfigMessages::Saved) + QLatin1Char('\n')
                        + QDir::toNativeSeparators(file));
@@ -195,10 +209,15 @@ void frmMain::menuApplyConfig_Click()
     }
     QProgressDialog progress(this);
     Ui::setTitle(&progress, s.dispName(36));
+    Ui::BookEntry book(QStringLiteral("apply"), m_comm);
     const ApplyResult result =
         ApplyUnitConfig(m_comm, m_timer, CurrentTransferPath(), *config, BackupFolder(),
                         portName(m_comm), showProgress(progress));
     progress.close();
+    if (!(result.outcome == ApplyResult::NotStarted && result.refusal)) { // else nothing was sent
+        EntryApplied(book.entry(), result, *config);
+        book.record(book.entry().result, QString());
+    }
     Ui::messageBox(this,
                    result.outcome == ApplyResult::Verified ? QMessageBox::Information
                                                            : QMessageBox::Warning,

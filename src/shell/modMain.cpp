@@ -5,8 +5,11 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/modWired.h"
+#include "records/SiteBookOutcomes.h"
+#include "records/SiteBookPlace.h"
 #include "serial/DoEvents.h"
 #include "serial/modLog.h"
+#include "widgets/BookEntry.h"
 #include "widgets/Ui.h"
 #include "shell/frmMain.h"
 
@@ -16,6 +19,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTranslator>
 
@@ -222,12 +226,22 @@ int StartUp()
     s.ReplyChannel = QStringLiteral("00");
     s.ReplyVersion = QStringLiteral("00");
     MakeLogName();
+    // The site book the window records into: the environment's, else the
+    // default beside backups/. One that cannot be used records nothing, said
+    // in the status bar with the first entry.
+    QString bookProblem;
+    const auto place = SiteBookPlaceFor(QString(), qEnvironmentVariable(SiteBookVariable), WorkFolder(),
+                                        &bookProblem);
+    SiteBookRecorder::setPlace(place.value_or(SiteBookPlace()), bookProblem);
 
     frmMain main;
     main.show();
     main.Form_Load();
     SayWhereFilesAre(main, loaded.files);
+    if (!bookProblem.isEmpty())
+        main.statusBar()->showMessage(bookProblem);
     while (!s.ExitConfirmed)
         IdlePass(main);
+    Ui::FinishBookEntries();
     return 0;
 }

@@ -2,9 +2,12 @@
 // started without a display, against simulated units on pseudo-terminals.
 
 #include "cli/CommandLine.h"
+#include "protocol/NetworkReport.h"
+#include "records/SiteBook.h"
 #include "config/FileSafety.h"
 #include "config/modFile.h"
 #include "protocol/modWired.h"
+#include "records/SiteBook.h"
 #include "serial/Exchange.h"
 #include "serial/LineClear.h"
 #include "serial/mod232C.h"
@@ -98,11 +101,89 @@ Result finish(QProcess &p)
     return r;
 }
 
+// What a run that reached the unit left in the site book beside backups/:
+// exactly one entry, its action, outcome and backup as the run said them;
+// nothing from a run that never reached it.
+void checkBookEntry(const Folder &f, QStringList args, const QJsonObject &doc, bool sent)
+{
+    while (args.first().startsWith("--")) // the options before the command, and their values
+        args = args.mid(args.first() == "--json" ? 1 : 2);
+    const QString command = args.first() == "reg" ? "reg " + args.at(1) : args.first();
+    static const QStringList recorded{"info", "read", "save", "compare", "write", "reg set", "apply", "preset"};
+    const int code = doc.value("exit").toInt();
+    const bool reached = recorded.contains(command) && sent;
+    SiteBookPlace place;
+    place.kind = SiteBookPlace::File;
+    place.path = f.path("sitebook.sqlite");
+    SiteBook book(place);
+    QString error;
+    const auto all = book.entries({}, &error, true);
+    QCOMPARE(all ? all->size() : 0, reached ? 1 : 0);
+    if (!reached)
+        return;
+    const SiteBookEntry &e = all->first();
+    QCOMPARE(doc.value("site_book").toObject().value("id").toString(), e.id);
+    QCOMPARE(e.action, command);
+    QCOMPARE(e.exitCode, code);
+    const bool writes = command != "info" && command != "read" && command != "save" && command != "compare";
+    const QString result = code == 6                  ? "differs"
+        : code == 0 && writes                         ? "verified"
+        : code == 0 && command == "compare"           ? "verified"
+        : code == 0 && command == "save"              ? "saved"
+        : code == 0                                   ? "read"
+        : !writes                                     ? (command == "save" ? "read" : "failed")
+        : doc.value("writes").toArray().isEmpty()     ? "not written"
+        : doc.value("writes").toArray().at(0).toObject().value("state") == "may-have-been-written"
+            ? "may have been written"
+            : "not written";
+    QCOMPARE(e.result, result);
+    const QString backup = doc.value(command == "save" ? "file" : "backup").toString();
+    QFile kept(backup);
+    QCOMPARE(e.backupText.toUtf8(), kept.open(QIODevice::ReadOnly) ? kept.readAll() : QByteArray());
+    QCOMPARE(e.backupPath, backup);
+}
+
 Result run(const Folder &f, const QStringList &args)
 {
     QProcess p;
     start(p, f, args);
     return finish(p);
+}
+
+// A site book of four entries, e0 the oldest; each id "0000000N-..." so a row can name it.
+bool seedBook(const QString &path)
+{
+    SiteBookPlace place;
+    place.kind = SiteBookPlace::File;
+    place.path = path;
+    SiteBook book(place);
+    struct Seed {
+        const char *time, *site, *unit, *port, *adapter, *action, *result, *detail;
+    };
+    const Seed seeds[] = {
+        {"2024-02-29T23:59:59Z", "no_th", "tank_1", "COM1", "usb-FTDI_A50", "apply", "verified", ""},
+        {"2024-03-01T00:00:00Z", "north", "tankX1", "COM2", "usb\x1b]0;x\x07", "read", "read", ""},
+        {"2024-03-02T12:00:00Z", "50%", "=HYPERLINK(1)", "COM3", "", "write", "differs", "-2+3"},
+        {"2024-03-03T08:00:00Z", "North", "tank_1", "COM1", "", "reg set", "verified", ""}};
+    for (int i = 0; i < 4; ++i) {
+        SiteBookEntry e = SiteBookEntry::begin(seeds[i].action);
+        e.id = QStringLiteral("0000000%1-0000-4000-8000-000000000000").arg(i);
+        e.time = QDateTime::fromString(seeds[i].time, Qt::ISODate);
+        e.site = seeds[i].site;
+        e.unit = seeds[i].unit;
+        e.port = seeds[i].port;
+        e.adapter = seeds[i].adapter;
+        e.result = seeds[i].result;
+        e.detail = seeds[i].detail;
+        if (i == 0) {
+            e.before = QJsonObject{{"band", "1"}, {"channel", "5"}};
+            e.after = QJsonObject{{"band", "2"}, {"channel", "5"}};
+            e.setBackup("backup-old.ini", "[unit]\nformat = 1\n[record]\nband = 1\n");
+        }
+        if (!book.record(e).recorded)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -243,6 +324,11 @@ private slots:
         for (SimPeer &unit : units)
             unit.clearReceived();
         const int reports = QDir(f.path("backups")).entryList({"network-*"}).size();
+        SiteBookPlace place;
+        place.kind = SiteBookPlace::File;
+        place.path = f.path("sitebook.sqlite");
+        SiteBook book(place);
+        const qint64 entriesBefore = qMax(book.count(), qint64(0));
         const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
         const QJsonObject doc = r.json();
         QVERIFY2(r.code == code, r.out + r.err);
@@ -252,6 +338,26 @@ private slots:
             got << u.toObject().value("result").toString();
         QCOMPARE(got.join(' '), results);
         QVERIFY2(QString::fromUtf8(r.out).contains(said), r.out.constData());
+        // The site book: one entry for each unit this run reached, written by
+        // that unit's own run (a run killed wrote none), with the plan's site.
+        QStringList reached, recorded;
+        for (int i = 0; i < 4; ++i)
+            if (!units[i].received().isEmpty() && !faults.contains(QString("%1 kill-at-D").arg(i + 1)))
+                reached << doc.value("units").toArray().at(i).toObject().value("name").toString();
+        QString error;
+        const auto entries = book.entries({}, &error, true);
+        QVERIFY2(entries || !QFileInfo::exists(place.path), qPrintable(error));
+        for (const SiteBookEntry &e : entries.value_or(QList<SiteBookEntry>()).mid(0, int(book.count() - entriesBefore))) {
+            recorded.prepend(e.unit);
+            QCOMPARE(e.action, args.first() == "compare" ? QString("compare") : QString("network"));
+            QCOMPARE(e.site, QString("plan.ini"));
+            QCOMPARE(e.planPath, f.path("plan.ini"));
+            QFile backup(e.backupPath);
+            QCOMPARE(e.backupText.toUtf8(), backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray());
+        }
+        recorded.sort();
+        reached.sort();
+        QCOMPARE(recorded, reached);
         if (results.isEmpty()) { // refused before anything was sent
             for (SimPeer &unit : units)
                 QCOMPARE(unit.received(), QByteArray());
@@ -571,6 +677,7 @@ private slots:
         const QJsonObject doc = r.json();
         QVERIFY2(!doc.isEmpty(), r.out.constData());
         QCOMPARE(doc.value("exit").toInt(), code);
+        checkBookEntry(f, args, doc, !peer.received().isEmpty());
         QVERIFY(doc.contains(key));
         if (!value.isEmpty())
             QCOMPARE(doc.value(key).toVariant().toString(), value);
@@ -737,6 +844,28 @@ private slots:
         row("register 00, one digit", {"reg", "get", "0"}, "reg-get reg=0");
         row("--baud -1", {"--baud", "-1", "read"}, "error 79: --baud -1");
         row("--baud 1", {"--baud", "1", "read"}, "read baud=1");
+        row("--site-book for any command", {"--site-book", "/srv/book.sqlite", "read"}, "read book=/srv/book.sqlite");
+        row("--site-book, a server", {"history", "--site-book", "postgresql://op@db:5433/site?host=/run/pg"},
+            "history list book=postgresql://op@db:5433/site?host=/run/pg");
+        row("--site-book, empty", {"--site-book", "", "read"}, "error 79: --site-book ''");
+        row("history, every filter", {"history", "--site", "n_rth", "--name", "t%", "--device", "COM1", "--since",
+                                      "2024-02-29", "--until", "2024-03-01", "--limit", "5", "--csv"},
+            "history list site=n_rth name=t% device=COM1 2024-02-29..2024-03-01 limit=5 csv");
+        row("history show", {"history", "show", "ab-12"}, "history show id=ab-12");
+        row("history backup", {"history", "backup", "ab-12", "unit.ini", "--force"},
+            "history backup id=ab-12 file=unit.ini");
+        row("history import", {"history", "import", "backups"}, "history import file=backups");
+        row("history show, no id", {"history", "show"}, "error 90: show");
+        row("history, an unknown verb", {"history", "list"}, "error 90: list");
+        row("--since, no such day", {"history", "--since", "2023-02-29"}, "error 79: --since 2023-02-29");
+        row("--since with a time, never dropped", {"history", "--since", "2024-03-01T10:00"},
+            "error 79: --since 2024-03-01T10:00");
+        row("--since after --until", {"history", "--since", "2024-03-02", "--until", "2024-03-01"},
+            "error 79: --since 2024-03-02 --until 2024-03-01");
+        row("--limit 0", {"history", "--limit", "0"}, "error 79: --limit 0");
+        row("--csv and --json", {"history", "--csv", "--json"}, "error 147: --csv --json");
+        row("a filter for show", {"history", "show", "ab-12", "--site", "x"}, "error 147: --site");
+        row("--csv for read", {"--csv", "read"}, "error 147: --csv");
     }
     void parsing()
     {
@@ -750,8 +879,21 @@ private slots:
             got = QStringLiteral("error %1: %2").arg(error.message).arg(error.detail.section(" (", 0, 0));
         } else {
             static const char *names[] = {"help", "ports", "info", "read", "write", "reg-get", "reg-set",
-                                          "save", "apply", "preset"};
+                                          "save", "apply", "preset", "network", "compare", "history"};
+            static const char *verbs[] = {"list", "show", "backup", "import"};
             QStringList parts{names[r->command]};
+            if (r->command == CliRequest::History)
+                parts << verbs[r->historyVerb];
+            for (const auto &[key, value] : {std::pair{"id=", r->entryId}, {"file=", r->file}, {"site=", r->site},
+                                             {"name=", r->name}, {"device=", r->device}, {"book=", r->siteBook}})
+                if (!value.isEmpty())
+                    parts << key + value;
+            if (r->since.isValid())
+                parts << r->since.toString(Qt::ISODate) + ".." + r->until.toString(Qt::ISODate);
+            if (r->limit != 100)
+                parts << QStringLiteral("limit=%1").arg(r->limit);
+            if (r->csv)
+                parts << "csv";
             if (!r->helpFor.isEmpty())
                 parts << r->helpFor;
             if (r->json)
@@ -783,6 +925,11 @@ private slots:
         QTest::newRow("band x") << QStringList{"write", "band=x"} << "a value it cannot take: band=x";
         QTest::newRow("no KEY=VALUE") << QStringList{"write", "band"} << "KEY=VALUE needed: band";
         QTest::newRow("extra argument") << QStringList{"read", "now"} << "wrong arguments: now";
+        QTest::newRow("a password in --site-book")
+            << QStringList{"--site-book", "postgresql://kim:s3cret@db/sites", "read"}
+            << "a password in --site-book would show in the list of processes";
+        QTest::newRow("a site book URL with no database") << QStringList{"--site-book", "postgresql://kim@db/", "read"}
+                                                          << "not a site book URL";
         QTest::newRow("port that does not exist") << QStringList{"--port", "/dev/no-such-tty", "read"}
                                                   << "no such port: /dev/no-such-tty";
         QTest::newRow("port that is a regular file") << QStringList{"--port", "FILE", "read"}
@@ -817,6 +964,7 @@ private slots:
         const QList<QByteArray> lines = r.err.trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QVERIFY2(lines.first().contains(says.toUtf8()), r.err.constData());
+        QVERIFY(!r.err.contains("s3cret"));
         QVERIFY(lines.last().contains("--help"));
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());
@@ -922,6 +1070,148 @@ private slots:
         QVERIFY2(app().message(number).startsWith(text), qPrintable(app().message(number)));
     }
 
+    // The site book's history: filters as typed, newest first, CSV a
+    // spreadsheet only reads, one entry whole, its backup as a file.
+    void history_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("ids");  // the entries listed (--json), newest first; "-": not a list
+        QTest::addColumn<QString>("says"); // in what is printed (standard error when it fails)
+        const QString nope = "-";
+        QTest::newRow("all, newest first") << QStringList{} << 0 << "3 2 1 0" << "";
+        QTest::newRow("--site, case aside") << QStringList{"--site", "north"} << 0 << "3 1" << "";
+        QTest::newRow("--site, _ itself") << QStringList{"--site", "no_th"} << 0 << "0" << "";
+        QTest::newRow("--site, % itself") << QStringList{"--site", "%"} << 0 << "" << "";
+        QTest::newRow("--site 50%") << QStringList{"--site", "50%"} << 0 << "2" << "";
+        QTest::newRow("--name, _ itself") << QStringList{"--name", "tank_1"} << 0 << "3 0" << "";
+        QTest::newRow("--device, an adapter") << QStringList{"--device", "usb-ftdi_a50"} << 0 << "0" << "";
+        QTest::newRow("--device, a port") << QStringList{"--device", "COM1"} << 0 << "3 0" << "";
+        QTest::newRow("--since, from the day's first second") << QStringList{"--since", "2024-03-01"} << 0
+                                                              << "3 2 1" << "";
+        QTest::newRow("--until, to the day's last second") << QStringList{"--until", "2024-02-29"} << 0 << "0" << "";
+        QTest::newRow("one day") << QStringList{"--since", "2024-03-02", "--until", "2024-03-02"} << 0 << "2" << "";
+        QTest::newRow("--limit, older ones said to be there") << QStringList{"--limit", "2"} << 0 << "3 2" << "";
+        QTest::newRow("text, one line an entry") << QStringList{"--name", "tank_1"} << 0 << nope
+                                                 << "2024-03-03 08:00:00  North  tank_1  COM1          reg set  "
+                                                    "verified  00000003-0000-4000-8000-000000000000\n2024-02-29 "
+                                                    "23:59:59  no_th  tank_1  usb-FTDI_A50  apply";
+        QTest::newRow("--csv, no formula") << QStringList{"--csv", "--site", "50%"} << 0 << nope
+                                           << "id,time,user,host,site,unit,port,device,adapter,action,result,exit,"
+                                              "version,plan,backup,detail\r\n00000002-0000-4000-8000-000000000000,"
+                                              "2024-03-02T12:00:00.000Z,";
+        QTest::newRow("show") << QStringList{"show", "00000000-0000-4000-8000-000000000000"} << 0 << nope
+                              << "band          1           2           *\nchannel       5           5\n";
+        QTest::newRow("show, nothing a terminal would act on") << QStringList{"show", "00000001-0000-4000-8000-000000000000"}
+                                                               << 0 << nope << "\nadapter       usb\uFFFD]0;x\uFFFD\n";
+        QTest::newRow("show, an id the book does not hold") << QStringList{"show", "00000009-0000-4000-8000-000000000000"}
+                                                            << 2 << nope << "no entry of that id";
+        QTest::newRow("backup") << QStringList{"backup", "00000000-0000-4000-8000-000000000000", "old.ini"} << 0 << nope
+                                << "backup was written to: old.ini";
+        QTest::newRow("backup over a file") << QStringList{"backup", "00000000-0000-4000-8000-000000000000", "taken.ini"}
+                                            << 1 << nope << "--force replaces it";
+        QTest::newRow("backup of an entry without one") << QStringList{"backup", "00000001-0000-4000-8000-000000000000",
+                                                                       "old.ini"} << 1 << nope << "holds no backup";
+        QTest::newRow("the book off") << QStringList{"--site-book", "off"} << 1 << nope << "the site book is off";
+        QTest::newRow("a book that cannot be read") << QStringList{"--site-book", "taken.ini"} << 1 << nope
+                                                    << "cannot be used";
+    }
+    void history()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, ids);
+        QFETCH(QString, says);
+        Folder f;
+        QVERIFY(f.make());
+        QVERIFY(seedBook(f.path("book.sqlite")));
+        f.write("taken.ini", "not a book");
+        args = QStringList{"--site-book", f.path("book.sqlite"), "history"} + args;
+        if (ids != "-") {
+            const Result r = run(f, args + QStringList{"--json"});
+            QCOMPARE(r.code, code);
+            QStringList got;
+            for (const QJsonValue &v : r.json().value("entries").toArray()) {
+                for (const char *key : {"id", "time", "user", "site", "unit", "port", "device", "action", "result",
+                                        "version", "backup"})
+                    QVERIFY2(v.toObject().contains(key), key);
+                got << v.toObject().value("id").toString().left(8).right(1);
+            }
+            QCOMPARE(got.join(' '), ids);
+            QCOMPARE(r.json().value("more").toBool(), args.contains("--limit"));
+            QCOMPARE(r.json().value("command").toString(), QString("history"));
+        }
+        const Result r = run(f, args);
+        QCOMPARE(r.code, code);
+        QVERIFY2((code ? r.err : r.out).contains(says.toUtf8()), (r.out + r.err).constData());
+        if (args.contains("--csv")) // a cell a spreadsheet would run begins with '
+            QVERIFY2(r.out.contains(",'=HYPERLINK(1),COM3,") && r.out.endsWith(",'-2+3\r\n"), r.out.constData());
+        if (args.contains("--limit"))
+            QVERIFY2(r.err.contains("older entries are not shown"), r.err.constData());
+        if (args.contains("backup") && code == 0)
+            QCOMPARE(f.read("old.ini"), QByteArray("[unit]\nformat = 1\n[record]\nband = 1\n"));
+    }
+
+    // Backups and a network report from before the book: taken in once
+    // however often imported, and a backup taken in puts the unit back.
+    void historyImport()
+    {
+        Folder f;
+        QVERIFY(f.make());
+        SimPeer peer;
+        f.link(peer);
+        const QString held = peer.unit().reg(12);
+        f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        f.write("site2.ini", "[unit]\nformat = 1\n[record]\nband = 3\n[registers]\n12 = CD\n");
+        QCOMPARE(run(f, {"--site-book", "off", "apply", "site.ini"}).code, 0);
+        const QStringList backups = QDir(f.path("backups")).entryList({"backup-*.ini"});
+        QCOMPARE(backups.size(), 1);
+        // A later apply's backup is in the book already, with its entry.
+        const QStringList book{"--site-book", f.path("book.sqlite")};
+        const QString applied = run(f, book + QStringList{"--json", "apply", "site2.ini"})
+                                    .json().value("site_book").toObject().value("id").toString();
+        QVERIFY(!applied.isEmpty());
+        NetworkReport report;
+        report.finished = QDateTime::currentDateTimeUtc();
+        report.plan = "/gone/pump-house.ini"; // the plan's file name, its site no longer known
+        report.units.resize(2);
+        report.units[0].name = "pump";
+        report.units[0].state = NetworkUnitResult::Verified;
+        report.units[0].after = QJsonObject{{"band", 2}};
+        report.units[1].name = "tank"; // never come to: no entry
+        f.write("backups/network-20240301-100000-1.json", report.toJson());
+        const QStringList import = book + QStringList{"history", "import", "backups"};
+        Result r = run(f, import);
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 2; already there: 1\n"));
+        r = run(f, import);
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 3\n"));
+        f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
+        r = run(f, import);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("Entries taken into the site book: 0; "
+                                                                                    "already there: 3\n"),
+                 r.err.constData());
+
+        const QJsonArray entries = run(f, book + QStringList{"history", "--json"})
+                                       .json().value("entries").toArray();
+        QCOMPARE(entries.size(), 3);
+        QJsonObject taken;
+        for (const QJsonValue &e : entries)
+            if (e.toObject().value("action") == "backup")
+                taken = e.toObject();
+            else if (e.toObject().value("action") != "apply")
+                QCOMPARE(e.toObject().value("site").toString(), QString("pump-house.ini"));
+        QCOMPARE(taken.value("backup").toString(), f.path("backups/" + backups.first()));
+        // Each backup as a file apply takes: the unit as each run found it.
+        for (const auto &[id, band, reg] : {std::tuple{applied, 2, QString("AB")}, {taken.value("id").toString(), 1, held}}) {
+            QCOMPARE(run(f, book + QStringList{"history", "backup", "--force", id, "restore.ini"}).code, 0);
+            QCOMPARE(run(f, {"--site-book", "off", "apply", "restore.ini"}).code, 0);
+            QCOMPARE(peer.unit().record().band, band);
+            QCOMPARE(peer.unit().reg(12), reg);
+        }
+    }
+
     void help()
     {
         Folder f;
@@ -935,6 +1225,15 @@ private slots:
         const Result one = run(f, {"reg", "--help"});
         QCOMPARE(one.code, 0);
         QVERIFY(one.out.startsWith("Usage: qmlsetup [options] reg get NN | reg set NN VV"));
+        // A synopsis too long for its column: the summary in the column below it.
+        QVERIFY2(all.out.contains("\n  history [show ID | backup ID FILE | import FOLDER]\n" + QByteArray(30, ' ') + "Lists"),
+                 all.out.constData());
+        // A command's own options in the manual page as a list, its text after them in its paragraph.
+        const Result manual = run(f, {"--manual"});
+        QVERIFY2(manual.out.contains("\n.RS\n.TP\n.B \\-\\-site S, \\-\\-name N\nentries of that site, of that unit\n"
+                                     ".TP\n.B \\-\\-device P\n")
+                     && manual.out.contains("begins with '\n.RE\n.IP\nThe filters match"),
+                 manual.out.constData());
     }
 
     // The program folder is the user's own but closed to new files (its
@@ -1019,11 +1318,14 @@ private slots:
     void outputAndOptions_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("out"); // "full": standard output a full disk; "alone": no window program
+        // "full": standard output a full disk; "alone": no window program; "book away": a folder
+        // in the site book's place
+        QTest::addColumn<QString>("out");
         QTest::addColumn<int>("code");    // -1: the window opened (still running)
         QTest::addColumn<QString>("json"); // a key of the one JSON document, or none
         QTest::newRow("output on a full disk") << QStringList{"--json", "info"} << "full" << 1 << "";
         QTest::newRow("--json=1") << QStringList{"--json=1", "read"} << "" << 0 << "record";
+        QTest::newRow("the site book away") << QStringList{"--json", "read"} << "book away" << 0 << "site_book";
         QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
         QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
         QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
@@ -1047,6 +1349,8 @@ private slots:
             p.setStandardOutputFile("/dev/full");
         if (out == "alone")
             QVERIFY(QFile::remove(f.path("qmlsetup-window")));
+        if (out == "book away")
+            QVERIFY(QDir().mkdir(f.path("sitebook.sqlite")));
         start(p, f, args);
         if (code == -1) { // a window waits for its operator
             QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));
@@ -1067,6 +1371,15 @@ private slots:
             QCOMPARE(error.error, QJsonParseError::NoError);
             QVERIFY(doc.contains(json));
             QCOMPARE(doc.value("exit").toInt(), code);
+        }
+        if (out == "book away") { // the run stands; the entry waits, and says where
+            const QString pending = f.path("sitebook-pending.jsonl");
+            QVERIFY2(r.err.startsWith("site book: not recorded (a folder stands in the site book's place: "),
+                     r.err.constData());
+            QVERIFY2(r.err.endsWith("; kept for later in " + pending.toUtf8() + "\n"), r.err.constData());
+            QCOMPARE(QJsonDocument::fromJson(r.out).object().value("site_book").toObject().value("recorded"),
+                     QJsonValue(false));
+            QCOMPARE(f.read("sitebook-pending.jsonl").count('\n'), 1);
         }
     }
 

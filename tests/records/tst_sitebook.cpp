@@ -47,7 +47,7 @@ int writer(char **argv)
         const SiteBookEntry e = entry(QStringLiteral("unit-%1-%2").arg(getpid()).arg(i));
         const auto r = book.record(e);
         missed += r.recorded ? 0 : 1;
-        printf("%s %s\n", r.recorded ? "in" : "pending", qPrintable(e.id));
+        printf("%s %s %s\n", r.recorded ? "in" : "pending", qPrintable(e.id), qPrintable(r.reason));
         fflush(stdout);
     }
     return missed;
@@ -58,7 +58,7 @@ QStringList linesOf(const QByteArray &out, const char *state)
     QStringList ids;
     for (const QByteArray &line : out.split('\n'))
         if (line.startsWith(state))
-            ids << QString::fromLatin1(line.mid(int(qstrlen(state)) + 1));
+            ids << QString::fromLatin1(line.mid(int(qstrlen(state)) + 1).split(' ').first());
     return ids;
 }
 
@@ -256,7 +256,7 @@ private slots:
             writers << startWriter(path, pending, 5);
         for (QProcess *w : writers) {
             QVERIFY(w->waitForFinished(120000));
-            QCOMPARE(w->exitCode(), 0);
+            QVERIFY2(w->exitCode() == 0, w->peek(4096).constData());
             QCOMPARE(linesOf(w->readAllStandardOutput(), "in").size(), 5);
         }
         SiteBook book(fileBook(path, QString()));

@@ -1,7 +1,10 @@
 // The radio settings screen against the simulated unit.
 
 #include "sim/SimControl.h"
+#include "records/SiteBook.h"
+#include "records/SiteBookOutcomes.h"
 #include "screens/ScreenRig.h"
+#include "widgets/BookEntry.h"
 #include "screens/frmReg.h"
 #include "shell/frmExit.h"
 
@@ -720,6 +723,89 @@ private slots:
         click(s->Command_W);
         QCOMPARE(asked.boxes, QStringList{"d13|m39"});
         QCOMPARE(rig.peer.received(), QByteArray());
+    }
+
+    // Each of the windows' exchange sequences leaves one site book entry:
+    // its action, its outcome, the unit's port and its backup whole.
+    void bookEntries_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("fault"); // for the simulated unit
+        QTest::addColumn<QString>("result");
+        QTest::newRow("settings read") << "settings read" << "" << "read";
+        QTest::newRow("settings read, no answer") << "settings read" << "silent on" << "failed";
+        QTest::newRow("settings read, register path") << "settings read, registers" << "" << "read";
+        QTest::newRow("settings write") << "settings write" << "" << "written";
+        QTest::newRow("settings write refused") << "settings write" << "refuse on" << "not written";
+        QTest::newRow("version") << "version" << "" << "read";
+        QTest::newRow("register read") << "register read" << "" << "read";
+        QTest::newRow("register write") << "register write" << "" << "written";
+        QTest::newRow("register write, no answer") << "register write" << "silent on" << "may have been written";
+        QTest::newRow("preset") << "preset" << "" << "verified";
+        QTest::newRow("save") << "save" << "" << "saved";
+        QTest::newRow("apply") << "apply" << "" << "verified";
+        QTest::newRow("apply, a difference") << "apply" << "stuck 12" << "differs";
+    }
+    void bookEntries()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, fault);
+        QFETCH(QString, result);
+        ScreenRig rig;
+        SiteBookPlace place;
+        place.kind = SiteBookPlace::File;
+        place.path = rig.st.path("sitebook.sqlite");
+        SiteBookRecorder::setPlace(place);
+        frmSet *s = action.endsWith("registers") ? rig.openRegisterMode() : rig.openLinked();
+        rig.peer.unit().setReg(27, "03"); // a band and channel the screen shows
+        rig.peer.unit().setReg(6, "E5");
+        rig.st.write("unit.ini", "[unit]\nformat = 1\n[registers]\n12 = 5A\n");
+        if (action == "settings write")
+            click(s->Command_R); // the fields from the unit: nothing to ask
+        if (!fault.isEmpty())
+            ApplySimCommand(rig.peer, fault);
+        ModalWatcher watcher([&](QDialog *d) {
+            if (auto *editor = qobject_cast<frmReg *>(d)) {
+                editor->Cmb_C->setEditText("  12");
+                editor->Text1->setText("5A");
+                click(action == "register read" ? editor->Cmd_R : editor->Cmd_W);
+                editor->reject();
+            } else if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                files->setDirectory(rig.st.dir());
+                files->findChild<QLineEdit *>("fileNameEdit")
+                    ->setText(rig.st.path(action == "save" ? "saved.ini" : "unit.ini"));
+                QMetaObject::invokeMethod(files, "accept");
+            }
+        });
+        if (action.startsWith("register"))
+            for (int i = 0; i < 5; ++i)
+                click(s->TextMess);
+        else if (action.startsWith("settings read"))
+            click(s->Command_R);
+        else if (action == "settings write")
+            click(s->Command_W);
+        else if (action == "version")
+            click(s->Command_V);
+        else if (action == "preset")
+            click(rig.main->Cmd_FRH);
+        else if (action == "save")
+            rig.main->menuSaveConfig->trigger();
+        else
+            rig.main->menuApplyConfig->trigger();
+        Ui::FinishBookEntries();
+        SiteBook book(place);
+        QString error;
+        QList<SiteBookEntry> mine;
+        for (const SiteBookEntry &e : book.entries({}, &error, true).value_or(QList<SiteBookEntry>()))
+            if (e.action == action.section(',', 0, 0))
+                mine << e;
+        QCOMPARE(mine.size(), 1);
+        QCOMPARE(mine.first().result, result);
+        QCOMPARE(mine.first().port, QString("COM1"));
+        QFile backup(mine.first().backupPath);
+        QCOMPARE(mine.first().backupText.toUtf8(), backup.open(QIODevice::ReadOnly) ? backup.readAll() : QByteArray());
+        QCOMPARE(mine.first().backupPath.isEmpty(), action != "preset" && action != "apply" && action != "save");
+        SiteBookRecorder::setPlace(SiteBookPlace());
     }
 
     // The link poll goes on while the unit has not answered it, and pauses

@@ -1,0 +1,376 @@
+// The site book's window on a real SQLite book in a temporary folder, filled
+// as the program fills it, in a time zone nine hours east of UTC: the search
+// as typed and by local days, paging as the list is scrolled, an entry's
+// differing settings, its backup saved as a file apply takes, the export, and
+// books that cannot be read.
+
+#include "config/modFile.h"
+#include "core/AppState.h"
+#include "protocol/UnitConfig.h"
+#include "records/SiteBook.h"
+#include "records/SiteBookOutcomes.h"
+#include "screens/frmSiteBook.h"
+#include "shell/frmMain.h"
+#include "support/GuiSupport.h"
+#include "support/TestSupport.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QFileDialog>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTest>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QString Backup = "[unit]\nformat = 1\n\n[record]\nband = 2\nchannel = 11\n\n[registers]\n00 = 3A\n05 = 1F\n";
+
+struct Book {
+    FreshState st;
+    SiteBookPlace place;
+    SiteBook book{place};
+    Book() : place{SiteBookPlace::File, st.path("sitebook.sqlite"), st.path("pending.jsonl")}
+    {
+        for (const char *name : {"message.ini", "dispname.ini"})
+            QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/en/" + name, st.path(name));
+        ReadMessageIni();
+        ReadDispNameIni();
+    }
+    // time (UTC), site, unit, adapter, version, user, result
+    SiteBookEntry add(const QStringList &f, const QJsonObject &before = {}, const QJsonObject &after = {})
+    {
+        SiteBookEntry e = SiteBookEntry::begin("write");
+        e.time = QDateTime::fromString(f.at(0), Qt::ISODate);
+        std::tie(e.site, e.unit, e.adapter, e.version, e.user, e.result) =
+            std::tuple(f.at(1), f.at(2), f.at(3), f.at(4), f.at(5), f.at(6));
+        e.port = "COM1";
+        e.before = before;
+        e.after = after;
+        e.detail = "written, then read back";
+        e.setBackup(st.path("backups/backup.ini"), Backup.toUtf8());
+        if (!book.record(e).recorded)
+            qFatal("not recorded");
+        return e;
+    }
+};
+
+// A: local 05-10 05:00, B: 05-10 19:00, C: 05-11 01:00, D: 05-11 12:00.
+void addSample(Book &b)
+{
+    b.add({"2024-05-09T20:00:00Z", "pump-house", "alpha", "usb-FTDI_FT1", "QML47210 R1.20", "ops", "verified"});
+    b.add({"2024-05-10T10:00:00Z", "tank-field", "tank_1", "usb-Prolific_P2", "QML47210 R1.21", "kato", "differs"});
+    b.add({"2024-05-10T16:00:00Z", "tank-field", "tankA1", "", "100% R2", "kato", "failed"});
+    b.add({"2024-05-11T03:00:00Z", "north", "beta", "usb-FTDI_FT9", "1000 R2", "admin", "may have been written"});
+}
+
+bool settle(frmSiteBook &w) { return waitUntil([&] { return w.settled(); }, 10000); }
+
+QString units(const frmSiteBook &w)
+{
+    QStringList cells;
+    for (int row = 0; row < w.model()->rowCount(); ++row)
+        cells << w.model()->index(row, SiteBookModel::ColUnit).data().toString();
+    return cells.join(' ');
+}
+
+frmSiteBookEntry *openDetails(frmSiteBook &w, int row)
+{
+    w.lstEntries->setCurrentIndex(w.model()->index(row, 0));
+    QTest::mouseClick(w.cmdDetails, Qt::LeftButton);
+    waitUntil([&] { return w.details() != nullptr; });
+    return w.details();
+}
+
+// Answers the next file dialog with `path`.
+ModalWatcher *chooseFile(const QString &path, bool *asked)
+{
+    return new ModalWatcher([path, asked](QDialog *d) {
+        if (auto *files = qobject_cast<QFileDialog *>(d)) {
+            *asked = true;
+            files->setDirectory(QFileInfo(path).absolutePath());
+            files->findChild<QLineEdit *>("fileNameEdit")->setText(path); // the whole path, typed
+            QMetaObject::invokeMethod(files, "accept");
+        }
+    });
+}
+
+} // namespace
+
+class TestSiteBookWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void search_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("from"); // local days
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("units");
+        QTest::newRow("everything, newest first") << "" << "" << "" << "beta tankA1 tank_1 alpha";
+        QTest::newRow("site") << "pump" << "" << "" << "alpha";
+        QTest::newRow("unit") << "beta" << "" << "" << "beta";
+        QTest::newRow("adapter") << "Prolific" << "" << "" << "tank_1";
+        QTest::newRow("version") << "R1.2" << "" << "" << "tank_1 alpha";
+        QTest::newRow("user") << "kato" << "" << "" << "tankA1 tank_1";
+        QTest::newRow("result") << "may have" << "" << "" << "beta";
+        QTest::newRow("_ as typed") << "tank_1" << "" << "" << "tank_1";
+        QTest::newRow("% as typed") << "100%" << "" << "" << "tankA1";
+        QTest::newRow("one local day, not the UTC one") << "" << "2024-05-10" << "2024-05-10" << "tank_1 alpha";
+        QTest::newRow("from a local day") << "" << "2024-05-11" << "" << "beta tankA1";
+        QTest::newRow("until a local day") << "" << "" << "2024-05-09" << "";
+        QTest::newRow("text and days") << "kato" << "" << "2024-05-10" << "tank_1";
+        QTest::newRow("nothing found") << "zzz" << "" << "" << "";
+    }
+    void search()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, units);
+        Book b;
+        addSample(b);
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        w.show();
+        QVERIFY(settle(w));
+        QCOMPARE(::units(w), QString("beta tankA1 tank_1 alpha"));
+        QCOMPARE(w.model()->index(3, SiteBookModel::ColTime).data().toString(), QString("2024-05-10 05:00:00"));
+        QCOMPARE(w.model()->index(1, SiteBookModel::ColPort).data().toString(), QString("COM1"));
+        QCOMPARE(w.model()->index(0, SiteBookModel::ColPort).data().toString(), QString("COM1 (usb-FTDI_FT9)"));
+        for (auto [check, edit, day] : {std::tuple(w.chkFrom, w.dtFrom, from), std::tuple(w.chkTo, w.dtTo, to)})
+            if (!day.isEmpty()) {
+                check->setChecked(true);
+                edit->setDate(QDate::fromString(day, Qt::ISODate));
+            }
+        QTest::keyClicks(w.txtFind, text);
+        if (!text.isEmpty() || !from.isEmpty() || !to.isEmpty())
+            QVERIFY(!w.settled() && !w.model()->loading()); // nothing asked before a pause in the typing
+        QVERIFY(settle(w));
+        QCOMPARE(::units(w), units);
+        QCOMPARE(w.lblState->isVisible(), units.isEmpty());
+        if (units.isEmpty())
+            QCOMPARE(w.lblState->text(), app().message(SiteBookWindow::NoMatch));
+        QCOMPARE(w.TextMess->text(), QString("Entries shown: %1").arg(units.isEmpty() ? 0 : units.count(' ') + 1));
+        QCOMPARE(w.cmdExport->isEnabled(), !units.isEmpty());
+    }
+
+    // Ten pages' worth of entries would take long to record: 1,234, seven
+    // to a time, so that the first page ends among entries of one time.
+    void paging()
+    {
+        Book b;
+        QSet<QString> recorded;
+        const QStringList f{"", "north", "", "", "R1", "ops", "verified"};
+        for (int i = 0; i < 1234; ++i) {
+            QStringList fields = f;
+            fields[0] = QDateTime(QDate(2024, 5, 10), QTime(12, 0), Qt::UTC).addSecs(-(i / 7)).toString(Qt::ISODate);
+            fields[2] = QString::number(i);
+            recorded << b.add(fields).id;
+        }
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        w.show();
+        QVERIFY(settle(w));
+        QCOMPARE(w.model()->rowCount(), SiteBookModel::Page);
+        QVERIFY(w.TextMess->text().endsWith("older ones load as you scroll down"));
+        w.lstEntries->scrollToBottom();
+        QVERIFY(waitUntil([&] { return w.model()->rowCount() == 1234 && w.settled(); }));
+        QSet<QString> shown;
+        for (int row = 0; row < 1234; ++row) {
+            shown << w.model()->entry(row).id;
+            if (row > 0)
+                QVERIFY(w.model()->entry(row).time <= w.model()->entry(row - 1).time);
+        }
+        QCOMPARE(shown, recorded);
+        QCOMPARE(w.TextMess->text(), QString("Entries shown: 1234"));
+    }
+
+    void details_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("marked");
+        QTest::newRow("a record field and a register")
+            << R"({"band":"1","channel":"5","parity":"none","register 05":"3A","register 27":"01"})"
+            << R"({"band":"2","channel":"5","parity":"none","register 05":"3B","register 27":"01"})"
+            << "band register 05";
+        QTest::newRow("hexadecimal digits in another case") << R"({"register 05":"3a"})"
+                                                            << R"({"register 05":"3A"})" << "";
+        QTest::newRow("a side not read") << R"({"band":"1","register 07":"00"})" << R"({"band":"1"})" << "";
+    }
+    void details()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, marked);
+        Book b;
+        const auto json = [](const QString &s) { return QJsonDocument::fromJson(s.toUtf8()).object(); };
+        b.add({"2024-05-10T10:00:00Z", "north", "beta", "", "R1", "ops", "differs"}, json(before), json(after));
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        QVERIFY(settle(w));
+        frmSiteBookEntry *d = openDetails(w, 0);
+        QVERIFY(d);
+        QCOMPARE(d->tblSettings->rowCount(), SettingNames(json(before), json(after)).size());
+        QStringList names, shownMarked;
+        for (int row = 0; row < d->tblSettings->rowCount(); ++row) {
+            const QString name = d->tblSettings->item(row, frmSiteBookEntry::ColSetting)->text();
+            names << name;
+            const bool mark = !d->tblSettings->item(row, frmSiteBookEntry::ColMark)->text().isEmpty();
+            QCOMPARE(d->tblSettings->item(row, frmSiteBookEntry::ColAfter)->font().bold(), mark);
+            if (mark)
+                shownMarked << name;
+            QCOMPARE(d->tblSettings->item(row, frmSiteBookEntry::ColBefore)->text(),
+                     json(before).value(name).toString(QString::fromUtf8("\u2014")));
+        }
+        QCOMPARE(shownMarked.join(' '), marked);
+        QCOMPARE(names.first(), QString(json(before).contains("band") ? "band" : "register 05"));
+        QCOMPARE(d->txtDetail->toPlainText(), QString("written, then read back"));
+    }
+
+    void saveAs_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("a new file") << "";
+        QTest::newRow("a name in use is not replaced") << "taken";
+        QTest::newRow("a backup that is not what was kept") << "altered";
+    }
+    void saveAs()
+    {
+        QFETCH(QString, fault);
+        Book b;
+        SiteBookEntry e = b.add({"2024-05-10T10:00:00Z", "north", "beta", "", "R1", "ops", "verified"});
+        if (fault == "altered") {
+            e.id = SiteBookEntry::begin("write").id;
+            e.time = e.time.addSecs(60); // the newest
+            e.backupSha256 = Sha256Hex("another text");
+            b.book.record(e);
+        }
+        if (fault == "taken")
+            b.st.write("unit.ini", "kept");
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        QVERIFY(settle(w));
+        frmSiteBookEntry *d = openDetails(w, 0);
+        QVERIFY(d && d->cmdSaveAs->isEnabled());
+        QCOMPARE(d->txtBackup->toPlainText(), Backup);
+        bool asked = false;
+        std::unique_ptr<ModalWatcher> watcher(chooseFile(b.st.path("unit.ini"), &asked));
+        QTest::mouseClick(d->cmdSaveAs, Qt::LeftButton);
+        QCOMPARE(asked, fault != "altered");
+        if (fault.isEmpty()) {
+            QCOMPARE(d->TextMess->text(), app().message(ConfigMessages::Saved) + " " + b.st.path("unit.ini"));
+            ConfigFileError error;
+            const auto config = ReadConfigFile(b.st.path("unit.ini"), &error);
+            QVERIFY2(config, qPrintable(error.describe()));
+            QCOMPARE(*config, *ParseConfigText(Backup, &error));
+            QCOMPARE(config->registers[5], QString("1F"));
+        } else {
+            QCOMPARE(b.st.read("unit.ini"), QByteArray(fault == "taken" ? "kept" : ""));
+            QVERIFY2(d->TextMess->text().endsWith(app().message(fault == "taken" ? SiteBookWindow::NameTaken
+                                                                                   : SiteBookWindow::BackupAltered)),
+                     qPrintable(d->TextMess->text()));
+        }
+    }
+
+    // Every entry the search finds, not only the page shown; a cell a
+    // spreadsheet would run is neutralised.
+    void exportCsv()
+    {
+        Book b;
+        for (int i = 0; i < 1003; ++i)
+            b.add({QString("2024-05-10T10:%1:%2Z").arg(i / 60 % 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')),
+                   i == 0 ? "=HYPERLINK(\"x\")" : "north", QString::number(i), "", "R1", "ops", "verified"});
+        b.add({"2024-05-11T00:00:00Z", "south", "other", "", "R1", "ops", "verified"});
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        QVERIFY(settle(w));
+        QTest::keyClicks(w.txtFind, "ops");
+        QVERIFY(settle(w));
+        bool asked = false;
+        std::unique_ptr<ModalWatcher> watcher(chooseFile(b.st.path("book.csv"), &asked));
+        QTest::mouseClick(w.cmdExport, Qt::LeftButton);
+        QVERIFY(waitUntil([&] { return w.TextMess->text().startsWith("Entries exported"); }));
+        const QList<QByteArray> lines = b.st.read("book.csv").split('\n');
+        QCOMPARE(lines.size(), 1 + 1004 + 1);
+        QCOMPARE(lines.first() + '\n', SiteBookCsvHeader());
+        QVERIFY2(lines.at(1004).startsWith("2024-05-10T10:00:00.000Z,ops,"), lines.at(1004).constData());
+        QVERIFY2(lines.at(1004).contains(",\"'=HYPERLINK(\"\"x\"\")\","), lines.at(1004).constData());
+    }
+
+    // Opened from the main window's menu, on the place this process records to.
+    void cannotRead_data()
+    {
+        QTest::addColumn<QString>("place");
+        QTest::addColumn<int>("says");
+        QTest::newRow("off") << "off" << int(SiteBookWindow::OffWhat);
+        QTest::newRow("a file that is no site book") << "file" << int(SiteBookWindow::FileWhat);
+        QTest::newRow("a server that is not there") << "server" << int(SiteBookWindow::ServerWhat);
+        QTest::newRow("a server that does not answer") << "silent" << int(SiteBookWindow::ServerWhat);
+        QTest::newRow("no book yet") << "absent" << int(SiteBookWindow::NoEntries);
+        QTest::newRow("a book of no entries") << "empty" << int(SiteBookWindow::NoEntries);
+    }
+    void cannotRead()
+    {
+        QFETCH(QString, place);
+        QFETCH(int, says);
+        Book b;
+        SiteBookPlace p = b.place;
+        const int listener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (place == "off")
+            p = SiteBookPlace();
+        else if (place == "file")
+            b.st.write("sitebook.sqlite", "a list of units, not a database");
+        else if (place == "empty")
+            QVERIFY(b.book.open());
+        else if (place == "server" || place == "silent") {
+            p = SiteBookPlace{SiteBookPlace::Server, {}, {}, b.st.dir(), "ops", "sites"}; // a socket folder, no server
+            if (place == "silent") { // taken in by the system, never answered
+                QVERIFY(bind(listener, reinterpret_cast<sockaddr *>(&address), size) == 0 && listen(listener, 1) == 0);
+                getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
+                p.host = "127.0.0.1";
+                p.port = ntohs(address.sin_port);
+            }
+        }
+        SiteBookRecorder::setPlace(p);
+        frmMain main;
+        QElapsedTimer t;
+        t.start();
+        main.menuSiteBook->trigger();
+        QVERIFY(t.elapsed() < 500);
+        frmSiteBook *w = nullptr;
+        for (QWidget *top : QApplication::topLevelWidgets())
+            if (auto *found = qobject_cast<frmSiteBook *>(top); found && found->isVisible())
+                w = found;
+        QVERIFY(w);
+        QCOMPARE(w->windowTitle(), QString("Site book"));
+        QVERIFY(settle(*w));
+        ::close(listener);
+        QVERIFY2(w->lblState->text().endsWith(app().message(says)), qPrintable(w->lblState->text()));
+        QCOMPARE(w->lblState->text().startsWith(app().message(SiteBookWindow::CannotRead)),
+                 says != SiteBookWindow::NoEntries);
+        QVERIFY(!w->cmdExport->isEnabled() && !w->cmdDetails->isEnabled());
+        QCOMPARE(w->txtFind->isEnabled(), place == "empty");
+        SiteBookRecorder::setPlace(SiteBookPlace());
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    qputenv("TZ", "JST-9"); // local days are not UTC's
+    QApplication application(argc, argv);
+    TestSiteBookWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+#include "tst_frmsitebook.moc"

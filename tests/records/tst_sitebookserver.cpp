@@ -63,8 +63,6 @@ SiteBookEntry entryAt(const QString &site, const QString &unit)
     SiteBookEntry e = SiteBookEntry::begin(QStringLiteral("read"));
     e.site = site;
     e.unit = unit;
-    e.port = QStringLiteral("COM1");
-    e.version = QStringLiteral("QML47210 V1.20");
     e.result = QStringLiteral("read");
     e.after = QJsonObject{{QStringLiteral("band"), QStringLiteral("2")}};
     return e;
@@ -96,7 +94,8 @@ class TestSiteBookServer : public QObject {
     Q_OBJECT
     FreshState state;
     PgServer server;
-    Operator alice, bob;
+    Operator alice{QStringLiteral("alice"), QStringLiteral("alice-pw-7Qx2")};
+    Operator bob{QStringLiteral("bob"), QStringLiteral("bob-pw-9Kd4")};
 
     // The entries of `site` in the book as `who` reads it.
     int entriesOf(Operator &who, const QString &site)
@@ -122,10 +121,6 @@ private slots:
         app().ShippedTextDir = qEnvironmentVariable("QML_DIST") + QStringLiteral("/lang/en/");
         ReadMessageIni();
         QVERIFY2(!app().message(1).isEmpty(), "no message table: QML_DIST names the dist folder");
-        alice.role = QStringLiteral("alice");
-        alice.password = QStringLiteral("alice-pw-7Qx2");
-        bob.role = QStringLiteral("bob");
-        bob.password = QStringLiteral("bob-pw-9Kd4");
         QVERIFY2(server.start(), qPrintable(server.error()));
         qInfo("server started in %lld ms", server.startMs());
         QVERIFY2(server.createRole(alice.role, alice.password) && server.createRole(bob.role, bob.password)

@@ -34,9 +34,8 @@ public:
     // postgresql://user@/database?host=<socket folder>
     QString url(const QString &user, const QString &database) const;
 
-    // A role that may log in: with a password, only with that one (SCRAM);
-    // without one, trusted.
-    bool createRole(const QString &name, const QString &password = QString());
+    // A role that logs in with `password` (SCRAM), as libpq finds it.
+    bool createRole(const QString &name, const QString &password);
     bool createDatabase(const QString &name, const QString &owner);
     // Lets `role` work in `database` beside its owner: each may read and add
     // to the tables the other makes there.

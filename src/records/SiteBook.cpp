@@ -88,6 +88,10 @@ bool makeBookFile(const QString &path, QString *reason)
 }
 #endif
 
+// Held by whoever makes or brings forward a team's book, until its
+// transaction ends: the first units of a network run start at once.
+const QString MakersLock = QStringLiteral("SELECT pg_advisory_xact_lock(47210)");
+
 bool exec(QSqlDatabase &db, const QString &sql, QString *error)
 {
     QSqlQuery q(db);
@@ -147,8 +151,11 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
             if (q.next())
                 version = q.value(0).toInt();
         } else if (!forWriting
-                   || !exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
-                            &error)) {
+                   || !(SiteBookSql::begin(db, server, &error) && exec(db, MakersLock, &error)
+                        && exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS site_book_schema (version integer NOT NULL)"),
+                                &error)
+                        && SiteBookSql::commit(db, &error))) {
+            SiteBookSql::rollback(db);
             *reason = forWriting ? error : SiteBookText(SiteBookMessages::NoBookYet);
             return -1;
         }
@@ -185,7 +192,7 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
     }
     // Two first users at once: the second finds the schema made.
     if (server) {
-        exec(db, QStringLiteral("LOCK TABLE site_book_schema IN EXCLUSIVE MODE"), &error);
+        exec(db, MakersLock, &error);
         if (q.exec(QStringLiteral("SELECT version FROM site_book_schema")) && q.next())
             version = q.value(0).toInt();
     } else if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next()) {
@@ -224,6 +231,10 @@ bool SiteBook::open(QString *reason, bool forWriting)
         *reason = SiteBookText(SiteBookMessages::Off);
         return false;
     }
+    if (!m_place.problem.isEmpty()) {
+        *reason = m_place.problem;
+        return false;
+    }
     d->server = m_place.kind == SiteBookPlace::Server;
     if (QSqlDatabase::contains(d->connection)) // a server's connection lost earlier
         QSqlDatabase::removeDatabase(d->connection);
@@ -238,7 +249,11 @@ bool SiteBook::open(QString *reason, bool forWriting)
         if (!m_place.password.isEmpty())
             db.setPassword(m_place.password);
         db.setDatabaseName(m_place.database);
-        db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=qmlsetup"));
+        // A server that stops answering mid-entry is given up on too, not
+        // only one that never answers: the entry then waits in the pending file.
+        db.setConnectOptions(QStringLiteral("connect_timeout=5;application_name=qmlsetup;keepalives_idle=5;"
+                                            "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=10000;"
+                                            "options='-c statement_timeout=10000 -c lock_timeout=5000'"));
     } else {
         if (const QString problem = sqliteFileProblem(m_place.path, forWriting); !problem.isEmpty()) {
             *reason = problem;

@@ -4,8 +4,13 @@
 #include "records/SiteBookMessages.h"
 #include "records/SiteBookPrivate.h"
 
-#include <QJsonDocument>
+#include "serial/ReplyTimer.h"
+
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QThread>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -23,32 +28,63 @@ QString systemError()
     return QString::fromLocal8Bit(strerror(errno));
 }
 
+// Syncs the folder's entry for a file just made or renamed in it.
+void syncFolderOf(const QString &path)
+{
+    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        ::close(dir);
+    }
+}
+
+// Another run may hold the lock while it moves entries into a slow book:
+// waited for up to this long, never for ever.
+constexpr int LockPatienceMs = 30000;
+
 // The file made new, or this user's own regular file that is there; never
-// through a link.
+// through a link. Locked; a file a mover replaced meanwhile is opened again.
 int openPending(const QString &path, bool create, QString *reason)
 {
     const QByteArray name = QFile::encodeName(path);
-    int fd = create ? ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
-    if (fd < 0 && (!create || errno == EEXIST))
-        fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT || create)
-            *reason = SiteBookText(SiteBookMessages::PendingNotOwn) + QStringLiteral(": ") + path + QStringLiteral(" (")
-                + systemError() + QLatin1Char(')');
-        return -1;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        bool made = false;
+        int fd = create ? ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600) : -1;
+        if (fd >= 0)
+            made = true;
+        else if (!create || errno == EEXIST)
+            fd = ::open(name.constData(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno != ENOENT || create)
+                *reason = SiteBookText(SiteBookMessages::PendingNotOwn) + QStringLiteral(": ") + path
+                    + QStringLiteral(" (") + systemError() + QLatin1Char(')');
+            return -1;
+        }
+        if (made)
+            syncFolderOf(path);
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
+            ::close(fd);
+            *reason = SiteBookText(SiteBookMessages::PendingNotOwn) + QStringLiteral(": ") + path;
+            return -1;
+        }
+        while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || waited.elapsed() > TimeScale::scaled(LockPatienceMs)) {
+                *reason = path + QStringLiteral(": ") + systemError();
+                ::close(fd);
+                return -1;
+            }
+            QThread::msleep(10);
+        }
+        // Replaced by a mover while this run waited: the name holds another file now.
+        struct stat now;
+        if (fstat(fd, &now) == 0 && now.st_nlink > 0)
+            return fd;
         ::close(fd);
-        *reason = SiteBookText(SiteBookMessages::PendingNotOwn) + QStringLiteral(": ") + path;
-        return -1;
     }
-    if (flock(fd, LOCK_EX) != 0) {
-        *reason = systemError();
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
 bool writeAll(int fd, const QByteArray &bytes)
@@ -123,10 +159,26 @@ bool PendingFile::keepOnly(const QList<QByteArray> &kept, QString *reason)
     for (const QByteArray &line : kept)
         bytes += line + '\n';
     bytes += m_partial;
-    // Written over the lines moved in, in place, under the same lock: an
-    // appender waiting for it appends to this file, not a replaced one.
-    const bool ok = pwrite(m_fd, bytes.constData(), size_t(bytes.size()), 0) == ssize_t(bytes.size())
-        && ftruncate(m_fd, off_t(bytes.size())) == 0 && fsync(m_fd) == 0;
+    bool ok;
+    if (bytes.isEmpty()) {
+        ok = ftruncate(m_fd, 0) == 0 && fsync(m_fd) == 0;
+    } else {
+        // What stays goes into a new file that takes the name whole, so a
+        // crash leaves either file complete; an appender waiting for the
+        // lock notices the old one is gone and opens the new one.
+        const QString fresh = m_path + QStringLiteral(".new-") + QString::number(getpid());
+        const QByteArray freshName = QFile::encodeName(fresh);
+        ::unlink(freshName.constData());
+        const int fd = ::open(freshName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        ok = fd >= 0 && writeAll(fd, bytes) && fsync(fd) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        ok = ok && ::rename(freshName.constData(), QFile::encodeName(m_path).constData()) == 0;
+        if (ok)
+            syncFolderOf(m_path);
+        else
+            ::unlink(freshName.constData());
+    }
     if (!ok)
         *reason = systemError();
     ::close(m_fd);
@@ -146,12 +198,15 @@ int SiteBook::movePendingIn(QString *reason)
         return -1;
     QList<QByteArray> kept;
     int moved = 0;
-    bool bookAway = false;
+    // One line the book refuses stays and the next are tried; several in a
+    // row mean the book went away, and the rest wait for another run.
+    int refusedInARow = 0;
+    constexpr int BookAway = 3;
     QSqlDatabase db = d->db();
     for (const QByteArray &line : file.lines()) {
         const auto entry = SiteBookEntry::fromJson(QJsonDocument::fromJson(line).object());
         // A line that is no entry stays, for people to look at.
-        if (!entry || bookAway) {
+        if (!entry || refusedInARow >= BookAway) {
             kept << line;
             continue;
         }
@@ -160,10 +215,11 @@ int SiteBook::movePendingIn(QString *reason)
             && SiteBookSql::commit(db, &error);
         if (in) {
             ++moved;
+            refusedInARow = 0;
         } else {
             SiteBookSql::rollback(db);
             *reason = error;
-            bookAway = true;
+            ++refusedInARow;
             kept << line;
         }
     }

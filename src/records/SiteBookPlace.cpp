@@ -57,10 +57,22 @@ std::optional<SiteBookPlace> SiteBookPlaceFor(const QString &argument, const QSt
     const QUrl url(value, QUrl::StrictMode);
     const QString database = url.path().mid(1);
     const QString socket = QUrlQuery(url).queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
-    if (!url.isValid() || database.isEmpty() || database.contains(QLatin1Char('/'))) {
-        *error = SiteBookText(SiteBookMessages::BadUrl) + QStringLiteral(": ")
-            + url.toString(QUrl::RemovePassword);
-        return std::nullopt;
+    QStringList keys;
+    for (const auto &item : QUrlQuery(url).queryItems())
+        keys << item.first;
+    keys.removeAll(QStringLiteral("host"));
+    // Any other key (a password=) would be neither used nor hidden.
+    if (!url.isValid() || database.isEmpty() || database.contains(QLatin1Char('/')) || !keys.isEmpty()) {
+        const QString why = SiteBookText(SiteBookMessages::BadUrl) + QStringLiteral(": ")
+            + url.toString(QUrl::RemovePassword | QUrl::RemoveQuery);
+        if (given) {
+            *error = why;
+            return std::nullopt;
+        }
+        // A run still does its work; its entries wait until the URL is put right.
+        place.kind = SiteBookPlace::Server;
+        place.problem = why;
+        return place;
     }
     // An argument shows in every user's list of processes.
     if (given && !url.password().isEmpty()) {

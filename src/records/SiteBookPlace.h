@@ -15,6 +15,9 @@ struct SiteBookPlace {
     QString host, user, database;
     int port = 0;
     QString password; // only from the environment's URL; never shown
+    // Server: the environment named one that cannot be used; entries wait
+    // pending, saying this, until it is put right.
+    QString problem;
     // For messages: the path, or the URL without any password.
     QString shown() const;
 };
@@ -22,8 +25,9 @@ struct SiteBookPlace {
 // The place `argument` (--site-book, empty when not given) or else
 // `environment` (QML47210_SITE_BOOK) names; by default the file in
 // `workFolder`, the folder that holds backups/ (empty: no book). Nothing,
-// with the reason, for a URL that cannot be used or a password given on the
-// command line, where `ps` would show it.
+// with the reason, for an argument whose URL cannot be used or holds a
+// password, where `ps` would show it; an environment's URL that cannot be
+// used is a place with that `problem`.
 std::optional<SiteBookPlace> SiteBookPlaceFor(const QString &argument, const QString &environment,
                                               const QString &workFolder, QString *error);
 

@@ -38,8 +38,11 @@ int insert(QSqlDatabase &db, const SiteBookEntry &e, QString *error)
         "plan_sha256, unit, port, device, adapter, version, result, exit_code, backup, backup_sha256, "
         "source, search) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) "
         "ON CONFLICT (id) DO NOTHING"));
-    // NOT NULL columns: an empty text goes in as '', never as NULL.
-    const auto text = [](const QString &s) { return s.isNull() ? QString(QLatin1String("")) : s; };
+    // NOT NULL columns: an empty text goes in as '', never as NULL; a NUL
+    // (a unit's garbled version text) as U+FFFD, which every database takes.
+    const auto text = [](const QString &s) {
+        return s.isNull() ? QString(QLatin1String("")) : QString(s).replace(QChar(0), QChar(0xFFFD));
+    };
     for (const QString &v : {e.id, e.time.toUTC().toString(Qt::ISODateWithMs), e.user, e.host, e.programVersion,
                              e.action, e.site, e.planPath, e.planSha256, e.unit, e.port, e.device,
                              e.adapter, e.version, e.result})
@@ -48,7 +51,7 @@ int insert(QSqlDatabase &db, const SiteBookEntry &e, QString *error)
     for (const QString &v : {e.backupPath, e.backupSha256, e.source})
         q.addBindValue(text(v));
     // What the filter looks through, one text: tabs keep the fields apart.
-    q.addBindValue(QStringList{e.site, e.unit, e.adapter, e.version, e.user, e.result}.join(QLatin1Char('\t')));
+    q.addBindValue(text(QStringList{e.site, e.unit, e.adapter, e.version, e.user, e.result}.join(QLatin1Char('\t'))));
     if (!q.exec()) {
         *error = SiteBook::Private::errorOf(q);
         return -1;
@@ -60,8 +63,8 @@ int insert(QSqlDatabase &db, const SiteBookEntry &e, QString *error)
                                    "VALUES (?, ?, ?, ?, ?)"));
     details.addBindValue(e.id);
     details.addBindValue(text(e.detail));
-    details.addBindValue(QString::fromUtf8(QJsonDocument(e.before).toJson(QJsonDocument::Compact)));
-    details.addBindValue(QString::fromUtf8(QJsonDocument(e.after).toJson(QJsonDocument::Compact)));
+    details.addBindValue(text(QString::fromUtf8(QJsonDocument(e.before).toJson(QJsonDocument::Compact))));
+    details.addBindValue(text(QString::fromUtf8(QJsonDocument(e.after).toJson(QJsonDocument::Compact))));
     details.addBindValue(text(e.backupText));
     if (!details.exec()) {
         *error = SiteBook::Private::errorOf(details);

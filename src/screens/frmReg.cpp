@@ -271,23 +271,23 @@ void frmReg::Cmd_W_Click()
     const QString command = QStringLiteral("S") + digitsOf(text) + value;
     const int mode = app().UnitMode;
     Ui::BookEntry book(QStringLiteral("register write"), m_comm);
+    // What went out, in the detail: acknowledged is not read back.
     const auto said = [&](int n, const QString &result) {
-        if (result == QLatin1String("written")) {
-            UnitConfig written;
-            written.registers[size_t(qBound(0, registerNumber(text), UnitConfig::Registers - 1))] = value;
-            book.entry().after = SettingsOf(written);
-        }
         showMessage(n);
-        book.record(result, app().message(n));
+        book.record(result, app().message(n) + QStringLiteral("\nregister %1 = %2")
+                                                   .arg(registerNumber(text), 2, 10, QLatin1Char('0'))
+                                                   .arg(value));
     };
     // Sent and not acknowledged: the unit may have taken it.
     if (mode == 4) {
         showMessage(35);
-        if (WriteRegister(m_comm, m_timer, qint16(registerNumber(text)), value)) {
+        bool refused = false;
+        if (WriteRegister(m_comm, m_timer, qint16(registerNumber(text)), value, &refused)) {
             ResetUnit(m_comm, m_timer);
             said(36, QStringLiteral("written"));
         } else {
-            said(exchange.failureMessage(37), QStringLiteral("may have been written"));
+            said(exchange.failureMessage(37),
+                 refused ? QStringLiteral("not written") : QStringLiteral("may have been written"));
         }
     } else if (mode == 2) {
         showMessage(13);

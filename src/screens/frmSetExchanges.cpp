@@ -145,17 +145,18 @@ void frmSet::Command_W_Click()
     Ui::BookEntry book(QStringLiteral("settings write"), m_comm);
     SendWiredCommand(m_comm, m_timer, command);
     QString letter;
-    // Sent and not acknowledged: the unit may have taken it.
+    // Sent and not acknowledged: the unit may have taken it. What went out
+    // is in the detail: acknowledged is not read back.
+    QStringList sent;
+    for (const auto &[key, value] : RecordFields(UnitRecord::fromText(command.mid(1)).value_or(UnitRecord())))
+        sent << key + QStringLiteral(" = ") + value;
     const auto said = [&](int n, const QString &result) {
         showMessage(n);
-        book.record(result, app().message(n));
+        book.record(result, app().message(n) + QLatin1Char('\n') + sent.join(QLatin1Char('\n')));
     };
     if (!WaitWiredReply(m_comm, m_timer, WiredReplyMs, letter)) {
         said(exchange.failureMessage(24), QStringLiteral("may have been written"));
     } else if (letter == QLatin1String("A")) {
-        UnitConfig written;
-        written.record = UnitRecord::fromText(command.mid(1)).value_or(UnitRecord());
-        book.entry().after = SettingsOf(written);
         said(30, QStringLiteral("written"));
     } else if (letter == QLatin1String("N")) {
         said(31, QStringLiteral("not written"));

@@ -73,7 +73,7 @@ void frmMain::presetWithBackup()
     s.FrhDone = result.allWritten;
     if (result.refusal == PresetIncompleteMessage || result.refusal == ExchangeBusyMessage) {
         Ui::showLine(TextMess, s.message(result.refusal));
-        return; // nothing was sent
+        return; // nothing was sent: nothing to record
     }
     UnitConfig table;
     for (int n = 0; n < UnitConfig::Registers; ++n)
@@ -214,7 +214,9 @@ void frmMain::menuApplyConfig_Click()
         ApplyUnitConfig(m_comm, m_timer, CurrentTransferPath(), *config, BackupFolder(),
                         portName(m_comm), showProgress(progress));
     progress.close();
-    if (!(result.outcome == ApplyResult::NotStarted && result.refusal)) { // else nothing was sent
+    // Refused before anything was sent: nothing to record. A backup that
+    // could not be kept came after the unit was read.
+    if (!(result.outcome == ApplyResult::NotStarted && result.refusal && result.refusal != ConfigMessages::BackupFailed)) {
         EntryApplied(book.entry(), result, *config);
         book.record(book.entry().result, QString());
     }

@@ -8,7 +8,9 @@
 #include "records/SiteBookOutcomes.h"
 #include "serial/CommControl.h"
 
+#include <QDateTime>
 #include <QThread>
+#include <atomic>
 #include <memory>
 
 namespace Ui {
@@ -21,6 +23,9 @@ struct Writer {
     QObject *inbox = nullptr;
     std::unique_ptr<SiteBook> book; // the writer thread's alone
     QString place;                  // what `book` was opened on
+    // Once the program is ending: entries still queued after this time wait
+    // in the pending file instead of for a slow book (ms since the epoch).
+    std::atomic<qint64> giveUpAt{0};
 
     void start()
     {
@@ -78,6 +83,11 @@ void BookEntry::record(const QString &result, const QString &detail)
     QMetaObject::invokeMethod(
         w.inbox,
         [&w, place, entry = m_entry, notKept, kept] {
+            if (const qint64 end = w.giveUpAt; end && QDateTime::currentMSecsSinceEpoch() > end) {
+                QString why;
+                KeepPending(place.pendingPath, entry, &why);
+                return;
+            }
             if (!w.book || w.place != placeKey(place)) {
                 w.book = std::make_unique<SiteBook>(place);
                 w.place = placeKey(place);
@@ -99,8 +109,11 @@ void FinishBookEntries()
     Writer &w = writer();
     if (!w.inbox)
         return;
-    // Whatever is queued is written first.
+    // Whatever is queued is written first, or kept pending once that takes
+    // longer than an operator waits for a window to close.
+    w.giveUpAt = QDateTime::currentMSecsSinceEpoch() + 3000;
     QMetaObject::invokeMethod(w.inbox, [&w] { w.book.reset(); }, Qt::BlockingQueuedConnection);
+    w.giveUpAt = 0;
     w.thread.quit();
     w.thread.wait();
     w.inbox = nullptr;

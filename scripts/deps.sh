@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the program and the tests need,
-# when any is missing.
+# when any is missing. The site book's drivers for SQLite and PostgreSQL are
+# plugins of their own; its server tests start a real PostgreSQL from
+# /usr/lib/postgresql/15/bin.
 set -euo pipefail
 packages=(cmake make g++ qt6-base-dev qt6-serialport-dev libgl-dev
           qt6-tools-dev qt6-l10n-tools dpkg-dev
-          fonts-ipafont-gothic fonts-dejavu-core xvfb xauth)
+          fonts-ipafont-gothic fonts-dejavu-core xvfb xauth
+          libqt6sql6-sqlite libqt6sql6-psql postgresql)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -172,14 +172,16 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
         }
         hasTables = version > 0;
     } else {
-        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next())
-            version = q.value(0).toInt();
+        // The tables first: a first writer makes them and stamps the version
+        // in one transaction, so a version read after them is never older.
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
             *reason = SiteBookText(SiteBookMessages::NotASiteBook) + QStringLiteral(" (")
                 + SiteBook::Private::errorOf(q) + QLatin1Char(')');
             return -1;
         }
         hasTables = q.next() && q.value(0).toInt() > 0;
+        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next())
+            version = q.value(0).toInt();
         // Another program's database is never changed into a book.
         if (hasTables && version == 0) {
             *reason = SiteBookText(SiteBookMessages::NotASiteBook);

@@ -59,10 +59,22 @@ std::optional<QList<SiteBookEntry>> SiteBook::entries(const Query &query, QStrin
     const QString like = d->server ? QStringLiteral(" ILIKE ? ESCAPE '\\'") : QStringLiteral(" LIKE ? ESCAPE '\\'");
     QStringList where;
     QVariantList values;
-    // Site, unit, adapter, version, user and result, kept apart by tabs.
+    // Site, unit, adapter, version, user and result, kept apart by tabs: a
+    // text with a tab of its own (pasted from a table) is looked for in each
+    // field, or it would match across two. SQLite refuses a LIKE pattern over
+    // 50 000 bytes; instr() has no such limit, and lower() folds just the
+    // letters LIKE does.
     if (!query.text.isEmpty()) {
-        where << QStringLiteral("e.search") + like;
-        values << QStringLiteral("%") + literal(query.text) + QStringLiteral("%");
+        const QStringList columns = query.text.contains(QLatin1Char('\t'))
+            ? QStringList{QStringLiteral("e.site"), QStringLiteral("e.unit"), QStringLiteral("e.adapter"),
+                          QStringLiteral("e.version"), QStringLiteral("e.user_name"), QStringLiteral("e.result")}
+            : QStringList{QStringLiteral("e.search")};
+        QStringList any;
+        for (const QString &column : columns) {
+            any << (d->server ? column + like : QStringLiteral("instr(lower(%1), lower(?)) > 0").arg(column));
+            values << (d->server ? QStringLiteral("%") + literal(query.text) + QStringLiteral("%") : query.text);
+        }
+        where << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }
     if (!query.site.isEmpty()) {
         where << QStringLiteral("e.site") + like;

@@ -1,0 +1,63 @@
+#pragma once
+// A real PostgreSQL server of a test's own: a new cluster in a temporary
+// folder, run as the `postgres` account (initdb and the server refuse root),
+// reachable only through a Unix socket in that folder, so that no port is
+// shared with anything else on the machine. It goes when the object does, and
+// with the test's process should that die first.
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+#include <optional>
+
+class PgServer {
+public:
+    PgServer();
+    ~PgServer();
+    PgServer(const PgServer &) = delete;
+    PgServer &operator=(const PgServer &) = delete;
+
+    // Empty when a server can be run here, else why not (for QSKIP).
+    static QString unavailable();
+
+    // Makes the cluster on first use and starts the server, once it accepts
+    // connections; false with the reason in error(). Again after stop(): the
+    // same cluster, its roles and databases.
+    bool start();
+    // A fast shutdown: clients are cut off, as when a team's server goes down.
+    bool stop();
+    bool isRunning() const;
+
+    // The folder of the socket: a URL's ?host=, libpq's host.
+    QString socketFolder() const;
+    // postgresql://user@/database?host=<socket folder>
+    QString url(const QString &user, const QString &database) const;
+
+    // A role that logs in with `password` (SCRAM), as libpq finds it.
+    bool createRole(const QString &name, const QString &password);
+    bool createDatabase(const QString &name, const QString &owner);
+    // Lets `role` work in `database` beside its owner: each may read and add
+    // to the tables the other makes there.
+    bool share(const QString &database, const QString &owner, const QString &role);
+    // Runs `statements` as the superuser; psql's output, or nothing with the
+    // reason in error().
+    std::optional<QString> sql(const QString &statements,
+                               const QString &database = QStringLiteral("postgres"));
+
+    QString error() const { return m_error; }
+    // How long the last start() and stop() took.
+    qint64 startMs() const { return m_startMs; }
+    qint64 stopMs() const { return m_stopMs; }
+
+private:
+    bool initialize();
+    bool fail(const QString &reason);
+    QString dataFolder() const;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_server;
+    bool m_initialized = false;
+    QString m_error;
+    qint64 m_startMs = 0, m_stopMs = 0;
+};

@@ -95,6 +95,9 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error,
 // other name) is rewritten where it is instead.
 bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QString *error);
 
+// Writes all of `bytes` to the open file `fd`, through interruptions; false
+// on an error or a full disk.
+bool WriteAllTo(int fd, const QByteArray &bytes);
 // `path` and the folder's entry for it on the disk, not only in the cache:
 // a power cut after this leaves the file whole. False with the reason.
 bool SyncToDisk(const QString &path, QString *error);

@@ -53,19 +53,6 @@ struct Place {
     }
 };
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return ::fsync(fd) == 0;
-}
 
 // The file itself, opened without following a link or waiting, and
 // rewritten only when the opened file is a regular file of this user's with
@@ -84,7 +71,7 @@ bool rewriteInPlace(const Place &place, const QByteArray &bytes, QString *error)
         && st.st_nlink == 1;
     if (!ok && error)
         *error = notYours();
-    if (ok && !(ok = ::ftruncate(fd, 0) == 0 && writeAll(fd, bytes)) && error)
+    if (ok && !(ok = ::ftruncate(fd, 0) == 0 && WriteAllTo(fd, bytes)) && error)
         *error = reason(errno);
     ::close(fd);
     return ok;
@@ -146,6 +133,20 @@ bool CreateNewFile(QFile &file, const QString &path, int flags, QString *error, 
     }
     return true;
 #endif
+}
+
+bool WriteAllTo(int fd, const QByteArray &bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return ::fsync(fd) == 0;
 }
 
 bool SyncToDisk(const QString &path, QString *error)
@@ -220,7 +221,7 @@ bool ReplaceFile(const QString &path, const QByteArray &bytes, bool inPlace, QSt
     }
     if (mine) // the file keeps its permissions, as an edit in place would
         ::fchmod(fd, old.st_mode & 0777);
-    bool ok = writeAll(fd, bytes);
+    bool ok = WriteAllTo(fd, bytes);
     int e = errno;
     ok = ::close(fd) == 0 && ok;
     if (ok && ::renameat(place.dir, aside.constData(), place.dir, place.name.constData()) != 0) {

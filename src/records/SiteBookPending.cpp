@@ -1,6 +1,7 @@
 // Entries that could not go into the book wait in a file of JSON lines
 // beside the default book: appended under a lock and synced, moved in by the
 // next run that opens the book, each once, and never dropped.
+#include "config/FileSafety.h"
 #include "records/SiteBookMessages.h"
 #include "records/SiteBookPrivate.h"
 
@@ -28,16 +29,6 @@ QString systemError()
     return QString::fromLocal8Bit(strerror(errno));
 }
 
-// Syncs the folder's entry for a file just made or renamed in it.
-void syncFolderOf(const QString &path)
-{
-    const int dir = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        ::close(dir);
-    }
-}
 
 // Another run may hold the lock while it moves entries into a slow book:
 // waited for up to this long, never for ever.
@@ -64,7 +55,7 @@ int openPending(const QString &path, bool create, QString *reason)
             return -1;
         }
         if (made)
-            syncFolderOf(path);
+            SyncToDisk(path, nullptr);
         struct stat st;
         if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid() || st.st_nlink != 1) {
             ::close(fd);
@@ -87,19 +78,6 @@ int openPending(const QString &path, bool create, QString *reason)
     }
 }
 
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
 
 } // namespace
 
@@ -114,7 +92,7 @@ bool KeepPending(const QString &pendingPath, const SiteBookEntry &entry, QString
     char last = '\n';
     if (end > 0 && pread(fd, &last, 1, end - 1) == 1 && last != '\n')
         line.prepend('\n');
-    const bool ok = writeAll(fd, line) && fsync(fd) == 0;
+    const bool ok = WriteAllTo(fd, line) && fsync(fd) == 0;
     if (!ok)
         *reason = systemError();
     ::close(fd); // and the lock with it
@@ -170,12 +148,12 @@ bool PendingFile::keepOnly(const QList<QByteArray> &kept, QString *reason)
         const QByteArray freshName = QFile::encodeName(fresh);
         ::unlink(freshName.constData());
         const int fd = ::open(freshName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        ok = fd >= 0 && writeAll(fd, bytes) && fsync(fd) == 0;
+        ok = fd >= 0 && WriteAllTo(fd, bytes) && fsync(fd) == 0;
         if (fd >= 0)
             ::close(fd);
         ok = ok && ::rename(freshName.constData(), QFile::encodeName(m_path).constData()) == 0;
         if (ok)
-            syncFolderOf(m_path);
+            SyncToDisk(m_path, nullptr);
         else
             ::unlink(freshName.constData());
     }

@@ -5,6 +5,7 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "records/SiteBookOutcomes.h"
 
 #include <QDir>
 #include <QFile>

@@ -104,8 +104,7 @@ int compare(Run &run);
 // take it, says so on standard error and in the document, the exit code
 // left as the unit's.
 void RecordOutcome(SiteBookEntry entry, int code, const QString &text, QJsonObject &doc);
-// "site book: not recorded (REASON); kept for later in FILE"
-QString NotRecordedText(const QString &reason, const QString &pendingFile);
+
 // The book this run records into, from --site-book, the environment or the
 // default; false with the reason (bad usage).
 bool ChooseSiteBook(const CliRequest &request, QString *error);

@@ -77,10 +77,5 @@ void RecordOutcome(SiteBookEntry e, int code, const QString &text, QJsonObject &
     Print(stderr, NotRecordedText(o.reason, o.pendingFile) + QLatin1Char('\n'));
 }
 
-QString NotRecordedText(const QString &reason, const QString &pendingFile)
-{
-    return pendingFile.isEmpty() ? Message(SiteBookMessages::NotKept).arg(reason)
-                                 : Message(SiteBookMessages::NotRecorded).arg(reason, pendingFile);
-}
 
 } // namespace Cli

@@ -15,6 +15,12 @@ QString SiteBookText(int n)
     return app().message(n);
 }
 
+QString NotRecordedText(const QString &reason, const QString &pendingFile)
+{
+    return pendingFile.isEmpty() ? SiteBookText(SiteBookMessages::NotKept).arg(reason)
+                                 : SiteBookText(SiteBookMessages::NotRecorded).arg(reason, pendingFile);
+}
+
 void EntryRead(SiteBookEntry &entry, const UnitConfig &config)
 {
     entry.result = QStringLiteral("read");

@@ -17,6 +17,10 @@ void EntryFailed(SiteBookEntry &entry, int reason, const QString &what);
 void EntryApplied(SiteBookEntry &entry, const ApplyResult &result, const UnitConfig &written,
                   bool preset = false);
 
+// "site book: not recorded (REASON); kept for later in FILE", or that it
+// could not be kept either.
+QString NotRecordedText(const QString &reason, const QString &pendingFile);
+
 // The recorder both front ends use: the place chosen for this process, the
 // network plan's part of each entry, and one book opened on first use.
 class SiteBook;

@@ -5,8 +5,10 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "records/SiteBookOutcomes.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
+#include "widgets/BookEntry.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -211,6 +213,14 @@ void frmNetwork::Cancel_Click()
 
 void frmNetwork::runFinished()
 {
+    // Each unit's run recorded itself: what the book could not take is said
+    // where the main window says it.
+    for (const NetworkUnitResult &u : m_setup.report().units)
+        if (u.siteBook.value(QStringLiteral("recorded")) == false)
+            emit Ui::BookNotices::instance().notRecorded(
+                u.name + QStringLiteral(": ")
+                + NotRecordedText(u.siteBook.value(QStringLiteral("reason")).toString(),
+                                  u.siteBook.value(QStringLiteral("pending")).toString()));
     if (m_adapter == Adapter::Applying) {
         adapterApplied();
         return;

@@ -78,11 +78,9 @@ void BookEntry::record(const QString &result, const QString &detail)
         return;
     Writer &w = writer();
     w.start();
-    const QString notKept = app().message(SiteBookMessages::NotKept);
-    const QString kept = app().message(SiteBookMessages::NotRecorded);
     QMetaObject::invokeMethod(
         w.inbox,
-        [&w, place, entry = m_entry, notKept, kept] {
+        [&w, place, entry = m_entry] {
             if (const qint64 end = w.giveUpAt; end && QDateTime::currentMSecsSinceEpoch() > end) {
                 QString why;
                 KeepPending(place.pendingPath, entry, &why);
@@ -95,8 +93,7 @@ void BookEntry::record(const QString &result, const QString &detail)
             const SiteBook::Recorded r = w.book->record(entry);
             if (r.recorded)
                 return;
-            const QString text = r.pendingFile.isEmpty() ? QString(notKept).arg(r.reason)
-                                                         : QString(kept).arg(r.reason, r.pendingFile);
+            const QString text = NotRecordedText(r.reason, r.pendingFile);
             QMetaObject::invokeMethod(
                 &BookNotices::instance(), [text] { emit BookNotices::instance().notRecorded(text); },
                 Qt::QueuedConnection);

@@ -5,6 +5,7 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "records/SiteBookPlace.h"
 #include "screens/frmNetwork.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
@@ -12,6 +13,7 @@
 #include "sim/SimPeer.h"
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
+#include "widgets/BookEntry.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +21,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
 
@@ -72,6 +76,7 @@ private slots:
         QTest::newRow("one refuses writes") << "refuse on" << "verified failed verified verified";
         QTest::newRow("cancelled while reading the units") << "cancel" << "stopped stopped stopped stopped";
         QTest::newRow("a link another user made") << "foreign link" << "verified failed verified verified";
+        QTest::newRow("the site book away") << "book away" << "verified verified verified verified";
     }
     void setUp()
     {
@@ -94,8 +99,13 @@ private slots:
         else if (fault == "foreign link") { // handed to the unit's run as it is, which refuses it
             ports[1] = st.path("tank-1");
             QVERIFY(QFile::link(units[1].slavePath(), ports[1]) && giveTo(ports[1], "nobody"));
+        } else if (fault == "book away") { // each unit's run finds a folder in the book's place
+            QVERIFY(QDir().mkdir(st.path("book")));
+            qputenv(SiteBookVariable, st.path("book").toUtf8());
         } else if (!fault.isEmpty())
             ApplySimCommand(units[1], fault);
+        const auto bookBack = qScopeGuard([] { qunsetenv(SiteBookVariable); });
+        QSignalSpy notRecorded(&Ui::BookNotices::instance(), &Ui::BookNotices::notRecorded);
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
         w.show();
@@ -117,6 +127,11 @@ private slots:
         }
         QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
         QCOMPARE(column(w, frmNetwork::ColResult), results);
+        // What the units' runs could not record is said, each unit by name.
+        QCOMPARE(notRecorded.size(), fault == "book away" ? 4 : 0);
+        for (const QList<QVariant> &said : std::as_const(notRecorded))
+            QVERIFY2(said.first().toString().contains(": site book: not recorded (a folder stands in the site book's place"),
+                     qPrintable(said.first().toString()));
         QCOMPARE(w.cmdRetry->isEnabled(), results != "verified verified verified verified");
         QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
         if (fault == "foreign link") {
@@ -124,15 +139,16 @@ private slots:
             QCOMPARE(w.tblUnits->item(1, frmNetwork::ColNow)->text(), QString()); // not read: unknown, not unreachable
             QCOMPARE(units[1].received(), QByteArray());
         }
-        if (fault.isEmpty()) // what each unit holds now
+        const bool allVerified = results == "verified verified verified verified";
+        if (allVerified) // what each unit holds now
             for (int row = 0; row < 4; ++row)
                 QVERIFY2(w.tblUnits->item(row, frmNetwork::ColNow)->text().contains("band 2  ch 11"),
                          qPrintable(w.tblUnits->item(row, frmNetwork::ColNow)->text()));
         QVERIFY(comm.PortOpen());
         QVERIFY(!comm.exchangeRunning());
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(units[i].unit().record().channel, fault.isEmpty() || (i != 1 && fault != "cancel") ? 11 : 5);
-        QVERIFY2(w.TextMess->text().startsWith(fault.isEmpty() ? "Every unit verified" : "Not every unit"),
+            QCOMPARE(units[i].unit().record().channel, allVerified || (i != 1 && fault != "cancel") ? 11 : 5);
+        QVERIFY2(w.TextMess->text().startsWith(allVerified ? "Every unit verified" : "Not every unit"),
                  qPrintable(w.TextMess->text()));
         // The report, kept beside the backups: every unit with before and after.
         const QStringList kept = QDir(BackupFolder()).entryList({"network-*.json"});

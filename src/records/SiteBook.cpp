@@ -93,6 +93,16 @@ bool makeBookFile(const QString &path, QString *reason)
 // transaction ends: the first units of a network run start at once.
 const QString MakersLock = QStringLiteral("SELECT pg_advisory_xact_lock(47210)");
 
+// A file that is no database is no site book; anything else (a full disk,
+// an I/O error) is a book that cannot be opened now.
+QString firstReadProblem(const QSqlQuery &q)
+{
+    constexpr int NotADatabase = 26; // SQLITE_NOTADB
+    return SiteBookText(q.lastError().nativeErrorCode().toInt() == NotADatabase ? SiteBookMessages::NotASiteBook
+                                                                                   : SiteBookMessages::CannotOpen)
+        + QStringLiteral(" (") + SiteBook::Private::errorOf(q) + QLatin1Char(')');
+}
+
 QPair<qulonglong, qulonglong> fileIdentity(const QString &path)
 {
 #ifndef Q_OS_WIN
@@ -175,8 +185,7 @@ int schemaOf(QSqlDatabase &db, bool server, bool forWriting, QString *reason)
         // The tables first: a first writer makes them and stamps the version
         // in one transaction, so a version read after them is never older.
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-            *reason = SiteBookText(SiteBookMessages::NotASiteBook) + QStringLiteral(" (")
-                + SiteBook::Private::errorOf(q) + QLatin1Char(')');
+            *reason = firstReadProblem(q);
             return -1;
         }
         hasTables = q.next() && q.value(0).toInt() > 0;
@@ -293,8 +302,7 @@ bool SiteBook::open(QString *reason, bool forWriting)
         // is not one fails on the first read, below, unchanged.
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA journal_mode")) || !q.next()) {
-            *reason = SiteBookText(SiteBookMessages::NotASiteBook) + QStringLiteral(" (") + Private::errorOf(q)
-                + QLatin1Char(')');
+            *reason = firstReadProblem(q);
             db.close();
             return false;
         }

@@ -249,6 +249,10 @@ private slots:
         QTest::newRow("a retry of another plan's report") << "set up, another plan" << QStringList()
                                                      << QStringList{"network", "plan.ini", "--retry", "LAST"} << 2
                                                      << "" << "belongs to another plan";
+        QTest::newRow("a retry naming a unit the plan lacks") << "set up, tank-1 refusing" << QStringList()
+                                                              << QStringList{"network", "plan.ini", "--retry", "LAST",
+                                                                             "--ports", "no-such=COM1"}
+                                                              << 2 << "" << "the plan has no unit of that name: no-such";
         QTest::newRow("a retry of no report") << "" << QStringList()
                                               << QStringList{"network", "plan.ini", "--retry", "plan.ini"} << 2
                                               << "" << "cannot be read as a network report";
@@ -782,6 +786,10 @@ private slots:
         QTest::newRow("a second SIGINT") << QStringList{"apply", "site.ini"} << "^@KZ9D"
             << QByteArray("@KZ9R") << QList<int>{SIGINT, SIGINT} << 130
             << "Stopped at once by a second signal.\nUnder way when it stopped, so it may have been written: record\n";
+        QTest::newRow("a second SIGINT after the record went") << QStringList{"apply", "site.ini"} << "^@KZ9S12"
+            << QByteArray("@KZ9R") << QList<int>{SIGINT, SIGINT} << 130
+            << "Stopped at once by a second signal.\nWritten before it stopped: record\n"
+               "Under way when it stopped, so it may have been written: register 12\n";
         // Written, then waiting for a locked book: the entry is kept pending, not lost.
         QTest::newRow("a second SIGINT while the entry waits for the book") << QStringList{"apply", "site.ini"}
             << "book ^@KZ9S12" << QByteArray("@KZ9D") << QList<int>{SIGINT, SIGINT} << 130

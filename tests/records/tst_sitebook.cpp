@@ -6,11 +6,13 @@
 #include "support/TestSupport.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
 #include <csignal>
 #include <cstdio>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -125,6 +127,7 @@ private slots:
         QTest::newRow("locked past its time-out") << "locked";
         QTest::newRow("newer schema") << "newer";
         QTest::newRow("read-only folder") << "readonly";
+        QTest::newRow("a full disk") << "full";
     }
     void awayThenIn()
     {
@@ -136,7 +139,26 @@ private slots:
         QDir().mkdir(books);
         const QString pending = work + "/sitebook-pending.jsonl", path = books + "/sitebook.sqlite";
         QSqlDatabase holder;
-        if (what == "folder") {
+        const auto unmount = qScopeGuard([&] { uncover(books); });
+        if (what == "full") { // a book there, then not one byte more
+            if (const QString why = privateMounts(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+            QVERIFY(::mount("none", QFile::encodeName(books).constData(), "tmpfs", 0, "mode=0700,size=256k") == 0);
+            const auto fill = [&] {
+                QFile filler(books + "/filler");
+                QVERIFY(filler.open(QIODevice::Append | QIODevice::Unbuffered));
+                while (filler.write(QByteArray(512, 'x')) == 512) {
+                }
+            };
+            {
+                SiteBook open(fileBook(path, dir.filePath("own-pending.jsonl")));
+                QVERIFY(open.record(entry("earlier")).recorded);
+                fill();
+                // A book open already: its commit finds no room, and says so.
+                QVERIFY(!open.record(entry("after the disk filled")).recorded);
+            }
+            fill(); // what closing the book gave back
+        } else if (what == "folder") {
             QDir().mkdir(path);
         } else if (what == "text") {
             QFile f(path);

@@ -31,6 +31,7 @@
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QFileDialog>
+#include <QStatusBar>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -857,6 +858,7 @@ private slots:
         const QString line = "COM2 \u2192 " + QFileInfo(two.slavePath()).canonicalFilePath() + ": open";
         QCOMPARE(w.TextMess->text(), line);
         QCOMPARE(w.lblPort->text(), line);
+        QVERIFY(!w.statusBar()->isSizeGripEnabled()); // a fixed frame: nothing to drag
     }
 };
 

@@ -1374,6 +1374,8 @@ private slots:
         QTest::newRow("no window program beside it") << QStringList{} << "alone" << 1 << "";
         QTest::newRow("-style and -session: the window")
             << QStringList{"-platform", "offscreen", "-style=fusion", "-session", "1234_5"} << "" << -1 << "";
+        QTest::newRow("-stylesheet=FILE: the window")
+            << QStringList{"-platform", "offscreen", "-stylesheet=plain.qss"} << "" << -1 << "";
     }
     void outputAndOptions()
     {

@@ -231,7 +231,7 @@ int backup(Run &run, SiteBook &book)
     }
     ConfigFileError parseError;
     if (!ParseConfigText(e->backupText, &parseError))
-        return run.out.finish(ExitCode::BadFile, parseError.describe());
+        return run.out.finish(ExitCode::Failed, parseError.describe());
     const QFileInfo target(file);
     if (target.isDir() || !CanCreateIn(target.absolutePath()))
         return run.out.finish(ExitCode::Failed, file + QStringLiteral(": ") + Message(ConfigMessages::CannotWrite));

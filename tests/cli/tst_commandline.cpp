@@ -822,15 +822,30 @@ private slots:
         }
         QProcess p;
         bool sent = false;
+        const auto signalAll = [&] {
+            for (int i = 0; i < kills.size(); ++i)
+                QTimer::singleShot(100 * i, &p, [&p, s = kills.at(i)] { ::kill(pid_t(p.processId()), s); });
+        };
+        // The run has the book open once it waits for it: the signals then.
+        QTimer bookOpen;
+        connect(&bookOpen, &QTimer::timeout, &p, [&] {
+            const QString fds = QStringLiteral("/proc/%1/fd").arg(p.processId());
+            for (const QFileInfo &fd : QDir(fds).entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+                if (fd.symLinkTarget().endsWith("sitebook.sqlite") && bookOpen.isActive()) {
+                    bookOpen.stop();
+                    signalAll();
+                }
+        });
         connect(&peer, &SimPeer::lineReceived, &p, [&](const QByteArray &line) {
             if (sent || !QRegularExpression(at).match(QString::fromLatin1(line)).hasMatch())
                 return;
             sent = true;
-            if (!bookLocked)
+            if (bookLocked)
+                bookOpen.start(10);
+            else
                 peer.schedule().setSlow(line, 300); // this exchange's answer alone comes late
-            for (int i = 0; i < kills.size(); ++i)
-                QTimer::singleShot(100 * i + (bookLocked ? 700 : 0), &p,
-                                   [&p, s = kills.at(i)] { ::kill(pid_t(p.processId()), s); });
+            if (!bookLocked)
+                signalAll();
             peer.clearReceived();
         });
         start(p, f, args, "1");

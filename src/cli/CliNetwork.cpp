@@ -139,12 +139,10 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     SiteBookEntry entry = SiteBookEntry::begin(compareOnly ? QStringLiteral("compare") : QStringLiteral("network"));
     SiteBookRecorder::setPort(entry, portName, device);
     entry.unit = unit.name;
-    const auto recordWith = [&out, &entry] {
-        out.setRecorder([entry](int code, const QString &text, QJsonObject &doc) {
-            RecordOutcome(entry, code, text, doc);
-        });
-    };
-    recordWith();
+    // Recorded as it stands when the outcome is printed, within this call.
+    out.setRecorder([&entry](int code, const QString &text, QJsonObject &doc) {
+        RecordOutcome(entry, code, text, doc);
+    });
     if (compareOnly) {
         QString version;
         if (const int failed = ReadVersion(comm, timer, version))
@@ -169,7 +167,6 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
             entry.detail += QStringLiteral("%1: %2 %3, %4 %5\n")
                                 .arg(d.what, Message(ConfigMessages::Meant), d.meant, Message(ConfigMessages::Holds),
                                      d.holds);
-        recordWith();
         return out.finish(differences.isEmpty() ? ExitCode::Done : ExitCode::Differences, QString());
     }
     UnitConfig config;
@@ -197,7 +194,6 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     static const char *const outcomes[] = {"verified", "differ", "stopped", "not-started"};
     out.insert(QStringLiteral("outcome"), QLatin1String(outcomes[result.outcome]));
     EntryApplied(entry, result, config);
-    recordWith();
     return out.applied(result, true, false);
 }
 

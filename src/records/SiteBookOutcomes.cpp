@@ -92,7 +92,6 @@ namespace {
 
 struct State {
     SiteBookPlace place;
-    QString problem;
     QString site, planPath, planSha256, unit;
     std::unique_ptr<SiteBook> book;
     // Qt SQL's drivers may be gone by now: a book still open is let go.
@@ -107,16 +106,10 @@ State &state()
 
 } // namespace
 
-void setPlace(const SiteBookPlace &place, const QString &problem)
+void setPlace(const SiteBookPlace &place)
 {
     state().book.reset();
     state().place = place;
-    state().problem = problem;
-}
-
-QString problem()
-{
-    return state().problem;
 }
 
 const SiteBookPlace &place()

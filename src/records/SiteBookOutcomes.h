@@ -26,11 +26,9 @@ QString NotRecordedText(const QString &reason, const QString &pendingFile);
 class SiteBook;
 struct SiteBookPlace;
 namespace SiteBookRecorder {
-// The place entries go to from now on; Off records nothing. `problem`: why
-// the place asked for could not be used, when that made it Off.
-void setPlace(const SiteBookPlace &place, const QString &problem = QString());
+// The place entries go to from now on; Off records nothing.
+void setPlace(const SiteBookPlace &place);
 const SiteBookPlace &place();
-QString problem();
 // The plan an entry belongs to: its site, path, digest and the unit's name.
 void setPlan(const QString &site, const QString &path, const QString &sha256, const QString &unit);
 // Fills in the port, device and the adapter's stable name, and the plan's part.

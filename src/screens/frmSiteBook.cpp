@@ -6,7 +6,6 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
-#include "records/SiteBookOutcomes.h"
 #include "screens/frmSiteBookEntry.h"
 #include "widgets/Ui.h"
 
@@ -170,11 +169,7 @@ void frmSiteBook::opened(const SiteBookReply &reply)
         const int what = m_place.kind == SiteBookPlace::Off    ? OffWhat
                          : m_place.kind == SiteBookPlace::File ? FileWhat
                                                                : ServerWhat;
-        // Off because the book asked for could not be used: that reason.
-        const QString why = m_place.kind == SiteBookPlace::Off && !SiteBookRecorder::problem().isEmpty()
-            ? SiteBookRecorder::problem()
-            : reply.error;
-        showState(text(CannotRead) + QLatin1Char(' ') + why + QLatin1Char('\n') + text(what));
+        showState(text(CannotRead) + QLatin1Char(' ') + reply.error + QLatin1Char('\n') + text(what));
         enableButtons();
         return;
     }

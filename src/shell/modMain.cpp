@@ -19,7 +19,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
-#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTranslator>
 
@@ -227,19 +226,17 @@ int StartUp()
     s.ReplyVersion = QStringLiteral("00");
     MakeLogName();
     // The site book the window records into: the environment's, else the
-    // default beside backups/. One that cannot be used records nothing, said
-    // in the status bar with the first entry.
-    QString bookProblem;
-    const auto place = SiteBookPlaceFor(QString(), qEnvironmentVariable(SiteBookVariable), WorkFolder(),
-                                        &bookProblem);
-    SiteBookRecorder::setPlace(place.value_or(SiteBookPlace()), bookProblem);
+    // default beside backups/. One that cannot be used keeps its entries
+    // pending, said in the status bar with the first of them.
+    QString unused; // only an argument is refused outright
+    SiteBookRecorder::setPlace(
+        SiteBookPlaceFor(QString(), qEnvironmentVariable(SiteBookVariable), WorkFolder(), &unused)
+            .value_or(SiteBookPlace()));
 
     frmMain main;
     main.show();
     main.Form_Load();
     SayWhereFilesAre(main, loaded.files);
-    if (!bookProblem.isEmpty())
-        main.statusBar()->showMessage(bookProblem);
     while (!s.ExitConfirmed)
         IdlePass(main);
     Ui::FinishBookEntries();

@@ -1136,11 +1136,9 @@ private slots:
         QTest::newRow("all, newest first") << QStringList{} << 0 << "3 2 1 0" << "";
         QTest::newRow("--site, case aside") << QStringList{"--site", "north"} << 0 << "3 1" << "";
         QTest::newRow("--site, _ itself") << QStringList{"--site", "no_th"} << 0 << "0" << "";
-        QTest::newRow("--site, % itself") << QStringList{"--site", "%"} << 0 << "" << "";
         QTest::newRow("--site 50%") << QStringList{"--site", "50%"} << 0 << "2" << "";
         QTest::newRow("--name, _ itself") << QStringList{"--name", "tank_1"} << 0 << "3 0" << "";
         QTest::newRow("--device, an adapter") << QStringList{"--device", "usb-ftdi_a50"} << 0 << "0" << "";
-        QTest::newRow("--device, a port") << QStringList{"--device", "COM1"} << 0 << "3 0" << "";
         QTest::newRow("--since, from the day's first second") << QStringList{"--since", "2024-03-01"} << 0
                                                               << "3 2 1" << "";
         QTest::newRow("--until, to the day's last second") << QStringList{"--until", "2024-02-29"} << 0 << "0" << "";

@@ -33,18 +33,6 @@ QProcessEnvironment serverEnvironment()
     return env;
 }
 
-QString identifier(const QString &name)
-{
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\""))
-        + QLatin1Char('"');
-}
-
-QString literal(const QString &text)
-{
-    return QLatin1Char('\'') + QString(text).replace(QLatin1Char('\''), QLatin1String("''"))
-        + QLatin1Char('\'');
-}
-
 QString lastLines(const QByteArray &text, int n = 5)
 {
     const QStringList lines = QString::fromLocal8Bit(text).trimmed().split(QLatin1Char('\n'));
@@ -206,10 +194,8 @@ bool PgServer::start()
         if (!f.open(QIODevice::ReadOnly))
             continue;
         const QList<QByteArray> lines = f.readAll().split('\n');
-        if (lines.size() > 7 && lines[0] == pid && lines[7].trimmed() == "ready") {
-            m_startMs = took.elapsed();
+        if (lines.size() > 7 && lines[0] == pid && lines[7].trimmed() == "ready")
             return true;
-        }
     }
     stop();
     return fail(QStringLiteral("the server was not ready within 30 s"));
@@ -219,8 +205,6 @@ bool PgServer::stop()
 {
     if (!m_server)
         return true;
-    QElapsedTimer took;
-    took.start();
     if (const qint64 pid = m_server->processId(); pid > 0) {
         ::kill(pid_t(pid), SIGINT); // a fast shutdown
         if (!m_server->waitForFinished(30000)) {
@@ -229,7 +213,6 @@ bool PgServer::stop()
         }
     }
     m_server.reset();
-    m_stopMs = took.elapsed();
     return true;
 }
 
@@ -245,31 +228,4 @@ std::optional<QString> PgServer::sql(const QString &statements, const QString &d
     if (!out)
         return std::nullopt;
     return QString::fromUtf8(*out).trimmed();
-}
-
-bool PgServer::createRole(const QString &name, const QString &password)
-{
-    // Through psql's input, where no other process sees the password.
-    return bool(sql(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD %2;").arg(identifier(name), literal(password))));
-}
-
-bool PgServer::createDatabase(const QString &name, const QString &owner)
-{
-    return bool(sql(QStringLiteral("CREATE DATABASE %1 OWNER %2;").arg(identifier(name), identifier(owner))));
-}
-
-bool PgServer::share(const QString &database, const QString &owner, const QString &role)
-{
-    QString statements = QStringLiteral("GRANT USAGE, CREATE ON SCHEMA public TO %1;\n"
-                                        "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1;\n"
-                                        "GRANT USAGE, SELECT, UPDATE ON ALL SEQUENCES IN SCHEMA public TO %1;\n")
-                             .arg(identifier(role));
-    // Whichever of the two makes a table first, the other may use it.
-    for (const auto &[maker, user] : {std::pair{owner, role}, std::pair{role, owner}})
-        statements += QStringLiteral("ALTER DEFAULT PRIVILEGES FOR ROLE %1 IN SCHEMA public"
-                                     " GRANT SELECT, INSERT, UPDATE, DELETE ON TABLES TO %2;\n"
-                                     "ALTER DEFAULT PRIVILEGES FOR ROLE %1 IN SCHEMA public"
-                                     " GRANT USAGE, SELECT, UPDATE ON SEQUENCES TO %2;\n")
-                          .arg(identifier(maker), identifier(user));
-    return bool(sql(statements, database));
 }

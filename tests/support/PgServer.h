@@ -34,21 +34,12 @@ public:
     // postgresql://user@/database?host=<socket folder>
     QString url(const QString &user, const QString &database) const;
 
-    // A role that logs in with `password` (SCRAM), as libpq finds it.
-    bool createRole(const QString &name, const QString &password);
-    bool createDatabase(const QString &name, const QString &owner);
-    // Lets `role` work in `database` beside its owner: each may read and add
-    // to the tables the other makes there.
-    bool share(const QString &database, const QString &owner, const QString &role);
-    // Runs `statements` as the superuser; psql's output, or nothing with the
-    // reason in error().
+    // Runs `statements` as the superuser (roles log in with SCRAM passwords);
+    // psql's output, or nothing with the reason in error().
     std::optional<QString> sql(const QString &statements,
                                const QString &database = QStringLiteral("postgres"));
 
     QString error() const { return m_error; }
-    // How long the last start() and stop() took.
-    qint64 startMs() const { return m_startMs; }
-    qint64 stopMs() const { return m_stopMs; }
 
 private:
     bool initialize();
@@ -59,5 +50,4 @@ private:
     std::unique_ptr<QProcess> m_server;
     bool m_initialized = false;
     QString m_error;
-    qint64 m_startMs = 0, m_stopMs = 0;
 };

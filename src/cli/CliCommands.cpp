@@ -218,6 +218,7 @@ const Runner Runners[] = {
     {CliRequest::Network, "network", false, prepareNetwork, network},
     {CliRequest::Compare, "compare", false, prepareCompare, compare},
     {CliRequest::History, "history", false, nullptr, history},
+    {CliRequest::Handover, "handover", false, nullptr, handover},
 };
 
 } // namespace

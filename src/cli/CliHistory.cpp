@@ -60,7 +60,9 @@ QJsonObject entryJson(const SiteBookEntry &e)
     return o;
 }
 
-int cannotUse(Run &run, const QString &reason)
+} // namespace
+
+int CannotUseBook(Run &run, const QString &reason)
 {
     run.out.insert(QStringLiteral("reason"), QStringLiteral("unusable"));
     // Said once where the book's own reason names it.
@@ -68,6 +70,8 @@ int cannotUse(Run &run, const QString &reason)
     return run.out.finish(ExitCode::Failed, Message(HistoryMessages::CannotUse) + QLatin1Char(' ')
                                                 + (reason.contains(shown) ? reason : shown + QStringLiteral(": ") + reason));
 }
+
+namespace {
 
 int list(Run &run, SiteBook &book)
 {
@@ -83,7 +87,7 @@ int list(Run &run, SiteBook &book)
     // The CSV carries what the program said of each (its detail), kept with the whole entry.
     auto found = book.entries(query, &error, r.csv);
     if (!found)
-        return cannotUse(run, error);
+        return CannotUseBook(run, error);
     const bool more = found->size() > r.limit;
     if (more)
         found->removeLast();
@@ -147,7 +151,7 @@ std::optional<SiteBookEntry> find(Run &run, SiteBook &book, int *code)
     if (e)
         return e;
     if (!error.isEmpty()) {
-        *code = cannotUse(run, error);
+        *code = CannotUseBook(run, error);
     } else {
         run.out.insert(QStringLiteral("reason"), QStringLiteral("no-such-entry"));
         *code = run.out.finish(ExitCode::BadUsage, Message(HistoryMessages::NoSuchEntry) + QLatin1Char(' ')
@@ -262,7 +266,7 @@ int history(Run &run)
     SiteBook book(place);
     QString reason;
     if (!book.open(&reason, run.r.historyVerb == CliRequest::Import))
-        return cannotUse(run, reason);
+        return CannotUseBook(run, reason);
     switch (run.r.historyVerb) {
     case CliRequest::List:
         return list(run, book);

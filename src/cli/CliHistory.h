@@ -9,6 +9,10 @@ class SiteBook;
 namespace Cli {
 
 int history(Run &run);
+// The book cannot be used: exit 1, the book's place and the reason said.
+int CannotUseBook(Run &run, const QString &reason);
+// handover PLAN (CliHandover.cpp): the plan's handover document from the book.
+int handover(Run &run);
 // history import FOLDER (CliHistoryImport.cpp), on a book open for writing.
 int historyImport(Run &run, SiteBook &book);
 // `text` with what a terminal would act on (escapes, bidirectional

@@ -227,9 +227,10 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption until(QStringLiteral("until"), QString(), QStringLiteral("day"));
     const QCommandLineOption limit(QStringLiteral("limit"), QString(), QStringLiteral("n"));
     const QCommandLineOption csv(QStringLiteral("csv"));
+    const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
                        report, sequential, unit, compare, trace, retry, siteBook, site, name, device,
-                       since, until, limit, csv});
+                       since, until, limit, csv, out});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -311,6 +312,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.name = parser.value(name);
     r.device = parser.value(device);
     r.csv = parser.isSet(csv);
+    r.out = parser.value(out);
     const auto given = [&](const QCommandLineOption &o) {
         return parser.isSet(o) ? std::optional<QString>(parser.value(o)) : std::nullopt;
     };
@@ -328,6 +330,10 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     for (const QCommandLineOption *o : {&site, &name, &device, &since, &until, &limit, &csv})
         if (!list && parser.isSet(*o))
             return fail(CliMessages::NotForCommand, QStringLiteral("--") + o->names().first());
+    if (parser.isSet(out) && r.command != CliRequest::Handover)
+        return fail(CliMessages::NotForCommand, QStringLiteral("--out"));
+    if (parser.isSet(out) && r.out.isEmpty()) // else quietly the default name
+        return fail(ConfigMessages::BadValue, QStringLiteral("--out ''"));
     if (r.command == CliRequest::Compare && (r.sequential || !r.unit.isEmpty() || !r.retry.isEmpty()))
         return fail(CliMessages::NotForCommand, r.sequential   ? QStringLiteral("--sequential")
                                                     : r.unit.isEmpty() ? QStringLiteral("--retry")

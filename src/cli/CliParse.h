@@ -24,6 +24,7 @@ bool ParsePreset(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseNetwork(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseCompare(const QStringList &words, CliRequest &r, CliError *error);
 bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error);
+bool ParseHandover(const QStringList &words, CliRequest &r, CliError *error);
 // The history's --since, --until and --limit, each as given or not given.
 bool ParseHistoryFilters(const std::optional<QString> &since, const std::optional<QString> &until,
                          const std::optional<QString> &limit, CliRequest &r, CliError *error);

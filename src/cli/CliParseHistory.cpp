@@ -1,4 +1,4 @@
-// The history's words: what it is asked to do, and its filters, each
+// The site book's commands' words (the history, the handover document): what it is asked to do, and its filters, each
 // checked before the book is opened.
 #include "cli/CliParse.h"
 
@@ -40,6 +40,15 @@ bool ParseHistory(const QStringList &words, CliRequest &r, CliError *error)
                                                  : QString();
     if (r.csv && r.json)
         return fail(error, CliMessages::NotForCommand, QStringLiteral("--csv --json"));
+    return true;
+}
+
+bool ParseHandover(const QStringList &words, CliRequest &r, CliError *error)
+{
+    r.command = CliRequest::Handover;
+    if (words.size() != 1 || words.first().isEmpty())
+        return fail(error, CliMessages::WrongArguments, words.join(u' '));
+    r.file = words.first();
     return true;
 }
 

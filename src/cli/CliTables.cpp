@@ -92,6 +92,27 @@ const CommandInfo CommandRows[] = {
      "(--site-book off), an entry holds no backup, or a file in FOLDER cannot be\n"
      "taken in; 2 for bad usage or an id the book does not hold.",
      ParseHistory},
+    {"handover", "handover PLAN [--out FILE] [--force]",
+     "Makes the plan's handover document from the site book: one HTML file to print.",
+     "For the plan's site, each unit of the plan as the site book shows it now:\n"
+     "its latest set-up and, when later, its latest compare. A unit reads as\n"
+     "verified only where that entry says verified and what it read back is what\n"
+     "the plan means now; else differs, failed, or not set up (no set-up in the\n"
+     "book). The document holds a title block (site, plan and its SHA-256, when,\n"
+     "by whom, the program's version), the network drawn (the master in the\n"
+     "middle, each unit coloured by its state) with the checks across the units,\n"
+     "a page a unit (the record meant and held side by side, version, adapter,\n"
+     "port, when and by whom, the backup and its SHA-256, what differs), a page of\n"
+     "labels with QR codes, and a sign-off. Its CSS and SVG are in the file:\n"
+     "nothing is fetched, nothing runs. Print it to PDF from a browser (A4), or:\n"
+     "  chromium --headless --no-pdf-header-footer --print-to-pdf=FILE.pdf FILE.html\n"
+     "  --out FILE   where to write it; default handover-SITE-DATE.html here (SITE\n"
+     "               with what a file name cannot hold made _, DATE yyyyMMdd)\n"
+     "  --force      replace an existing file (else it is refused)\n"
+     "No port is opened; nothing is recorded. Exit 0; 1 when the site book is off\n"
+     "or cannot be read, or the file cannot be written (nothing half made is\n"
+     "left); 7 when the plan cannot be used.",
+     ParseHandover},
 };
 
 const OptionInfo OptionRows[] = {
@@ -102,7 +123,8 @@ const OptionInfo OptionRows[] = {
     {"--path wired|registers",
      "the unit's command path; registers after the FRH preset; default: wired"},
     {"--json", "one JSON document on standard output, for every outcome (also --json=1)"},
-    {"--force", "save, history backup: replace an existing file"},
+    {"--force", "save, history backup, handover: replace an existing file"},
+    {"--out FILE", "handover: where the document goes"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},

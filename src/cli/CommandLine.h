@@ -30,7 +30,7 @@ constexpr int Terminated = 143;  // ... by SIGTERM
 
 struct CliRequest {
     enum Command { Help, Ports, Info, Read, Write, RegGet, RegSet, Save, Apply, Preset, Network, Compare,
-                   History };
+                   History, Handover };
     Command command = Help;
     QString helpFor; // Help: the command asked about, or none for the overview
 
@@ -66,6 +66,8 @@ struct CliRequest {
     QDate since, until;               // --since, --until: UTC days, both included
     int limit = 100;                  // --limit
     bool csv = false;                 // --csv
+
+    QString out; // handover: --out FILE; empty: handover-SITE-DATE.html here
 };
 
 // What was wrong with the command line: a message-table number and the text

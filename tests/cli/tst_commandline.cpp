@@ -2,6 +2,7 @@
 // started without a display, against simulated units on pseudo-terminals.
 
 #include "cli/CommandLine.h"
+#include "documents/Handover.h"
 #include "protocol/NetworkReport.h"
 #include "records/SiteBook.h"
 #include "config/FileSafety.h"
@@ -14,6 +15,7 @@
 #include "serial/CommControl.h"
 #include "sim/SimControl.h"
 #include "sim/SimPeer.h"
+#include "support/Browser.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -1202,6 +1204,106 @@ private slots:
             QVERIFY2(r.err.contains("older entries are not shown"), r.err.constData());
         if (args.contains("backup") && code == 0)
             QCOMPARE(f.read("old.ini"), QByteArray("[unit]\nformat = 1\n[record]\nband = 1\n"));
+    }
+
+    // The handover document as the customer gets it: printed by a real
+    // browser, each unit's name and state on its page, and every label's QR
+    // code read back to the label's own text, byte for byte.
+    void handover_data()
+    {
+        QTest::addColumn<QString>("lang");
+        QTest::addColumn<QString>("plan"); // "": four units set up, tank-2 changed and compared since
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("states");
+        const QString four = "verified verified differs verified";
+        QTest::newRow("four units, one changed since") << "en" << "" << 0 << four;
+        QTest::newRow("in Japanese") << "ja" << "" << 0 << four;
+        QTest::newRow("a unit never set up, markup in its name") << "en" << "a fifth" << 0 << four + " not-set-up";
+        QTest::newRow("no book") << "en" << "no book" << 1 << "";
+        QTest::newRow("the plan refused") << "en" << "two masters" << 7 << "";
+    }
+    void handover()
+    {
+        QFETCH(QString, lang);
+        QFETCH(QString, plan);
+        QFETCH(int, code);
+        QFETCH(QString, states);
+        Folder f;
+        QVERIFY(f.make());
+        if (lang == "ja")
+            for (const char *name : {"message.ini", "dispname.ini"}) {
+                QFile::remove(f.path(name));
+                QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/ja/" + name, f.path(name));
+            }
+        qputenv("QML47210_LANG", lang.toUtf8());
+        const auto language = qScopeGuard([] { qunsetenv("QML47210_LANG"); });
+        SimPeer units[4];
+        for (int i = 0; i < 4; ++i)
+            f.link(units[i], i + 1);
+        QByteArray text = "[network]\nformat = 1\nsite = 港北 north\nband = 2\nchannel = 11\n"
+                          "[node pump-house]\ntype = master\nport = COM1\n[node tank-1]\ntype = slave\nport = COM2\n"
+                          "[node tank-2]\ntype = slave\nport = COM3\n[node tank-3]\ntype = slave\nport = COM4\n";
+        f.write("plan.ini", text);
+        if (plan.isEmpty() || plan == "a fifth") {
+            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+            SimRecord changed = units[2].unit().record();
+            changed.channel = 12;
+            units[2].unit().setRecord(changed);
+            QCOMPARE(run(f, {"compare", "plan.ini"}).code, 6);
+        }
+        QStringList names{"pump-house", "tank-1", "tank-2", "tank-3"};
+        if (plan == "a fifth") {
+            names << "<b onmouseover=\"x()\">tank-4</b>";
+            f.write("plan.ini", text + "[node " + names.last().toUtf8() + "]\ntype = slave\n");
+        }
+        if (plan == "two masters")
+            f.write("plan.ini", text.replace("type = slave", "type = master"));
+        const QString today = QDate::currentDate().toString("yyyyMMdd");
+        const Result r = run(f, {"--json", "handover", "plan.ini"});
+        QVERIFY2(r.code == code, r.out + r.err);
+        if (code) { // nothing half made
+            QCOMPARE(QDir(f.dir.path()).entryList({"handover-*"}), QStringList());
+            return;
+        }
+        QStringList got;
+        for (const QJsonValue &u : r.json().value("units").toArray())
+            got << u.toObject().value("state").toString();
+        QCOMPARE(got.join(' '), states);
+        const QString file = r.json().value("file").toString();
+        QCOMPARE(file, f.path("handover-港北 north-" + today + ".html"));
+        QFile in(file);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QString html = QString::fromUtf8(in.readAll());
+        // Self-contained: nothing fetched, nothing run, links only within the page.
+        for (const char *never : {"<script", "src=", "url(", "@import", "<link", "<b onmouseover"})
+            QVERIFY2(!html.contains(never, Qt::CaseInsensitive), never);
+        for (auto m = QRegularExpression("href\\s*=\\s*\"([^\"]*)\"").globalMatch(html); m.hasNext();)
+            QVERIFY2(m.next().captured(1).startsWith('#'), qPrintable(html));
+        QCOMPARE(run(f, {"handover", "plan.ini"}).code, 1); // there already
+        QCOMPARE(run(f, {"handover", "plan.ini", "--force", "--out", "again.html"}).code, 0);
+        QVERIFY(PrintToPdf(file, f.path("handover.pdf")).isEmpty());
+        const QStringList pages = PdfText(f.path("handover.pdf")).split('\f');
+        QVERIFY2(pages.first().contains("港北 north") && pages.first().contains(ProgramVersion()),
+                 qPrintable(pages.first()));
+        QHash<QString, QString> words{{"verified", "verified"}, {"differs", "differs"}, {"not-set-up", "not set up"}};
+        if (lang == "ja")
+            words = {{"verified", "検証済み"}, {"differs", "相違あり"}, {"not-set-up", "未設定"}};
+        for (int i = 0; i < names.size(); ++i) // a page a unit, after the network's
+            QVERIFY2(pages.value(1 + i).contains(names.at(i)) && pages.value(1 + i).contains(words[got.at(i)]),
+                     qPrintable(pages.value(1 + i)));
+        const QStringList role{lang == "ja" ? "マスター" : "master", lang == "ja" ? "スレーブ" : "slave"};
+        // The codes come one after another in no set order: each label's text
+        // once, and nothing else.
+        QByteArray read = QrCodesOnPage(f.path("handover.pdf"), 2 + int(names.size()));
+        for (int i = 0; i < names.size(); ++i) {
+            const QByteArray meant = QStringList{names.at(i), role.at(i ? 1 : 0),
+                                                 lang == "ja" ? "バンド 2 / チャンネル 11" : "band 2 / channel 11",
+                                                 "港北 north", QDate::currentDate().toString(Qt::ISODate)}
+                                         .join('\n').toUtf8();
+            QVERIFY2(read.contains(meant), meant + "\nnot in:\n" + read);
+            read.remove(read.indexOf(meant), meant.size());
+        }
+        QCOMPARE(read, QByteArray());
     }
 
     // Backups and a network report from before the book: taken in once

@@ -27,7 +27,7 @@ fi
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 grep -q "libqt6widgets6" <<< "$depends" && grep -q "fonts-ipafont-gothic" <<< "$depends" \
-  && grep -q "libqt6sql6-sqlite" <<< "$depends" \
+  && grep -q "libqt6sql6-sqlite" <<< "$depends" && grep -q "libqrencode4" <<< "$depends" \
   || { echo "runtime dependencies missing"; exit 1; }
 # A team's server is a choice, not a need.
 grep -q "libqt6sql6-psql" <<< "$(dpkg-deb -f "$deb" Suggests)" || { echo "the PostgreSQL driver not suggested"; exit 1; }

@@ -142,14 +142,14 @@ const ExitInfo ExitRows[] = {
     {ExitCode::Done, "done (and verified, where it writes)"},
     {ExitCode::Failed, "another failure: a file that cannot be written, a backup that cannot be "
                        "made, standard output that cannot be written, a site book that cannot be "
-                       "read (history)"},
+                       "read (history, handover)"},
     {ExitCode::BadUsage, "bad usage, a port that does not exist or is no serial port included; "
                          "nothing was sent; history: an id the site book does not hold"},
     {ExitCode::PortFailure, "the port did not open (the reason is printed)"},
     {ExitCode::NoAnswer, "no answer at all, or the line was lost"},
     {ExitCode::Refused, "refused by the unit"},
     {ExitCode::Differences, "written, but the unit holds other values"},
-    {ExitCode::BadFile, "a configuration or preset file that cannot be used"},
+    {ExitCode::BadFile, "a configuration or preset file, or a network plan, that cannot be used"},
     {ExitCode::OtherAnswer, "answers came, but none that fits the command, or none to be trusted "
                             "(in-doubt: two reads after a resend that disagree, a write refused "
                             "after its resend)"},

@@ -22,7 +22,7 @@ h1 { font-size: 19pt; margin: 0 0 4mm; }
 h2 { font-size: 13.5pt; margin: 0 0 3mm; padding-bottom: 1mm; border-bottom: 1.5px solid #333; }
 h3 { font-size: 11pt; margin: 5mm 0 2mm; }
 table { border-collapse: collapse; width: 100%; margin-bottom: 3mm; }
-th, td { border: 1px solid #999; padding: 1.2mm 2mm; text-align: left; vertical-align: top; }
+th, td { border: 1px solid #999; padding: 1.2mm 2mm; text-align: left; vertical-align: top; overflow-wrap: anywhere; }
 th { background: #eee; width: 32%; }
 table.settings th { width: auto; }
 td.differ { font-weight: bold; color: #a01616; }

@@ -922,6 +922,12 @@ private slots:
         row("--csv and --json", {"history", "--csv", "--json"}, "error 147: --csv --json");
         row("a filter for show", {"history", "show", "ab-12", "--site", "x"}, "error 147: --site");
         row("--csv for read", {"--csv", "read"}, "error 147: --csv");
+        row("history show, two ids", {"history", "show", "ab", "cd"}, "error 90: show ab cd");
+        row("handover", {"handover", "plan.ini", "--out", "site.html", "--force"}, "handover file=plan.ini out=site.html");
+        row("handover, no plan", {"handover"}, "error 90: ");
+        row("handover, two plans", {"handover", "a.ini", "b.ini"}, "error 90: a.ini b.ini");
+        row("handover --out ''", {"handover", "plan.ini", "--out", ""}, "error 79: --out ''");
+        row("--out for another command", {"read", "--out", "x.html"}, "error 147: --out");
     }
     void parsing()
     {
@@ -935,13 +941,14 @@ private slots:
             got = QStringLiteral("error %1: %2").arg(error.message).arg(error.detail.section(" (", 0, 0));
         } else {
             static const char *names[] = {"help", "ports", "info", "read", "write", "reg-get", "reg-set",
-                                          "save", "apply", "preset", "network", "compare", "history"};
+                                          "save", "apply", "preset", "network", "compare", "history", "handover"};
             static const char *verbs[] = {"list", "show", "backup", "import"};
             QStringList parts{names[r->command]};
             if (r->command == CliRequest::History)
                 parts << verbs[r->historyVerb];
             for (const auto &[key, value] : {std::pair{"id=", r->entryId}, {"file=", r->file}, {"site=", r->site},
-                                             {"name=", r->name}, {"device=", r->device}, {"book=", r->siteBook}})
+                                             {"name=", r->name}, {"device=", r->device}, {"book=", r->siteBook},
+                                             {"out=", r->out}})
                 if (!value.isEmpty())
                     parts << key + value;
             if (r->since.isValid())
@@ -1214,12 +1221,13 @@ private slots:
         QTest::addColumn<QString>("lang");
         QTest::addColumn<QString>("plan"); // "": four units set up, tank-2 changed and compared since
         QTest::addColumn<int>("code");
-        QTest::addColumn<QString>("states");
+        QTest::addColumn<QString>("states"); // each unit's; when refused, the reason in the JSON
         const QString four = "verified verified differs verified";
         QTest::newRow("four units, one changed since") << "en" << "" << 0 << four;
         QTest::newRow("in Japanese") << "ja" << "" << 0 << four;
         QTest::newRow("a unit never set up, markup in its name") << "en" << "a fifth" << 0 << four + " not-set-up";
-        QTest::newRow("no book") << "en" << "no book" << 1 << "";
+        QTest::newRow("no book") << "en" << "no book" << 1 << "unusable";
+        QTest::newRow("the book off") << "en" << "book off" << 1 << "off";
         QTest::newRow("the plan refused") << "en" << "two masters" << 7 << "";
     }
     void handover()
@@ -1259,9 +1267,11 @@ private slots:
         if (plan == "two masters")
             f.write("plan.ini", text.replace("type = slave", "type = master"));
         const QString today = QDate::currentDate().toString("yyyyMMdd");
-        const Result r = run(f, {"--json", "handover", "plan.ini"});
+        const QStringList off{"--site-book", "off"};
+        const Result r = run(f, (plan == "book off" ? off : QStringList()) + QStringList{"--json", "handover", "plan.ini"});
         QVERIFY2(r.code == code, r.out + r.err);
         if (code) { // nothing half made
+            QCOMPARE(r.json().value("reason").toString(), states);
             QCOMPARE(QDir(f.dir.path()).entryList({"handover-*"}), QStringList());
             return;
         }
@@ -1279,18 +1289,22 @@ private slots:
             QVERIFY2(!html.contains(never, Qt::CaseInsensitive), never);
         for (auto m = QRegularExpression("href\\s*=\\s*\"([^\"]*)\"").globalMatch(html); m.hasNext();)
             QVERIFY2(m.next().captured(1).startsWith('#'), qPrintable(html));
-        QCOMPARE(run(f, {"handover", "plan.ini"}).code, 1); // there already
+        const Result there = run(f, {"handover", "plan.ini"});
+        QVERIFY2(there.code == 1 && there.err.contains("--force"), there.err.constData());
         QCOMPARE(run(f, {"handover", "plan.ini", "--force", "--out", "again.html"}).code, 0);
         QVERIFY(PrintToPdf(file, f.path("handover.pdf")).isEmpty());
         const QStringList pages = PdfText(f.path("handover.pdf")).split('\f');
         QVERIFY2(pages.first().contains("港北 north") && pages.first().contains(ProgramVersion()),
                  qPrintable(pages.first()));
-        QHash<QString, QString> words{{"verified", "verified"}, {"differs", "differs"}, {"not-set-up", "not set up"}};
+        QHash<QString, QString> words{{"verified", "verified"}, {"differs", "differs"}, {"not-set-up", "not set up"},
+                                      {"meant", "meant 11"}};
         if (lang == "ja")
-            words = {{"verified", "検証済み"}, {"differs", "相違あり"}, {"not-set-up", "未設定"}};
+            words = {{"verified", "検証済み"}, {"differs", "相違あり"}, {"not-set-up", "未設定"}, {"meant", "指定 11"}};
         for (int i = 0; i < names.size(); ++i) // a page a unit, after the network's
             QVERIFY2(pages.value(1 + i).contains(names.at(i)) && pages.value(1 + i).contains(words[got.at(i)]),
                      qPrintable(pages.value(1 + i)));
+        // What the program said of tank-2 is its difference: said once.
+        QCOMPARE(pages.value(3).count(words["meant"]), 1);
         const QStringList role{lang == "ja" ? "マスター" : "master", lang == "ja" ? "スレーブ" : "slave"};
         // The codes come one after another in no set order: each label's text
         // once, and nothing else.

@@ -59,7 +59,8 @@ frmHandover::frmHandover(const SiteBookPlace &place, const QString &planPath, co
         l->setFont(plain);
     about->addWidget(new QLabel(caption(SiteBookWindow::Site) + QLatin1Char(':'), this), 0, 0);
     about->addWidget(lblSite, 0, 1);
-    about->addWidget(new QLabel(caption(SiteBookWindow::PlanCaption) + QLatin1Char(':'), this), 1, 0);
+    about->addWidget(new QLabel(caption(SiteBookWindow::PlanCaption) + QLatin1Char(':'), this), 1,
+                     0);
     about->addWidget(lblPlan, 1, 1);
     about->setColumnStretch(1, 1);
     top->addLayout(about);
@@ -75,7 +76,8 @@ frmHandover::frmHandover(const SiteBookPlace &place, const QString &planPath, co
     tblUnits->verticalHeader()->hide();
     tblUnits->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblUnits->setSelectionBehavior(QAbstractItemView::SelectRows);
-    tblUnits->setHorizontalHeaderLabels({caption(SiteBookWindow::UnitCaption), text(HandoverMessages::State)});
+    tblUnits->setHorizontalHeaderLabels(
+        {caption(SiteBookWindow::UnitCaption), text(HandoverMessages::State)});
     tblUnits->setFont(plain);
     tblUnits->verticalHeader()->setDefaultSectionSize(QFontMetrics(plain).height() + 6);
     tblUnits->setColumnWidth(ColUnit, QFontMetrics(plain).horizontalAdvance(QString(16, u'M')));
@@ -131,7 +133,8 @@ void frmHandover::say(const QString &message)
 
 void frmHandover::sayNotWritten(const QString &path, const QString &error)
 {
-    say(native(path) + QStringLiteral(": ") + text(ConfigMessages::CannotWrite) + QStringLiteral(": ") + error);
+    say(native(path) + QStringLiteral(": ") + text(ConfigMessages::CannotWrite) +
+        QStringLiteral(": ") + error);
 }
 
 void frmHandover::start()

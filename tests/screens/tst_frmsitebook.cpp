@@ -327,12 +327,13 @@ private slots:
         QTest::newRow("saved as, .html added") << "save";
         QTest::newRow("the entry's plan gone: one asked for; no browser") << "no browser";
         QTest::newRow("no folder of this user's own") << "no work folder";
+        QTest::newRow("the plan refused") << "refused";
     }
     void handover()
     {
         QFETCH(QString, how);
         Book b;
-        b.st.write("plan.ini", Plan.toUtf8());
+        b.st.write("plan.ini", (how == "refused" ? QString(Plan).replace("type = slave", "type = master") : Plan).toUtf8());
         addSetUps(b, b.st.path(how == "no browser" ? "gone.ini" : "plan.ini"));
         if (how == "no work folder")
             app().WorkDir.clear();
@@ -349,6 +350,12 @@ private slots:
         QCOMPARE(asked, how == "no browser");
         QVERIFY(w.handover() && waitUntil([&] { return w.handover()->settled(); }));
         frmHandover &h = *w.handover();
+        if (how == "refused") { // why, as the command line says it
+            QCOMPARE(h.lblState->text(), app().message(ConfigMessages::BadFile)
+                                             + " more than one unit of the plan is the master: pump-house, tank-1, tank-2, tank-3");
+            QVERIFY(h.tblUnits->rowCount() == 0 && !h.cmdOpen->isEnabled() && !h.cmdSaveAs->isEnabled());
+            return;
+        }
         QCOMPARE(h.lblSite->text(), QString("港北 north"));
         QStringList states;
         for (int row = 0; row < h.tblUnits->rowCount(); ++row)
@@ -421,7 +428,7 @@ private slots:
         QVERIFY(asked && w->handover() && waitUntil([&] { return w->handover()->settled(); }));
         QCOMPARE(w->handover()->lblState->text().endsWith(app().message(says)), place != "empty");
         w->handover()->Open_Click();
-        QCOMPARE(QFileInfo::exists(b.st.path("handover")), place == "empty"); // its units not set up
+        QCOMPARE(QDir(b.st.path("handover")).entryList(QDir::Files).size(), int(place == "empty")); // its units not set up
         SiteBookRecorder::setPlace(SiteBookPlace());
     }
 };

@@ -129,6 +129,7 @@ void frmHandover::showState(const QString &state)
 void frmHandover::say(const QString &message)
 {
     Ui::showLine(TextMess, message);
+    TextMess->setToolTip(message); // a path longer than the line, whole
 }
 
 void frmHandover::sayNotWritten(const QString &path, const QString &error)

@@ -5,6 +5,7 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "screens/frmHandover.h"
 #include "serial/Exchange.h"
 #include "widgets/Ui.h"
 
@@ -77,11 +78,13 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     cmdCancel = new QPushButton(this);
     cmdExport = new QPushButton(this);
     cmdRetry = new QPushButton(this);
+    cmdHandover = new QPushButton(this);
     chkOneAdapter = new QCheckBox(this);
     for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdRetry, cmdCancel, chkOneAdapter})
         runs->addWidget(w);
     runs->addStretch(1);
     runs->addWidget(cmdExport);
+    runs->addWidget(cmdHandover);
     top->addLayout(runs);
 
     auto *adapter = new QHBoxLayout;
@@ -116,6 +119,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     connect(cmdCancel, &QPushButton::clicked, this, &frmNetwork::Cancel_Click);
     connect(cmdExport, &QPushButton::clicked, this, &frmNetwork::Export_Click);
     connect(cmdRetry, &QPushButton::clicked, this, &frmNetwork::Retry_Click);
+    connect(cmdHandover, &QPushButton::clicked, this, &frmNetwork::Handover_Click);
     connect(cmdThisUnit, &QPushButton::clicked, this, &frmNetwork::ThisUnit_Click);
     connect(cmdSkip, &QPushButton::clicked, this, &frmNetwork::Skip_Click);
     connect(cmdRedo, &QPushButton::clicked, this, &frmNetwork::Redo_Click);
@@ -144,6 +148,7 @@ void frmNetwork::Form_Load()
     cmdCancel->setText(caption(Cancel));
     cmdExport->setText(caption(Export));
     cmdRetry->setText(caption(RetryFailed));
+    cmdHandover->setText(caption(HandoverWindow::Button));
     chkOneAdapter->setText(caption(OneAdapter));
     cmdThisUnit->setText(caption(ThisUnit));
     cmdSkip->setText(caption(Skip));
@@ -178,6 +183,7 @@ void frmNetwork::enableButtons()
     cmdSetUp->setEnabled(!running && usable);
     cmdCancel->setEnabled(running);
     cmdExport->setEnabled(!running && !m_shown.units.isEmpty());
+    cmdHandover->setEnabled(!running); // a run still writes its entries to the book
     cmdThisUnit->setVisible(chkOneAdapter->isChecked());
     cmdSkip->setVisible(chkOneAdapter->isChecked());
     cmdRedo->setVisible(chkOneAdapter->isChecked());

@@ -17,6 +17,7 @@
 #include <memory>
 
 class Exchange;
+class frmHandover;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -47,7 +48,7 @@ public:
     QPlainTextEdit *txtPlan = nullptr;
     QPushButton *cmdOpen = nullptr, *cmdSave = nullptr, *cmdSaveAs = nullptr;
     QPushButton *cmdRefresh = nullptr, *cmdCompare = nullptr, *cmdSetUp = nullptr,
-                *cmdCancel = nullptr, *cmdExport = nullptr, *cmdRetry = nullptr;
+                *cmdCancel = nullptr, *cmdExport = nullptr, *cmdRetry = nullptr, *cmdHandover = nullptr;
     QCheckBox *chkOneAdapter = nullptr;
     QPushButton *cmdThisUnit = nullptr, *cmdSkip = nullptr, *cmdRedo = nullptr;
 
@@ -70,6 +71,9 @@ public:
     void ThisUnit_Click();
     void Skip_Click();
     void Redo_Click();
+    // The handover document of the plan's file, as saved.
+    void Handover_Click();
+    frmHandover *handover() const;
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -170,6 +174,7 @@ private:
     bool m_gone = false;   // the adapter's port is gone
     QElapsedTimer m_lastAnswer, m_goneFor;
     QString m_saying;      // the message line's text of the state
+    QPointer<frmHandover> m_handover;
 };
 
 // Message-table numbers of the network window.

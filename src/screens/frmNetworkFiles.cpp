@@ -1,9 +1,11 @@
-// The network window's files: the plan opened, edited and saved, and its
-// last report found, kept and exported.
+// The network window's files: the plan opened, edited and saved, its last
+// report found, kept and exported, and its handover document.
 #include "screens/frmNetwork.h"
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "records/SiteBookOutcomes.h"
+#include "screens/frmHandover.h"
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
@@ -147,4 +149,18 @@ void frmNetwork::Export_Click()
         showMessage(app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(path));
     else
         showMessage(QDir::toNativeSeparators(path) + QStringLiteral(": ") + error);
+}
+
+void frmNetwork::Handover_Click()
+{
+    if (m_planPath.isEmpty())
+        return showMessage(app().message(HandoverWindow::SaveFirst));
+    // The document names the file: what it says is the file's, never an edit's.
+    frmHandover::showFor(m_handover, SiteBookRecorder::place(), m_planPath,
+                         m_planSaved ? QString() : app().message(HandoverWindow::PlanUnsaved), this);
+}
+
+frmHandover *frmNetwork::handover() const
+{
+    return m_handover;
 }

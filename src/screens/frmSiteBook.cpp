@@ -39,6 +39,15 @@ QString SiteBookWindow::caption(int n)
     return app().dispName(n);
 }
 
+QString SiteBookWindow::cannotRead(const SiteBookPlace &place, const QString &error)
+{
+    // What to do depends on where the book was looked for.
+    const int what = place.kind == SiteBookPlace::Off    ? OffWhat
+                     : place.kind == SiteBookPlace::File ? FileWhat
+                                                         : ServerWhat;
+    return text(CannotRead) + QLatin1Char(' ') + error + QLatin1Char('\n') + text(what);
+}
+
 frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     : QWidget(parent, Qt::Window), m_place(place)
 {
@@ -99,9 +108,10 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     auto *buttons = new QHBoxLayout;
     cmdDetails = new QPushButton(this);
     cmdExport = new QPushButton(this);
+    cmdHandover = new QPushButton(this);
     buttons->addStretch(1);
-    buttons->addWidget(cmdDetails);
-    buttons->addWidget(cmdExport);
+    for (QPushButton *b : {cmdDetails, cmdExport, cmdHandover})
+        buttons->addWidget(b);
     top->addLayout(buttons);
     TextMess = new QLineEdit(this);
     TextMess->setReadOnly(true);
@@ -134,6 +144,7 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     connect(lstEntries, &QAbstractItemView::activated, this, &frmSiteBook::Details_Click);
     connect(cmdDetails, &QPushButton::clicked, this, &frmSiteBook::Details_Click);
     connect(cmdExport, &QPushButton::clicked, this, &frmSiteBook::Export_Click);
+    connect(cmdHandover, &QPushButton::clicked, this, &frmSiteBook::Handover_Click);
     resize(Ui::px(13500), Ui::px(8000));
 }
 
@@ -147,6 +158,7 @@ void frmSiteBook::Form_Load()
     chkTo->setText(caption(To));
     cmdDetails->setText(caption(Details));
     cmdExport->setText(caption(Export));
+    cmdHandover->setText(caption(HandoverWindow::Button));
     m_opened = false;
     m_usable = false;
     enableButtons();
@@ -165,11 +177,7 @@ void frmSiteBook::opened(const SiteBookReply &reply)
     m_opened = true;
     TextMess->clear();
     if (!reply.ok) {
-        // What to do depends on where the book was looked for.
-        const int what = m_place.kind == SiteBookPlace::Off    ? OffWhat
-                         : m_place.kind == SiteBookPlace::File ? FileWhat
-                                                               : ServerWhat;
-        showState(text(CannotRead) + QLatin1Char(' ') + reply.error + QLatin1Char('\n') + text(what));
+        showState(cannotRead(m_place, reply.error));
         enableButtons();
         return;
     }
@@ -290,4 +298,18 @@ void frmSiteBook::Export_Click()
     m_exportTicket = m_reader->exportCsv(m_model->query(), m_model->days());
     Ui::showLine(TextMess, text(Reading));
     enableButtons();
+}
+
+void frmSiteBook::Handover_Click()
+{
+    const QModelIndex current = lstEntries->currentIndex();
+    QString plan = m_usable && current.isValid() ? m_model->entry(current.row()).planPath : QString();
+    const QFileInfo file(plan);
+    if (plan.isEmpty() || !file.isFile() || !file.isReadable()) {
+        plan = QFileDialog::getOpenFileName(this, caption(HandoverWindow::ChoosePlan),
+                                            plan.isEmpty() ? WorkFolder() : file.absolutePath(), caption(PlanFiles));
+        if (plan.isEmpty())
+            return;
+    }
+    frmHandover::showFor(m_handover, m_place, plan, QString(), this);
 }

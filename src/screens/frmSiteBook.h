@@ -3,6 +3,7 @@
 // first, searched as the operator types; older entries load as the list is
 // scrolled down. An entry opens whole in a window of its own.
 
+#include "screens/frmHandover.h"
 #include "screens/frmSiteBookEntry.h"
 #include "screens/frmSiteBookReader.h"
 
@@ -75,16 +76,19 @@ public:
     QDateEdit *dtFrom = nullptr, *dtTo = nullptr;
     QTableView *lstEntries = nullptr;
     QLabel *lblState = nullptr; // what the list cannot show, and what to do
-    QPushButton *cmdDetails = nullptr, *cmdExport = nullptr;
+    QPushButton *cmdDetails = nullptr, *cmdExport = nullptr, *cmdHandover = nullptr;
     QLineEdit *TextMess = nullptr;
 
     SiteBookModel *model() const { return m_model; }
     // The book opened and its first entries shown, or why not said.
     bool settled() const { return m_opened && !m_model->loading() && !m_typing.isActive(); }
     frmSiteBookEntry *details() const { return m_details; }
+    frmHandover *handover() const { return m_handover; }
 
     void Details_Click();
     void Export_Click();
+    // For the selected entry's plan, or a plan file asked for.
+    void Handover_Click();
 
 private:
     void opened(const SiteBookReply &reply);
@@ -105,6 +109,7 @@ private:
     quint64 m_openTicket = 0, m_entryTicket = 0, m_exportTicket = 0;
     QString m_exportPath;
     QPointer<frmSiteBookEntry> m_details;
+    QPointer<frmHandover> m_handover;
 };
 
 // Captions (dispname.ini) and messages of the site book's windows.
@@ -114,11 +119,13 @@ enum Caption {
     Setting, Before, After, SaveAs, CsvFiles, Close
 };
 constexpr int TimeCaption = 77, UnitCaption = 52, ResultCaption = 57, PlanCaption = 58,
-              DeviceCaption = 28, ConfigFiles = 37;
+              DeviceCaption = 28, ConfigFiles = 37, PlanFiles = 59;
 enum Message {
     CannotRead = 270, OffWhat, FileWhat, ServerWhat, NoEntries, NoMatch, Shown, MoreOnScroll,
     Reading, Exported, DetailHeading, BackupHeading, NoBackup, BackupAltered, NameTaken
 };
 QString text(int message);
 QString caption(int n);
+// The book at `place` could not be read for `error`, and what to do about it.
+QString cannotRead(const SiteBookPlace &place, const QString &error);
 } // namespace SiteBookWindow

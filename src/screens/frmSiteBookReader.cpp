@@ -1,5 +1,6 @@
 // The site book's thread: the window's requests, one after another, each
-// answered with its ticket; and the CSV the export writes.
+// answered with its ticket; the CSV the export writes, and the handover
+// document, whose entries can take as long to read as a page.
 #include "screens/frmSiteBookReader.h"
 
 #include "protocol/NetworkReport.h"
@@ -11,6 +12,13 @@
 namespace {
 // Entries read a page at a time for the export, never all at once.
 constexpr int ExportPage = 1000;
+
+// Nothing recorded yet: the book is made with the first entry.
+bool noBookYet(const SiteBookPlace &place)
+{
+    const QFileInfo file(place.path);
+    return place.kind == SiteBookPlace::File && !file.exists() && !file.isSymLink();
+}
 } // namespace
 
 bool LocalDays::holds(const QDateTime &utc) const
@@ -105,10 +113,7 @@ quint64 SiteBookReader::open()
 {
     return post([](SiteBookReaderWorker &w) {
         SiteBookReply r;
-        const SiteBookPlace &place = w.book().place();
-        // Nothing recorded yet: the book is made with the first entry.
-        const QFileInfo file(place.path);
-        if (place.kind == SiteBookPlace::File && !file.exists() && !file.isSymLink()) {
+        if (noBookYet(w.book().place())) {
             r.ok = r.noBook = true;
             return r;
         }
@@ -172,6 +177,23 @@ quint64 SiteBookReader::exportCsv(SiteBook::Query query, const LocalDays &days)
             page.olderThanId = entries->constLast().id;
         }
         r.ok = true;
+        return r;
+    });
+}
+
+quint64 SiteBookReader::handover(const NetworkPlan &plan, const QString &planPath, const QString &planText)
+{
+    return post([plan, planPath, planText](SiteBookReaderWorker &w) {
+        SiteBookReply r;
+        // Only read: a document never makes a book.
+        r.noBook = noBookYet(w.book().place());
+        if (r.noBook || !w.book().open(&r.error, false))
+            return r;
+        r.handover = GatherHandover(w.book(), plan, planPath, planText, &r.error);
+        if (r.handover) {
+            r.html = HandoverHtml(*r.handover);
+            r.ok = true;
+        }
         return r;
     });
 }

@@ -3,6 +3,7 @@
 // server that does not answer, or a search through every entry, never holds
 // up the window. Each request is answered once, under its ticket.
 
+#include "documents/Handover.h"
 #include "records/SiteBook.h"
 
 #include <QDate>
@@ -19,6 +20,8 @@ struct SiteBookReply {
     QList<SiteBookEntry> entries; // a page, newest first; an entry whole
     bool more = false;            // a page: older entries may follow
     QByteArray csv;               // export
+    std::optional<Handover> handover; // the handover document's facts
+    QString html;                     // ... and the document made of them
 };
 Q_DECLARE_METATYPE(SiteBookReply)
 
@@ -67,6 +70,9 @@ public:
     quint64 entry(const QString &id);
     // Every entry of `query` within `days`, as CSV.
     quint64 exportCsv(SiteBook::Query query, const LocalDays &days);
+    // The plan's handover document, from the book as it is now; noBook
+    // when there is none to read.
+    quint64 handover(const NetworkPlan &plan, const QString &planPath, const QString &planText);
 
 signals:
     void replied(const SiteBookReply &reply);

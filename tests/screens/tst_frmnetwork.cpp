@@ -6,6 +6,7 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "records/SiteBookPlace.h"
+#include "screens/frmHandover.h"
 #include "screens/frmNetwork.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
@@ -324,8 +325,15 @@ private slots:
         frmNetwork w(comm, qEnvironmentVariable("QML_APP"));
         w.Form_Load();
         QVERIFY(!w.cmdSave->isEnabled()); // no file yet: Save as
+        click(w.cmdHandover);
+        QVERIFY(!w.handover() && w.TextMess->text() == app().message(HandoverWindow::SaveFirst));
         st.write("site.ini", planFor({"COM9"}).toUtf8());
         QVERIFY(w.loadPlan(st.path("site.ini")));
+        w.txtPlan->setPlainText(planFor({"COM9", "COM8"})); // the document is the file's, not an edit's
+        click(w.cmdHandover);
+        QVERIFY(w.handover() && w.handover()->tblUnits->rowCount() == 1);
+        QCOMPARE(w.handover()->lblNote->text(), app().message(HandoverWindow::PlanUnsaved));
+        QVERIFY(w.handover()->lblState->text().startsWith(app().message(HandoverWindow::BookOff))); // in this test
         QVERIFY(w.cmdSave->isEnabled());
         w.txtPlan->setPlainText(planFor({unit.slavePath()}));
         click(w.cmdSave); // the edit kept in its file

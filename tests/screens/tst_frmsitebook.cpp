@@ -1,8 +1,8 @@
 // The site book's window on a real SQLite book in a temporary folder, filled
 // as the program fills it, in a time zone nine hours east of UTC: the search
 // as typed and by local days, paging as the list is scrolled, an entry's
-// differing settings, its backup saved as a file apply takes, the export, and
-// books that cannot be read.
+// differing settings, its backup saved as a file apply takes, the export, a
+// plan's handover document, and books that cannot be read.
 
 #include "config/modFile.h"
 #include "core/AppState.h"
@@ -17,10 +17,12 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
@@ -56,6 +58,40 @@ struct Book {
             qFatal("not recorded");
         return e;
     }
+};
+
+const QString Plan = "[network]\nformat = 1\nsite = 港北 north\nband = 2\nchannel = 11\n[node pump-house]\n"
+                     "type = master\n[node tank-1]\ntype = slave\n[node tank-2]\ntype = slave\n[node tank-3]\ntype = slave\n";
+
+// The plan's units set up from `planPath` as the network set-up records them:
+// pump-house read back as meant, tank-1 too but compared since and changed,
+// tank-2 failed, tank-3 never.
+void addSetUps(Book &b, const QString &planPath)
+{
+    ConfigFileError error;
+    const auto plan = ParseNetworkPlan(Plan, &error);
+    const QList<std::tuple<const char *, int, const char *, const char *>> entries{
+        {"network", 0, "verified", "11"}, {"network", 1, "verified", "11"}, {"network", 2, "failed", "11"},
+        {"compare", 1, "differs", "12"}};
+    int second = 0; // one after another
+    for (const auto &[action, unit, result, channel] : entries) {
+        SiteBookEntry e = SiteBookEntry::begin(action);
+        e.time = QDateTime::currentDateTimeUtc().addSecs(++second - 10);
+        std::tie(e.site, e.unit, e.planPath, e.result) = std::tuple(plan->site, plan->units.at(unit).name, planPath, result);
+        for (const auto &[key, value] : RecordFields(plan->units.at(unit).record))
+            e.after.insert(key, key == "channel" ? channel : value);
+        if (!b.book.record(e).recorded)
+            qFatal("not recorded");
+    }
+}
+
+// Where "Open in browser" takes the document, in place of a browser.
+class Browser : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl &url) { opened << url; }
 };
 
 // A: local 05-10 05:00, B: 05-10 19:00, C: 05-11 01:00, D: 05-11 12:00.
@@ -284,6 +320,63 @@ private slots:
         }
     }
 
+    void handover_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("the selected entry's plan, opened in the browser") << "open";
+        QTest::newRow("saved as, .html added") << "save";
+        QTest::newRow("the entry's plan gone: one asked for; no browser") << "no browser";
+        QTest::newRow("no folder of this user's own") << "no work folder";
+        QTest::newRow("the plan refused") << "refused";
+    }
+    void handover()
+    {
+        QFETCH(QString, how);
+        Book b;
+        b.st.write("plan.ini", (how == "refused" ? QString(Plan).replace("type = slave", "type = master") : Plan).toUtf8());
+        addSetUps(b, b.st.path(how == "no browser" ? "gone.ini" : "plan.ini"));
+        if (how == "no work folder")
+            app().WorkDir.clear();
+        Browser browser;
+        if (how != "no browser") // else the offscreen platform's, which opens nothing
+            QDesktopServices::setUrlHandler("file", &browser, "open");
+        const auto unset = qScopeGuard([] { QDesktopServices::unsetUrlHandler("file"); });
+        frmSiteBook w(b.place);
+        w.Form_Load();
+        QVERIFY(settle(w));
+        bool asked = false;
+        std::unique_ptr<ModalWatcher> watcher(chooseFile(b.st.path(how == "save" ? "doc" : "plan.ini"), &asked));
+        QTest::mouseClick(w.cmdHandover, Qt::LeftButton);
+        QCOMPARE(asked, how == "no browser");
+        QVERIFY(w.handover() && waitUntil([&] { return w.handover()->settled(); }));
+        frmHandover &h = *w.handover();
+        if (how == "refused") { // why, as the command line says it
+            QCOMPARE(h.lblState->text(), app().message(ConfigMessages::BadFile)
+                                             + " more than one unit of the plan is the master: pump-house, tank-1, tank-2, tank-3");
+            QVERIFY(h.tblUnits->rowCount() == 0 && !h.cmdOpen->isEnabled() && !h.cmdSaveAs->isEnabled());
+            return;
+        }
+        QCOMPARE(h.lblSite->text(), QString("港北 north"));
+        QStringList states;
+        for (int row = 0; row < h.tblUnits->rowCount(); ++row)
+            states << h.tblUnits->item(row, 0)->text() + ": " + h.tblUnits->item(row, 1)->text();
+        QCOMPARE(states.join(", "), QString("pump-house: verified, tank-1: differs, tank-2: failed, tank-3: not set up"));
+        QTest::mouseClick(how == "save" ? h.cmdSaveAs : h.cmdOpen, Qt::LeftButton);
+        const QString file = how == "save"             ? b.st.path("doc.html")
+                             : how == "no work folder" ? QString()
+                                                       : b.st.path("handover/" + HandoverFileName("港北 north", QDate::currentDate()));
+        const int says = how == "save" ? HandoverMessages::WrittenTo
+                         : how == "open" ? HandoverWindow::Handed
+                         : how == "no browser" ? HandoverWindow::NoBrowser : HandoverWindow::NoOwnFolder;
+        QCOMPARE(h.TextMess->text(), app().message(says) + (file.isEmpty() ? "" : " " + file));
+        QCOMPARE(browser.opened, how == "open" ? QList<QUrl>{QUrl::fromLocalFile(file)} : QList<QUrl>());
+        QCOMPARE(QDir(b.st.dir()).entryList({"handover*", "doc*"}).isEmpty(), file.isEmpty());
+        if (!file.isEmpty()) {
+            const QString html = QString::fromUtf8(b.st.read(file.mid(b.st.dir().size())));
+            QVERIFY2(html.startsWith("<!DOCTYPE html>") && html.contains("港北 north"), qPrintable(html.left(200)));
+        }
+    }
+
     // Opened from the main window's menu, on the place this process records to.
     void cannotRead_data()
     {
@@ -327,6 +420,15 @@ private slots:
                  says != SiteBookWindow::NoEntries);
         QVERIFY(!w->cmdExport->isEnabled() && !w->cmdDetails->isEnabled());
         QCOMPARE(w->txtFind->isEnabled(), place == "empty");
+        // Nor a handover document: said why, nothing written.
+        b.st.write("plan.ini", Plan.toUtf8());
+        bool asked = false;
+        std::unique_ptr<ModalWatcher> watcher(chooseFile(b.st.path("plan.ini"), &asked));
+        QTest::mouseClick(w->cmdHandover, Qt::LeftButton);
+        QVERIFY(asked && w->handover() && waitUntil([&] { return w->handover()->settled(); }));
+        QCOMPARE(w->handover()->lblState->text().endsWith(app().message(says)), place != "empty");
+        w->handover()->Open_Click();
+        QCOMPARE(QDir(b.st.path("handover")).entryList(QDir::Files).size(), int(place == "empty")); // its units not set up
         SiteBookRecorder::setPlace(SiteBookPlace());
     }
 };

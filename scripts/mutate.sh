@@ -8,7 +8,7 @@
 #               given to Ui::place, Ui::rect, Ui::setClientSize, Ui::px and the
 #               windows' button() helpers, where one twip is a fifteenth of a
 #               pixel and never shows
-# Comments, strings, preprocessor lines, assertions and lines built only on
+# Comments, strings (raw strings too), preprocessor lines, assertions and lines built only on
 # other platforms (the Q_OS_WIN side of an #if) are left alone. A comparison
 # or && / || needs a space on both sides, so templates, << >> and -> are not
 # taken for one.
@@ -103,7 +103,7 @@ sub platform {
 my @all;
 for my $file (@files) {
   open my $fh, '<', $file or die "$file: $!";
-  my ($comment, $continued, @stack) = (0, 0);   # stack: [parent dead, taken, dead]
+  my ($comment, $continued, $raw, @stack) = (0, 0, undef);   # stack: [parent dead, taken, dead]
   while (my $text = <$fh>) {
     chomp $text;
     # Blank out comments and literals, keeping every byte's column.
@@ -112,7 +112,11 @@ for my $file (@files) {
       if ($comment) {
         if ($rest =~ s{^(.*?\*/)}{}) { $code .= ' ' x length $1; $comment = 0 }
         else { $code .= ' ' x length $rest; $rest = '' }
-      } elsif ($rest =~ s{^(//.*)}{}) { $code .= ' ' x length $1 }
+      } elsif (defined $raw) {   # a raw string, to its )DELIMITER"
+        if ($rest =~ s{^(.*?\)\Q$raw\E")}{}) { $code .= '_' x length $1; $raw = undef }
+        else { $code .= '_' x length $rest; $rest = '' }
+      } elsif ($rest =~ s{^((?:u8|[uUL])?R"([^()\\\s]{0,16})\()}{}) { $code .= '_' x length $1; $raw = $2 }
+      elsif ($rest =~ s{^(//.*)}{}) { $code .= ' ' x length $1 }
       elsif ($rest =~ s{^/\*}{}) { $code .= '  '; $comment = 1 }
       elsif ($rest =~ s{^((?:u8|[uUL])?(["'])(?:[^\\]|\\.)*?\2)}{}) { $code .= '_' x length $1 }
       else { $rest =~ s{^(\w+|.)}{}; $code .= $1 }

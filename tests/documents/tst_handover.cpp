@@ -24,6 +24,8 @@ SiteBookEntry entryOf(const QString &spec, int second)
     e.unit = w.at(0);
     e.site = w.size() > 4 ? w.at(4).section('=', 1) : "North";
     e.result = w.at(2);
+    if (e.result == "failed")
+        e.detail = "no answer from the unit";
     const bool master = w.at(0) == "pump";
     const QJsonObject read{{"band", "2"}, {"channel", w.at(3)}, {"type", master ? "master" : "slave"},
                            {"bit-rate", master ? "9600" : "19200"}};
@@ -111,6 +113,9 @@ private slots:
         if (!checks.isEmpty())
             QCOMPARE(HandoverChecks(*h).join('\n'), checks);
         QCOMPARE(h->site, QString("North"));
+        // A failure said in plain words, under its heading.
+        const bool failed = states.contains("failed");
+        QCOMPARE(HandoverHtml(*h).contains("What the program said</h3>\n<pre>no answer from the unit"), failed);
     }
 
     // The words the document is written with, from the texts it is given.

@@ -95,6 +95,7 @@ QString unitSection(const HandoverUnit &u, int index)
     out += row(Text(Version), orDash(now->version));
     out += row(Text(Adapter), orDash(now->adapter));
     out += row(Text(Port), orDash(now->port));
+    out += row(Text(Serial), orDash(SerialText(RecordOfSettings(u.held()))));
     out += row(Text(u.state == HandoverUnit::Verified ? VerifiedAt : LastEntry),
                Esc(QStringLiteral("%1 (%2), %3 @ %4")
                        .arg(WhenText(now->time), Text(now == &*u.compared ? Compared : SetUp), now->user,

@@ -26,6 +26,8 @@ SiteBookEntry entryOf(const QString &spec, int second)
     e.result = w.at(2);
     if (e.result == "failed")
         e.detail = "no answer from the unit";
+    if (e.action == "network" && e.result == "verified")
+        e.setBackup("/backups/backup-tank.ini", "[unit]\nformat = 1\n");
     const bool master = w.at(0) == "pump";
     const QJsonObject read{{"band", "2"}, {"channel", w.at(3)}, {"type", master ? "master" : "slave"},
                            {"bit-rate", master ? "9600" : "19200"}};
@@ -115,7 +117,12 @@ private slots:
         QCOMPARE(h->site, QString("North"));
         // A failure said in plain words, under its heading.
         const bool failed = states.contains("failed");
-        QCOMPARE(HandoverHtml(*h).contains("What the program said</h3>\n<pre>no answer from the unit"), failed);
+        const QString html = HandoverHtml(*h);
+        QCOMPARE(html.contains("What the program said</h3>\n<pre>no answer from the unit"), failed);
+        // The backup's file name where a set-up taken kept one, and no empty line where none.
+        const bool backup = entries.join(' ').contains("network verified") && states != "not-set-up not-set-up";
+        QCOMPARE(html.contains("<tr><th>Backup</th><td>backup-tank.ini<br>SHA-256 "), backup);
+        QCOMPARE(html.contains("<th>Backup</th>"), backup);
     }
 
     // The words the document is written with, from the texts it is given.

@@ -7,11 +7,35 @@
 #include "records/SiteBook.h"
 #include "records/SiteBookOutcomes.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 
 namespace Cli {
+namespace {
+
+// On the disk whole under its name, or not there at all: written aside,
+// synced, then renamed into place (over a file only with `force`; without,
+// one that appeared meanwhile is left as it is).
+bool writeWhole(const QString &file, const QString &html, bool force, QString *error)
+{
+    if (force)
+        return WriteConfigFile(file, html, WriteMode::Replace, error) && SyncToDisk(file, error);
+    const QString part = QStringLiteral("%1.%2.part").arg(file).arg(QCoreApplication::applicationPid());
+    if (!WriteConfigFile(part, html, WriteMode::New, error))
+        return false;
+    QFile written(part);
+    if (!SyncToDisk(part, error) || !written.rename(file)) {
+        if (error->isEmpty())
+            *error = QFileInfo::exists(file) ? Message(CliMessages::FileExists) : written.errorString();
+        QFile::remove(part);
+        return false;
+    }
+    return SyncToDisk(file, error);
+}
+
+} // namespace
 
 int handover(Run &run)
 {
@@ -22,28 +46,37 @@ int handover(Run &run)
         return run.out.finish(ExitCode::BadFile, planError.describe());
     const SiteBookPlace &place = SiteBookRecorder::place();
     run.out.insert(QStringLiteral("book"), place.shown());
+    const QString hint = QLatin1Char('\n') + Message(HandoverMessages::MakeBookHint);
     if (place.kind == SiteBookPlace::Off) {
         run.out.insert(QStringLiteral("reason"), QStringLiteral("off"));
-        return run.out.finish(ExitCode::Failed, Message(HistoryMessages::Off));
+        return run.out.finish(ExitCode::Failed, Message(HandoverMessages::BookOff) + hint);
     }
     // Only read: a document never makes a book nor brings one's schema forward.
     SiteBook book(place);
     QString reason;
     if (!book.open(&reason, false))
-        return CannotUseBook(run, reason);
+        return CannotUseBook(run, reason + (place.kind == SiteBookPlace::File && !QFileInfo::exists(place.path) ? hint : QString()));
     const auto h = GatherHandover(book, *plan, run.r.file, *text, &reason);
     if (!h)
         return CannotUseBook(run, reason);
     const QString file = run.r.out.isEmpty() ? HandoverFileName(h->site, h->made.toLocalTime().date()) : run.r.out;
     const QFileInfo target(file);
-    if (target.isDir() || !CanCreateIn(target.absolutePath()))
-        return run.out.finish(ExitCode::Failed, file + QStringLiteral(": ") + Message(ConfigMessages::CannotWrite));
+    const QString shown = Printable(QDir::toNativeSeparators(file));
+    if (target.isDir())
+        return run.out.finish(ExitCode::Failed, shown + QLatin1Char(' ') + Message(HandoverMessages::OutIsFolder));
+    if (!CanCreateIn(target.absolutePath()))
+        return run.out.finish(ExitCode::Failed, shown + QStringLiteral(": ") + Message(ConfigMessages::CannotWrite));
+    // --force never puts the document over what it was made from.
+    for (const QString &source : {place.path, place.path + QStringLiteral("-wal"), place.path + QStringLiteral("-shm"),
+                                  place.path + QStringLiteral("-journal"), place.pendingPath, run.r.file})
+        if (target.exists() && !source.isEmpty() && QFileInfo(source).exists()
+            && QFileInfo(source).canonicalFilePath() == target.canonicalFilePath())
+            return run.out.finish(ExitCode::Failed, shown + QLatin1Char(' ') + Message(HandoverMessages::OutIsSource));
     if ((target.exists() || target.isSymLink()) && !run.r.force)
-        return run.out.finish(ExitCode::Failed, file + QStringLiteral(": ") + Message(CliMessages::FileExists));
+        return run.out.finish(ExitCode::Failed, shown + QStringLiteral(": ") + Message(CliMessages::FileExists));
     QString error;
-    if (!WriteConfigFile(file, HandoverHtml(*h), run.r.force ? WriteMode::Replace : WriteMode::New, &error)
-        || !SyncToDisk(file, &error))
-        return run.out.finish(ExitCode::Failed, file + QStringLiteral(": ") + error);
+    if (!writeWhole(file, HandoverHtml(*h), run.r.force, &error))
+        return run.out.finish(ExitCode::Failed, shown + QStringLiteral(": ") + error);
     static const char *const states[] = {"verified", "differs", "failed", "not-set-up"};
     QJsonArray units;
     QStringList lines;
@@ -55,7 +88,7 @@ int handover(Run &run)
     run.out.insert(QStringLiteral("site"), h->site);
     run.out.insert(QStringLiteral("units"), units);
     run.out.insert(QStringLiteral("file"), QDir::toNativeSeparators(target.absoluteFilePath()));
-    lines << Message(HandoverMessages::WrittenTo) + QLatin1Char(' ') + QDir::toNativeSeparators(file);
+    lines << Message(HandoverMessages::WrittenTo) + QLatin1Char(' ') + shown;
     return run.out.finish(ExitCode::Done, lines.join(QLatin1Char('\n')));
 }
 

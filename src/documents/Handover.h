@@ -66,7 +66,8 @@ QString HandoverFileName(const QString &site, const QDate &date);
 // version, adapter, port, verified, last entry, backup, labels, sign-off,
 // name, date, signature, commissioned by, accepted by, no entry, band,
 // channel, serial settings, state, what the program said, set up, compared,
-// differences, written to.
+// differences, written to; 336 on: no QR code, how to fill the book, --out
+// a folder, --out the book or the plan.
 namespace HandoverMessages {
 constexpr int Title = 285, Site = 286, Plan = 287, Made = 288, MadeBy = 289, Program = 290, Network = 291;
 constexpr int FirstState = 292; // verified, differs, failed, not set up
@@ -76,4 +77,6 @@ constexpr int Version = 307, Adapter = 308, Port = 309, VerifiedAt = 310, LastEn
 constexpr int Labels = 313, SignOff = 314, Name = 315, Date = 316, Signature = 317, CommissionedBy = 318,
               AcceptedBy = 319, NoEntry = 320, Band = 321, Channel = 322, Serial = 323, State = 324,
               ProgramSaid = 325, SetUp = 326, Compared = 327, Differences = 328, WrittenTo = 329;
+constexpr int BookOff = 332; // the site book is off: nothing to make a handover document from
+constexpr int NoQrCode = 336, MakeBookHint = 337, OutIsFolder = 338, OutIsSource = 339;
 } // namespace HandoverMessages

@@ -1,6 +1,7 @@
 // The network drawn as SVG: the master in the middle with the band and
 // channel the plan gives them all, the slaves on an ellipse around it,
-// each box the unit as last read, coloured by its state, a legend under it.
+// each box its role and what it held when last read, coloured by its
+// state, a legend under it.
 #include "documents/Handover.h"
 #include "documents/HandoverText.h"
 
@@ -18,10 +19,25 @@ const Colours StateColours[] = {{"#e3f2e5", "#2e7d32", "none"},   // verified
                                 {"#fde4e4", "#c62828", "none"},   // failed
                                 {"#f2f2f2", "#757575", "6 4"}};  // not set up
 
-// A name too long for its box, cut with an ellipsis: the unit's section has it whole.
-QString fit(const QString &text, int chars)
+// A name too long for its box, cut with an ellipsis: the unit's section has
+// it whole. A wide (East Asian) character takes two narrow ones' room.
+QString fit(const QString &text, int room)
 {
-    return text.size() <= chars ? text : text.left(chars - 1) + QStringLiteral("…");
+    const auto width = [](char32_t c) { return c >= 0x1100 ? 2 : 1; };
+    int used = 0;
+    const QList<uint> chars = text.toUcs4();
+    for (const char32_t c : chars)
+        used += width(c);
+    if (used <= room)
+        return text;
+    QString out;
+    used = 1; // the ellipsis
+    for (const char32_t c : chars) {
+        if ((used += width(c)) > room)
+            break;
+        out += QString::fromUcs4(&c, 1);
+    }
+    return out + QStringLiteral("…");
 }
 
 QString box(const HandoverUnit &u, double cx, double cy)
@@ -35,10 +51,10 @@ QString box(const HandoverUnit &u, double cx, double cy)
                       .arg(BoxW)
                       .arg(BoxH)
                       .arg(QLatin1String(c.fill), QLatin1String(c.stroke), QLatin1String(c.dash));
-    // The unit as last read; what was never read, as the plan means it.
-    UnitRecord shown = RecordOfSettings(u.held());
-    shown.fillFrom(u.planned.record);
-    const QStringList lines{RoleText(shown) + QStringLiteral(" · ") + HandoverStateText(u.state),
+    // Its role in the plan; band, channel and serial settings as last read,
+    // "-" where nothing was read.
+    const UnitRecord shown = RecordOfSettings(u.held());
+    const QStringList lines{RoleText(u.planned.record) + QStringLiteral(" · ") + HandoverStateText(u.state),
                             BandChannelText(shown), SerialText(shown)};
     out += QStringLiteral("<text x=\"%1\" y=\"%2\" font-weight=\"bold\" font-size=\"14\">%3</text>")
                .arg(x + 8)

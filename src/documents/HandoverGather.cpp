@@ -17,8 +17,10 @@ const SiteBookEntry *HandoverUnit::now() const
 
 QJsonObject HandoverUnit::held() const
 {
+    // A set-up that failed before reading back knows nothing of what the
+    // unit holds now: what it held before may have been written over.
     const SiteBookEntry *e = now();
-    return !e ? QJsonObject() : e->after.isEmpty() ? e->before : e->after;
+    return !e ? QJsonObject() : e->action == QLatin1String("compare") ? e->before : e->after;
 }
 
 namespace {
@@ -29,7 +31,7 @@ QStringList differencesOf(const HandoverUnit &u)
     QStringList out;
     for (const auto &[key, meant] : RecordFields(u.planned.record)) {
         const QString held = u.held().value(key).toVariant().toString();
-        if (held != meant)
+        if (!held.isEmpty() && held != meant) // what was not read is not known to differ
             out << QStringLiteral("%1: %2 %3, %4 %5")
                        .arg(key, app().message(ConfigMessages::Meant), meant, app().message(ConfigMessages::Holds),
                             held.isEmpty() ? QStringLiteral("-") : held);
@@ -99,9 +101,24 @@ std::optional<Handover> GatherHandover(SiteBook &book, const NetworkPlan &plan, 
         query.olderThan = page->last().time;
         query.olderThanId = page->last().id;
     }
+    // Entries still waiting to go in are as true as those in: a compare made
+    // while the book was away may be the latest word on a unit.
+    const auto pending = PendingEntries(book.place().pendingPath, error);
+    if (!pending)
+        return std::nullopt;
+    for (const SiteBookEntry &e : *pending) {
+        const int i = byName.value(NetworkNameKey(e.unit), -1);
+        const bool setUp = e.action == QLatin1String("network");
+        if (i < 0 || e.site != h.site || (!setUp && e.action != QLatin1String("compare")))
+            continue;
+        std::optional<SiteBookEntry> &latest = setUp ? h.units[i].setUp : h.units[i].compared;
+        if (!latest || e.time > latest->time)
+            latest = e;
+    }
     for (HandoverUnit &u : h.units) {
-        if (!u.setUp)
-            u.compared.reset(); // never set up from the plan: not set up, whatever a compare read
+        // Never set up from the plan: not set up, whatever a compare read.
+        if (!u.setUp || (u.compared && u.compared->time <= u.setUp->time))
+            u.compared.reset();
         judge(u);
     }
     return h;
@@ -109,12 +126,17 @@ std::optional<Handover> GatherHandover(SiteBook &book, const NetworkPlan &plan, 
 
 QString HandoverFileName(const QString &site, const QDate &date)
 {
-    QString name = site.left(50); // in UTF-8, with the rest, within a name's 255 bytes
-    if (name.size() == 50 && name.back().isHighSurrogate())
-        name.chop(1);
-    for (QChar &c : name)
-        if (c.unicode() < 0x20 || c == u'\x7f' || QStringLiteral("/\\:*?\"<>|").contains(c))
-            c = u'_';
+    QString cut = site.left(50); // in UTF-8, with the rest, within a name's 255 bytes
+    if (cut.size() == 50 && cut.back().isHighSurrogate())
+        cut.chop(1);
+    // What a terminal or a file manager would act on (controls, direction
+    // overrides, line separators) is no part of a name either.
+    QString name;
+    for (const char32_t c : cut.toUcs4())
+        name += !QChar::isPrint(c) || (QChar::isSpace(c) && c != U' ')
+                    || (c < 0x80 && QByteArrayView("/\\:*?\"<>|").contains(char(c)))
+            ? QStringLiteral("_")
+            : QString::fromUcs4(&c, 1);
     if (name.isEmpty() || name.startsWith(u'.'))
         name.prepend(u'_'); // never a hidden file, never ".."
     return QStringLiteral("handover-%1-%2.html").arg(name, date.toString(QStringLiteral("yyyyMMdd")));

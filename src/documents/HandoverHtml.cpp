@@ -37,6 +37,8 @@ pre { font: inherit; white-space: pre-wrap; overflow-wrap: anywhere; margin: 0; 
 .labels { display: grid; grid-template-columns: 1fr 1fr; gap: 5mm; }
 .label { border: 1px dashed #777; padding: 3mm; display: flex; gap: 3mm; align-items: center; break-inside: avoid; }
 .label svg { flex: none; }
+.label.wide { grid-column: 1 / -1; }
+.label .state { align-self: flex-start; }
 .label pre { font-size: 9.5pt; }
 .label b { font-size: 11pt; }
 table.sign td { height: 14mm; }
@@ -98,7 +100,7 @@ QString unitSection(const HandoverUnit &u, int index)
     out += row(Text(Serial), orDash(SerialText(RecordOfSettings(u.held()))));
     out += row(Text(u.state == HandoverUnit::Verified ? VerifiedAt : LastEntry),
                Esc(QStringLiteral("%1 (%2), %3 @ %4")
-                       .arg(WhenText(now->time), Text(now == &*u.compared ? Compared : SetUp), now->user,
+                       .arg(WhenText(now->time), Text(u.compared && now == &*u.compared ? Compared : SetUp), now->user,
                             now->host)));
     if (u.setUp && !u.setUp->backupPath.isEmpty())
         out += row(Text(Backup), Esc(QFileInfo(u.setUp->backupPath).fileName()) + QStringLiteral("<br>SHA-256 ")
@@ -115,7 +117,7 @@ QString unitSection(const HandoverUnit &u, int index)
         keys << RecordKey(list);
     for (const QString &key : std::as_const(keys)) {
         const QString meant = meantOf.value(key), held = u.held().value(key).toVariant().toString();
-        const bool differ = meantOf.contains(key) && held != meant;
+        const bool differ = meantOf.contains(key) && !held.isEmpty() && held != meant;
         out += QStringLiteral("<tr><td>%1</td><td>%2</td><td%3>%4</td></tr>\n")
                    .arg(Esc(key), orDash(meant), differ ? QStringLiteral(" class=\"differ\"") : QString(),
                         (differ ? QStringLiteral("≠ ") : QString()) + orDash(held));
@@ -133,9 +135,14 @@ QString labelsSection(const Handover &h)
     QString out = QStringLiteral("<section id=\"labels\">\n<h2>%1</h2>\n<div class=\"labels\">\n").arg(Esc(Text(Labels)));
     for (const HandoverUnit &u : h.units) {
         const QString text = HandoverLabelText(h, u);
-        // Four CSS pixels a module at print size, as small as a phone reads well.
-        out += QStringLiteral("<div class=\"label\">%1<pre><b>%2</b>\n%3</pre></div>\n")
-                   .arg(QrSvg(text.toUtf8(), 4), Esc(text.section(u'\n', 0, 0)), Esc(text.section(u'\n', 1)));
+        // Four CSS pixels a module at print size, as small as a phone reads
+        // well; a code too wide for half the page takes the whole width.
+        const QString code = QrSvg(text.toUtf8(), 4);
+        const bool wide = code.section(u'"', 3, 3).toInt() > 300;
+        out += QStringLiteral("<div class=\"label%1\">%2<pre><b>%3</b>\n%4</pre>%5</div>\n")
+                   .arg(wide ? QStringLiteral(" wide") : QString(),
+                        code.isEmpty() ? QStringLiteral("<p>%1</p>").arg(Esc(Text(NoQrCode))) : code,
+                        Esc(text.section(u'\n', 0, 0)), Esc(text.section(u'\n', 1)), badge(u.state));
     }
     return out + QStringLiteral("</div>\n</section>\n");
 }

@@ -69,6 +69,10 @@ private:
     Private *d;
 };
 
+// The entries waiting in the pending file, read under its lock and left
+// there; nothing with the reason when it cannot be read.
+std::optional<QList<SiteBookEntry>> PendingEntries(const QString &pendingPath, QString *reason);
+
 // Appends `entry` to the pending file (made new, no link followed, locked
 // around the append, synced). False with the reason.
 bool KeepPending(const QString &pendingPath, const SiteBookEntry &entry, QString *reason);

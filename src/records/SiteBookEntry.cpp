@@ -17,9 +17,13 @@ namespace {
 QString userName()
 {
 #ifndef Q_OS_WIN
-    // The account, not what the environment claims.
-    if (const passwd *pw = getpwuid(geteuid()))
-        return QString::fromLocal8Bit(pw->pw_name);
+    // The account, not what the environment claims; getpwuid_r, as entries
+    // are begun on the windows' threads too.
+    passwd pw{};
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &pw, buffer, sizeof buffer, &found) == 0 && found)
+        return QString::fromLocal8Bit(found->pw_name);
 #endif
     const QString user = qEnvironmentVariable("USER");
     return user.isEmpty() ? qEnvironmentVariable("USERNAME") : user;

@@ -164,6 +164,20 @@ bool PendingFile::keepOnly(const QList<QByteArray> &kept, QString *reason)
     return ok;
 }
 
+std::optional<QList<SiteBookEntry>> PendingEntries(const QString &pendingPath, QString *reason)
+{
+    QList<SiteBookEntry> out;
+    if (pendingPath.isEmpty())
+        return out;
+    PendingFile file(pendingPath);
+    if (!file.take(reason))
+        return std::nullopt;
+    for (const QByteArray &line : file.lines())
+        if (const auto entry = SiteBookEntry::fromJson(QJsonDocument::fromJson(line).object()))
+            out << *entry;
+    return out;
+}
+
 int SiteBook::movePendingIn(QString *reason)
 {
     QString why;

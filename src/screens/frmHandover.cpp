@@ -30,6 +30,7 @@ namespace {
 QLabel *wrapped(QWidget *parent)
 {
     auto *l = new QLabel(parent);
+    l->setTextFormat(Qt::PlainText); // names from plans and books, shown as written
     l->setWordWrap(true);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
     return l;
@@ -38,6 +39,12 @@ QLabel *wrapped(QWidget *parent)
 QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
+}
+
+// A tooltip shows text as written, markup in it too.
+QString plainTip(const QString &text)
+{
+    return text.isEmpty() ? text : QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped());
 }
 
 } // namespace
@@ -129,7 +136,7 @@ void frmHandover::showState(const QString &state)
 void frmHandover::say(const QString &message)
 {
     Ui::showLine(TextMess, message);
-    TextMess->setToolTip(message); // a path longer than the line, whole
+    TextMess->setToolTip(plainTip(message)); // a path longer than the line, whole
 }
 
 void frmHandover::sayNotWritten(const QString &path, const QString &error)
@@ -174,7 +181,7 @@ void frmHandover::replied(const SiteBookReply &reply)
     for (int row = 0; row < tblUnits->rowCount() && row < m_handover->units.size(); ++row) {
         const HandoverUnit &u = m_handover->units.at(row);
         tblUnits->item(row, ColState)->setText(HandoverStateText(u.state));
-        tblUnits->item(row, ColState)->setToolTip(u.differences.join(QLatin1Char('\n')));
+        tblUnits->item(row, ColState)->setToolTip(plainTip(u.differences.join(QLatin1Char('\n'))));
     }
     showState(QString());
 }

@@ -14,15 +14,16 @@ namespace {
 const QString PlanText = "[network]\nformat = 1\nsite = North\nband = 2\nchannel = 11\n[node pump]\ntype = master\n"
                          "[node tank-1]\ntype = slave\nbit-rate = 19200\n";
 
-// "UNIT ACTION RESULT CHANNEL [site=S]": a compare keeps what it read as
-// before, a set-up as after; CHANNEL "-" when nothing was read.
+// "UNIT ACTION RESULT CHANNEL [site=S] [pending]": a compare keeps what it
+// read as before, a set-up what it read back as after (one that failed, what
+// the unit held before it); CHANNEL "-" when nothing was read.
 SiteBookEntry entryOf(const QString &spec, int second)
 {
     const QStringList w = spec.split(' ');
     SiteBookEntry e = SiteBookEntry::begin(w.at(1));
     e.time = QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(second);
     e.unit = w.at(0);
-    e.site = w.size() > 4 ? w.at(4).section('=', 1) : "North";
+    e.site = spec.contains("site=") ? spec.section("site=", 1).section(' ', 0, 0) : "North";
     e.result = w.at(2);
     if (e.result == "failed")
         e.detail = "no answer from the unit";
@@ -32,7 +33,7 @@ SiteBookEntry entryOf(const QString &spec, int second)
     const QJsonObject read{{"band", "2"}, {"channel", w.at(3)}, {"type", master ? "master" : "slave"},
                            {"bit-rate", master ? "9600" : "19200"}};
     if (w.at(3) != "-")
-        (e.action == "compare" ? e.before : e.after) = read;
+        (e.action == "compare" || e.result == "failed" ? e.before : e.after) = read;
     return e;
 }
 
@@ -67,13 +68,15 @@ private slots:
                                                          "channel, as read back: yes (band 2 / channel 11)";
         QTest::newRow("an older compare is not the state")
             << QStringList{"tank-1 compare differs 12", "tank-1 network verified 11"} << "not-set-up verified" << "";
-        QTest::newRow("a set-up that failed") << QStringList{"tank-1 network failed -"} << "not-set-up failed"
+        QTest::newRow("a set-up that failed") << QStringList{"tank-1 network failed 5"} << "not-set-up failed"
                                               << "Exactly one master, as read back: no (-)\nOne band and one channel, "
                                                  "as read back: no (-)";
         QTest::newRow("a later compare that could not read")
             << QStringList{"tank-1 network verified 11", "tank-1 compare failed -"} << "not-set-up failed" << "";
         QTest::newRow("verified, but not what the plan means now") << QStringList{"tank-1 network verified 5"}
                                                                    << "not-set-up differs" << "";
+        QTest::newRow("a later compare waiting to go in")
+            << QStringList{"tank-1 network verified 11", "tank-1 compare differs 12 pending"} << "not-set-up differs" << "";
         QTest::newRow("a compare alone is no set-up") << QStringList{"tank-1 compare verified 11"}
                                                       << "not-set-up not-set-up" << "";
         QTest::newRow("another site's entry") << QStringList{"tank-1 network verified 11 site=South"}
@@ -98,13 +101,15 @@ private slots:
         SiteBookPlace place;
         place.kind = SiteBookPlace::File;
         place.path = dir.filePath("book.sqlite");
+        place.pendingPath = dir.filePath("pending.jsonl");
         SiteBook book(place);
+        QString reason;
         for (int i = 0; i < entries.size(); ++i)
-            QVERIFY(book.record(entryOf(entries.at(i), i)).recorded);
+            QVERIFY(entries.at(i).endsWith("pending") ? KeepPending(place.pendingPath, entryOf(entries.at(i), i), &reason)
+                                                      : book.record(entryOf(entries.at(i), i)).recorded);
         ConfigFileError error;
         const auto plan = ParseNetworkPlan(PlanText, &error);
         QVERIFY(plan);
-        QString reason;
         const auto h = GatherHandover(book, *plan, "plan.ini", PlanText, &reason);
         QVERIFY2(h, qPrintable(reason));
         static const char *const names[] = {"verified", "differs", "failed", "not-set-up"};
@@ -119,6 +124,7 @@ private slots:
         const bool failed = states.contains("failed");
         const QString html = HandoverHtml(*h);
         QCOMPARE(html.contains("What the program said</h3>\n<pre>no answer from the unit"), failed);
+        QVERIFY(!html.contains("≠ -")); // what was not read differs from nothing
         // The backup's file name where a set-up taken kept one, and no empty line where none.
         const bool backup = entries.join(' ').contains("network verified") && states != "not-set-up not-set-up";
         QCOMPARE(html.contains("<tr><th>Backup</th><td>backup-tank.ini<br>SHA-256 "), backup);
@@ -135,8 +141,8 @@ private slots:
         QTest::newRow("what a page cannot show") << "esc" << "a\x1b[0m\u0085\u202Eb" << "a\uFFFD[0m\uFFFD\uFFFDb";
         QTest::newRow("kept as they are") << "esc" << "tank\u00A01\ttab\nline ü 港" << "tank\u00A01\ttab\nline ü 港";
         QTest::newRow("a site") << "file name" << "Harbour pumps" << "handover-Harbour pumps-20260301.html";
-        QTest::newRow("what a name cannot hold") << "file name" << "a/b\\c:d*e?f\"g<h>i|j\x01k\x7f"
-                                                 << "handover-a_b_c_d_e_f_g_h_i_j_k_-20260301.html";
+        QTest::newRow("what a name cannot hold") << "file name" << "a/b\\c:d*e?f\"g<h>i|j\x01k\x7f\u202E\u2028l m"
+                                                 << "handover-a_b_c_d_e_f_g_h_i_j_k___l m-20260301.html";
         QTest::newRow("no site") << "file name" << "" << "handover-_-20260301.html";
         QTest::newRow("never hidden") << "file name" << ".." << "handover-_..-20260301.html";
         QTest::newRow("a long site") << "file name" << QString(60, QChar(0x6E2F))

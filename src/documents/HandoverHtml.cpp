@@ -38,8 +38,9 @@ pre { font: inherit; white-space: pre-wrap; overflow-wrap: anywhere; margin: 0; 
 .label { border: 1px dashed #777; padding: 3mm; display: flex; gap: 3mm; align-items: center; break-inside: avoid; }
 .label svg { flex: none; }
 .label.wide { grid-column: 1 / -1; }
-.label .state { align-self: flex-start; }
-.label pre { font-size: 9.5pt; }
+.label > div { flex: 1 1 auto; min-width: 0; }
+.label .state { display: inline-block; margin-top: 2mm; }
+.label pre { font-size: 9.5pt; overflow-wrap: break-word; }
 .label b { font-size: 11pt; }
 table.sign td { height: 14mm; }
 )";
@@ -139,7 +140,7 @@ QString labelsSection(const Handover &h)
         // well; a code too wide for half the page takes the whole width.
         const QString code = QrSvg(text.toUtf8(), 4);
         const bool wide = code.section(u'"', 3, 3).toInt() > 300;
-        out += QStringLiteral("<div class=\"label%1\">%2<pre><b>%3</b>\n%4</pre>%5</div>\n")
+        out += QStringLiteral("<div class=\"label%1\">%2<div><pre><b>%3</b>\n%4</pre>%5</div></div>\n")
                    .arg(wide ? QStringLiteral(" wide") : QString(),
                         code.isEmpty() ? QStringLiteral("<p>%1</p>").arg(Esc(Text(NoQrCode))) : code,
                         Esc(text.section(u'\n', 0, 0)), Esc(text.section(u'\n', 1)), badge(u.state));

@@ -593,6 +593,9 @@ private slots:
                                  << "true";
         QTest::newRow("reg set, register path: reset") << QStringList{"--path", "registers", "reg", "set", "5", "3a"}
                                                        << "" << 0 << "reset" << "true";
+        QTest::newRow("reg set, register path, refused: not reset, not stopped")
+            << QStringList{"--path", "registers", "reg", "set", "5", "3a"} << "refuse on" << 5 << "message"
+            << "Stopped at register 05: refused by the unit\nNothing was written.";
         QTest::newRow("reg get, no answer") << QStringList{"reg", "get", "05"} << "silent on" << 4
                                             << "reason" << "no-answer";
         QTest::newRow("reg set, noise before each answer") << QStringList{"reg", "set", "05", "4B"}

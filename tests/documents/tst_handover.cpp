@@ -79,8 +79,6 @@ private slots:
             << QStringList{"tank-1 network verified 11", "tank-1 compare differs 12 pending"} << "not-set-up differs" << "";
         QTest::newRow("a compare alone is no set-up") << QStringList{"tank-1 compare verified 11"}
                                                       << "not-set-up not-set-up" << "";
-        QTest::newRow("another site's entry") << QStringList{"tank-1 network verified 11 site=South"}
-                                              << "not-set-up not-set-up" << "";
         QTest::newRow("the site in another case") << QStringList{"tank-1 network verified 11 site=north"}
                                                   << "not-set-up not-set-up" << "";
         QTest::newRow("the name in another form") << QStringList{"ＴＡＮＫ-1 network verified 11"}

@@ -1382,28 +1382,40 @@ private slots:
         report.units[0].backup = f.path("backups/" + backups.first());
         report.units[1].name = "tank"; // never come to: no entry
         f.write("backups/network-20240301-100000-1.json", report.toJson());
+        // A report whose plan is still there as it ran: filed under the plan's site.
+        const QByteArray plan = "[network]\nformat = 1\nsite = North\nband = 2\nchannel = 11\n[node pump]\ntype = master\n";
+        f.write("plan.ini", plan);
+        report.plan = f.path("plan.ini");
+        report.planSha256 = PlanDigest(QString::fromUtf8(plan));
+        report.units.resize(1);
+        report.units[0].backup.clear();
+        f.write("backups/network-20240302-100000-1.json", report.toJson());
         const QStringList import = book + QStringList{"history", "import", "backups"};
         Result r = run(f, import);
         QCOMPARE(r.code, 0);
-        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 1; already there: 2\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 2; already there: 2\n"));
         r = run(f, import);
-        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 3\n"));
+        QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 4\n"));
         f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
         r = run(f, import);
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("Entries taken into the site book: 0; "
-                                                                                    "already there: 3\n"),
+                                                                                    "already there: 4\n"),
                  r.err.constData());
 
         const QJsonArray entries = run(f, book + QStringList{"history", "--json"})
                                        .json().value("entries").toArray();
-        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.size(), 3);
         QJsonObject taken;
+        QStringList sites;
         for (const QJsonValue &e : entries)
             if (e.toObject().value("action") == "network") {
-                taken = e.toObject();
-                QCOMPARE(taken.value("site").toString(), QString("pump-house.ini"));
+                sites << e.toObject().value("site").toString();
+                if (!e.toObject().value("backup").toString().isEmpty())
+                    taken = e.toObject();
             }
+        sites.sort();
+        QCOMPARE(sites, QStringList({"North", "pump-house.ini"}));
         QCOMPARE(taken.value("backup").toString(), f.path("backups/" + backups.first()));
         // Each backup as a file apply takes: the unit as each run found it.
         for (const auto &[id, band, reg] : {std::tuple{applied, 2, QString("AB")}, {taken.value("id").toString(), 1, held}}) {

@@ -369,6 +369,7 @@ private slots:
                          : how == "open" ? HandoverWindow::Handed
                          : how == "no browser" ? HandoverWindow::NoBrowser : HandoverWindow::NoOwnFolder;
         QCOMPARE(h.TextMess->text(), app().message(says) + (file.isEmpty() ? "" : " " + file));
+        QVERIFY(h.TextMess->isReadOnly()); // what the window says, not a field to type in
         QCOMPARE(browser.opened, how == "open" ? QList<QUrl>{QUrl::fromLocalFile(file)} : QList<QUrl>());
         QCOMPARE(QDir(b.st.dir()).entryList({"handover*", "doc*"}).isEmpty(), file.isEmpty());
         if (!file.isEmpty()) {

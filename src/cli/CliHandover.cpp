@@ -7,35 +7,11 @@
 #include "records/SiteBook.h"
 #include "records/SiteBookOutcomes.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 
 namespace Cli {
-namespace {
-
-// On the disk whole under its name, or not there at all: written aside,
-// synced, then renamed into place (over a file only with `force`; without,
-// one that appeared meanwhile is left as it is).
-bool writeWhole(const QString &file, const QString &html, bool force, QString *error)
-{
-    if (force)
-        return WriteConfigFile(file, html, WriteMode::Replace, error) && SyncToDisk(file, error);
-    const QString part = QStringLiteral("%1.%2.part").arg(file).arg(QCoreApplication::applicationPid());
-    if (!WriteConfigFile(part, html, WriteMode::New, error))
-        return false;
-    QFile written(part);
-    if (!SyncToDisk(part, error) || !written.rename(file)) {
-        if (error->isEmpty())
-            *error = QFileInfo::exists(file) ? Message(CliMessages::FileExists) : written.errorString();
-        QFile::remove(part);
-        return false;
-    }
-    return SyncToDisk(file, error);
-}
-
-} // namespace
 
 int handover(Run &run)
 {
@@ -75,8 +51,10 @@ int handover(Run &run)
     if ((target.exists() || target.isSymLink()) && !run.r.force)
         return run.out.finish(ExitCode::Failed, shown + QStringLiteral(": ") + Message(CliMessages::FileExists));
     QString error;
-    if (!writeWhole(file, HandoverHtml(*h), run.r.force, &error))
-        return run.out.finish(ExitCode::Failed, shown + QStringLiteral(": ") + error);
+    bool taken = false;
+    if (!WriteHandoverFile(file, HandoverHtml(*h), run.r.force, &error, &taken))
+        return run.out.finish(ExitCode::Failed,
+                              shown + QStringLiteral(": ") + (taken ? Message(CliMessages::FileExists) : error));
     static const char *const states[] = {"verified", "differs", "failed", "not-set-up"};
     QJsonArray units;
     QStringList lines;

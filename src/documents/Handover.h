@@ -57,6 +57,11 @@ QString HandoverStateText(HandoverUnit::State state);
 // The site's fields across the units read back: whether exactly one holds the
 // master's role and all hold one band and channel, said for people.
 QStringList HandoverChecks(const Handover &handover);
+// Writes the document to `file` whole: over a file there only when
+// `replace`, else refused (`taken`) if one is there or appears meanwhile.
+// False with the reason.
+bool WriteHandoverFile(const QString &file, const QString &html, bool replace, QString *error,
+                       bool *taken = nullptr);
 // handover-SITE-DATE.html, with what a file name cannot hold made _.
 QString HandoverFileName(const QString &site, const QDate &date);
 

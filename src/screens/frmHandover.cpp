@@ -237,11 +237,9 @@ void frmHandover::SaveAs_Click()
         path += QStringLiteral(".html");
     QString error;
     bool taken = false;
-    if (!WriteConfigFile(path, m_html, added ? WriteMode::New : WriteMode::Replace, &error, &taken))
+    // Said written once it is on the disk.
+    if (!WriteHandoverFile(path, m_html, !added, &error, &taken))
         return taken ? say(native(path) + QStringLiteral(": ") + text(SiteBookWindow::NameTaken))
                      : sayNotWritten(path, error);
-    // Said written once it is on the disk.
-    if (!SyncToDisk(path, &error))
-        return sayNotWritten(path, error);
     say(text(HandoverMessages::WrittenTo) + QLatin1Char(' ') + native(path));
 }

@@ -17,13 +17,13 @@ const QString PlanText = "[network]\nformat = 1\nsite = North\nband = 2\nchannel
 // "UNIT ACTION RESULT CHANNEL [site=S] [pending]": a compare keeps what it
 // read as before, a set-up what it read back as after (one that failed, what
 // the unit held before it); CHANNEL "-" when nothing was read.
-SiteBookEntry entryOf(const QString &spec, int second)
+SiteBookEntry entryOf(const QString &row, int second)
 {
-    const QStringList w = spec.split(' ');
+    const QStringList w = row.split(' ');
     SiteBookEntry e = SiteBookEntry::begin(w.at(1));
     e.time = QDateTime(QDate(2026, 3, 1), QTime(8, 0)).addSecs(second);
     e.unit = w.at(0);
-    e.site = spec.contains("site=") ? spec.section("site=", 1).section(' ', 0, 0) : "North";
+    e.site = row.contains("site=") ? row.section("site=", 1).section(' ', 0, 0) : "North";
     e.result = w.at(2);
     if (e.result == "failed")
         e.detail = "no answer from the unit";

@@ -13,7 +13,7 @@
 struct AppState {
     // Entries of both text tables. The first 51 are the original numbering;
     // the tables grew for texts added since. The last entry is never filled.
-    static constexpr int TableSize = 400;
+    static constexpr int TableSize = 500;
     static constexpr int FrhTableSize = 29; // entries 0..28, 28 never used
     static constexpr int RegisterCount = 28;
 

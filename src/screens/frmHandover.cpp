@@ -6,6 +6,9 @@
 #include "config/modFile.h"
 #include "core/AppState.h"
 #include "screens/frmSiteBook.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QDesktopServices>
@@ -39,12 +42,6 @@ QLabel *wrapped(QWidget *parent)
 QString native(const QString &path)
 {
     return QDir::toNativeSeparators(path);
-}
-
-// A tooltip shows text as written, markup in it too.
-QString plainTip(const QString &text)
-{
-    return text.isEmpty() ? text : QStringLiteral("<p style=\"white-space:pre-wrap\">%1</p>").arg(text.toHtmlEscaped());
 }
 
 } // namespace
@@ -89,6 +86,8 @@ frmHandover::frmHandover(const SiteBookPlace &place, const QString &planPath, co
     tblUnits->verticalHeader()->setDefaultSectionSize(QFontMetrics(plain).height() + 6);
     tblUnits->setColumnWidth(ColUnit, QFontMetrics(plain).horizontalAdvance(QString(16, u'M')));
     tblUnits->horizontalHeader()->setStretchLastSection(true);
+    Ui::nameAfter(tblUnits, app().dispName(Ui::UnitsTable));
+    Ui::fitCells(tblUnits);
     top->addWidget(tblUnits, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -101,14 +100,15 @@ frmHandover::frmHandover(const SiteBookPlace &place, const QString &planPath, co
         buttons->addWidget(b);
     }
     top->addLayout(buttons);
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     top->addWidget(TextMess);
     Ui::enterPressesButtons(this);
     connect(cmdOpen, &QPushButton::clicked, this, &frmHandover::Open_Click);
     connect(cmdSaveAs, &QPushButton::clicked, this, &frmHandover::SaveAs_Click);
     connect(cmdClose, &QPushButton::clicked, this, &QWidget::close);
     resize(Ui::px(9000), Ui::px(6500));
+    Ui::setNames({{tblUnits, "tblUnits"}, {cmdOpen, "cmdOpen"}, {cmdSaveAs, "cmdSaveAs"}, {cmdClose, "cmdClose"}});
+    Ui::fitScreen(this);
     start();
 }
 
@@ -136,7 +136,6 @@ void frmHandover::showState(const QString &state)
 void frmHandover::say(const QString &message)
 {
     Ui::showLine(TextMess, message);
-    TextMess->setToolTip(plainTip(message)); // a path longer than the line, whole
 }
 
 void frmHandover::sayNotWritten(const QString &path, const QString &error)
@@ -181,7 +180,7 @@ void frmHandover::replied(const SiteBookReply &reply)
     for (int row = 0; row < tblUnits->rowCount() && row < m_handover->units.size(); ++row) {
         const HandoverUnit &u = m_handover->units.at(row);
         tblUnits->item(row, ColState)->setText(HandoverStateText(u.state));
-        tblUnits->item(row, ColState)->setToolTip(plainTip(u.differences.join(QLatin1Char('\n'))));
+        tblUnits->item(row, ColState)->setToolTip(Ui::plainTip(u.differences.join(QLatin1Char('\n'))));
     }
     showState(QString());
 }

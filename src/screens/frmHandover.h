@@ -5,6 +5,7 @@
 // on a thread of its own, as the site book window reads it.
 
 #include "screens/frmSiteBookReader.h"
+#include "widgets/MessageLine.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -30,7 +31,7 @@ public:
     QLabel *lblState = nullptr; // reading, or why there is no document, and what to do
     QTableWidget *tblUnits = nullptr;
     QPushButton *cmdOpen = nullptr, *cmdSaveAs = nullptr, *cmdClose = nullptr;
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
 
     // The book read, or why not said.
     bool settled() const { return m_ticket == 0; }

@@ -11,6 +11,9 @@
 #include "serial/mod232C.h"
 #include "widgets/BookEntry.h"
 #include "widgets/FocusValidator.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QApplication>
@@ -30,8 +33,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Ui::setClientSize(this, 5430, 2775);
     const QFont boxFont = Ui::gothic(14.25);
 
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     TextMess->setFont(boxFont);
     Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
     Ui::place(TextMess, 300, 120, 4785, 420);
@@ -45,6 +47,8 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Text_C->setReadOnly(true);
     Text_C->setFont(boxFont);
     Text_C->setToolTip(QStringLiteral("(00-27)"));
+    Text_C->setAccessibleName(Text_C->text());
+    Text_C->setFocusPolicy(Qt::NoFocus); // a caption, as on the settings screen
     Ui::place(Text_C, 450, 360, 1635, 465);
 
     Cmb_C = new QComboBox(Frame1);
@@ -66,6 +70,8 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Text1->setAttribute(Qt::WA_InputMethodEnabled, false); // composed text skips key presses
     Text1->installEventFilter(this);
     Ui::place(Text1, 3360, 360, 975, 465);
+    Ui::nameAfter(Cmb_C, Text_C->text());
+    Ui::nameAfter(Text1, app().dispName(Ui::RegisterValue));
 
     Cmd_W = new QPushButton(QStringLiteral("Write"), this);
     Cmd_R = new QPushButton(QStringLiteral("Read"), this);
@@ -79,8 +85,9 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     setTabOrder(Cmb_C, Text1);
     setTabOrder(Text1, Cmd_W);
     setTabOrder(Cmd_W, Cmd_R);
-    setTabOrder(Cmd_R, Text_C);
-    setTabOrder(Text_C, TextMess);
+    setTabOrder(Cmd_R, TextMess);
+    Ui::setNames({
+        {Cmb_C, "Cmb_C"}, {Text1, "Text1"}, {Cmd_W, "Cmd_W"}, {Cmd_R, "Cmd_R"}});
 
     m_registerCheck = new FocusValidator(
         Cmb_C,
@@ -93,6 +100,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     connect(Cmd_R, &QPushButton::clicked, this, &frmReg::Cmd_R_Click);
     connect(Cmd_W, &QPushButton::clicked, this, &frmReg::Cmd_W_Click);
     Ui::enterPressesButtons(this);
+    Ui::fitScreen(this);
 }
 
 void frmReg::Form_Load()

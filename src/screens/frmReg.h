@@ -1,6 +1,8 @@
 #pragma once
 // The register editor: reads or writes one unit register 00..27 at a time.
 
+#include "widgets/MessageLine.h"
+
 #include <QDialog>
 
 class CommControl;
@@ -22,7 +24,7 @@ public:
     // The register box's text as a register number.
     static int registerNumber(const QString &text);
 
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
     QFrame *Frame1 = nullptr;
     QLineEdit *Text_C = nullptr;
     QComboBox *Cmb_C = nullptr;

@@ -14,7 +14,10 @@
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
+#include "widgets/Accessible.h"
 #include "widgets/FocusValidator.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QCloseEvent>
@@ -50,9 +53,9 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     TextSign->setFocusPolicy(Qt::NoFocus);
     Ui::place(TextSign, 210, 150, 405, 420);
     Ui::setBackground(TextSign, Ui::colour(Ui::Green));
+    TextSign->setAccessibleName(app().dispName(Ui::LinkIndicator));
 
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     TextMess->setFont(boxFont);
     Ui::place(TextMess, 660, 150, 5025, 420);
     TextMess->installEventFilter(this);
@@ -63,6 +66,7 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Ui::place(Frame1, 210, 720, 5475, 4410);
 
     struct Row {
+        const char *name;
         const char *caption;
         const char *tip;
         QComboBox **box;
@@ -70,21 +74,22 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
         bool typed;
     };
     const Row rows[] = {
-        {QT_TR_NOOP("周波数バンド"), "(0-3)", &Cmb_B, &SettingsLists::band(), true},
-        {QT_TR_NOOP("周波数チャンネル"), "(00-23)", &Cmb_C, &SettingsLists::channel(), true},
-        {QT_TR_NOOP("動作タイプ"), QT_TR_NOOP("(ﾏｽﾀ-/ｽﾚｰﾌﾞ)"), &Cmb_type, &SettingsLists::type(), false},
-        {QT_TR_NOOP("アンテナ"), QT_TR_NOOP("(ｼﾝｸﾞﾙ/ﾀﾞｲﾊﾞｰｼﾃｨ)"), &Cmb_ante, &SettingsLists::antenna(), false},
-        {QT_TR_NOOP("ボーレート"), nullptr, &Cmb_bps, &SettingsLists::bitRate(), false},
-        {QT_TR_NOOP("データ長"), nullptr, &Cmb_dlen, &SettingsLists::dataLength(), false},
-        {QT_TR_NOOP("パリティ"), nullptr, &Cmb_parity, &SettingsLists::parity(), false},
-        {QT_TR_NOOP("ストップビット"), nullptr, &Cmb_stop, &SettingsLists::stopBits(), false},
-        {QT_TR_NOOP("フロー制御"), nullptr, &Cmb_flow, &SettingsLists::flow(), false},
+        {"Cmb_B", QT_TR_NOOP("周波数バンド"), "(0-3)", &Cmb_B, &SettingsLists::band(), true},
+        {"Cmb_C", QT_TR_NOOP("周波数チャンネル"), "(00-23)", &Cmb_C, &SettingsLists::channel(), true},
+        {"Cmb_type", QT_TR_NOOP("動作タイプ"), QT_TR_NOOP("(ﾏｽﾀ-/ｽﾚｰﾌﾞ)"), &Cmb_type, &SettingsLists::type(), false},
+        {"Cmb_ante", QT_TR_NOOP("アンテナ"), QT_TR_NOOP("(ｼﾝｸﾞﾙ/ﾀﾞｲﾊﾞｰｼﾃｨ)"), &Cmb_ante, &SettingsLists::antenna(), false},
+        {"Cmb_bps", QT_TR_NOOP("ボーレート"), nullptr, &Cmb_bps, &SettingsLists::bitRate(), false},
+        {"Cmb_dlen", QT_TR_NOOP("データ長"), nullptr, &Cmb_dlen, &SettingsLists::dataLength(), false},
+        {"Cmb_parity", QT_TR_NOOP("パリティ"), nullptr, &Cmb_parity, &SettingsLists::parity(), false},
+        {"Cmb_stop", QT_TR_NOOP("ストップビット"), nullptr, &Cmb_stop, &SettingsLists::stopBits(), false},
+        {"Cmb_flow", QT_TR_NOOP("フロー制御"), nullptr, &Cmb_flow, &SettingsLists::flow(), false},
     };
     const QColor scrollBar(200, 200, 200);
     int top = 180;
     for (const Row &row : rows) {
         auto *caption = new QLineEdit(tr(row.caption), Frame1);
         caption->setReadOnly(true);
+        caption->setAccessibleName(caption->text());
         caption->setFocusPolicy(Qt::NoFocus);
         caption->setFont(boxFont);
         Ui::setBackground(caption, scrollBar);
@@ -103,19 +108,22 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
             box->setCompleter(nullptr);
         }
         Ui::place(box, 2580, top, 2760, 420);
+        box->setObjectName(QLatin1String(row.name));
+        Ui::nameAfter(box, caption->text()); // not by the item it shows
         *row.box = box;
         top += 465;
     }
 
-    auto button = [this](const char *caption, int left, int width) {
+    auto button = [this](const char *name, const char *caption, int left, int width) {
         auto *b = new QPushButton(tr(caption), this);
+        b->setObjectName(QLatin1String(name));
         b->setFont(Ui::gothic(12));
         Ui::place(b, left, 5310, width, 555);
         return b;
     };
-    Command_W = button(QT_TR_NOOP("設定"), 210, 1500);
-    Command_R = button(QT_TR_NOOP("読込"), 1830, 1500);
-    Command_V = button(QT_TR_NOOP("バージョン読込"), 3450, 2235);
+    Command_W = button("Command_W", QT_TR_NOOP("設定"), 210, 1500);
+    Command_R = button("Command_R", QT_TR_NOOP("読込"), 1830, 1500);
+    Command_V = button("Command_V", QT_TR_NOOP("バージョン読込"), 3450, 2235);
 
     m_bandCheck = new FocusValidator(
         Cmb_B, [this] { return inRange(Cmb_B->currentText(), 4); },
@@ -139,6 +147,7 @@ frmSet::frmSet(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     Ui::enterPressesButtons(this);
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
+    Ui::fitScreen(this);
 }
 
 frmSet::~frmSet() { SetVersionHook(nullptr); }

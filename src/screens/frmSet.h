@@ -2,6 +2,8 @@
 // The radio settings screen: the unit's settings record in nine rows, the
 // link handshake, and the read, write and version exchanges.
 
+#include "widgets/MessageLine.h"
+
 #include <QWidget>
 #include <QTimer>
 
@@ -35,7 +37,7 @@ public:
     static QString decodeChannelRegister(const QString &value);
 
     QLineEdit *TextSign = nullptr;
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
     QFrame *Frame1 = nullptr;
     QLineEdit *Text_B = nullptr;
     QComboBox *Cmb_B = nullptr, *Cmb_C = nullptr, *Cmb_type = nullptr, *Cmb_ante = nullptr,

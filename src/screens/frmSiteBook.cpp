@@ -7,6 +7,9 @@
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
 #include "screens/frmSiteBookEntry.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QCheckBox>
@@ -103,6 +106,7 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     lstEntries->setColumnWidth(SiteBookModel::ColPort, metrics.horizontalAdvance(QString(16, u'M')));
     lstEntries->setColumnWidth(SiteBookModel::ColAction, metrics.horizontalAdvance(QString(8, u'M')));
     lstEntries->horizontalHeader()->setStretchLastSection(true);
+    Ui::fitCells(lstEntries);
     top->addWidget(lstEntries, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -113,8 +117,7 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     for (QPushButton *b : {cmdDetails, cmdExport, cmdHandover})
         buttons->addWidget(b);
     top->addLayout(buttons);
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     top->addWidget(TextMess);
 
     for (QPushButton *b : findChildren<QPushButton *>())
@@ -146,6 +149,10 @@ frmSiteBook::frmSiteBook(const SiteBookPlace &place, QWidget *parent)
     connect(cmdExport, &QPushButton::clicked, this, &frmSiteBook::Export_Click);
     connect(cmdHandover, &QPushButton::clicked, this, &frmSiteBook::Handover_Click);
     resize(Ui::px(13500), Ui::px(8000));
+    Ui::setNames({{txtFind, "txtFind"}, {chkFrom, "chkFrom"}, {dtFrom, "dtFrom"}, {chkTo, "chkTo"}, {dtTo, "dtTo"},
+                  {lstEntries, "lstEntries"}, {cmdDetails, "cmdDetails"}, {cmdExport, "cmdExport"},
+                  {cmdHandover, "cmdHandover"}});
+    Ui::fitScreen(this);
 }
 
 frmSiteBook::~frmSiteBook() = default;
@@ -156,6 +163,9 @@ void frmSiteBook::Form_Load()
     findChild<QLabel *>(QStringLiteral("findLabel"))->setText(caption(Find));
     chkFrom->setText(caption(From));
     chkTo->setText(caption(To));
+    Ui::nameAfter(dtFrom, app().dispName(Ui::DateOf).arg(Ui::plainCaption(chkFrom->text())));
+    Ui::nameAfter(dtTo, app().dispName(Ui::DateOf).arg(Ui::plainCaption(chkTo->text())));
+    Ui::nameAfter(lstEntries, app().dispName(Ui::EntriesTable));
     cmdDetails->setText(caption(Details));
     cmdExport->setText(caption(Export));
     cmdHandover->setText(caption(HandoverWindow::Button));

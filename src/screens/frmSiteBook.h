@@ -6,6 +6,7 @@
 #include "screens/frmHandover.h"
 #include "screens/frmSiteBookEntry.h"
 #include "screens/frmSiteBookReader.h"
+#include "widgets/MessageLine.h"
 
 #include <QAbstractTableModel>
 #include <QPointer>
@@ -77,7 +78,7 @@ public:
     QTableView *lstEntries = nullptr;
     QLabel *lblState = nullptr; // what the list cannot show, and what to do
     QPushButton *cmdDetails = nullptr, *cmdExport = nullptr, *cmdHandover = nullptr;
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
 
     SiteBookModel *model() const { return m_model; }
     // The book opened and its first entries shown, or why not said.

@@ -7,6 +7,9 @@
 #include "core/AppState.h"
 #include "protocol/UnitConfig.h"
 #include "screens/frmSiteBook.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QDir>
@@ -132,6 +135,7 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     tblSettings->setColumnWidth(ColSetting, metrics.horizontalAdvance(QStringLiteral("register 00MM")));
     tblSettings->setColumnWidth(ColBefore, metrics.horizontalAdvance(QStringLiteral("MMMMMMMM")));
     tblSettings->horizontalHeader()->setStretchLastSection(true);
+    Ui::nameAfter(tblSettings, app().dispName(Ui::SettingsTable));
 
     auto *texts = new QWidget(split);
     auto *right = new QVBoxLayout(texts);
@@ -139,6 +143,7 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     right->addWidget(new QLabel(text(DetailHeading), texts));
     txtDetail = new QPlainTextEdit(entry.detail, texts);
     txtDetail->setReadOnly(true);
+    Ui::nameAfter(txtDetail, text(DetailHeading));
     txtDetail->setFont(plain);
     right->addWidget(txtDetail, 1);
     lblBackup = new QLabel(texts);
@@ -148,6 +153,9 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     txtBackup = new QPlainTextEdit(entry.backupText, texts);
     txtBackup->setReadOnly(true);
     txtBackup->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Ui::nameAfter(txtBackup, text(BackupHeading));
+    for (QPlainTextEdit *t : {txtDetail, txtBackup})
+        t->setTabChangesFocus(true);
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
     mono.setBold(false);
@@ -164,8 +172,7 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
     buttons->addWidget(cmdSaveAs);
     buttons->addWidget(cmdClose);
     top->addLayout(buttons);
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     top->addWidget(TextMess);
 
     for (QPushButton *b : {cmdSaveAs, cmdClose})
@@ -183,7 +190,11 @@ frmSiteBookEntry::frmSiteBookEntry(const SiteBookEntry &entry, QWidget *parent)
         lblBackup->setText(text(BackupHeading) + QLatin1Char(' ') + QDir::toNativeSeparators(entry.backupPath)
                            + QStringLiteral(" (SHA-256 ") + entry.backupSha256.left(16) + QStringLiteral("...)"));
     }
+    Ui::fitCells(tblSettings);
     resize(Ui::px(13500), Ui::px(9000));
+    Ui::setNames({{tblSettings, "tblSettings"}, {txtDetail, "txtDetail"}, {txtBackup, "txtBackup"},
+                  {cmdSaveAs, "cmdSaveAs"}, {cmdClose, "cmdClose"}});
+    Ui::fitScreen(this);
 }
 
 void frmSiteBookEntry::fillSettings()

@@ -5,6 +5,7 @@
 // as a configuration file to apply.
 
 #include "records/SiteBookEntry.h"
+#include "widgets/MessageLine.h"
 
 #include <QDialog>
 
@@ -28,7 +29,7 @@ public:
     QLabel *lblBackup = nullptr;
     QPlainTextEdit *txtBackup = nullptr;
     QPushButton *cmdSaveAs = nullptr, *cmdClose = nullptr;
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
 
     const SiteBookEntry &entry() const { return m_entry; }
     void SaveAs_Click();

@@ -9,7 +9,9 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/Accessible.h"
 #include "widgets/FocusValidator.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QComboBox>
@@ -51,11 +53,13 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     lstDevices->setRootIsDecorated(false);
     lstDevices->setColumnCount(5);
     lstDevices->setSelectionMode(QAbstractItemView::SingleSelection);
+    Label1->setBuddy(cmbCH);
     Ui::place(lstDevices, 300, 1350, 7800, 2700);
 
     comSet = new QPushButton(QStringLiteral("Set"), this);
     comSet->setAutoDefault(false);
     Ui::place(comSet, 3600, 4350, 1215, 435);
+    Ui::setNames({{cmbCH, "cmbCH"}, {lstDevices, "lstDevices"}, {comSet, "comSet"}});
 
     m_validator = new FocusValidator(
         cmbCH, [this] { return cmbCH_Validate(); }, [this] { cmbCH->setEditText(QString()); });
@@ -81,6 +85,7 @@ frmCom::frmCom(CommControl &comm, QWidget *parent) : QDialog(parent), m_comm(com
     connect(&m_refresh, &QTimer::timeout, this, &frmCom::refreshDevices);
     m_refresh.start(700);
     Ui::enterPressesButtons(this);
+    Ui::fitScreen(this);
 }
 
 // The first COMn with no link of its own, other than the port in use: a
@@ -161,6 +166,8 @@ void frmCom::Form_Load()
     comSet->setText(s.dispName(11));
     Label1->setText(s.dispName(10));
     lblDevices->setText(s.dispName(27));
+    Ui::nameAfter(cmbCH, Label1->text());
+    Ui::nameAfter(lstDevices, lblDevices->text());
     lstDevices->setHeaderLabels(
         {s.dispName(28), s.dispName(29), s.dispName(30), s.dispName(31), s.dispName(32)});
     cmbCH->setEditText(QStringLiteral("COM")

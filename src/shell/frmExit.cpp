@@ -2,6 +2,8 @@
 #include "shell/frmExit.h"
 
 #include "core/AppState.h"
+#include "widgets/Accessible.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QLabel>
@@ -34,6 +36,8 @@ frmExit::frmExit(QWidget *parent) : QDialog(parent)
     });
     connect(Cmd_Can, &QPushButton::clicked, this, &QDialog::reject);
     Ui::enterPressesButtons(this);
+    Ui::setNames({{Cmd_OK, "Cmd_OK"}, {Cmd_Can, "Cmd_Can"}});
+    Ui::fitScreen(this);
 }
 
 void frmExit::Form_Load()

@@ -14,6 +14,9 @@
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "widgets/BookEntry.h"
+#include "widgets/MessageLine.h"
+#include "widgets/Accessible.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
@@ -50,8 +53,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     setCentralWidget(client);
     layout()->setSizeConstraint(QLayout::SetFixedSize); // a fixed frame, as designed
 
-    TextMess = new QLineEdit(client);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(client);
     TextMess->setFont(Ui::gothic(14.25));
     Ui::setBackground(TextMess, Ui::colour(Ui::LightGrey));
     Ui::place(TextMess, 540, 150, 4785, 480);
@@ -69,6 +71,8 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     Command1 = new QPushButton(QStringLiteral("Exit"), client);
     Command1->setFont(Ui::gothic(12));
     Ui::place(Command1, 3390, 3615, 1215, 435);
+    Ui::setNames({{Cmd_Wireless, "Cmd_Wireless"}, {Cmd_Wired, "Cmd_Wired"},
+        {Cmd_Sim, "Cmd_Sim"}, {Cmd_FRH, "Cmd_FRH"}, {Command1, "Command1"}});
 
     QMenu *menuSystem = menuBar()->addMenu(QStringLiteral("System"));
     menuComSet = menuSystem->addAction(tr("通信設定"));
@@ -113,6 +117,7 @@ frmMain::frmMain(QWidget *parent) : QMainWindow(parent)
     connect(&Ui::BookNotices::instance(), &Ui::BookNotices::notRecorded, this,
             [this](const QString &text) { statusBar()->showMessage(text); });
     connect(&m_reopen, &QTimer::timeout, this, &frmMain::tryReopen);
+    Ui::fitScreen(this);
 }
 
 frmMain::~frmMain()

@@ -8,6 +8,7 @@
 #include "screens/frmSet.h"
 #include "screens/frmSiteBook.h"
 #include "screens/frmTraffic.h"
+#include "widgets/MessageLine.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -15,7 +16,6 @@
 
 class QAction;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 
 
@@ -32,7 +32,7 @@ public:
     // The idle loop's watch heard the unit answer the link poll.
     void linkAnswered();
 
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
     QLabel *lblPort = nullptr; // the status line: which port, which device, open or not
     QPushButton *Cmd_Wireless = nullptr;
     QPushButton *Cmd_Wired = nullptr;

@@ -2,6 +2,8 @@
 #include "shell/frmVer.h"
 
 #include "core/AppState.h"
+#include "widgets/Accessible.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QLabel>
@@ -23,6 +25,8 @@ frmVer::frmVer(QWidget *parent) : QDialog(parent)
     Command1->setFont(Ui::gothic(12));
     Ui::place(Command1, 2370, 1530, 1215, 435);
     connect(Command1, &QPushButton::clicked, this, &QDialog::accept);
+    Ui::setNames({{Command1, "Command1"}});
+    Ui::fitScreen(this);
 }
 
 void frmVer::Form_Load()

@@ -2,6 +2,8 @@
 #include "widgets/Ui.h"
 
 #include "serial/mod232C.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -144,6 +146,8 @@ void enterPressesButtons(QWidget *window)
 
 void showLine(QLineEdit *line, const QString &text)
 {
+    if (auto *message = qobject_cast<MessageLine *>(line))
+        return message->say(text);
     line->setToolTip(QString()); // a tooltip told the whole of an earlier text
     line->setText(text);
     line->setCursorPosition(0);
@@ -171,7 +175,7 @@ ExchangeScope::ExchangeScope(QWidget *window, QWidget *messageLine, CommControl 
     if (!m_exchange.started())
         return;
     m_focus = window->focusWidget();
-    for (QWidget *child : window->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget *child : controlsOf(window)->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (child == messageLine || !child->isEnabled() || child->isWindow())
             continue;
         child->setEnabled(false);

@@ -48,7 +48,8 @@ void fixedFrame(QWidget *w, bool minimize);
 // Enter on a focused button presses it, as Space does.
 void enterPressesButtons(QWidget *window);
 
-// A message line's text, shown from its beginning when it is longer than the line.
+// A message line's text, shown from its beginning when it is longer than the line
+// (a MessageLine shows it whole as its tooltip too, and announces it).
 void showLine(QLineEdit *line, const QString &text);
 
 // One modal message box; "empty title" means an empty title.

@@ -72,6 +72,7 @@ struct Windows {
         entry.detail = app().message(107) + ' ' + st.dir();
         entry.after.insert("band", "2");
         entry.before.insert("band", "1");
+        entry.setBackup(st.path("backups/pump-house.ini"), "[unit]\nformat = 1\n\n[record]\nband = 1\n");
         SiteBook(place).record(entry);
         main = std::make_unique<frmMain>();
         main->show();
@@ -231,6 +232,33 @@ QList<QAccessibleEvent *> *announced = nullptr;
 
 } // namespace
 
+// Qt tells assistive technology anything only while a platform bridge says
+// one listens, and the offscreen platform has no bridge: the platform's
+// default one is switched on, as Qt's own accessibility tests do (through
+// Qt's private interface; no public call does it).
+class QPlatformAccessibility {
+public:
+    void setActive(bool active);
+};
+class QPlatformIntegration {
+public:
+    QPlatformAccessibility *accessibility() const;
+};
+class QGuiApplicationPrivate {
+public:
+    static QPlatformIntegration *platform_integration;
+};
+
+namespace {
+
+void switchOnAccessibility()
+{
+    QGuiApplicationPrivate::platform_integration->accessibility()->setActive(true);
+    QVERIFY(QAccessible::isActive());
+}
+
+} // namespace
+
 class TestEveryWindow : public QObject {
     Q_OBJECT
 private slots:
@@ -278,15 +306,15 @@ private slots:
                                                              "chkOneAdapter", "cmdExport", "cmdHandover", "TextMess"};
         QTest::newRow("traffic") << "traffic" << QStringList{"chkHidePoll", "chkPause", "cmdClear", "cmdCopy", "cmdSave",
                                                              "lstRows", "txtCommand", "cmdSend", "TextMess"};
-        QTest::newRow("site book") << "site book" << QStringList{"txtFind", "chkFrom", "chkTo", "lstEntries", "TextMess"};
+        QTest::newRow("site book") << "site book" << QStringList{"txtFind", "chkFrom", "chkTo", "lstEntries", "cmdDetails", "cmdExport", "cmdHandover", "TextMess"};
         QTest::newRow("entry") << "entry" << QStringList{"tblSettings", "txtDetail", "txtBackup", "cmdSaveAs", "cmdClose", "TextMess"};
-        QTest::newRow("handover") << "handover" << QStringList{"tblUnits", "cmdClose", "TextMess"};
+        QTest::newRow("handover") << "handover" << QStringList{"tblUnits", "cmdOpen", "cmdSaveAs", "cmdClose", "TextMess"};
     }
     void accessible()
     {
         QFETCH(QString, window);
         QFETCH(QStringList, tabOrder);
-        QAccessible::setActive(true);
+        switchOnAccessibility();
         const Opened o = windows->open(window);
         QStringList faults;
         for (QWidget *w : o.window->findChildren<QWidget *>()) {
@@ -295,8 +323,9 @@ private slots:
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(w);
             const QString name = a->text(QAccessible::Name), value = a->text(QAccessible::Value);
             const auto *line = qobject_cast<QLineEdit *>(w);
-            const bool caption = line && line->isReadOnly() && w != o.messageLine; // a caption names itself
-            if (name.isEmpty() || (!caption && !qobject_cast<QAbstractButton *>(w) && !value.isEmpty() && name == value))
+            // A caption and a message line say what they hold; a field holds a value.
+            const bool field = qobject_cast<QComboBox *>(w) || qobject_cast<QAbstractSpinBox *>(w) || (line && !line->isReadOnly());
+            if (name.isEmpty() || (field && !value.isEmpty() && name == value))
                 faults << w->metaObject()->className() + QStringLiteral(" ") + w->objectName() + " named \"" + name + '"';
             if (auto *view = qobject_cast<QAbstractItemView *>(w)) {
                 for (int c = 0; c < a->childCount(); ++c)
@@ -333,7 +362,7 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             stops << stopName(QApplication::focusWidget());
         }
-        QCOMPARE(stops, tabOrder + QStringList{tabOrder.first()});
+        QVERIFY2(stops == tabOrder + QStringList{tabOrder.first()}, qPrintable(stops.join(' ')));
     }
 };
 

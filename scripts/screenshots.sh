@@ -9,7 +9,10 @@ if [ -z "${INSIDE_XVFB:-}" ]; then
       || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" > /dev/null
   done
   # -ac: the "ports" shots run the program as another user on this display.
-  INSIDE_XVFB=1 exec xvfb-run -a -s "-ac -screen 0 1024x768x24" "$0" "$@"
+  # The scale-1.5 shots on a 1366×768 laptop's screen.
+  screen=1024x768x24
+  [ "${1:-}" = scale15 ] && screen=1366x768x24
+  INSIDE_XVFB=1 exec xvfb-run -a -s "-ac -screen 0 $screen" "$0" "$@"
 fi
 out=docs
 mkdir -p "$out"
@@ -28,6 +31,9 @@ sleep 0.5
 # The shots are Japanese, as the shipped set is, unless the mode is "en"
 # (or LANG_SET=en).
 if [ "${1:-}" = en ] || [ "${LANG_SET:-}" = en ]; then export QML47210_LANG=en; else export QML47210_LANG=ja; fi
+# Every window one and a half times as large, as on a screen set to 150%.
+scale=1
+[ "${1:-}" = scale15 ] && { export QT_SCALE_FACTOR=1.5; scale=1.5; }
 if [ "${1:-}" = sitebook ]; then
   # A site book of its own, filled by the command line before the window
   # opens its port: a read, a save, an apply with its backup, a network of
@@ -94,8 +100,11 @@ shot_named() {
   echo "screenshots: no window \"$1\"" >&2
   return 1
 }
-# Clicks at a point given in twips inside a window's client area.
-click_twips() { xdotool mousemove --window "$1" $(( $2 / 15 )) $(( $3 / 15 )) click 1; }
+# Clicks at a point given in twips inside a window's client area, at the scale.
+click_twips() {
+  xdotool mousemove --window "$1" "$(awk -v t="$2" -v s="$scale" 'BEGIN { print int(t / 15 * s) }')" \
+    "$(awk -v t="$3" -v s="$scale" 'BEGIN { print int(t / 15 * s) }')" click 1
+}
 
 if [ "${1:-}" = en ]; then
   # An English operator: the main window, and the settings screen after a read.
@@ -108,6 +117,35 @@ if [ "${1:-}" = en ]; then
   sleep 1.5
   shot "$set" settings-screen-en
   kill $prog 2>/dev/null || true
+  exit 0
+fi
+
+if [ "${1:-}" = scale15 ]; then
+  # The main window, the settings screen after a read, and the network
+  # window with its example plan, each as it opens on the screen: at 150%
+  # a window larger than the screen is made to fit it. LANG_SET=en for the
+  # English ones; the shots are named by their language.
+  lang=$QML47210_LANG
+  if [ "$lang" = en ]; then titles=("QML47210 Setup Tool" "Radio settings" "Network set-up")
+  else titles=("QML47210 設定ツール" "無線設定" "ネットワーク設定"); fi
+  main=$(win "${titles[0]}")
+  shot "$main" "main-window-scale15-$lang"
+  click_twips "$main" 2900 1400         # wireless unit button
+  set=$(win "${titles[1]}")
+  sleep 1.5
+  click_twips "$set" 2580 5587          # read
+  sleep 1.5
+  shot "$set" "settings-screen-scale15-$lang"
+  xdotool windowactivate --sync "$main" 2> /dev/null || true
+  xdotool mousemove --window "$main" 45 15 click 1   # "System" menu
+  sleep 0.5
+  xdotool key Down Down Down Down Return
+  net=$(win "${titles[2]}")
+  sleep 1
+  xdotool windowactivate --sync "$net" 2> /dev/null || true
+  shot "$net" "network-window-scale15-$lang"
+  kill $prog 2> /dev/null || true
+  wait $prog 2> /dev/null || true
   exit 0
 fi
 

@@ -43,8 +43,6 @@ void scroll(QWidget *w, bool fixed)
     auto *area = new QScrollArea(w);
     area->setFrameShape(QFrame::NoFrame);
     area->setFocusPolicy(Qt::NoFocus); // not a stop of its own for Tab
-    auto *inside = new QWidget;
-    inside->setObjectName(QLatin1String(ControlsName));
     if (auto *main = qobject_cast<QMainWindow *>(w)) {
         main->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
         area->setWidgetResizable(true);
@@ -52,6 +50,8 @@ void scroll(QWidget *w, bool fixed)
         main->setCentralWidget(area);
         return;
     }
+    auto *inside = new QWidget;
+    inside->setObjectName(QLatin1String(ControlsName));
     area->setWidget(inside); // in the window from here on: the focus chain stays as it was
     if (fixed) {
         inside->setFixedSize(w->size());
@@ -71,17 +71,21 @@ void scroll(QWidget *w, bool fixed)
     whole->addWidget(area);
 }
 
+bool scrolls(QWidget *w)
+{
+    if (auto *main = qobject_cast<QMainWindow *>(w))
+        return qobject_cast<QScrollArea *>(main->centralWidget());
+    return w->findChild<QWidget *>(QLatin1String(ControlsName));
+}
+
 void fit(QWidget *w)
 {
     const QRect area = clientArea(w);
     const bool fixed = w->minimumSize() == w->maximumSize();
     const QSize least = fixed ? w->minimumSize() : w->minimumSizeHint().expandedTo(w->minimumSize());
-    if ((least.width() > area.width() || least.height() > area.height())
-        && !w->findChild<QWidget *>(QLatin1String(ControlsName)) && !qobject_cast<QScrollArea *>(
-            qobject_cast<QMainWindow *>(w) ? static_cast<QMainWindow *>(w)->centralWidget() : nullptr)) {
+    if ((least.width() > area.width() || least.height() > area.height()) && !scrolls(w)) {
         scroll(w, fixed);
-        if (fixed)
-            w->setMinimumSize(0, 0), w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        w->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX); // a fixed one too: the area scrolls
         w->setMinimumSize(w->minimumSizeHint().boundedTo(area.size()));
     }
     const QSize size = w->size().boundedTo(area.size());

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QWidget>
 
 namespace {
 
@@ -96,9 +97,10 @@ void nameAfter(QWidget *control, const QString &caption)
     QLineEdit *line = nullptr;
     if (auto *box = qobject_cast<QComboBox *>(control)) {
         line = box->lineEdit();
-        // An interface Qt made for it before is the object's until dropped.
-        QAccessibleInterface *made = QAccessible::queryAccessibleInterface(box);
-        if (!dynamic_cast<NamedListBox *>(made))
+        // An interface Qt made for it while a screen reader listened is the
+        // object's until dropped.
+        QAccessibleInterface *made = QAccessible::isActive() ? QAccessible::queryAccessibleInterface(box) : nullptr;
+        if (made && !dynamic_cast<NamedListBox *>(made))
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     }
     else if (qobject_cast<QAbstractSpinBox *>(control))
@@ -111,6 +113,12 @@ void setNames(std::initializer_list<std::pair<QWidget *, const char *>> widgets)
 {
     for (const auto &[w, name] : widgets)
         w->setObjectName(QLatin1String(name));
+}
+
+void tabInOrder(const QList<QWidget *> &widgets)
+{
+    for (int i = 1; i < widgets.size(); ++i)
+        QWidget::setTabOrder(widgets.at(i - 1), widgets.at(i));
 }
 
 QString plainTip(const QString &text)

@@ -2,6 +2,7 @@
 // What a screen reader is told of a window's controls: each named by the
 // caption the operator sees beside it.
 
+#include <QList>
 #include <QString>
 
 #include <initializer_list>
@@ -35,6 +36,10 @@ void nameAfter(QWidget *control, const QString &caption);
 
 // Object names by which Tab's stops are told apart (the tests name them so).
 void setNames(std::initializer_list<std::pair<QWidget *, const char *>> widgets);
+
+// Tab goes from each to the next, where the order they were made in is not
+// the order they are read in.
+void tabInOrder(const QList<QWidget *> &widgets);
 
 // `text` as a tooltip shown as it is, markup and all.
 QString plainTip(const QString &text);

@@ -97,9 +97,9 @@ void nameAfter(QWidget *control, const QString &caption)
     QLineEdit *line = nullptr;
     if (auto *box = qobject_cast<QComboBox *>(control)) {
         line = box->lineEdit();
-        // An interface Qt made for it while a screen reader listened is the
-        // object's until dropped.
-        QAccessibleInterface *made = QAccessible::isActive() ? QAccessible::queryAccessibleInterface(box) : nullptr;
+        // An interface Qt made for it before (its events make one, listened
+        // to or not) is the object's until dropped.
+        QAccessibleInterface *made = QAccessible::queryAccessibleInterface(box);
         if (made && !dynamic_cast<NamedListBox *>(made))
             QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
     }

@@ -10,8 +10,8 @@
 #include "serial/Exchange.h"
 #include "serial/mod232C.h"
 #include "widgets/BookEntry.h"
-#include "widgets/FocusValidator.h"
 #include "widgets/Accessible.h"
+#include "widgets/FocusValidator.h"
 #include "widgets/MessageLine.h"
 #include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
@@ -86,8 +86,7 @@ frmReg::frmReg(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     setTabOrder(Text1, Cmd_W);
     setTabOrder(Cmd_W, Cmd_R);
     setTabOrder(Cmd_R, TextMess);
-    Ui::setNames({
-        {Cmb_C, "Cmb_C"}, {Text1, "Text1"}, {Cmd_W, "Cmd_W"}, {Cmd_R, "Cmd_R"}});
+    Ui::setNames({{Cmb_C, "Cmb_C"}, {Text1, "Text1"}, {Cmd_W, "Cmd_W"}, {Cmd_R, "Cmd_R"}});
 
     m_registerCheck = new FocusValidator(
         Cmb_C,

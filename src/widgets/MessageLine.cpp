@@ -20,6 +20,8 @@ public:
             return line->text().isEmpty() ? line->accessibleName() : line->text();
         if (t == QAccessible::Value)
             return line->text();
+        if (t == QAccessible::Description) // not the tooltip, which is markup
+            return line->accessibleName();
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override

@@ -1,5 +1,6 @@
 // What each command does with the unit, one runner each, and their table.
 #include "cli/CliHistory.h"
+#include "cli/CliProgress.h"
 #include "cli/CliRun.h"
 
 #include "config/FileSafety.h"
@@ -81,15 +82,10 @@ int read(Run &run)
     return run.out.finish(ExitCode::Done, RecordText(record));
 }
 
+// The unit by its port; the last line stays, the result printed below it.
 TransferProgress progress(const Run &run)
 {
-    if (run.r.json || !IsTerminal(stderr))
-        return {};
-    return [](int stage, int n, int total) {
-        Print(stderr, QStringLiteral("\r%1: exchange %2 of %3 ").arg(Message(stage)).arg(n).arg(total)
-                          + (n == total ? QStringLiteral("\n") : QString()));
-        return true;
-    };
+    return UnitProgress(UnitProgressStyle(run.r), run.portName);
 }
 
 int write(Run &run)

@@ -127,6 +127,10 @@ const OptionInfo OptionRows[] = {
     {"--out FILE", "handover: where the document goes"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
+    {"--progress", "write, reg set, save, apply, preset, network: a line a stage on standard "
+                   "error (the unit, the stage, exchange n of N, the time left once known), also "
+                   "where it is no terminal; on a terminal a line a running unit is always shown, "
+                   "rewritten in place"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
     {"--site-book FILE|off|postgresql://[USER@]HOST[:PORT]/DATABASE[?host=/SOCKET/FOLDER]",
      "the site book every command records to and history reads: an SQLite file, none (off) or a "

@@ -40,6 +40,7 @@ struct CliRequest {
     bool json = false;
     bool force = false; // save: replace an existing file
     bool trace = false; // --trace: every line on standard error as it happens
+    bool progress = false; // --progress: a line a stage on standard error, terminal or not
     // --site-book: a file, "off" or a postgresql:// URL; empty: the
     // environment's, else the default book
     QString siteBook;

@@ -154,6 +154,20 @@ Result run(const Folder &f, const QStringList &args)
     return finish(p);
 }
 
+// Standard error a terminal, read as it comes: a full one would hold the run up.
+Result runOnTerminal(const Folder &f, const QStringList &args, const char *timeScale)
+{
+    Pty terminal;
+    QByteArray err;
+    QProcess p;
+    p.setStandardErrorFile(terminal.slavePath());
+    start(p, f, args, timeScale);
+    waitUntil([&] { return (err += terminal.readAll()), p.state() == QProcess::NotRunning; }, 30000);
+    Result r = finish(p);
+    r.err = err + terminal.readAll();
+    return r;
+}
+
 // A site book of four entries, e0 the oldest; each id "0000000N-..." so a row can name it.
 bool seedBook(const QString &path)
 {
@@ -261,6 +275,12 @@ private slots:
         QTest::newRow("a slave by hand, the plan's first run") << "" << QStringList()
                                           << QStringList{"network", "plan.ini", "--unit", "tank-2"} << 0
                                           << "waiting waiting verified waiting" << "4 units: 1 verified, 3 waiting";
+        QTest::newRow("--progress: a line a stage of each unit") << "" << QStringList()
+                                                                << QStringList{"--progress", "network", "plan.ini"}
+                                                                << 0 << "verified verified verified verified" << "";
+        QTest::newRow("a terminal: the running units' lines in place")
+            << "" << QStringList{"1 delay 10", "2 delay 10", "3 delay 10", "4 delay 10"}
+            << QStringList{"network", "plan.ini", "TERMINAL"} << 0 << "verified verified verified verified" << "";
         QTest::newRow("one unit by hand") << "set up" << QStringList()
                                           << QStringList{"network", "plan.ini", "--unit", "TANK-1"} << 0
                                           << "verified verified verified verified" << "\"completes\": \"/";
@@ -337,7 +357,9 @@ private slots:
         place.path = f.path("sitebook.sqlite");
         SiteBook book(place);
         const qint64 entriesBefore = qMax(book.count(), qint64(0));
-        const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
+        const bool terminal = args.removeAll("TERMINAL");
+        const QStringList line = QStringList{"--json"} + args + QStringList{"--report", "report.csv"};
+        const Result r = terminal ? runOnTerminal(f, line, "0.01") : run(f, line);
         const QJsonObject doc = r.json();
         QVERIFY2(r.code == code, r.out + r.err);
         QCOMPARE(doc.value("exit").toInt(), code);
@@ -429,6 +451,21 @@ private slots:
             const QString message = list.at(2).toObject().value("message").toString();
             QVERIFY2(message.startsWith("the unit's run ended without a result") && !message.contains("@KZ9"),
                      qPrintable(message));
+        }
+        if (args.contains("--progress") || terminal) { // from the units' runs, and nothing else of theirs
+            const QString err = QString::fromUtf8(r.err);
+            for (const QString name : {"pump-house", "tank-1", "tank-2", "tank-3"}) {
+                QVERIFY2(err.contains(name + ": Reading the unit's configuration (exchange 1 of 32)"), qPrintable(err));
+                QVERIFY2(QRegularExpression(name + ": Verifying \\(exchange 32 of 32, about \\d+ s left\\)")
+                             .match(err).hasMatch(), qPrintable(err));
+            }
+            // Each line a unit's progress; on the terminal the moves between them taken out.
+            const QString unitLine = "[-a-z0-9]+: [A-Z][a-z' ]+ \\(exchange \\d+ of 32(, about \\d+ s left)?\\)";
+            const QRegularExpression line(terminal ? "^\r" + unitLine + "\x1b\\[K$" : "^" + unitLine + "$");
+            for (const QString &l : QString(err).remove(QRegularExpression("\x1b\\[(\\d+A|J)")).split('\n', Qt::SkipEmptyParts))
+                QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+            // Several at once, and the last taken off the terminal at the end.
+            QVERIFY(!terminal || (err.contains("\x1b[2A") && err.endsWith("\x1b[1A\x1b[J")));
         }
         if (faults.contains("3 drop-at-D")) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();
@@ -1543,6 +1580,9 @@ private slots:
         QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
         QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
         QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
+        QTest::newRow("a slow unit's apply, a terminal") << QStringList{"apply", "site.ini"} << "terminal" << 0 << "";
+        QTest::newRow("--progress, no terminal") << QStringList{"--progress", "apply", "site.ini"} << "slow" << 0 << "";
+        QTest::newRow("no --progress, no terminal") << QStringList{"apply", "site.ini"} << "slow" << 0 << "";
         QTest::newRow("-platform: the window") << QStringList{"-platform", "offscreen"} << "" << -1 << "";
         QTest::newRow("no window program beside it") << QStringList{} << "alone" << 1 << "";
         QTest::newRow("-style and -session: the window")
@@ -1567,6 +1607,25 @@ private slots:
             QVERIFY(QFile::remove(f.path("qmlsetup-window")));
         if (out == "book away")
             QVERIFY(QDir().mkdir(f.path("sitebook.sqlite")));
+        f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        if (out == "terminal" || out == "slow") { // 34 exchanges, each 30 ms
+            ApplySimCommand(peer, "delay 30");
+            const Result r = out == "terminal" ? runOnTerminal(f, args, "0.1") : run(f, args);
+            QCOMPARE(r.code, code);
+            QVERIFY2(r.out.startsWith("Applied and verified"), r.out.constData());
+            const QString err = QString::fromUtf8(r.err).replace(QRegularExpression("about \\d+ s left"), "T");
+            const QString first = "COM1: Reading the unit's configuration (exchange 1 of 34)"; // nothing known of time
+            if (out == "terminal")
+                QVERIFY2(err.startsWith("\r" + first + "\x1b[K\n\x1b[J\x1b[1A\rCOM1: Reading the unit's "
+                                        "configuration (exchange 2 of 34, T)\x1b[K\n")
+                             && err.endsWith("\x1b[1A\rCOM1: Verifying (exchange 34 of 34, T)\x1b[K\n\x1b[J"),
+                         qPrintable(err));
+            else
+                QCOMPARE(err, args.contains("--progress") ? first + "\nCOM1: Writing to the unit (exchange 31 of 34, T)"
+                                                          "\nCOM1: Verifying (exchange 33 of 34, T)\n"
+                                                        : QString());
+            return;
+        }
         start(p, f, args);
         if (code == -1) { // a window waits for its operator
             QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));

@@ -466,6 +466,8 @@ private slots:
                 QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
             // Several at once, and the last taken off the terminal at the end.
             QVERIFY(!terminal || (err.contains("\x1b[2A") && err.endsWith("\x1b[1A\x1b[J")));
+        } else { // without the option, what scripts read there is as it was
+            QVERIFY2(!r.err.contains("(exchange "), r.err.constData());
         }
         if (faults.contains("3 drop-at-D")) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();

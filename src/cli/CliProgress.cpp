@@ -44,11 +44,15 @@ QString fitted(const QString &line)
 
 } // namespace
 
-QString ProgressBoard::timeLeft(qint64 elapsedMs, int first, int n, int total)
+QString ProgressBoard::timeLeft(const Unit &u)
 {
-    if (n <= first || total < n)
+    if (u.n <= u.first || u.total < u.n)
         return QString();
-    const qint64 ms = elapsedMs * (total - n + 1) / (n - first);
+    // The exchanges that ended, each as long as they took on average; the
+    // one under way less what it has taken, so that a unit redrawn for
+    // another's sake does not seem to slow down.
+    const qint64 each = u.basis / (u.n - u.first);
+    const qint64 ms = qMax(each * (u.total - u.n), each * (u.total - u.n + 1) - (u.since.elapsed() - u.basis));
     const qint64 seconds = qMax<qint64>(1, (ms + 999) / 1000);
     if (seconds < 60)
         return Message(ProgressMessages::Seconds).arg(seconds);
@@ -57,7 +61,7 @@ QString ProgressBoard::timeLeft(qint64 elapsedMs, int first, int n, int total)
 
 QString ProgressBoard::text(const Unit &u) const
 {
-    const QString left = timeLeft(u.since.elapsed(), u.first, u.n, u.total);
+    const QString left = timeLeft(u);
     const QString stage = Message(u.stage);
     const QString n = QString::number(u.n), total = QString::number(u.total);
     return u.name + QStringLiteral(": ")
@@ -85,6 +89,7 @@ void ProgressBoard::update(int key, const QString &name, int stage, int n, int t
     found->stage = stage;
     found->n = n;
     found->total = total;
+    found->basis = found->since.elapsed();
     if (m_style == Live)
         draw(QString());
     else if (newStage)

@@ -27,17 +27,17 @@ public:
     // Other output (a traced row) above the live lines.
     void print(const QString &line);
 
-    // "about 35 s left": the time the exchanges so far took, spread over
-    // those to come; empty while none has ended.
-    static QString timeLeft(qint64 elapsedMs, int first, int n, int total);
-
 private:
     struct Unit {
         int key = 0;
         QString name;
         int stage = 0, n = 0, total = 0, first = 0;
         QElapsedTimer since; // from the start of exchange `first`
+        qint64 basis = 0;    // ... to the start of exchange n
     };
+    // "35 s": the time the exchanges so far took, spread over those to
+    // come; empty while none has ended.
+    static QString timeLeft(const Unit &u);
     QString text(const Unit &u) const;
     void draw(const QString &above);
 

@@ -204,8 +204,8 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     return out.applied(result, true, false);
 }
 
-// The set-up's own run: its progress as records the set-up reads, beside
-// the traced rows.
+// The set-up's own run (--json): its progress as records the set-up reads,
+// beside the traced rows; else as any unit's run shows it.
 int oneUnitForSetUp(Run &run, const NetworkUnit &unit, bool records)
 {
     const TransferProgress progress = [](int stage, int n, int total) {
@@ -213,7 +213,7 @@ int oneUnitForSetUp(Run &run, const NetworkUnit &unit, bool records)
         return true;
     };
     return oneUnitOn(run.comm, run.timer, run.out, run.portName, run.device, run.r.compareOnly, unit,
-                     records ? progress : TransferProgress());
+                     records ? progress : UnitProgress(UnitProgressStyle(run.r), unit.name));
 }
 
 } // namespace NetworkShared

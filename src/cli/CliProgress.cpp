@@ -4,6 +4,7 @@
 
 #include "cli/CliOutput.h"
 
+#include <algorithm>
 #include <memory>
 
 #ifdef Q_OS_UNIX

@@ -25,6 +25,13 @@ QString Message(int n);
 // for programs; the message says it for people.
 int ExitFor(int reason);
 QString ReasonCode(int reason);
+// What to check next after an exchange failed for `reason` (CliAdvice.cpp);
+// empty where there is nothing to add. WatchLastLines() lets it say what
+// came where an answer did not fit.
+QString FailureAdvice(int reason);
+void WatchLastLines();
+// Each field of the record that `after` changed: "channel: 11 → 12".
+QStringList ChangedFields(const UnitRecord &before, const UnitRecord &after);
 
 // One type a field: band, channel and the bit rate numbers, the other list
 // settings text; a list position no item names is in "raw" instead.

@@ -137,6 +137,9 @@ private slots:
             QVERIFY2(said.first().toString().contains(": site book: not recorded (a folder stands in the site book's place"),
                      qPrintable(said.first().toString()));
         QCOMPARE(w.cmdRetry->isEnabled(), results != "verified verified verified verified");
+        for (int row = 0; row < 4; ++row) // where the unit was kept, said once
+            QCOMPARE(w.tblUnits->item(row, frmNetwork::ColResult)->toolTip().count("Backup of what the unit held before"),
+                     fault == "cancel" || fault == "foreign link" && row == 1 ? 0 : 1);
         QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
         if (fault == "foreign link") {
             QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));

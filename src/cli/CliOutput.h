@@ -21,6 +21,14 @@ bool OutputFailed();
 bool IsTerminal(FILE *stream);
 
 QString Message(int n);
+// A word for people (a state, a column's name) in the operator's language,
+// once InstallCliTranslation has been given it (CliWords.cpp); `english` as
+// it is where there is no translation.
+QString Word(const QString &english);
+void InstallCliTranslation(const QString &language);
+// The terminal columns `text` takes, and `text` followed by blanks to `columns`.
+int TerminalColumns(const QString &text);
+QString Padded(const QString &text, int columns);
 // An exchange's failure (a message number) as an exit code, and as a word
 // for programs; the message says it for people.
 int ExitFor(int reason);

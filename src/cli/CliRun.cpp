@@ -187,7 +187,9 @@ int RunCommandLine(const QStringList &args)
     // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
     if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
         TimeScale::set(scale);
-    const TextFolderChoice files = LoadTextFiles().files;
+    const LoadedTextFiles loaded = LoadTextFiles();
+    const TextFolderChoice &files = loaded.files;
+    InstallCliTranslation(loaded.language);
     s.RxLineBuffer.clear();
     if (!files.problem.isEmpty())
         Print(stderr, QStringLiteral("qmlsetup: ") + s.message(NotWrittenMessage) + QLatin1Char(' ')

@@ -1294,11 +1294,22 @@ private slots:
                           "[node tank-2]\ntype = slave\nport = COM3\n[node tank-3]\ntype = slave\nport = COM4\n";
         f.write("plan.ini", text);
         if (plan.isEmpty() || plan == "a fifth") {
-            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+            const Result setUp = run(f, {"network", "plan.ini"});
+            QCOMPARE(setUp.code, 0);
             SimRecord changed = units[2].unit().record();
             changed.channel = 12;
             units[2].unit().setRecord(changed);
-            QCOMPARE(run(f, {"compare", "plan.ini"}).code, 6);
+            const Result compared = run(f, {"compare", "plan.ini"});
+            QCOMPARE(compared.code, 6);
+            // Words for people in the operator's language, the JSON's in English (below).
+            const bool ja = lang == "ja";
+            QVERIFY2(setUp.out.startsWith(ja ? "pump-house       COM1         検証済み\n" : "pump-house       COM1         verified\n"),
+                     setUp.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM2         一致\n" : "COM2         matches\n"), compared.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM3         相違あり\n" : "COM3         differs\n"), compared.out.constData());
+            const QByteArray history = run(f, {"history"}).out;
+            QVERIFY2(history.startsWith(ja ? "時刻 (UTC)           サイト" : "time (UTC)           site"), history.constData());
+            QVERIFY2(history.contains(ja ? "比較          相違あり" : "compare  differs"), history.constData());
         }
         QStringList names{"pump-house", "tank-1", "tank-2", "tank-3"};
         if (plan == "a fifth") {

@@ -95,17 +95,16 @@ QString manualText(const QString &more)
     static const QRegularExpression item(QStringLiteral("^  (\\S.*?)\\s{2,}(\\S.*)$"));
     QString out;
     bool inList = false;
-    const auto text = roffLine;
     for (const QString &line : more.split(QLatin1Char('\n'))) {
         const auto m = item.match(line);
         if (m.hasMatch()) {
             out += (inList ? QString() : QStringLiteral(".RS\n")) + QStringLiteral(".TP\n.B ")
-                + roff(m.captured(1)) + QLatin1Char('\n') + text(m.captured(2));
+                + roff(m.captured(1)) + QLatin1Char('\n') + roffLine(m.captured(2));
             inList = true;
             continue;
         }
         if (inList && line.startsWith(QLatin1String("   "))) { // an item's text, continued
-            out += text(line);
+            out += roffLine(line);
             continue;
         }
         // Back in the command's own paragraph, at its indent.
@@ -115,7 +114,7 @@ QString manualText(const QString &more)
             out += (inList ? QStringLiteral(".RE\n") : QString()) + QStringLiteral(".IP\n");
         inList = false;
         if (!line.trimmed().isEmpty())
-            out += text(line);
+            out += roffLine(line);
     }
     return out + (inList ? QStringLiteral(".RE\n") : QString());
 }

@@ -96,9 +96,9 @@ const PlanFormat &NetworkPlanFormat()
                 "Choosing another port (the port = lines) leaves the plan the same plan for its "
                 "reports and the site book; any other change makes it another plan."),
         },
-        withoutComments(QString::fromUtf8(ExamplePlan)),
         QStringLiteral("For example (with comments in /usr/share/doc/qml47210/example-plan.ini "
                        "where the package is installed):"),
+        withoutComments(QString::fromUtf8(ExamplePlan)),
     };
     return format;
 }

@@ -18,8 +18,8 @@ struct PlanFormat {
     QString intro;
     QList<PlanKey> keys;   // each section's heading, then its keys
     QStringList rules;     // one paragraph each
-    QString example;       // a whole plan, without its comments
     QString exampleIntro;
+    QString example;       // a whole plan, without its comments
 };
 
 const PlanFormat &NetworkPlanFormat();

@@ -93,8 +93,9 @@ int write(Run &run)
     UnitConfig change;
     change.record = run.r.changes;
     StoppableWrites writes(run, change, TransferPath::Wired, progress(run));
+    // Kept first, as apply keeps it: a write that cannot be undone is refused.
     return writes.finish(ApplyUnitConfig(run.comm, run.timer, TransferPath::Wired, change,
-                                         QString(), run.portName, writes.progress()),
+                                         BackupFolder(), run.portName, writes.progress()),
                          false, false);
 }
 

@@ -130,4 +130,9 @@ constexpr int NotResetStopped = ConfigMessages::ResetStopped; // stopped before 
 constexpr int HoldsAfterStop = 215; // read back after the stop, the unit holds:
 constexpr int NotReadAfterStop = 216; // could not be read back after the stop:
 constexpr int StoppedBySignal = 217; // stopped by a signal after the exchange under way:
+constexpr int CheckUnit = 342;      // no answer: power, cable, port, serial settings
+constexpr int CheckCable = 343;     // the line was lost: cable and adapter
+constexpr int WhatCame = 344;       // what came (meaning), where the answer to %3 is %4
+constexpr int SeeTrace = 345;       // --trace shows every line
+constexpr int AlreadyHeld = 346;    // a write that changed nothing
 } // namespace CliMessages

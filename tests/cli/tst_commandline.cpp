@@ -472,6 +472,8 @@ private slots:
         if (faults.contains("3 drop-at-D")) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();
             QCOMPARE(u.value("reason").toString(), QString("line-lost"));
+            QVERIFY2(u.value("message").toString().contains("Check the cable and the adapter"),
+                     qPrintable(u.value("message").toString()));
             QCOMPARE(u.value("writes").toArray().at(0).toObject().value("state").toString(),
                      QString("may-have-been-written"));
         }
@@ -625,6 +627,8 @@ private slots:
                                << "verified" << "true";
         QTest::newRow("write refused") << QStringList{"write", "band=3"} << "refuse on" << 5
                                        << "reason" << "refused";
+        QTest::newRow("write, where no backup can be made") << QStringList{"write", "band=3"} << "backups a file"
+                                                            << 1 << "ok" << "false";
         QTest::newRow("reg get") << QStringList{"reg", "get", "05"} << "" << 0 << "value" << "34";
         QTest::newRow("reg get, the register named") << QStringList{"reg", "get", "09"} << "" << 0
                                                      << "register" << "09";
@@ -712,7 +716,9 @@ private slots:
         f.write("match.ini", "[unit]\nformat = 1\n[record]\nband = 1\nchannel = 5\n[registers]\n05 = 34\n");
         f.write("short.ini", "01\r\n02\r\n");
         f.write("cr.ini", "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27)); // would split a line
-        if (!fault.isEmpty())
+        if (fault == "backups a file")
+            f.write("backups", "");
+        else if (!fault.isEmpty())
             ApplySimCommand(peer, fault);
         if (fault.startsWith("slow")) // every answer late enough to come apart
             ApplySimCommand(peer, "delay 50");
@@ -753,6 +759,21 @@ private slots:
             QCOMPARE(record.value("bit-rate").toInt(-1), 9600);
             QCOMPARE(record.value("data-length").toString(), QString("8"));
             QCOMPARE(record.value("raw").toObject().value("flow").toString(), QString("9"));
+        }
+        // What failed is followed by what to check.
+        const QHash<QString, QString> advice{{"no-answer", "Check that the unit has power"},
+                                             {"other-answer", "What came was "}};
+        if (advice.contains(doc.value("reason").toString()))
+            QVERIFY2(doc.value("message").toString().contains(advice.value(doc.value("reason").toString())),
+                     qPrintable(doc.value("message").toString()));
+        if (args.first() == "write" && code != 5) { // what it changed, kept first as apply keeps it
+            QCOMPARE(peer.unit().record().band, code ? 1 : 3);
+            QCOMPARE(QFile::exists(doc.value("backup").toString()), code == 0);
+            const QString said = code ? doc.value("message").toString()
+                                      : QString::fromUtf8(run(f, {"write", "band=4", "parity=even"}).out);
+            QCOMPARE(said.section(": /", 0, 0), code ? "The backup could not be written, so nothing was sent"
+                                                     : "written and verified\nband: 3 \u2192 4\n"
+                                                       "Backup of what the unit held before");
         }
         if (args.contains("site.ini") && code == 1) // nothing read for a file it will not write
             QCOMPARE(peer.received(), QByteArray());
@@ -1312,11 +1333,22 @@ private slots:
                           "[node tank-2]\ntype = slave\nport = COM3\n[node tank-3]\ntype = slave\nport = COM4\n";
         f.write("plan.ini", text);
         if (plan.isEmpty() || plan == "a fifth") {
-            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+            const Result setUp = run(f, {"network", "plan.ini"});
+            QCOMPARE(setUp.code, 0);
             SimRecord changed = units[2].unit().record();
             changed.channel = 12;
             units[2].unit().setRecord(changed);
-            QCOMPARE(run(f, {"compare", "plan.ini"}).code, 6);
+            const Result compared = run(f, {"compare", "plan.ini"});
+            QCOMPARE(compared.code, 6);
+            // Words for people in the operator's language, the JSON's in English (below).
+            const bool ja = lang == "ja";
+            QVERIFY2(setUp.out.startsWith(ja ? "pump-house       COM1         検証済み\n" : "pump-house       COM1         verified\n"),
+                     setUp.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM2         一致\n" : "COM2         matches\n"), compared.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM3         相違あり\n" : "COM3         differs\n"), compared.out.constData());
+            const QByteArray history = run(f, {"history"}).out;
+            QVERIFY2(history.startsWith(ja ? "時刻 (UTC)           サイト" : "time (UTC)           site"), history.constData());
+            QVERIFY2(history.contains(ja ? "比較          相違あり" : "compare  differs"), history.constData());
         }
         QStringList names{"pump-house", "tank-1", "tank-2", "tank-3"};
         if (plan == "a fifth") {
@@ -1690,8 +1722,8 @@ private slots:
         QCOMPARE(r.code, code);
         const QJsonObject doc = r.json();
         QCOMPARE(doc.value("reason").toString(), reason);
-        if (how == "missing")
-            QVERIFY2(doc.value("message").toString().contains("see: qmlsetup ports"), r.out.constData());
+        if (how != "in use") // where to look, and no usage line: the command was right
+            QVERIFY2(doc.value("message").toString().endsWith("see: qmlsetup ports"), r.out.constData());
     }
 
     // A disk that takes no more: the backup cannot be written, nothing is

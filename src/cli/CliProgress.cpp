@@ -34,13 +34,10 @@ QString fitted(const QString &line)
 #endif
     if (columns <= 1)
         return line;
-    int width = 0;
-    for (int i = 0; i < line.size(); ++i) {
-        width += line.at(i).unicode() >= 0x1100 ? 2 : 1; // East Asian text is two columns wide
-        if (width >= columns)
-            return line.left(i);
-    }
-    return line;
+    QString fit = line;
+    while (!fit.isEmpty() && TerminalColumns(fit) >= columns)
+        fit.chop(1);
+    return fit;
 }
 
 } // namespace

@@ -1246,7 +1246,7 @@ private slots:
                                               "version,plan,backup,detail\r\n00000002-0000-4000-8000-000000000000,"
                                               "2024-03-02T12:00:00.000Z,";
         QTest::newRow("show") << QStringList{"show", "00000000-0000-4000-8000-000000000000"} << 0 << nope
-                              << "band          1           2           *\nchannel       5           5\n";
+                              << "setting       before      after\nband          1           2           *\nchannel       5           5\n";
         QTest::newRow("show, nothing a terminal would act on") << QStringList{"show", "00000001-0000-4000-8000-000000000000"}
                                                                << 0 << nope << "\nadapter       usb\uFFFD]0;x\uFFFD\n";
         QTest::newRow("show, an id the book does not hold") << QStringList{"show", "00000009-0000-4000-8000-000000000000"}
@@ -1514,11 +1514,17 @@ private slots:
         const Result one = run(f, {"reg", "--help"});
         QCOMPARE(one.code, 0);
         QVERIFY(one.out.startsWith("Usage: qmlsetup [options] reg get NN | reg set NN VV"));
+        // The plan's example as a plan is written, its comments left out, a blank line between sections.
+        const Result network = run(f, {"network", "--help"});
+        QVERIFY2(network.out.contains("\n    format = 1\n") && network.out.contains("\n    flow = none\n\n    [node pump-house]\n"),
+                 network.out.constData());
         // A synopsis too long for its column: the summary in the column below it.
         QVERIFY2(all.out.contains("\n  history [show ID | backup ID FILE | import FOLDER]\n" + QByteArray(30, ' ') + "Lists"),
                  all.out.constData());
         // A command's own options in the manual page as a list, its text after them in its paragraph.
         const Result manual = run(f, {"--manual"});
+        QVERIFY2(manual.out.contains(".B write KEY=VALUE...\nChanges fields of the settings record, writes and verifies it.\n.IP\nThe fields not named"),
+                 manual.out.constData());
         QVERIFY2(manual.out.contains("\n.RS\n.TP\n.B \\-\\-site S, \\-\\-name N\nentries of that site, of that unit\n"
                                      ".TP\n.B \\-\\-device P\n")
                      && manual.out.contains("begins with '\n.RE\n.IP\nThe filters match"),

@@ -1,5 +1,6 @@
 // What each command does with the unit, one runner each, and their table.
 #include "cli/CliHistory.h"
+#include "cli/CliProgress.h"
 #include "cli/CliRun.h"
 
 #include "config/FileSafety.h"
@@ -81,15 +82,10 @@ int read(Run &run)
     return run.out.finish(ExitCode::Done, RecordText(record));
 }
 
+// The unit by its port; the last line stays, the result printed below it.
 TransferProgress progress(const Run &run)
 {
-    if (run.r.json || !IsTerminal(stderr))
-        return {};
-    return [](int stage, int n, int total) {
-        Print(stderr, QStringLiteral("\r%1: exchange %2 of %3 ").arg(Message(stage)).arg(n).arg(total)
-                          + (n == total ? QStringLiteral("\n") : QString()));
-        return true;
-    };
+    return UnitProgress(UnitProgressStyle(run.r), run.portName);
 }
 
 int write(Run &run)
@@ -97,8 +93,9 @@ int write(Run &run)
     UnitConfig change;
     change.record = run.r.changes;
     StoppableWrites writes(run, change, TransferPath::Wired, progress(run));
+    // Kept first, as apply keeps it: a write that cannot be undone is refused.
     return writes.finish(ApplyUnitConfig(run.comm, run.timer, TransferPath::Wired, change,
-                                         QString(), run.portName, writes.progress()),
+                                         BackupFolder(), run.portName, writes.progress()),
                          false, false);
 }
 

@@ -119,24 +119,24 @@ int list(Run &run, SiteBook &book)
     }
     if (found->isEmpty())
         return run.out.finish(ExitCode::Done, Message(HistoryMessages::NoEntries));
-    QList<QStringList> rows{{QStringLiteral("time (UTC)"), QStringLiteral("site"), QStringLiteral("unit"),
-                             QStringLiteral("port"), QStringLiteral("action"), QStringLiteral("result"),
-                             QStringLiteral("id")}};
+    QList<QStringList> rows{{Word(QStringLiteral("time (UTC)")), Word(QStringLiteral("site")),
+                             Word(QStringLiteral("unit")), Word(QStringLiteral("port")),
+                             Word(QStringLiteral("action")), Word(QStringLiteral("result")), Word(QStringLiteral("id"))}};
     for (const SiteBookEntry &e : std::as_const(*found))
         rows << QStringList{e.time.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.site, e.unit,
-                            e.adapter.isEmpty() ? e.port : e.adapter, e.action, e.result, e.id};
+                            e.adapter.isEmpty() ? e.port : e.adapter, Word(e.action), Word(e.result), e.id};
     QList<int> widths(rows.first().size(), 0);
     for (QStringList &row : rows)
         for (int i = 0; i < row.size(); ++i) {
             // One line an entry, whatever a name holds.
             row[i] = row[i].isEmpty() ? QStringLiteral("-") : Printable(row[i]);
-            widths[i] = qMax(widths[i], int(row[i].size()));
+            widths[i] = qMax(widths[i], TerminalColumns(row[i]));
         }
     QStringList lines;
     for (const QStringList &row : std::as_const(rows)) {
         QString line;
         for (int i = 0; i < row.size(); ++i)
-            line += i + 1 < row.size() ? row[i].leftJustified(widths[i] + 2) : row[i];
+            line += i + 1 < row.size() ? Padded(row[i], widths[i] + 2) : row[i];
         lines << line;
     }
     return run.out.finish(ExitCode::Done, lines.join(QLatin1Char('\n')));
@@ -176,8 +176,8 @@ QString settingsTable(const QJsonObject &before, const QJsonObject &after)
     const auto value = [](const QJsonObject &o, const QString &k) {
         return o.contains(k) ? Printable(o.value(k).toVariant().toString()) : QStringLiteral("-");
     };
-    QStringList lines{QStringLiteral("%1%2after").arg(QStringLiteral("setting").leftJustified(14),
-                                                      QStringLiteral("before").leftJustified(12))};
+    QStringList lines{Padded(Word(QStringLiteral("setting")), 14) + Padded(Word(QStringLiteral("before")), 12)
+                      + Word(QStringLiteral("after"))};
     for (const QString &k : std::as_const(keys)) {
         if (!before.contains(k) && !after.contains(k))
             continue;
@@ -201,14 +201,14 @@ int show(Run &run, SiteBook &book)
     for (const auto &[key, value] : fields(*e)) {
         // A detail of several lines stays under its name.
         const QStringList parts = value.split(QLatin1Char('\n'));
-        lines << key.leftJustified(14) + (value.isEmpty() ? QStringLiteral("-") : Printable(parts.first()));
+        lines << Padded(Word(key), 14) + (value.isEmpty() ? QStringLiteral("-") : Printable(parts.first()));
         for (int i = 1; i < parts.size(); ++i)
             lines << QString(14, u' ') + Printable(parts.at(i));
     }
     if (!e->before.isEmpty() || !e->after.isEmpty())
         lines << QString() << settingsTable(e->before, e->after);
     if (!e->backupText.isEmpty()) {
-        lines << QString() << QStringLiteral("backup text:");
+        lines << QString() << Word(QStringLiteral("backup text:"));
         for (const QString &line : e->backupText.split(QLatin1Char('\n')))
             lines << Printable(line);
         if (lines.last().isEmpty())

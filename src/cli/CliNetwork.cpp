@@ -2,6 +2,7 @@
 // own, or one after another on one port), and compare, which writes nothing.
 #include "cli/CliNetworkShared.h"
 
+#include "cli/CliProgress.h"
 #include "cli/CliStops.h"
 
 #include "config/modFile.h"
@@ -92,18 +93,23 @@ int inParallel(Run &run)
     if (run.r.trace)
         options << QStringLiteral("--trace");
     NetworkSetup setup(QCoreApplication::applicationFilePath(), options);
+    // Each running unit's line, from the progress records its run prints.
+    ProgressBoard board(IsTerminal(stderr) ? ProgressBoard::Live
+                                           : run.r.progress ? ProgressBoard::Lines : ProgressBoard::None);
     QObject::connect(&setup, &NetworkSetup::traced, [&](int index, const QString &row) {
-        Print(stderr, setup.report().units.at(index).name + QStringLiteral(": ") + row + QLatin1Char('\n'));
+        board.print(setup.report().units.at(index).name + QStringLiteral(": ") + row);
     });
     QEventLoop loop;
     QObject::connect(&setup, &NetworkSetup::finished, &loop, &QEventLoop::quit);
-    if (!run.r.json && !run.r.compareOnly)
-        QObject::connect(&setup, &NetworkSetup::unitChanged, [&](int index) {
-            const NetworkUnitResult &u = setup.report().units.at(index);
-            if (u.done() && IsTerminal(stderr))
-                Print(stderr, u.name + QStringLiteral(": ") + NetworkUnitResult::stateName(u.state)
-                                  + QLatin1Char('\n'));
-        });
+    const bool results = !run.r.json && !run.r.compareOnly && IsTerminal(stderr);
+    QObject::connect(&setup, &NetworkSetup::unitChanged, [&](int index) {
+        const NetworkUnitResult &u = setup.report().units.at(index);
+        if (u.done())
+            board.finish(index, results ? u.name + QStringLiteral(": ") + NetworkUnitResult::stateName(u.state)
+                                        : QString());
+        else if (u.steps > 0)
+            board.update(index, u.name, u.stage, u.step, u.steps);
+    });
     CatchStops(); // each signal a stop request: every unit's run ends after its exchange
     std::unique_ptr<QSocketNotifier> stop;
     if (StopPipe() >= 0) {
@@ -134,7 +140,8 @@ NetworkUnitResult resultOf(const NetworkUnit &unit, const QString &port, const Q
 // One unit on the open port: set up (backup, write, verify) or compared.
 // The result goes into `out` as a unit's run prints it.
 int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &portName,
-              const QString &device, bool compareOnly, const NetworkUnit &unit, bool progressLines)
+              const QString &device, bool compareOnly, const NetworkUnit &unit,
+              const TransferProgress &shown)
 {
     SiteBookEntry entry = SiteBookEntry::begin(compareOnly ? QStringLiteral("compare") : QStringLiteral("network"));
     SiteBookRecorder::setPort(entry, portName, device);
@@ -171,9 +178,9 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     }
     UnitConfig config;
     config.record = unit.record;
-    TransferProgress progress = [progressLines](int stage, int n, int total) {
-        if (progressLines)
-            Print(stderr, QStringLiteral("progress %1 %2 %3\n").arg(stage).arg(n).arg(total));
+    TransferProgress progress = [&shown](int stage, int n, int total) {
+        if (shown)
+            shown(stage, n, total);
         return !StopSignal();
     };
     ApplyResult result = ApplyUnitConfig(comm, timer, TransferPath::Wired, config,
@@ -197,10 +204,16 @@ int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &
     return out.applied(result, true, false);
 }
 
-int oneUnit(Run &run, const NetworkUnit &unit, bool progressLines)
+// The set-up's own run (--json): its progress as records the set-up reads,
+// beside the traced rows; else as any unit's run shows it.
+int oneUnitForSetUp(Run &run, const NetworkUnit &unit, bool records)
 {
+    const TransferProgress progress = [](int stage, int n, int total) {
+        Print(stderr, QStringLiteral("progress %1 %2 %3\n").arg(stage).arg(n).arg(total));
+        return true;
+    };
     return oneUnitOn(run.comm, run.timer, run.out, run.portName, run.device, run.r.compareOnly, unit,
-                     progressLines);
+                     records ? progress : UnitProgress(UnitProgressStyle(run.r), unit.name));
 }
 
 } // namespace NetworkShared
@@ -258,11 +271,12 @@ int network(Run &run)
         if (run.r.file == QLatin1String("-")) {
             one.out.insert(QStringLiteral("command"), QStringLiteral("network"));
             one.out.insert(QStringLiteral("unit"), unit.name);
-            return oneUnit(one, unit, run.r.json);
+            return oneUnitForSetUp(one, unit, run.r.json);
         }
         Output quiet(true);
         quiet.setQuiet(true);
-        oneUnitOn(one.comm, one.timer, quiet, one.portName, one.device, run.r.compareOnly, unit, false);
+        oneUnitOn(one.comm, one.timer, quiet, one.portName, one.device, run.r.compareOnly, unit,
+                  UnitProgress(UnitProgressStyle(run.r), unit.name));
         QString last;
         if (LastNetworkReport(BackupFolder(), &last, PlanDigest(run.planText)))
             loadCompleted(run, last);

@@ -5,6 +5,7 @@
 // the operator says otherwise.
 #include "cli/CliNetworkShared.h"
 
+#include "cli/CliProgress.h"
 #include "cli/CliStops.h"
 #include "protocol/NetworkSetup.h"
 #include "protocol/UnitTransfer.h"
@@ -184,7 +185,8 @@ int oneAfterAnother(Run &run)
         }
         Output quiet(true);
         quiet.setQuiet(true);
-        oneUnitOn(line.comm, line.timer, quiet, line.portName, line.device, run.r.compareOnly, unit, false);
+        oneUnitOn(line.comm, line.timer, quiet, line.portName, line.device, run.r.compareOnly, unit,
+                  UnitProgress(UnitProgressStyle(run.r), unit.name));
         NetworkUnitResult u = resultOf(unit, line.portName, quiet.document());
         Print(stderr, unitLine(u, run.r.compareOnly) + QLatin1Char('\n'));
         report.units << u;

@@ -47,10 +47,10 @@ void completeFrom(const Run &run, NetworkReport &report)
 // One unit's line: its name, port, result and why, its backup.
 QString unitLine(const NetworkUnitResult &u, bool compare)
 {
-    QString state = NetworkUnitResult::stateName(u.state);
-    if (compare && u.state == NetworkUnitResult::Verified)
-        state = QStringLiteral("matches");
-    QString line = QStringLiteral("%1 %2 %3").arg(u.name.leftJustified(16), u.port.leftJustified(12), state);
+    const QString state = compare && u.state == NetworkUnitResult::Verified
+        ? Word(QStringLiteral("matches"))
+        : Word(NetworkUnitResult::stateName(u.state));
+    QString line = QStringLiteral("%1 %2 %3").arg(Padded(u.name, 16), Padded(u.port, 12), state);
     for (const QJsonValue &d : u.differences) {
         const QJsonObject o = d.toObject();
         line += QStringLiteral("\n    %1: %2 %3, %4 %5")

@@ -23,10 +23,11 @@ QString unitLine(const NetworkUnitResult &u, bool compare);
 int finishNetwork(Run &run, NetworkReport &report);
 // A unit's result from its run's JSON document (empty: none came).
 NetworkUnitResult resultOf(const NetworkUnit &unit, const QString &port, const QJsonObject &o);
-// One unit on the open port: set up (backup, write, verify) or compared.
-// Its site book entry is recorded with the outcome.
+// One unit on the open port: set up (backup, write, verify) or compared,
+// its progress to `shown`. Its site book entry is recorded with the outcome.
 int oneUnitOn(CommControl &comm, ReplyTimer &timer, Output &out, const QString &portName,
-              const QString &device, bool compareOnly, const NetworkUnit &unit, bool progressLines);
+              const QString &device, bool compareOnly, const NetworkUnit &unit,
+              const TransferProgress &shown);
 // The plan's part of every unit's entry: its site, path and digest.
 void SiteBookPlan(const Run &run);
 // One adapter, many units: network --sequential.

@@ -149,11 +149,32 @@ int Output::badPort(const QString &code, const QString &text)
     return finish(ExitCode::BadUsage, text);
 }
 
+namespace {
+
+QString withAdvice(const QString &text, int reason)
+{
+    const QString advice = FailureAdvice(reason);
+    return advice.isEmpty() ? text : text + QLatin1Char('\n') + advice;
+}
+
+} // namespace
+
+QStringList ChangedFields(const UnitRecord &before, const UnitRecord &after)
+{
+    QStringList lines;
+    const auto was = RecordFields(before);
+    for (const auto &[key, value] : RecordFields(after))
+        for (const auto &[oldKey, oldValue] : was)
+            if (oldKey == key && oldValue != value)
+                lines << QStringLiteral("%1: %2 \u2192 %3").arg(key, oldValue, value);
+    return lines;
+}
+
 int Output::exchangeFailed(int reason, const QString &what)
 {
     insert(QStringLiteral("failed"), what);
     insert(QStringLiteral("reason"), ReasonCode(reason));
-    return finish(ExitFor(reason), what + QStringLiteral(": ") + Message(reason));
+    return finish(ExitFor(reason), withAdvice(what + QStringLiteral(": ") + Message(reason), reason));
 }
 
 namespace {
@@ -206,6 +227,13 @@ int Output::applied(const ApplyResult &result, bool describeInFull, bool preset,
     insert(QStringLiteral("verified"), result.outcome == ApplyResult::Verified);
     QString text = preset ? result.describePreset() : result.describe();
     QString verified = describeInFull ? text : Message(CliMessages::WrittenVerified);
+    // A write by keys says what it changed, and where the unit was kept.
+    if (!describeInFull && result.after && !result.backupPath.isEmpty()) {
+        const QStringList changed = ChangedFields(result.before.record, *result.after);
+        verified += QLatin1Char('\n') + (changed.isEmpty() ? Message(CliMessages::AlreadyHeld) : changed.join(QLatin1Char('\n')))
+            + QLatin1Char('\n') + Message(ConfigMessages::Backup) + QLatin1Char(' ')
+            + QDir::toNativeSeparators(result.backupPath);
+    }
     if (registerPath) {
         insert(QStringLiteral("reset"), result.resetSent);
         text = withResetNote(text, result);
@@ -219,7 +247,7 @@ int Output::applied(const ApplyResult &result, bool describeInFull, bool preset,
     case ApplyResult::Stopped:
         insert(QStringLiteral("failed"), result.failure.what);
         insert(QStringLiteral("reason"), ReasonCode(result.failure.reason));
-        return finish(ExitFor(result.failure.reason), text);
+        return finish(ExitFor(result.failure.reason), withAdvice(text, result.failure.reason));
     case ApplyResult::NotStarted:
         if (result.refusal == ConfigMessages::RecordNeedsWired) // said for a command line
             return finish(ExitCode::BadFile, Message(CliMessages::RecordNeedsWiredPath));
@@ -227,7 +255,7 @@ int Output::applied(const ApplyResult &result, bool describeInFull, bool preset,
             return finish(ExitCode::Failed, text);
         insert(QStringLiteral("failed"), result.failure.what);
         insert(QStringLiteral("reason"), ReasonCode(result.failure.reason));
-        return finish(ExitFor(result.failure.reason), text);
+        return finish(ExitFor(result.failure.reason), withAdvice(text, result.failure.reason));
     }
     return ExitCode::Failed;
 }

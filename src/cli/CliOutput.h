@@ -21,10 +21,25 @@ bool OutputFailed();
 bool IsTerminal(FILE *stream);
 
 QString Message(int n);
+// A word for people (a state, a column's name) in the operator's language,
+// once InstallCliTranslation has been given it (CliWords.cpp); `english` as
+// it is where there is no translation.
+QString Word(const QString &english);
+void InstallCliTranslation(const QString &language);
+// The terminal columns `text` takes, and `text` followed by blanks to `columns`.
+int TerminalColumns(const QString &text);
+QString Padded(const QString &text, int columns);
 // An exchange's failure (a message number) as an exit code, and as a word
 // for programs; the message says it for people.
 int ExitFor(int reason);
 QString ReasonCode(int reason);
+// What to check next after an exchange failed for `reason` (CliAdvice.cpp);
+// empty where there is nothing to add. WatchLastLines() lets it say what
+// came where an answer did not fit.
+QString FailureAdvice(int reason);
+void WatchLastLines();
+// Each field of the record that `after` changed: "channel: 11 → 12".
+QStringList ChangedFields(const UnitRecord &before, const UnitRecord &after);
 
 // One type a field: band, channel and the bit rate numbers, the other list
 // settings text; a list position no item names is in "raw" instead.

@@ -218,6 +218,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption unit(QStringLiteral("unit"), QString(), QStringLiteral("name"));
     const QCommandLineOption compare(QStringLiteral("compare"));
     const QCommandLineOption trace(QStringLiteral("trace"));
+    const QCommandLineOption progress(QStringLiteral("progress"));
     const QCommandLineOption retry(QStringLiteral("retry"), QString(), QStringLiteral("report"));
     const QCommandLineOption siteBook(QStringLiteral("site-book"), QString(), QStringLiteral("place"));
     const QCommandLineOption site(QStringLiteral("site"), QString(), QStringLiteral("site"));
@@ -230,7 +231,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     const QCommandLineOption out(QStringLiteral("out"), QString(), QStringLiteral("file"));
     parser.addOptions({port, baud, dataBits, parity, stopBits, path, json, force, help, ports,
                        report, sequential, unit, compare, trace, retry, siteBook, site, name, device,
-                       since, until, limit, csv, out});
+                       since, until, limit, csv, out, progress});
     if (!parser.parse(QStringList{QStringLiteral("qmlsetup")} + Cli::NormalisedJson(args))) {
         if (!parser.unknownOptionNames().isEmpty())
             return fail(CliMessages::UnknownOption, parser.unknownOptionNames().first());
@@ -258,6 +259,7 @@ std::optional<CliRequest> ParseCommandLine(const QStringList &args, CliError *er
     r.port = parser.value(port);
     r.force = parser.isSet(force);
     r.trace = parser.isSet(trace);
+    r.progress = parser.isSet(progress);
     if (parser.isSet(port)) {
         static const QRegularExpression com(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
         const auto m = com.match(r.port);

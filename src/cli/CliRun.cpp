@@ -98,7 +98,6 @@ int Run::openPort()
     MakeLogName(QDateTime::currentDateTime(),
                 portName + QLatin1Char('-') + QString::number(QCoreApplication::applicationPid()));
 
-    const QString hint = QLatin1Char('\n') + Message(CliMessages::UsageHint);
 #ifndef Q_OS_WIN
     // A link another user made is refused by the open, as a port failure.
     const bool foreign = !ForeignLinkOwner(device).isEmpty();
@@ -106,10 +105,11 @@ int Run::openPort()
         return out.badPort(QStringLiteral("missing"),
                            Message(CliMessages::NoSuchPort) + QStringLiteral(": ") + portName
                                + QStringLiteral(" (") + device + QStringLiteral("); ")
-                               + Message(CliMessages::SeePorts) + hint);
+                               + Message(CliMessages::SeePorts));
     if (!foreign && !DevicePresent(device))
         return out.badPort(QStringLiteral("not-serial"),
-                           device + QStringLiteral(": ") + Message(CliMessages::NotSerialPort) + hint);
+                           device + QStringLiteral(": ") + Message(CliMessages::NotSerialPort)
+                               + QLatin1Char('\n') + Message(CliMessages::SeePorts));
 #endif
     if (openAsSet()) {
         DiscardInput(comm); // an earlier run's late answer is none of this run's
@@ -124,7 +124,8 @@ int Run::openPort()
         && DiagnoseOpen(comm.failedDevice(), comm.failedError(), comm.failedErrorText()).problem
             == OpenDiagnosis::NotSerial)
         return out.badPort(QStringLiteral("not-serial"), comm.failedDevice() + QStringLiteral(": ")
-                                                     + Message(CliMessages::NotSerialPort) + hint);
+                                                     + Message(CliMessages::NotSerialPort) + QLatin1Char('\n')
+                                                     + Message(CliMessages::SeePorts));
     QString why = s.message(4);
     if (const QString device = OpenFailureText(comm); !device.isEmpty())
         why += QLatin1Char('\n') + device;
@@ -186,7 +187,9 @@ int RunCommandLine(const QStringList &args)
     // The tests' way to shorten the unit's 7 s time-outs, as they do in process.
     if (const double scale = qEnvironmentVariable("QML_TIME_SCALE").toDouble(); scale > 0)
         TimeScale::set(scale);
-    const TextFolderChoice files = LoadTextFiles().files;
+    const LoadedTextFiles loaded = LoadTextFiles();
+    const TextFolderChoice &files = loaded.files;
+    InstallCliTranslation(loaded.language);
     s.RxLineBuffer.clear();
     if (!files.problem.isEmpty())
         Print(stderr, QStringLiteral("qmlsetup: ") + s.message(NotWrittenMessage) + QLatin1Char(' ')
@@ -233,6 +236,7 @@ int RunCommandLine(const QStringList &args)
                                    e.kind == TrafficEvent::Note ? e.text : VisibleLine(e.text),
                                    TrafficMeaning(e)));
         });
+    WatchLastLines();
     int code = ExitCode::Done;
     if (request->command == CliRequest::Help) {
         const QString help = CommandLineHelp(request->helpFor);

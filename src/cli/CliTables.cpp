@@ -14,7 +14,11 @@ const CommandInfo CommandRows[] = {
      "The fields not named are taken as read from the unit. Keys and values as in a\n"
      "configuration file: band=0..4 channel=0..23 type=master|slave\n"
      "antenna=single|diversity bit-rate=2400..115200 data-length=7|8\n"
-     "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts",
+     "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts\n"
+     "\n"
+     "The unit's own configuration is saved in backups/ first, as apply saves it;\n"
+     "where it cannot be, nothing is sent (exit 1). Each field changed is said as\n"
+     "channel: 11 -> 12.",
      ParseWrite},
     {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
      "NN is 00 to 27; VV two hexadecimal digits. On the register path reg set resets\n"
@@ -35,11 +39,15 @@ const CommandInfo CommandRows[] = {
      ParsePreset},
     {"network", "network PLAN", "Sets up every unit of a network plan, each verified; keeps a report.",
      "Each unit on its own port, all at once: a backup, the record written, then\n"
-     "read back and compared, exactly as apply. One line a unit, the check that\n"
-     "the units that answered share band and channel and one is the master, and\n"
-     "one summary line. The report (CSV and JSON) is kept in backups/. PLAN may\n"
-     "be - (standard input). Unit names match as a person reads them: case and\n"
-     "width aside, the micro sign and mu alike.\n"
+     "read back and compared, exactly as apply.\n"
+     "\n"
+     "It prints one line a unit, the check that the units that answered share band\n"
+     "and channel and one is the master, and one summary line. The report (CSV and\n"
+     "JSON) is kept in backups/.\n"
+     "\n"
+     "PLAN may be - (standard input); its format is below (and in the manual page's\n"
+     "NETWORK PLAN). Unit names match as a person reads them: case and width aside,\n"
+     "the micro sign and mu alike.\n"
      "  --ports NAME=PORT,...  a unit's port for this run (COMn or a device path)\n"
      "  --report FILE          the report also in FILE (CSV when it ends in .csv)\n"
      "  --sequential           one port, the units plugged in one after another:\n"
@@ -127,6 +135,10 @@ const OptionInfo OptionRows[] = {
     {"--out FILE", "handover: where the document goes"},
     {"--trace", "every line sent and received on standard error as it happens, with the time and "
                 "what the program made of it; network: each unit's lines after its name"},
+    {"--progress", "write, reg set, save, apply, preset, network: a line a stage on standard "
+                   "error (the unit, the stage, exchange n of N, the time left once known), also "
+                   "where it is no terminal; on a terminal a line a running unit is always shown, "
+                   "rewritten in place"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
     {"--site-book FILE|off|postgresql://[USER@]HOST[:PORT]/DATABASE[?host=/SOCKET/FOLDER]",
      "the site book every command records to and history reads: an SQLite file, none (off) or a "

@@ -40,6 +40,7 @@ struct CliRequest {
     bool json = false;
     bool force = false; // save: replace an existing file
     bool trace = false; // --trace: every line on standard error as it happens
+    bool progress = false; // --progress: a line a stage on standard error, terminal or not
     // --site-book: a file, "off" or a postgresql:// URL; empty: the
     // environment's, else the default book
     QString siteBook;
@@ -129,4 +130,9 @@ constexpr int NotResetStopped = ConfigMessages::ResetStopped; // stopped before 
 constexpr int HoldsAfterStop = 215; // read back after the stop, the unit holds:
 constexpr int NotReadAfterStop = 216; // could not be read back after the stop:
 constexpr int StoppedBySignal = 217; // stopped by a signal after the exchange under way:
+constexpr int CheckUnit = 342;      // no answer: power, cable, port, serial settings
+constexpr int CheckCable = 343;     // the line was lost: cable and adapter
+constexpr int WhatCame = 344;       // what came (meaning), where the answer to %3 is %4
+constexpr int SeeTrace = 345;       // --trace shows every line
+constexpr int AlreadyHeld = 346;    // a write that changed nothing
 } // namespace CliMessages

@@ -62,7 +62,9 @@ QStringList HandoverChecks(const Handover &handover);
 // False with the reason.
 bool WriteHandoverFile(const QString &file, const QString &html, bool replace, QString *error,
                        bool *taken = nullptr);
-// handover-SITE-DATE.html, with what a file name cannot hold made _.
+// KIND-SITE-DATE.EXTENSION, with what a file name cannot hold made _.
+QString SiteFileName(const QString &kind, const QString &site, const QDate &date, const QString &extension);
+// handover-SITE-DATE.html
 QString HandoverFileName(const QString &site, const QDate &date);
 
 // Message-table numbers of the document's texts: 285 the title, then in

@@ -124,7 +124,7 @@ std::optional<Handover> GatherHandover(SiteBook &book, const NetworkPlan &plan, 
     return h;
 }
 
-QString HandoverFileName(const QString &site, const QDate &date)
+QString SiteFileName(const QString &kind, const QString &site, const QDate &date, const QString &extension)
 {
     QString cut = site.left(50); // in UTF-8, with the rest, within a name's 255 bytes
     if (cut.size() == 50 && cut.back().isHighSurrogate())
@@ -139,5 +139,10 @@ QString HandoverFileName(const QString &site, const QDate &date)
             : QString::fromUcs4(&c, 1);
     if (name.isEmpty() || name.startsWith(u'.'))
         name.prepend(u'_'); // never a hidden file, never ".."
-    return QStringLiteral("handover-%1-%2.html").arg(name, date.toString(QStringLiteral("yyyyMMdd")));
+    return QStringLiteral("%1-%2-%3.%4").arg(kind, name, date.toString(QStringLiteral("yyyyMMdd")), extension);
+}
+
+QString HandoverFileName(const QString &site, const QDate &date)
+{
+    return SiteFileName(QStringLiteral("handover"), site, date, QStringLiteral("html"));
 }

@@ -89,8 +89,10 @@ std::optional<QString> KeepNetworkReport(const NetworkReport &report, const QStr
 // one is given), if any.
 std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *path = nullptr,
                                                const QString &planSha256 = QString());
-// Writes the report to `path`: CSV when it ends in .csv, else JSON.
-bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error);
+// Writes the report to `path`: CSV when it ends in .csv, else JSON; as
+// WriteConfigFile writes with `mode`.
+bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error,
+                         WriteMode mode = WriteMode::Replace, bool *taken = nullptr);
 
 namespace NetworkMessages {
 constexpr int BandsDiffer = 236;    // the units that answered do not share one band

@@ -69,10 +69,11 @@ std::optional<NetworkReport> LastNetworkReport(const QString &folder, QString *p
     return std::nullopt;
 }
 
-bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error)
+bool ExportNetworkReport(const NetworkReport &report, const QString &path, QString *error, WriteMode mode,
+                         bool *taken)
 {
     const bool csv = path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
-    return WriteConfigFile(path, QString::fromUtf8(csv ? report.toCsv() : report.toJson()),
-                           WriteMode::Replace, error) &&
+    return WriteConfigFile(path, QString::fromUtf8(csv ? report.toCsv() : report.toJson()), mode, error,
+                           taken) &&
            SyncToDisk(path, error);
 }

@@ -39,11 +39,12 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     auto *files = new QHBoxLayout;
     lblPlan = new QLabel(this);
     lblPlan->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cmdNew = new QPushButton(this);
     cmdOpen = new QPushButton(this);
     cmdSave = new QPushButton(this);
     cmdSaveAs = new QPushButton(this);
     files->addWidget(lblPlan, 1);
-    for (QPushButton *b : {cmdOpen, cmdSave, cmdSaveAs})
+    for (QPushButton *b : {cmdNew, cmdOpen, cmdSave, cmdSaveAs})
         files->addWidget(b);
     top->addLayout(files);
 
@@ -110,6 +111,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
             ThisUnit_Click();
     });
 
+    connect(cmdNew, &QPushButton::clicked, this, &frmNetwork::New_Click);
     connect(cmdOpen, &QPushButton::clicked, this, &frmNetwork::Open_Click);
     connect(cmdSave, &QPushButton::clicked, this, &frmNetwork::Save_Click);
     connect(cmdSaveAs, &QPushButton::clicked, this, &frmNetwork::SaveAs_Click);
@@ -139,6 +141,7 @@ frmNetwork::~frmNetwork() = default;
 void frmNetwork::Form_Load()
 {
     Ui::setTitle(this, caption(Title));
+    cmdNew->setText(caption(NewPlan));
     cmdOpen->setText(caption(OpenPlan));
     cmdSave->setText(caption(SavePlan));
     cmdSaveAs->setText(caption(SavePlanAs));
@@ -175,7 +178,7 @@ void frmNetwork::enableButtons()
 {
     const bool running = busy();
     const bool usable = m_plan.has_value();
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdOpen, cmdSaveAs, txtPlan, chkOneAdapter})
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdNew, cmdOpen, cmdSaveAs, txtPlan, chkOneAdapter})
         w->setEnabled(!running);
     cmdSave->setEnabled(!running && !m_planPath.isEmpty());
     cmdRefresh->setEnabled(!running && usable && !chkOneAdapter->isChecked());

@@ -46,7 +46,7 @@ public:
     QLabel *lblAcross = nullptr;
     QTableWidget *tblUnits = nullptr;
     QPlainTextEdit *txtPlan = nullptr;
-    QPushButton *cmdOpen = nullptr, *cmdSave = nullptr, *cmdSaveAs = nullptr;
+    QPushButton *cmdNew = nullptr, *cmdOpen = nullptr, *cmdSave = nullptr, *cmdSaveAs = nullptr;
     QPushButton *cmdRefresh = nullptr, *cmdCompare = nullptr, *cmdSetUp = nullptr,
                 *cmdCancel = nullptr, *cmdExport = nullptr, *cmdRetry = nullptr, *cmdHandover = nullptr;
     QCheckBox *chkOneAdapter = nullptr;
@@ -57,6 +57,7 @@ public:
     Adapter adapterState() const { return m_adapter; }
     int adapterUnit() const { return m_adapterUnit; }
 
+    void New_Click();
     void Open_Click();
     void Save_Click();
     void SaveAs_Click();
@@ -105,6 +106,7 @@ private:
     // plan's newest report, else none.
     void findPlanReport();
     bool reportIsThisPlans() const;
+    bool mayPutPlanAside();
     void showReport(const NetworkReport &report);
     void keepReport();
     void enableButtons();
@@ -186,6 +188,7 @@ enum Caption {
     ReportFiles, Unreachable, Verified, Differs, Failed, Stopped, Matches, Waiting, Running_
 };
 constexpr int RetryFailed = 82;
+constexpr int CsvFiles = 98, JsonFiles = 105, NewPlan = 106;
 QString caption(int n);
 } // namespace NetworkWindowCaptions
 
@@ -213,4 +216,7 @@ constexpr int NothingToRetry = 235; // every unit of the report verified
 constexpr int Completes = 239;    // completes the report
 constexpr int PluggedIn = 241;    // the unit plugged in
 constexpr int AdapterLost = 242;  // the adapter did not come back
+constexpr int ReportSaved = 340;  // the report was saved in:
+constexpr int NameTaken = 284;    // a file of that name appeared meanwhile
+constexpr int ChangesLost = 341;  // the plan's unsaved changes will be lost: go on?
 } // namespace NetworkWindowMessages

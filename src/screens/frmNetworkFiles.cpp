@@ -4,6 +4,7 @@
 
 #include "config/modFile.h"
 #include "core/AppState.h"
+#include "documents/Handover.h"
 #include "records/SiteBookOutcomes.h"
 #include "screens/frmHandover.h"
 #include "serial/Exchange.h"
@@ -11,8 +12,10 @@
 #include "serial/mod232C.h"
 #include "widgets/Ui.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFileDialog>
+#include <QStandardPaths>
 #include <QPlainTextEdit>
 
 using namespace NetworkWindowMessages;
@@ -41,8 +44,33 @@ void frmNetwork::planEdited()
     showPlan();
 }
 
+// Edits not yet saved are put aside only when the operator says so.
+bool frmNetwork::mayPutPlanAside()
+{
+    return m_planSaved || txtPlan->toPlainText().trimmed().isEmpty()
+        || Ui::ask(this, caption(Title), app().message(ChangesLost));
+}
+
+// The commented example to fill in.
+void frmNetwork::New_Click()
+{
+    if (!mayPutPlanAside())
+        return;
+    QFile example(QStringLiteral(":/example-plan.ini"));
+    if (!example.open(QIODevice::ReadOnly))
+        return;
+    m_planPath.clear();
+    txtPlan->setPlainText(QString::fromUtf8(example.readAll()));
+    m_planSaved = false;
+    lblPlan->setText(caption(Plan) + QStringLiteral(": -"));
+    enableButtons();
+    txtPlan->setFocus();
+}
+
 void frmNetwork::Open_Click()
 {
+    if (!mayPutPlanAside())
+        return;
     const QString path = QFileDialog::getOpenFileName(this, caption(OpenPlan),
                                                       m_planPath.isEmpty() ? WorkFolder() : m_planPath,
                                                       caption(PlanFiles));
@@ -141,14 +169,33 @@ void frmNetwork::keepReport()
 
 void frmNetwork::Export_Click()
 {
-    const QString path = QFileDialog::getSaveFileName(this, caption(Export), WorkFolder(), caption(ReportFiles));
-    if (path.isEmpty())
+    QFileDialog dialog(this, caption(Export));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    const QStringList filters{caption(CsvFiles), caption(JsonFiles)};
+    dialog.setNameFilters(filters);
+    // Beside the plan, where the site's other files are; never in the
+    // program's own hidden folder.
+    dialog.setDirectory(m_planPath.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)
+                                             : QFileInfo(m_planPath).absolutePath());
+    dialog.selectFile(SiteFileName(QStringLiteral("network"), m_plan ? m_plan->site : QString(),
+                                   QDate::currentDate(), QStringLiteral("csv")));
+    dialog.resize(Ui::px(12000), Ui::px(6500));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
+    QString path = dialog.selectedFiles().constFirst();
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    // The dialog asked about the name as typed: with the type's extension
+    // added, it is only ever made new.
+    const bool added = suffix != QLatin1String("csv") && suffix != QLatin1String("json");
+    if (added)
+        path += dialog.selectedNameFilter() == filters.at(1) ? QStringLiteral(".json") : QStringLiteral(".csv");
     QString error;
-    if (ExportNetworkReport(m_shown, path, &error))
-        showMessage(app().message(ConfigMessages::Saved) + QLatin1Char(' ') + QDir::toNativeSeparators(path));
+    bool taken = false;
+    if (ExportNetworkReport(m_shown, path, &error, added ? WriteMode::New : WriteMode::Replace, &taken))
+        showMessage(app().message(ReportSaved) + QLatin1Char(' ') + QDir::toNativeSeparators(path));
     else
-        showMessage(QDir::toNativeSeparators(path) + QStringLiteral(": ") + error);
+        showMessage(QDir::toNativeSeparators(path) + QStringLiteral(": ") + (taken ? app().message(NameTaken) : error));
 }
 
 void frmNetwork::Handover_Click()

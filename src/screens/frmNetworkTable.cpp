@@ -198,7 +198,9 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
         result += QStringLiteral(": ") + more.join(QStringLiteral("; "));
     set(ColResult, result);
     if (QTableWidgetItem *item = tblUnits->item(row, ColResult))
-        item->setToolTip(u.message + (u.backup.isEmpty() ? QString()
-                                                         : QStringLiteral("\n") + app().message(ConfigMessages::Backup)
-                                                               + QLatin1Char(' ') + u.backup));
+        // A failed unit's message names its backup already.
+        item->setToolTip(u.message + (u.backup.isEmpty() || u.message.contains(u.backup)
+                                          ? QString()
+                                          : QStringLiteral("\n") + app().message(ConfigMessages::Backup)
+                                                + QLatin1Char(' ') + u.backup));
 }

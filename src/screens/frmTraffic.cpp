@@ -7,18 +7,21 @@
 #include "protocol/ManualCommand.h"
 #include "protocol/TrafficMeaning.h"
 #include "protocol/UnitConfig.h"
+#include "serial/CommControl.h"
 #include "serial/Exchange.h"
 #include "widgets/Ui.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -41,6 +44,7 @@ QString caption(int n)
 constexpr int NotALineMessage = 187;  // control characters or nothing to send
 constexpr int NoAnswerMessage = 188;  // no answer within 7 s
 constexpr int AnsweredMessage = 189;  // the answer:
+constexpr int HistoryLimit = 100;     // lines sent by hand kept for Up
 constexpr int PortClosedMessage = 61; // the port is closed
 
 // Sent, received, a note, dropped unread, the adapter's echo.
@@ -181,6 +185,7 @@ frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     connect(cmdSave, &QPushButton::clicked, this, &frmTraffic::Save_Click);
     connect(cmdSend, &QPushButton::clicked, this, &frmTraffic::Send_Click);
     connect(txtCommand, &QLineEdit::returnPressed, this, &frmTraffic::Send_Click);
+    txtCommand->installEventFilter(this);
     connect(&TrafficHub::instance(), &TrafficHub::happened, this, &frmTraffic::happened);
     resize(Ui::px(12000), Ui::px(8000));
 }
@@ -254,7 +259,14 @@ void frmTraffic::Save_Click()
     const QString path = QFileDialog::getSaveFileName(this, caption(SaveText), WorkFolder(), caption(TextFiles));
     if (path.isEmpty())
         return;
-    QStringList lines;
+    // The rows' times carry no date and no port: the first line says them.
+    const int port = app().ComPort;
+    const QString device = m_comm.openDevice().isEmpty() ? m_comm.deviceFor(port) : m_comm.openDevice();
+    QStringList lines{QStringLiteral("%1: COM%2 (%3) %4")
+                          .arg(caption(Title))
+                          .arg(port)
+                          .arg(QDir::toNativeSeparators(device),
+                               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")))};
     for (int n = 0; n < m_model->rowCount(); ++n)
         lines << m_model->rowText(n);
     QString error;
@@ -268,7 +280,8 @@ void frmTraffic::Send_Click()
 {
     const QString line = txtCommand->text();
     QString answer;
-    switch (SendManualCommand(m_comm, m_timer, line, &answer)) {
+    const ManualResult result = SendManualCommand(m_comm, m_timer, line, &answer);
+    switch (result) {
     case ManualResult::Answered:
         Ui::showLine(TextMess, app().message(AnsweredMessage) + QLatin1Char(' ') + VisibleLine(answer));
         break;
@@ -285,4 +298,32 @@ void frmTraffic::Send_Click()
         Ui::showLine(TextMess, app().message(PortClosedMessage));
         break;
     }
+    // A line that went out leaves the box empty for the next, kept for Up;
+    // one that did not stays to be mended or sent again.
+    if (result != ManualResult::Answered && result != ManualResult::NoAnswer)
+        return;
+    if (m_sent.isEmpty() || m_sent.constLast() != line)
+        m_sent << line;
+    if (m_sent.size() > HistoryLimit)
+        m_sent.removeFirst();
+    m_recalled = int(m_sent.size());
+    m_typing.clear();
+    txtCommand->clear();
+}
+
+bool frmTraffic::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != txtCommand || event->type() != QEvent::KeyPress)
+        return QWidget::eventFilter(watched, event);
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key != Qt::Key_Up && key != Qt::Key_Down)
+        return false;
+    const int to = m_recalled + (key == Qt::Key_Up ? -1 : 1);
+    if (to < 0 || to > m_sent.size())
+        return true;
+    if (m_recalled == m_sent.size())
+        m_typing = txtCommand->text();
+    m_recalled = to;
+    txtCommand->setText(to == m_sent.size() ? m_typing : m_sent.at(to));
+    return true;
 }

@@ -69,6 +69,9 @@ public:
     void Save_Click();
     void Send_Click();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void happened(const TrafficEvent &event);
     void flush();
@@ -78,4 +81,7 @@ private:
     TrafficModel *m_model = nullptr;
     QSortFilterProxyModel *m_filter = nullptr;
     QList<TrafficModel::Row> m_pending; // collected while paused, or between repaints
+    QStringList m_sent;  // the lines sent by hand, oldest first, for Up and Down
+    int m_recalled = 0;  // the line of m_sent in the box; m_sent.size(): the one being typed
+    QString m_typing;    // what was typed before Up was first pressed
 };

@@ -154,6 +154,20 @@ Result run(const Folder &f, const QStringList &args)
     return finish(p);
 }
 
+// Standard error a terminal, read as it comes: a full one would hold the run up.
+Result runOnTerminal(const Folder &f, const QStringList &args, const char *timeScale)
+{
+    Pty terminal;
+    QByteArray err;
+    QProcess p;
+    p.setStandardErrorFile(terminal.slavePath());
+    start(p, f, args, timeScale);
+    waitUntil([&] { return (err += terminal.readAll()), p.state() == QProcess::NotRunning; }, 30000);
+    Result r = finish(p);
+    r.err = err + terminal.readAll();
+    return r;
+}
+
 // A site book of four entries, e0 the oldest; each id "0000000N-..." so a row can name it.
 bool seedBook(const QString &path)
 {
@@ -261,6 +275,12 @@ private slots:
         QTest::newRow("a slave by hand, the plan's first run") << "" << QStringList()
                                           << QStringList{"network", "plan.ini", "--unit", "tank-2"} << 0
                                           << "waiting waiting verified waiting" << "4 units: 1 verified, 3 waiting";
+        QTest::newRow("--progress: a line a stage of each unit") << "" << QStringList()
+                                                                << QStringList{"--progress", "network", "plan.ini"}
+                                                                << 0 << "verified verified verified verified" << "";
+        QTest::newRow("a terminal: the running units' lines in place")
+            << "" << QStringList{"1 delay 10", "2 delay 10", "3 delay 10", "4 delay 10"}
+            << QStringList{"network", "plan.ini", "TERMINAL"} << 0 << "verified verified verified verified" << "";
         QTest::newRow("one unit by hand") << "set up" << QStringList()
                                           << QStringList{"network", "plan.ini", "--unit", "TANK-1"} << 0
                                           << "verified verified verified verified" << "\"completes\": \"/";
@@ -337,7 +357,9 @@ private slots:
         place.path = f.path("sitebook.sqlite");
         SiteBook book(place);
         const qint64 entriesBefore = qMax(book.count(), qint64(0));
-        const Result r = run(f, QStringList{"--json"} + args + QStringList{"--report", "report.csv"});
+        const bool terminal = args.removeAll("TERMINAL");
+        const QStringList line = QStringList{"--json"} + args + QStringList{"--report", "report.csv"};
+        const Result r = terminal ? runOnTerminal(f, line, "0.01") : run(f, line);
         const QJsonObject doc = r.json();
         QVERIFY2(r.code == code, r.out + r.err);
         QCOMPARE(doc.value("exit").toInt(), code);
@@ -430,9 +452,28 @@ private slots:
             QVERIFY2(message.startsWith("the unit's run ended without a result") && !message.contains("@KZ9"),
                      qPrintable(message));
         }
+        if (args.contains("--progress") || terminal) { // from the units' runs, and nothing else of theirs
+            const QString err = QString::fromUtf8(r.err);
+            for (const QString name : {"pump-house", "tank-1", "tank-2", "tank-3"}) {
+                QVERIFY2(err.contains(name + ": Reading the unit's configuration (exchange 1 of 32)"), qPrintable(err));
+                QVERIFY2(QRegularExpression(name + ": Verifying \\(exchange 32 of 32, about \\d+ s left\\)")
+                             .match(err).hasMatch(), qPrintable(err));
+            }
+            // Each line a unit's progress; on the terminal the moves between them taken out.
+            const QString unitLine = "[-a-z0-9]+: [A-Z][a-z' ]+ \\(exchange \\d+ of 32(, about \\d+ s left)?\\)";
+            const QRegularExpression line(terminal ? "^\r" + unitLine + "\x1b\\[K$" : "^" + unitLine + "$");
+            for (const QString &l : QString(err).remove(QRegularExpression("\x1b\\[(\\d+A|J)")).split('\n', Qt::SkipEmptyParts))
+                QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
+            // Several at once, and the last taken off the terminal at the end.
+            QVERIFY(!terminal || (err.contains("\x1b[2A") && err.endsWith("\x1b[1A\x1b[J")));
+        } else { // without the option, what scripts read there is as it was
+            QVERIFY2(!r.err.contains("(exchange "), r.err.constData());
+        }
         if (faults.contains("3 drop-at-D")) { // stopped where the record went out: it may hold it or not
             const QJsonObject u = list.at(2).toObject();
             QCOMPARE(u.value("reason").toString(), QString("line-lost"));
+            QVERIFY2(u.value("message").toString().contains("Check the cable and the adapter"),
+                     qPrintable(u.value("message").toString()));
             QCOMPARE(u.value("writes").toArray().at(0).toObject().value("state").toString(),
                      QString("may-have-been-written"));
         }
@@ -586,6 +627,8 @@ private slots:
                                << "verified" << "true";
         QTest::newRow("write refused") << QStringList{"write", "band=3"} << "refuse on" << 5
                                        << "reason" << "refused";
+        QTest::newRow("write, where no backup can be made") << QStringList{"write", "band=3"} << "backups a file"
+                                                            << 1 << "ok" << "false";
         QTest::newRow("reg get") << QStringList{"reg", "get", "05"} << "" << 0 << "value" << "34";
         QTest::newRow("reg get, the register named") << QStringList{"reg", "get", "09"} << "" << 0
                                                      << "register" << "09";
@@ -673,7 +716,9 @@ private slots:
         f.write("match.ini", "[unit]\nformat = 1\n[record]\nband = 1\nchannel = 5\n[registers]\n05 = 34\n");
         f.write("short.ini", "01\r\n02\r\n");
         f.write("cr.ini", "\"\r@\"\r\n" + QByteArray("01\r\n").repeated(27)); // would split a line
-        if (!fault.isEmpty())
+        if (fault == "backups a file")
+            f.write("backups", "");
+        else if (!fault.isEmpty())
             ApplySimCommand(peer, fault);
         if (fault.startsWith("slow")) // every answer late enough to come apart
             ApplySimCommand(peer, "delay 50");
@@ -714,6 +759,21 @@ private slots:
             QCOMPARE(record.value("bit-rate").toInt(-1), 9600);
             QCOMPARE(record.value("data-length").toString(), QString("8"));
             QCOMPARE(record.value("raw").toObject().value("flow").toString(), QString("9"));
+        }
+        // What failed is followed by what to check.
+        const QHash<QString, QString> advice{{"no-answer", "Check that the unit has power"},
+                                             {"other-answer", "What came was "}};
+        if (advice.contains(doc.value("reason").toString()))
+            QVERIFY2(doc.value("message").toString().contains(advice.value(doc.value("reason").toString())),
+                     qPrintable(doc.value("message").toString()));
+        if (args.first() == "write" && code != 5) { // what it changed, kept first as apply keeps it
+            QCOMPARE(peer.unit().record().band, code ? 1 : 3);
+            QCOMPARE(QFile::exists(doc.value("backup").toString()), code == 0);
+            const QString said = code ? doc.value("message").toString()
+                                      : QString::fromUtf8(run(f, {"write", "band=4", "parity=even"}).out);
+            QCOMPARE(said.section(": /", 0, 0), code ? "The backup could not be written, so nothing was sent"
+                                                     : "written and verified\nband: 3 \u2192 4\n"
+                                                       "Backup of what the unit held before");
         }
         if (args.contains("site.ini") && code == 1) // nothing read for a file it will not write
             QCOMPARE(peer.received(), QByteArray());
@@ -977,8 +1037,8 @@ private slots:
         QCOMPARE(got, parsed);
     }
 
-    // A wrong command line: one line naming what was wrong, the usage hint,
-    // exit code 2, nothing sent.
+    // A wrong command line: one line naming what was wrong, the usage hint
+    // (for a port, where to look instead), exit code 2, nothing sent.
     void badUsage_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -1028,10 +1088,14 @@ private slots:
         const Result r = run(f, args);
         QCOMPARE(r.code, 2);
         const QList<QByteArray> lines = r.err.trimmed().split('\n');
-        QCOMPARE(lines.size(), 2);
+        // A port that is none: where to look, not how the command is written.
+        const bool port = says.startsWith("no such port") || says.startsWith("The device");
+        QCOMPARE(lines.size(), says.startsWith("no such port") ? 1 : 2);
         QVERIFY2(lines.first().contains(says.toUtf8()), r.err.constData());
         QVERIFY(!r.err.contains("s3cret"));
-        QVERIFY(lines.last().contains("--help"));
+        QVERIFY2(port ? lines.last().endsWith("see: qmlsetup ports") && !r.err.contains("--help")
+                      : lines.last().contains("--help"),
+                 r.err.constData());
         QTest::qWait(20);
         QCOMPARE(peer.received(), QByteArray());
     }
@@ -1182,7 +1246,7 @@ private slots:
                                               "version,plan,backup,detail\r\n00000002-0000-4000-8000-000000000000,"
                                               "2024-03-02T12:00:00.000Z,";
         QTest::newRow("show") << QStringList{"show", "00000000-0000-4000-8000-000000000000"} << 0 << nope
-                              << "band          1           2           *\nchannel       5           5\n";
+                              << "setting       before      after\nband          1           2           *\nchannel       5           5\n";
         QTest::newRow("show, nothing a terminal would act on") << QStringList{"show", "00000001-0000-4000-8000-000000000000"}
                                                                << 0 << nope << "\nadapter       usb\uFFFD]0;x\uFFFD\n";
         QTest::newRow("show, an id the book does not hold") << QStringList{"show", "00000009-0000-4000-8000-000000000000"}
@@ -1273,11 +1337,22 @@ private slots:
                           "[node tank-2]\ntype = slave\nport = COM3\n[node tank-3]\ntype = slave\nport = COM4\n";
         f.write("plan.ini", text);
         if (plan.isEmpty() || plan == "a fifth") {
-            QCOMPARE(run(f, {"network", "plan.ini"}).code, 0);
+            const Result setUp = run(f, {"network", "plan.ini"});
+            QCOMPARE(setUp.code, 0);
             SimRecord changed = units[2].unit().record();
             changed.channel = 12;
             units[2].unit().setRecord(changed);
-            QCOMPARE(run(f, {"compare", "plan.ini"}).code, 6);
+            const Result compared = run(f, {"compare", "plan.ini"});
+            QCOMPARE(compared.code, 6);
+            // Words for people in the operator's language, the JSON's in English (below).
+            const bool ja = lang == "ja";
+            QVERIFY2(setUp.out.startsWith(ja ? "pump-house       COM1         検証済み\n" : "pump-house       COM1         verified\n"),
+                     setUp.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM2         一致\n" : "COM2         matches\n"), compared.out.constData());
+            QVERIFY2(compared.out.contains(ja ? "COM3         相違あり\n" : "COM3         differs\n"), compared.out.constData());
+            const QByteArray history = run(f, {"history"}).out;
+            QVERIFY2(history.startsWith(ja ? "時刻 (UTC)           サイト" : "time (UTC)           site"), history.constData());
+            QVERIFY2(history.contains(ja ? "比較          相違あり" : "compare  differs"), history.constData());
         }
         QStringList names{"pump-house", "tank-1", "tank-2", "tank-3"};
         if (plan == "a fifth") {
@@ -1439,11 +1514,17 @@ private slots:
         const Result one = run(f, {"reg", "--help"});
         QCOMPARE(one.code, 0);
         QVERIFY(one.out.startsWith("Usage: qmlsetup [options] reg get NN | reg set NN VV"));
+        // The plan's example as a plan is written, its comments left out, a blank line between sections.
+        const Result network = run(f, {"network", "--help"});
+        QVERIFY2(network.out.contains("\n    format = 1\n") && network.out.contains("\n    flow = none\n\n    [node pump-house]\n"),
+                 network.out.constData());
         // A synopsis too long for its column: the summary in the column below it.
         QVERIFY2(all.out.contains("\n  history [show ID | backup ID FILE | import FOLDER]\n" + QByteArray(30, ' ') + "Lists"),
                  all.out.constData());
         // A command's own options in the manual page as a list, its text after them in its paragraph.
         const Result manual = run(f, {"--manual"});
+        QVERIFY2(manual.out.contains(".B write KEY=VALUE...\nChanges fields of the settings record, writes and verifies it.\n.IP\nThe fields not named"),
+                 manual.out.constData());
         QVERIFY2(manual.out.contains("\n.RS\n.TP\n.B \\-\\-site S, \\-\\-name N\nentries of that site, of that unit\n"
                                      ".TP\n.B \\-\\-device P\n")
                      && manual.out.contains("begins with '\n.RE\n.IP\nThe filters match"),
@@ -1543,6 +1624,9 @@ private slots:
         QTest::newRow("--json=true") << QStringList{"--json=true", "read"} << "" << 0 << "record";
         QTest::newRow("--json and --help") << QStringList{"--json", "--help"} << "" << 0 << "help";
         QTest::newRow("--json, a bad command") << QStringList{"--json", "frobnicate"} << "" << 2 << "message";
+        QTest::newRow("a slow unit's apply, a terminal") << QStringList{"apply", "site.ini"} << "terminal" << 0 << "";
+        QTest::newRow("--progress, no terminal") << QStringList{"--progress", "apply", "site.ini"} << "slow" << 0 << "";
+        QTest::newRow("no --progress, no terminal") << QStringList{"apply", "site.ini"} << "slow" << 0 << "";
         QTest::newRow("-platform: the window") << QStringList{"-platform", "offscreen"} << "" << -1 << "";
         QTest::newRow("no window program beside it") << QStringList{} << "alone" << 1 << "";
         QTest::newRow("-style and -session: the window")
@@ -1567,6 +1651,25 @@ private slots:
             QVERIFY(QFile::remove(f.path("qmlsetup-window")));
         if (out == "book away")
             QVERIFY(QDir().mkdir(f.path("sitebook.sqlite")));
+        f.write("site.ini", "[unit]\nformat = 1\n[record]\nband = 2\n[registers]\n12 = AB\n");
+        if (out == "terminal" || out == "slow") { // 34 exchanges, each 30 ms
+            ApplySimCommand(peer, "delay 30");
+            const Result r = out == "terminal" ? runOnTerminal(f, args, "0.1") : run(f, args);
+            QCOMPARE(r.code, code);
+            QVERIFY2(r.out.startsWith("Applied and verified"), r.out.constData());
+            const QString err = QString::fromUtf8(r.err).replace(QRegularExpression("about \\d+ s left"), "T");
+            const QString first = "COM1: Reading the unit's configuration (exchange 1 of 34)"; // nothing known of time
+            if (out == "terminal")
+                QVERIFY2(err.startsWith("\r" + first + "\x1b[K\n\x1b[J\x1b[1A\rCOM1: Reading the unit's "
+                                        "configuration (exchange 2 of 34, T)\x1b[K\n")
+                             && err.endsWith("\x1b[1A\rCOM1: Verifying (exchange 34 of 34, T)\x1b[K\n\x1b[J"),
+                         qPrintable(err));
+            else
+                QCOMPARE(err, args.contains("--progress") ? first + "\nCOM1: Writing to the unit (exchange 31 of 34, T)"
+                                                          "\nCOM1: Verifying (exchange 33 of 34, T)\n"
+                                                        : QString());
+            return;
+        }
         start(p, f, args);
         if (code == -1) { // a window waits for its operator
             QVERIFY(!waitUntil([&] { return p.state() == QProcess::NotRunning; }, 1500));
@@ -1629,8 +1732,8 @@ private slots:
         QCOMPARE(r.code, code);
         const QJsonObject doc = r.json();
         QCOMPARE(doc.value("reason").toString(), reason);
-        if (how == "missing")
-            QVERIFY2(doc.value("message").toString().contains("see: qmlsetup ports"), r.out.constData());
+        if (how != "in use") // where to look, and no usage line: the command was right
+            QVERIFY2(doc.value("message").toString().endsWith("see: qmlsetup ports"), r.out.constData());
     }
 
     // A disk that takes no more: the backup cannot be written, nothing is

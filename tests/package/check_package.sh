@@ -17,7 +17,9 @@ for f in ./usr/lib/qml47210/qmlsetup ./usr/lib/qml47210/qmlsetup-window ./usr/bi
          ./usr/lib/qml47210/lang/en/dispname.ini ./usr/lib/qml47210/lang/en/message.ini \
          ./usr/share/applications/qml47210.desktop \
          ./usr/share/icons/hicolor/scalable/apps/qml47210.svg \
-         ./usr/share/doc/qml47210/copyright ./usr/share/man/man1/qmlsetup.1.gz; do
+         ./usr/share/doc/qml47210/copyright ./usr/share/man/man1/qmlsetup.1.gz \
+         ./usr/share/doc/qml47210/users-guide.md ./usr/share/doc/qml47210/users-guide.ja.md \
+         ./usr/share/doc/qml47210/example-plan.ini; do
   grep -qx -- "$f" <<< "$files" || { echo "missing from the package: $f"; exit 1; }
 done
 # No stray text files at the top of the program folder: the languages live in lang/.
@@ -41,4 +43,17 @@ exec_line=$(sed -n 's/^Exec=//p' "$out/root/usr/share/applications/qml47210.desk
 [ "$exec_line" = qmlsetup ] || { echo "the desktop entry runs $exec_line, not qmlsetup"; exit 1; }
 starts_window "$out" "$out/root/usr/bin/$exec_line" \
   || { echo "the desktop entry's qmlsetup did not start the window"; exit 1; }
+# The network plan's format where operators look for it: each section and
+# key heads an item of the manual page's NETWORK PLAN and of network --help,
+# and is written out in the user's guide, in either language.
+page=$(zcat "$out/root/usr/share/man/man1/qmlsetup.1.gz" | sed -n '/^\.SH NETWORK PLAN/,/^\.SH [^N]/s/^\.B /|/p' | sed 's/\\-/-/g')
+help=$("$build/app/qmlsetup" network --help | sed -n '/^Network plan:/,/^For example/s/^  \+/|/p')
+guide=$(sed 's/`/|/g' "$out/root/usr/share/doc/qml47210/users-guide.md")
+guide_ja=$(sed 's/`/|/g' "$out/root/usr/share/doc/qml47210/users-guide.ja.md")
+for key in '[network]' '[node' format site band channel antenna bit-rate data-length parity stop-bits flow type port; do
+  [[ $key == \[* ]] || key="$key ="
+  for where in page help guide guide_ja; do
+    grep -qF -- "|$key" <<< "${!where}" || { echo "the plan's '$key' is not in the $where"; exit 1; }
+  done
+done
 echo "package ok: $(basename "$deb")"

@@ -18,6 +18,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -48,7 +51,7 @@ void englishState(const FreshState &st)
 
 QString planFor(const QStringList &ports)
 {
-    QString plan = "[network]\nformat = 1\nband = 2\nchannel = 11\n";
+    QString plan = "[network]\nformat = 1\nsite = Pump/North\nband = 2\nchannel = 11\n";
     const char *names[] = {"pump-house", "tank-1", "tank-2", "tank-3"};
     for (int i = 0; i < ports.size(); ++i)
         plan += QStringLiteral("[node %1]\ntype = %2\n%3").arg(names[i], i ? "slave" : "master",
@@ -134,6 +137,9 @@ private slots:
             QVERIFY2(said.first().toString().contains(": site book: not recorded (a folder stands in the site book's place"),
                      qPrintable(said.first().toString()));
         QCOMPARE(w.cmdRetry->isEnabled(), results != "verified verified verified verified");
+        for (int row = 0; row < 4; ++row) // where the unit was kept, said once
+            QCOMPARE(w.tblUnits->item(row, frmNetwork::ColResult)->toolTip().count("Backup of what the unit held before"),
+                     fault == "cancel" || fault == "foreign link" && row == 1 ? 0 : 1);
         QVERIFY(QRegularExpression("^\\w+ \\d\\d:\\d\\d").match(w.tblUnits->item(0, frmNetwork::ColResult)->text()).hasMatch());
         if (fault == "foreign link") {
             QVERIFY(w.tblUnits->item(1, frmNetwork::ColResult)->text().endsWith("its owner: nobody"));
@@ -174,6 +180,38 @@ private slots:
         QCOMPARE(column(again, frmNetwork::ColNow), QString("   "));
         again.txtPlan->setPlainText(planFor(ports).replace("channel = 11", "channel = 12")); // another plan
         QCOMPARE(column(again, frmNetwork::ColResult), QString("   "));
+        if (fault.isEmpty()) { // exported beside the plan, named for its site and the day, as JSON chosen
+            QVERIFY(QDir().mkdir(st.path("plans")));
+            QFile saved(st.path("plans/site.ini"));
+            QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write(w.txtPlan->toPlainText().toUtf8()) > 0);
+            saved.close();
+            QVERIFY(w.loadPlan(saved.fileName()));
+            QString proposed;
+            ModalWatcher exporting([&](QDialog *d) {
+                if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                    proposed = files->selectedFiles().value(0);
+                    files->selectNameFilter(files->nameFilters().value(1));
+                    files->findChild<QLineEdit *>("fileNameEdit")->setText("run");
+                    QMetaObject::invokeMethod(files, "accept");
+                }
+            });
+            click(w.cmdExport);
+            QCOMPARE(proposed, st.path("plans/network-Pump_North-" + QDate::currentDate().toString("yyyyMMdd") + ".csv"));
+            QCOMPARE(w.TextMess->text(), "The report was saved in: " + st.path("plans/run.json"));
+            QFile exported(st.path("plans/run.json"));
+            QVERIFY(exported.open(QIODevice::ReadOnly));
+            QCOMPARE(QJsonDocument::fromJson(exported.readAll())["units"].toArray().size(), 4);
+            // A new plan: edits not saved are put aside only when the operator says so.
+            w.txtPlan->appendPlainText("# mine");
+            ModalWatcher asked;
+            asked.answer = QMessageBox::No;
+            click(w.cmdNew);
+            QVERIFY(w.txtPlan->toPlainText().endsWith("# mine"));
+            asked.answer = QMessageBox::Yes;
+            click(w.cmdNew);
+            QVERIFY(w.txtPlan->toPlainText().startsWith("# A QML47210 network plan"));
+            QCOMPARE(column(w, frmNetwork::ColName), QString("pump-house tank-1 tank-2"));
+        }
         if (fault == "refuse on") { // the unit that failed once more, the others left alone
             ApplySimCommand(units[1], "refuse off");
             units[0].clearReceived();

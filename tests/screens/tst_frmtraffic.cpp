@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QTableView>
 
 namespace {
@@ -149,6 +150,31 @@ private slots:
         QCOMPARE(t->TextMess->text(), says);
         QTest::qWait(20);
         QCOMPARE(QString::fromLatin1(rig.peer.receivedLines().value(0)), sent);
+        // What went out leaves the box for the next line and comes back with
+        // Up; what did not stays to be mended.
+        QCOMPARE(t->txtCommand->text(), sent.isEmpty() ? line : QString());
+        t->txtCommand->setText("@RE");
+        QTest::keyClick(t->txtCommand, Qt::Key_Up);
+        QCOMPARE(t->txtCommand->text(), sent.isEmpty() ? "@RE" : line);
+        QTest::keyClick(t->txtCommand, Qt::Key_Up);
+        QTest::keyClick(t->txtCommand, Qt::Key_Down);
+        QCOMPARE(t->txtCommand->text(), QString("@RE"));
+        if (line == "@KZ9V") { // saved, the rows after a line naming the day, the port and its device
+            ModalWatcher saving([&](QDialog *d) {
+                if (auto *files = qobject_cast<QFileDialog *>(d)) {
+                    files->findChild<QLineEdit *>("fileNameEdit")->setText(rig.st.path("traffic.txt"));
+                    QMetaObject::invokeMethod(files, "accept");
+                }
+            });
+            click(t->cmdSave);
+            QFile saved(rig.st.path("traffic.txt"));
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            const QStringList lines = QString::fromUtf8(saved.readAll()).split('\n');
+            QCOMPARE(lines.value(0).section(' ', 0, 3),
+                     "d70: COM1 (" + QFileInfo(rig.st.path("COM1")).canonicalFilePath() + ") "
+                         + QDate::currentDate().toString("yyyy-MM-dd"));
+            QVERIFY(lines.value(1).contains("@KZ9V") || lines.value(2).contains("@KZ9V"));
+        }
         if (says.startsWith("m189"))
             QVERIFY(rowsFrom(*t, 0).contains(says.endsWith("34H") ? "← m169" : says.endsWith("P0") ? "← m165" : says.endsWith("N") ? "← m166" : says.endsWith("$") ? "← m164" : "← m168"));
     }

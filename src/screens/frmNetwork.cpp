@@ -7,6 +7,9 @@
 #include "core/AppState.h"
 #include "screens/frmHandover.h"
 #include "serial/Exchange.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QCheckBox>
@@ -54,8 +57,10 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     tblUnits->setSelectionBehavior(QAbstractItemView::SelectRows);
     tblUnits->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tblUnits->horizontalHeader()->setSectionResizeMode(ColResult, QHeaderView::Stretch);
+    Ui::fitCells(tblUnits); // a long result wraps in its row
     txtPlan = new QPlainTextEdit(split);
     txtPlan->setTabChangesFocus(true);
+    Ui::nameAfter(txtPlan, app().dispName(Ui::PlanText));
     QFont mono(QStringLiteral("monospace"));
     mono.setStyleHint(QFont::Monospace);
     mono.setBold(false);
@@ -97,8 +102,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     adapter->addStretch(1);
     top->addLayout(adapter);
 
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    TextMess = new MessageLine(this);
     top->addWidget(TextMess);
 
     for (QPushButton *b : findChildren<QPushButton *>())
@@ -134,6 +138,15 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     m_setup.setPortResolver([this](const QString &port) { return runPortOf(port); });
     m_line.setLinkDir(WorkFolder());
     resize(Ui::px(13500), Ui::px(9000));
+    Ui::setNames({{cmdNew, "cmdNew"}, {cmdOpen, "cmdOpen"}, {cmdSave, "cmdSave"}, {cmdSaveAs, "cmdSaveAs"},
+                  {tblUnits, "tblUnits"}, {txtPlan, "txtPlan"}, {cmdRefresh, "cmdRefresh"}, {cmdCompare, "cmdCompare"},
+                  {cmdSetUp, "cmdSetUp"}, {cmdCancel, "cmdCancel"}, {cmdExport, "cmdExport"}, {cmdRetry, "cmdRetry"},
+                  {cmdHandover, "cmdHandover"}, {chkOneAdapter, "chkOneAdapter"}, {cmdThisUnit, "cmdThisUnit"},
+                  {cmdSkip, "cmdSkip"}, {cmdRedo, "cmdRedo"}});
+    // As the rows read, left to right.
+    Ui::tabInOrder({cmdNew, cmdOpen, cmdSave, cmdSaveAs, tblUnits, txtPlan, cmdRefresh, cmdCompare, cmdSetUp, cmdRetry,
+                    cmdCancel, chkOneAdapter, cmdExport, cmdHandover, cmdThisUnit, cmdSkip, cmdRedo, TextMess});
+    Ui::fitScreen(this);
 }
 
 frmNetwork::~frmNetwork() = default;
@@ -158,6 +171,7 @@ void frmNetwork::Form_Load()
     cmdRedo->setText(caption(Redo));
     tblUnits->setHorizontalHeaderLabels({caption(Name), caption(Role), caption(Port), caption(UnitNow),
                                          caption(Progress), caption(Result)});
+    Ui::nameAfter(tblUnits, app().dispName(Ui::UnitsTable));
     lblPlan->setText(caption(Plan) + QStringLiteral(": -"));
     // A report is shown with the plan it belongs to, not before.
     showPlan();

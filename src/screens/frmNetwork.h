@@ -7,6 +7,7 @@
 #include "protocol/NetworkSetup.h"
 #include "serial/CommControl.h"
 #include "serial/ReplyTimer.h"
+#include "widgets/MessageLine.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -40,7 +41,7 @@ public:
 
     enum Column { ColName, ColRole, ColPort, ColNow, ColProgress, ColResult, Columns };
 
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
     QLabel *lblPlan = nullptr;
     QLabel *lblReport = nullptr;
     QLabel *lblAcross = nullptr;

@@ -7,6 +7,9 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QComboBox>
@@ -92,6 +95,7 @@ void frmNetwork::fillPorts()
     for (int n = 1; n <= 9; ++n)
         choices << QStringLiteral("COM%1").arg(n);
     m_filling = true;
+    QList<QWidget *> boxes;
     for (int row = 0; row < tblUnits->rowCount(); ++row) {
         auto *box = new QComboBox(tblUnits);
         box->setEditable(true);
@@ -103,7 +107,12 @@ void frmNetwork::fillPorts()
         box->setCurrentText(port);
         connect(box, &QComboBox::currentTextChanged, this, [this, row] { portChosen(row); });
         tblUnits->setCellWidget(row, ColPort, box);
+        box->setObjectName(QStringLiteral("port%1").arg(row));
+        Ui::nameAfter(box, app().dispName(Ui::PortOfUnit).arg(m_plan->units.at(row).name));
+        boxes << box;
     }
+    // Each unit's port read with its row, before the plan's text.
+    Ui::tabInOrder(QList<QWidget *>{tblUnits} + boxes + QList<QWidget *>{txtPlan});
     m_filling = false;
 }
 

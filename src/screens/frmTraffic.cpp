@@ -9,6 +9,9 @@
 #include "protocol/UnitConfig.h"
 #include "serial/CommControl.h"
 #include "serial/Exchange.h"
+#include "widgets/Accessible.h"
+#include "widgets/MessageLine.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QApplication>
@@ -160,6 +163,8 @@ frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     lstRows->setColumnWidth(TrafficModel::ColDirection, metrics.horizontalAdvance(QStringLiteral("MM")) + 16);
     lstRows->setColumnWidth(TrafficModel::ColLine, metrics.horizontalAdvance(QString(26, u'M')));
     lstRows->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
+    lstRows->setTabKeyNavigation(false); // Tab on to the send box, not along the rows
+    Ui::nameAfter(lstRows, app().dispName(Ui::TrafficTable));
     top->addWidget(lstRows, 1);
 
     auto *send = new QHBoxLayout;
@@ -170,8 +175,8 @@ frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     send->addWidget(txtCommand, 1);
     send->addWidget(cmdSend);
     top->addLayout(send);
-    TextMess = new QLineEdit(this);
-    TextMess->setReadOnly(true);
+    Ui::nameAfter(txtCommand, app().dispName(Ui::CommandToSend));
+    TextMess = new MessageLine(this);
     top->addWidget(TextMess);
 
     connect(chkHidePoll, &QCheckBox::toggled, this,
@@ -188,6 +193,9 @@ frmTraffic::frmTraffic(CommControl &comm, ReplyTimer &timer, QWidget *parent)
     txtCommand->installEventFilter(this);
     connect(&TrafficHub::instance(), &TrafficHub::happened, this, &frmTraffic::happened);
     resize(Ui::px(12000), Ui::px(8000));
+    Ui::setNames({{chkHidePoll, "chkHidePoll"}, {chkPause, "chkPause"}, {cmdClear, "cmdClear"}, {cmdCopy, "cmdCopy"},
+                  {cmdSave, "cmdSave"}, {lstRows, "lstRows"}, {txtCommand, "txtCommand"}, {cmdSend, "cmdSend"}});
+    Ui::fitScreen(this);
 }
 
 frmTraffic::~frmTraffic() = default;

@@ -4,6 +4,7 @@
 // and closes at any time and keeps the latest rows.
 
 #include "serial/Traffic.h"
+#include "widgets/MessageLine.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -62,7 +63,7 @@ public:
     QCheckBox *chkPause = nullptr;
     QPushButton *cmdClear = nullptr, *cmdCopy = nullptr, *cmdSave = nullptr, *cmdSend = nullptr;
     QLineEdit *txtCommand = nullptr;
-    QLineEdit *TextMess = nullptr;
+    MessageLine *TextMess = nullptr;
 
     void Clear_Click();
     void Copy_Click();

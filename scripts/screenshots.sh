@@ -271,7 +271,7 @@ PLAN
   xdotool key Return
   sleep 1.5
   shot "$net" "network-plan$suffix"
-  xdotool mousemove --window "$net" "${SETUP_X:-233}" "${SETUP_Y:-548}" click 1  # Set up
+  xdotool mousemove --window "$net" "${SETUP_X:-233}" "${SETUP_Y:-523}" click 1  # Set up
   sleep 2
   shot "$net" "network-progress$suffix"
   sleep 6

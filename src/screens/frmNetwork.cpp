@@ -86,7 +86,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     cmdRetry = new QPushButton(this);
     cmdHandover = new QPushButton(this);
     chkOneAdapter = new QCheckBox(this);
-    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdRetry, cmdCancel, chkOneAdapter})
+    for (QWidget *w : std::initializer_list<QWidget *>{cmdRefresh, cmdCompare, cmdSetUp, cmdRetry, cmdCancel})
         runs->addWidget(w);
     runs->addStretch(1);
     runs->addWidget(cmdExport);
@@ -97,6 +97,9 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
     cmdThisUnit = new QPushButton(this);
     cmdSkip = new QPushButton(this);
     cmdRedo = new QPushButton(this);
+    // The switch beside the buttons it brings, not on the row above: that
+    // row fits a screen at 150 %.
+    adapter->addWidget(chkOneAdapter);
     for (QPushButton *b : {cmdThisUnit, cmdSkip, cmdRedo})
         adapter->addWidget(b);
     adapter->addStretch(1);
@@ -145,7 +148,7 @@ frmNetwork::frmNetwork(CommControl &comm, const QString &program, QWidget *paren
                   {cmdSkip, "cmdSkip"}, {cmdRedo, "cmdRedo"}});
     // As the rows read, left to right.
     Ui::tabInOrder({cmdNew, cmdOpen, cmdSave, cmdSaveAs, tblUnits, txtPlan, cmdRefresh, cmdCompare, cmdSetUp, cmdRetry,
-                    cmdCancel, chkOneAdapter, cmdExport, cmdHandover, cmdThisUnit, cmdSkip, cmdRedo, TextMess});
+                    cmdCancel, cmdExport, cmdHandover, chkOneAdapter, cmdThisUnit, cmdSkip, cmdRedo, TextMess});
     Ui::fitScreen(this);
 }
 

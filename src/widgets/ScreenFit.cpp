@@ -136,30 +136,23 @@ void fitCells(QAbstractItemView *view)
         QAbstractItemModel *model = view->model();
         if (!model || !header)
             return;
-        for (int c = 0; c < model->columnCount(); ++c) {
+        for (int c = 0; c < model->columnCount(); ++c) { // a stretched one keeps what is left
             const bool stretched = header->sectionResizeMode(c) == QHeaderView::Stretch
                 || (header->stretchLastSection() && c == model->columnCount() - 1);
-            if (!stretched && !header->isSectionHidden(c)) {
-                if (auto *table = qobject_cast<QTableView *>(view))
-                    table->resizeColumnToContents(c);
-                else
-                    static_cast<QTreeView *>(view)->resizeColumnToContents(c);
-            }
+            if (!stretched && !header->isSectionHidden(c))
+                header->resizeSection(c, qMax(view->sizeHintForColumn(c), header->sectionSizeHint(c)));
         }
         if (auto *table = qobject_cast<QTableView *>(view); table && table->wordWrap())
             table->resizeRowsToContents();
     });
-    const auto later = [pending] { pending->start(); };
-    const auto watch = [view, later] {
-        if (QAbstractItemModel *model = view->model()) {
-            QObject::connect(model, &QAbstractItemModel::dataChanged, view, later);
-            QObject::connect(model, &QAbstractItemModel::rowsInserted, view, later);
-            QObject::connect(model, &QAbstractItemModel::modelReset, view, later);
-            QObject::connect(model, &QAbstractItemModel::layoutChanged, view, later);
-            QObject::connect(model, &QAbstractItemModel::headerDataChanged, view, later);
-        }
-    };
-    watch();
+    const auto later = [pending] { pending->start(); }; // once for many changes
+    if (QAbstractItemModel *model = view->model()) {
+        QObject::connect(model, &QAbstractItemModel::dataChanged, view, later);
+        QObject::connect(model, &QAbstractItemModel::rowsInserted, view, later);
+        QObject::connect(model, &QAbstractItemModel::modelReset, view, later);
+        QObject::connect(model, &QAbstractItemModel::layoutChanged, view, later);
+        QObject::connect(model, &QAbstractItemModel::headerDataChanged, view, later);
+    }
     if (header)
         QObject::connect(header, &QHeaderView::sectionResized, view, [view, header, later](int c) {
             // A stretched column's new width wraps its text anew.

@@ -188,7 +188,7 @@ private slots:
         row("settings", "TextMess Cmb_B Cmb_C Cmb_type Cmb_ante Cmb_bps Cmb_dlen Cmb_parity Cmb_stop Cmb_flow Command_W Command_R Command_V");
         row("register", "Cmb_C Text1 Cmd_W Cmd_R TextMess");
         row("network", "cmdNew cmdOpen cmdSave cmdSaveAs tblUnits port0 port1 txtPlan cmdRefresh cmdCompare cmdSetUp "
-                       "chkOneAdapter cmdHandover TextMess");
+                       "cmdHandover chkOneAdapter TextMess");
         row("traffic", "chkHidePoll chkPause cmdClear cmdCopy cmdSave lstRows txtCommand cmdSend TextMess");
         row("site book", "txtFind chkFrom chkTo lstEntries cmdDetails cmdExport cmdHandover TextMess");
         row("entry", "tblSettings txtDetail txtBackup cmdSaveAs cmdClose TextMess");

@@ -1,7 +1,6 @@
-// Every window as an operator opens it, on a 1366×768 screen (laptop-screen.json)
-// at the scale and in the language the run was started with (QT_SCALE_FACTOR,
-// QML47210_LANG; tests/CMakeLists.txt runs it at 1, 1.5 and 2 in both): no text
-// cut short, no window off the screen, and what a screen reader is told.
+// Every window on a 1366×768 screen (laptop-screen.json) at the scale and in the language of
+// the run (QT_SCALE_FACTOR, QML47210_LANG: tests/CMakeLists.txt runs 1, 1.5 and 2 in both): no
+// text cut short, no window off the screen, and what a screen reader is told.
 
 #include "config/FileSafety.h"
 #include "config/modFile.h"
@@ -21,7 +20,6 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QHeaderView>
-#include <QPlainTextEdit>
 #include <QScreen>
 #include <QTableWidget>
 #include <QTest>
@@ -202,12 +200,11 @@ private slots:
         QWidget *w = windows->open(window);
         QStringList faults;
         for (QWidget *c : w->findChildren<QWidget *>()) {
-            const auto *line = qobject_cast<QLineEdit *>(c);
+            const auto *line = qobject_cast<QLineEdit *>(c); // a caption too, though Tab passes it by
+            if (!c->isVisibleTo(w) || (!(c->focusPolicy() & Qt::TabFocus) && !line))
+                continue;
             // A caption and a message line say what they hold; a field holds a value.
             const bool field = qobject_cast<QComboBox *>(c) || qobject_cast<QAbstractSpinBox *>(c) || (line && !line->isReadOnly());
-            if (!c->isVisibleTo(w) || !(field || line || qobject_cast<QAbstractButton *>(c) || qobject_cast<QPlainTextEdit *>(c)
-                                        || (qobject_cast<QAbstractItemView *>(c) && !qobject_cast<QHeaderView *>(c))))
-                continue;
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(c);
             const QString name = a->text(QAccessible::Name), value = a->text(QAccessible::Value);
             if (name.isEmpty() || (field && !value.isEmpty() && name == value))

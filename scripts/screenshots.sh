@@ -122,9 +122,9 @@ fi
 
 if [ "${1:-}" = scale15 ]; then
   # The main window, the settings screen after a read, and the network
-  # window with its example plan, each as it opens on the screen: at 150%
-  # a window larger than the screen is made to fit it. LANG_SET=en for the
-  # English ones; the shots are named by their language.
+  # window, each as it opens on the screen: at 150% a window larger than
+  # the screen is made to fit it. LANG_SET=en for the English ones; the
+  # shots are named by their language.
   lang=$QML47210_LANG
   if [ "$lang" = en ]; then titles=("QML47210 Setup Tool" "Radio settings" "Network set-up")
   else titles=("QML47210 設定ツール" "無線設定" "ネットワーク設定"); fi

@@ -143,6 +143,10 @@ if [ "${1:-}" = scale15 ]; then
   net=$(win "${titles[2]}")
   sleep 1
   xdotool windowactivate --sync "$net" 2> /dev/null || true
+  # "New plan": the commented example, its units in the table.
+  if [ "$lang" = en ]; then xdotool mousemove --window "$net" 864 32 click 1
+  else xdotool mousemove --window "$net" 821 32 click 1; fi
+  sleep 1
   shot "$net" "network-window-scale15-$lang"
   kill $prog 2> /dev/null || true
   wait $prog 2> /dev/null || true

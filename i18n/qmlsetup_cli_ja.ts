@@ -171,5 +171,37 @@
         <source>backup text:</source>
         <translation>バックアップの内容:</translation>
     </message>
+    <message>
+        <source>settings read</source>
+        <translation>設定の読み込み</translation>
+    </message>
+    <message>
+        <source>settings write</source>
+        <translation>設定の書き込み</translation>
+    </message>
+    <message>
+        <source>register read</source>
+        <translation>レジスタ読み込み</translation>
+    </message>
+    <message>
+        <source>register write</source>
+        <translation>レジスタ書き込み</translation>
+    </message>
+    <message>
+        <source>written</source>
+        <translation>書き込み済み</translation>
+    </message>
+    <message>
+        <source>not written</source>
+        <translation>未書き込み</translation>
+    </message>
+    <message>
+        <source>may have been written</source>
+        <translation>書き込まれた可能性あり</translation>
+    </message>
+    <message>
+        <source>not-started</source>
+        <translation>未開始</translation>
+    </message>
 </context>
 </TS>

@@ -105,7 +105,7 @@ int inParallel(Run &run)
     QObject::connect(&setup, &NetworkSetup::unitChanged, [&](int index) {
         const NetworkUnitResult &u = setup.report().units.at(index);
         if (u.done())
-            board.finish(index, results ? u.name + QStringLiteral(": ") + NetworkUnitResult::stateName(u.state)
+            board.finish(index, results ? u.name + QStringLiteral(": ") + Word(NetworkUnitResult::stateName(u.state))
                                         : QString());
         else if (u.steps > 0)
             board.update(index, u.name, u.stage, u.step, u.steps);

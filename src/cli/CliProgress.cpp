@@ -2,6 +2,7 @@
 // elsewhere.
 #include "cli/CliProgress.h"
 
+#include "cli/CliHistory.h"
 #include "cli/CliOutput.h"
 
 #include <algorithm>
@@ -62,7 +63,7 @@ QString ProgressBoard::text(const Unit &u) const
     const QString left = timeLeft(u);
     const QString stage = Message(u.stage);
     const QString n = QString::number(u.n), total = QString::number(u.total);
-    return u.name + QStringLiteral(": ")
+    return Printable(u.name) + QStringLiteral(": ") // a name is never a terminal's command
         + (left.isEmpty() ? Message(ProgressMessages::Exchange).arg(stage, n, total)
                           : Message(ProgressMessages::ExchangeLeft).arg(stage, n, total, left));
 }

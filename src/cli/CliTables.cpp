@@ -17,8 +17,8 @@ const CommandInfo CommandRows[] = {
      "parity=none|even|odd stop-bits=1|2 flow=none|rts-cts\n"
      "\n"
      "The unit's own configuration is saved in backups/ first, as apply saves it;\n"
-     "where it cannot be, nothing is sent (exit 1). Each field changed is said as\n"
-     "channel: 11 -> 12.",
+     "where it cannot be, nothing is sent (exit 1). Each field it changed is said\n"
+     "with the value it had and the value it has now.",
      ParseWrite},
     {"reg", "reg get NN | reg set NN VV", "Reads or writes (and verifies) one register.",
      "NN is 00 to 27; VV two hexadecimal digits. On the register path reg set resets\n"
@@ -138,7 +138,7 @@ const OptionInfo OptionRows[] = {
     {"--progress", "write, reg set, save, apply, preset, network: a line a stage on standard "
                    "error (the unit, the stage, exchange n of N, the time left once known), also "
                    "where it is no terminal; on a terminal a line a running unit is always shown, "
-                   "rewritten in place"},
+                   "rewritten in place (with --trace a line a stage, among the trace's)"},
     {"--ports, --report, --sequential, --unit, --retry", "network: see qmlsetup network --help"},
     {"--site-book FILE|off|postgresql://[USER@]HOST[:PORT]/DATABASE[?host=/SOCKET/FOLDER]",
      "the site book every command records to and history reads: an SQLite file, none (off) or a "

@@ -227,6 +227,7 @@ LoadedTextFiles LoadTextFiles(const QString &programDir)
     s.AppDirChecked = loaded.files.folderChecked;
     loaded.language = ChooseLanguage(qEnvironmentVariable("QML47210_LANG"));
     s.ShippedTextDir = ShippedTextFolder(programDir, loaded.language);
+    s.Language = loaded.language;
     ReadSetcomIni();
     ReadDispNameIni();
     ReadMessageIni();

@@ -30,6 +30,7 @@ struct AppState {
     // The shipped dispname.ini and message.ini of the operator's language,
     // read where AppDir has none of its own; empty: none.
     QString ShippedTextDir;
+    QString Language; // the operator's: "ja" or "en"
     qint16 ComPort = 0;
     QString ComBaud;
     QString ComDataBits;

@@ -226,6 +226,7 @@ void frmHandover::SaveAs_Click()
     dialog.selectFile(HandoverFileName(m_handover->site, m_handover->made.toLocalTime().date()));
     dialog.setViewMode(QFileDialog::Detail);
     dialog.resize(Ui::px(12000), Ui::px(6500));
+    Ui::fitScreen(&dialog); // inside the screen at any scale
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     QString path = dialog.selectedFiles().constFirst();

@@ -218,6 +218,6 @@ constexpr int Completes = 239;    // completes the report
 constexpr int PluggedIn = 241;    // the unit plugged in
 constexpr int AdapterLost = 242;  // the adapter did not come back
 constexpr int ReportSaved = 340;  // the report was saved in:
-constexpr int NameTaken = 284;    // a file of that name appeared meanwhile
+constexpr int NameTaken = 284;    // a file of that name is there already
 constexpr int ChangesLost = 341;  // the plan's unsaved changes will be lost: go on?
 } // namespace NetworkWindowMessages

@@ -10,6 +10,7 @@
 #include "serial/Exchange.h"
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QDate>
@@ -56,12 +57,13 @@ void frmNetwork::New_Click()
 {
     if (!mayPutPlanAside())
         return;
-    QFile example(QStringLiteral(":/example-plan.ini"));
+    QFile example(app().Language == QLatin1String("ja") ? QStringLiteral(":/example-plan.ja.ini")
+                                                        : QStringLiteral(":/example-plan.ini"));
     if (!example.open(QIODevice::ReadOnly))
         return;
     m_planPath.clear();
     txtPlan->setPlainText(QString::fromUtf8(example.readAll()));
-    m_planSaved = false;
+    m_planSaved = true; // nothing of the operator's yet: nothing to lose
     lblPlan->setText(caption(Plan) + QStringLiteral(": -"));
     enableButtons();
     txtPlan->setFocus();
@@ -181,6 +183,7 @@ void frmNetwork::Export_Click()
     dialog.selectFile(SiteFileName(QStringLiteral("network"), m_plan ? m_plan->site : QString(),
                                    QDate::currentDate(), QStringLiteral("csv")));
     dialog.resize(Ui::px(12000), Ui::px(6500));
+    Ui::fitScreen(&dialog); // inside the screen at any scale
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     QString path = dialog.selectedFiles().constFirst();

@@ -8,8 +8,6 @@
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "widgets/Accessible.h"
-#include "widgets/MessageLine.h"
-#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 
 #include <QComboBox>
@@ -208,8 +206,8 @@ void frmNetwork::showUnit(int row, const NetworkUnitResult &u)
     set(ColResult, result);
     if (QTableWidgetItem *item = tblUnits->item(row, ColResult))
         // A failed unit's message names its backup already.
-        item->setToolTip(u.message + (u.backup.isEmpty() || u.message.contains(u.backup)
+        item->setToolTip(Ui::plainTip(u.message + (u.backup.isEmpty() || u.message.contains(u.backup)
                                           ? QString()
                                           : QStringLiteral("\n") + app().message(ConfigMessages::Backup)
-                                                + QLatin1Char(' ') + u.backup));
+                                                + QLatin1Char(' ') + u.backup)));
 }

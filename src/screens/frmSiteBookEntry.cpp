@@ -265,6 +265,7 @@ void frmSiteBookEntry::SaveAs_Click()
                                      : name);
     dialog.setViewMode(QFileDialog::Detail);
     dialog.resize(Ui::px(12000), Ui::px(6500));
+    Ui::fitScreen(&dialog); // inside the screen at any scale
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
     const QString path = dialog.selectedFiles().constFirst();

@@ -267,7 +267,8 @@ void frmTraffic::Save_Click()
     const QString path = QFileDialog::getSaveFileName(this, caption(SaveText), WorkFolder(), caption(TextFiles));
     if (path.isEmpty())
         return;
-    // The rows' times carry no date and no port: the first line says them.
+    // The rows' times carry no date and no port: the first line names the
+    // port, its device and when the rows were saved.
     const int port = app().ComPort;
     const QString device = m_comm.openDevice().isEmpty() ? m_comm.deviceFor(port) : m_comm.openDevice();
     QStringList lines{QStringLiteral("%1: COM%2 (%3) %4")

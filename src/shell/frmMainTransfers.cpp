@@ -14,6 +14,7 @@
 #include "serial/SerialDevices.h"
 #include "serial/mod232C.h"
 #include "widgets/BookEntry.h"
+#include "widgets/ScreenFit.h"
 #include "widgets/Ui.h"
 #include "shell/frmCom.h"
 #include "shell/frmExit.h"
@@ -138,6 +139,7 @@ QString frmMain::chooseUnitFile(bool save, const QString &start)
     dialog.setViewMode(QFileDialog::Detail);
     // Wide enough that the name, size, type and date columns show whole.
     dialog.resize(Ui::px(12000), Ui::px(6500));
+    Ui::fitScreen(&dialog); // inside the screen at any scale
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     const QString file = dialog.selectedFiles().constFirst();

@@ -19,7 +19,7 @@ for f in ./usr/lib/qml47210/qmlsetup ./usr/lib/qml47210/qmlsetup-window ./usr/bi
          ./usr/share/icons/hicolor/scalable/apps/qml47210.svg \
          ./usr/share/doc/qml47210/copyright ./usr/share/man/man1/qmlsetup.1.gz \
          ./usr/share/doc/qml47210/users-guide.md ./usr/share/doc/qml47210/users-guide.ja.md \
-         ./usr/share/doc/qml47210/example-plan.ini; do
+         ./usr/share/doc/qml47210/example-plan.ini ./usr/share/doc/qml47210/example-plan.ja.ini; do
   grep -qx -- "$f" <<< "$files" || { echo "missing from the package: $f"; exit 1; }
 done
 # No stray text files at the top of the program folder: the languages live in lang/.

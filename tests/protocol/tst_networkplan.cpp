@@ -50,13 +50,14 @@ private slots:
         QTest::newRow("a key twice") << head + "[node a]\ntype = master\ntype = slave\n" << "line 8: 78 type";
         QTest::newRow("a node without a name") << head + "[node]\ntype = master\n" << "line 6: 75 [node]";
         QTest::newRow("a key before any section") << "band = 1\n" + head << "line 1: 76 band = 1";
-        QFile example(qEnvironmentVariable("QML_DIST") + "/../packaging/example-plan.ini");
         const QString all = "band=2 channel=11 type=%1 antenna=single bit-rate=%2 data-length=8 parity=none "
                             "stop-bits=1 flow=none";
-        QTest::newRow("the example plan the package installs")
-            << (example.open(QIODevice::ReadOnly) ? QString::fromUtf8(example.readAll()) : QString())
-            << "pump-house COM1 " + all.arg("master", "19200") + "; tank-1 /dev/ttyUSB1 "
-                   + all.arg("slave", "9600") + "; tank-2 - " + all.arg("slave", "19200");
+        for (const char *name : {"example-plan.ini", "example-plan.ja.ini"}) { // the same plan, commented in each language
+            QFile example(qEnvironmentVariable("QML_DIST") + "/../packaging/" + name);
+            QTest::newRow(name) << (example.open(QIODevice::ReadOnly) ? QString::fromUtf8(example.readAll()) : QString())
+                                << "pump-house COM1 " + all.arg("master", "19200") + "; tank-1 /dev/ttyUSB1 "
+                                       + all.arg("slave", "9600") + "; tank-2 - " + all.arg("slave", "19200");
+        }
     }
     void plans()
     {

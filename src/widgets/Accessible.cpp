@@ -23,7 +23,7 @@ public:
 
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value || (t == QAccessible::Name && box()->accessibleName().isEmpty()))
+        if (t == QAccessible::Value)
             return box()->currentText();
         return QAccessibleWidget::text(t);
     }

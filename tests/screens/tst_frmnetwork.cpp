@@ -201,6 +201,9 @@ private slots:
             QFile exported(st.path("plans/run.json"));
             QVERIFY(exported.open(QIODevice::ReadOnly));
             QCOMPARE(QJsonDocument::fromJson(exported.readAll())["units"].toArray().size(), 4);
+            click(w.cmdCompare); // read back, each as the plan says
+            QVERIFY(waitUntil([&] { return !w.busy(); }, 30000));
+            QCOMPARE(w.TextMess->text(), QString("Every unit holds what the plan says"));
             // A new plan: edits not saved are put aside only when the operator says so.
             w.txtPlan->appendPlainText("# mine");
             ModalWatcher asked;

@@ -207,7 +207,8 @@ private slots:
             const bool field = qobject_cast<QComboBox *>(c) || qobject_cast<QAbstractSpinBox *>(c) || (line && !line->isReadOnly());
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(c);
             const QString name = a->text(QAccessible::Name), value = a->text(QAccessible::Value);
-            if (name.isEmpty() || (field && !value.isEmpty() && name == value))
+            const auto *box = qobject_cast<QComboBox *>(c);
+            if (name.isEmpty() || (field && !value.isEmpty() && name == value) || (box && value != box->currentText()))
                 faults << c->metaObject()->className() + QStringLiteral(" ") + c->objectName() + " named \"" + name + '"';
             for (int i = 0; qobject_cast<QAbstractItemView *>(c) && i < a->childCount(); ++i)
                 if (a->child(i)->role() == QAccessible::ColumnHeader && a->child(i)->text(QAccessible::Name).isEmpty())
@@ -218,6 +219,7 @@ private slots:
         if (QLineEdit *message = Windows::messageLine(w)) {
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(message);
             QCOMPARE(a->role(), QAccessible::StatusBar);
+            QCOMPARE(a->text(QAccessible::Description), message->accessibleName()); // the caption, not the tooltip's markup
             listened = message, announced = false;
             QAccessible::installUpdateHandler([](QAccessibleEvent *e) { announced |= e->type() == QAccessible::NameChanged && e->object() == listened; });
             Ui::showLine(message, app().message(1));

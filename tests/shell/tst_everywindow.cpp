@@ -215,6 +215,11 @@ private slots:
                     faults << c->objectName() + " column header " + QString::number(i) + " unnamed";
         }
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
+        if (auto *box = w->findChild<QComboBox *>(); box && box->isVisibleTo(w)) { // opened as a screen reader opens it
+            QAccessible::queryAccessibleInterface(box)->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+            QVERIFY(box->view()->isVisible());
+            box->hidePopup();
+        }
 
         if (QLineEdit *message = Windows::messageLine(w)) {
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(message);

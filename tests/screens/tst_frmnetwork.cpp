@@ -29,6 +29,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <memory>
 
 namespace {
 
@@ -41,6 +42,7 @@ void englishState(const FreshState &st)
         QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/en/" + name, st.path(name));
     ReadMessageIni();
     ReadDispNameIni();
+    app().Language = "en";
     st.usePort(1);
     // The units' runs are the command line's: its time-outs shortened too,
     // its COMn links and backups in this work folder.
@@ -187,7 +189,7 @@ private slots:
             saved.close();
             QVERIFY(w.loadPlan(saved.fileName()));
             QString proposed;
-            ModalWatcher exporting([&](QDialog *d) {
+            auto exporting = std::make_unique<ModalWatcher>([&](QDialog *d) {
                 if (auto *files = qobject_cast<QFileDialog *>(d)) {
                     proposed = files->selectedFiles().value(0);
                     files->selectNameFilter(files->nameFilters().value(1));
@@ -196,6 +198,7 @@ private slots:
                 }
             });
             click(w.cmdExport);
+            exporting.reset(); // the questions below are the next watcher's to answer
             QCOMPARE(proposed, st.path("plans/network-Pump_North-" + QDate::currentDate().toString("yyyyMMdd") + ".csv"));
             QCOMPARE(w.TextMess->text(), "The report was saved in: " + st.path("plans/run.json"));
             QFile exported(st.path("plans/run.json"));

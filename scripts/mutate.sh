@@ -35,8 +35,10 @@
 #
 # Usage: bash scripts/mutate.sh [options] [folder-or-file ...]   (default: src)
 #   -n N     mutants to sample (default 40)
-#   -s SEED  sampling seed (default 1); the same seed on the same tree gives the
-#            same mutants, and the first k of -n N are those of -n k
+#   -s SEED  sampling seed (default: drawn from the date and time, so that each
+#            run is a sample nobody has seen; printed first and with the
+#            score); the same seed on the same tree gives the same mutants, and
+#            the first k of -n N are those of -n k
 #   -j JOBS  build and test jobs (default: nproc)
 #   -t SECS  time limit per test, replacing the tests' own (default 120)
 #   -l       only list the sampled mutants, build nothing
@@ -48,7 +50,7 @@ set -euo pipefail
 usage() { sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; }
 fail() { echo "mutate.sh: $*" >&2; exit 1; }
 
-n=40 seed=1 jobs=$(nproc) limit=120 list=0 keep=0
+n=40 seed= jobs=$(nproc) limit=120 list=0 keep=0
 [ "${1:-}" = --help ] && { usage; exit 0; }
 while getopts ':n:s:j:t:lkh' opt; do
   case $opt in
@@ -58,9 +60,11 @@ while getopts ':n:s:j:t:lkh' opt; do
   esac
 done
 shift $((OPTIND - 1))
+seed=${seed:-$(date -u +%Y%m%d%H%M%S)}
 for v in "$n" "$seed" "$jobs" "$limit"; do
   [[ $v =~ ^[0-9]+$ ]] || fail "not a number: $v"
 done
+echo "Seed: $seed (bash scripts/mutate.sh -s $seed ... draws this sample again)"
 [ $# -gt 0 ] || set -- src
 
 root=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel) || fail "not in a git tree"

@@ -107,6 +107,8 @@ private slots:
         QTest::addColumn<QString>("baud");
         QTest::newRow("double quote") << "96\"00";
         QTest::newRow("line end") << "9600\r\n";
+        QTest::newRow("a CR alone") << "96\r00";
+        QTest::newRow("an LF alone") << "96\n00";
         QTest::newRow("outside Shift-JIS") << QString::fromUtf8("9600\xF0\x9F\x98\x80");
     }
     void setcomRefusesWhatCannotRoundTrip()

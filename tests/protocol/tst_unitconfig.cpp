@@ -103,6 +103,8 @@ private slots:
         QTest::newRow("binary junk") << QByteArray("\x01\xff\xfe\x00junk", 8)
                                      << int(ConfigMessages::NotText) << 0;
         QTest::newRow("10 MB") << QByteArray(10 << 20, 'x') << int(ConfigMessages::TooLarge) << 0;
+        QTest::newRow("exactly the limit: read") << QByteArray(ConfigFileLimit, 'x') << int(ConfigMessages::NotKeyValue) << 1;
+        QTest::newRow("a byte over") << QByteArray(ConfigFileLimit + 1, 'x') << int(ConfigMessages::TooLarge) << 0;
         QTest::newRow("unknown key") << head + "[record]\ncolour = red\n"
                                      << int(ConfigMessages::UnknownKey) << 4;
         QTest::newRow("register 28") << head + "[registers]\n28 = 00\n"

@@ -126,6 +126,7 @@ private slots:
         QTest::newRow("a regular file") << 1 << "8" << "file" << "r44";
         QTest::newRow("a directory") << 1 << "8" << "dir" << "r44";
         QTest::newRow("in use by another program") << 1 << "8" << "held" << "r42 sleep (pid %1)";
+        QTest::newRow("in use, its lock file in the older binary form") << 1 << "8" << "held, binary" << "r42 sleep (pid %1)";
         QTest::newRow("in use by another user's program: the user named")
             << 1 << "8" << "held by nobody" << "r42 sleep (pid %1, r126 nobody)";
         QTest::newRow("COM1 a link another user made: not followed, nothing sent")
@@ -177,8 +178,10 @@ private slots:
             lock = "/var/lock/LCK.." + target.mid(5).replace('/', '_');
             QFile f(lock);
             QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray::number(holder.processId()) + "\nsleep\n"
-                    + QSysInfo::machineHostName().toUtf8() + "\n");
+            const int pid = int(holder.processId());
+            f.write(device == "held, binary" ? QByteArray(reinterpret_cast<const char *>(&pid), sizeof pid)
+                                             : QByteArray::number(pid) + "\nsleep\n"
+                                                   + QSysInfo::machineHostName().toUtf8() + "\n");
             reason = reason.arg(holder.processId());
         } else if (device.endsWith("foreign") && ::geteuid() != 0) {
             QSKIP("gives the link to another user, which only root may");

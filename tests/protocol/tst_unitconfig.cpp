@@ -519,6 +519,7 @@ private slots:
         QTest::newRow("backups/ a link to a folder of root's") << "backups link";
         QTest::newRow("backups/ another user's folder") << "backups folder";
         QTest::newRow("the saved file's name a link to a file of root's") << "saved link";
+        QTest::newRow("backups/ to be made in the installed program's folder") << "installed";
     }
     void inAnotherUsersFolder()
     {
@@ -528,6 +529,7 @@ private slots:
         SimPeer peer;
         Line line(peer);
         app().MessageTable[FolderMessages::NotYourFolder] = "not yours";
+        app().MessageTable[FolderMessages::InstalledFolder] = "the installed program's";
         QTemporaryDir roots; // root's alone
         const QString secret = roots.path() + "/.profile";
         QFile f(secret);
@@ -536,11 +538,13 @@ private slots:
         f.close();
         QVERIFY(giveTo(line.st.dir(), "nobody"));
         const QString name = line.st.path(planted == "saved link" ? "unit.ini" : "backups");
-        if (planted == "backups folder")
+        if (planted == "installed") // its folder marked as the package marks it; backups/ not there yet
+            line.st.write(InstalledMark, "installed\n");
+        else if (planted == "backups folder")
             QVERIFY(QDir().mkdir(name));
         else
             QVERIFY(QFile::link(planted == "saved link" ? secret : roots.path(), name));
-        QVERIFY(giveTo(name, "nobody"));
+        QVERIFY(planted == "installed" || giveTo(name, "nobody"));
 
         if (planted == "saved link") {
             QString error;
@@ -554,7 +558,8 @@ private slots:
                                                        file, name, "COM1");
             QCOMPARE(int(result.outcome), int(ApplyResult::NotStarted));
             QCOMPARE(result.refusal, int(ConfigMessages::BackupFailed));
-            QCOMPARE(result.detail, name + ": not yours");
+            QCOMPARE(result.detail, name + (planted == "installed" ? ": the installed program's" : ": not yours"));
+            QCOMPARE(QFileInfo::exists(name), planted != "installed");
             QVERIFY(peer.unit().reg(12) != "AB");
             if (planted == "backups folder")
                 QCOMPARE(QDir(name).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());

@@ -604,6 +604,19 @@ private slots:
         }
         QVERIFY(d.isVisible());
         QCOMPARE(comm.deviceFor(1), QFileInfo(one.slavePath()).canonicalFilePath());
+        // The device COM1 leads to already, through a link of the user's:
+        // chosen again, COM1 is left as the user made it.
+        QVERIFY(QFile::remove(st.path("COM1")) && QFile::link(one.slavePath(), st.path("hop"))
+                && QFile::link(st.path("hop"), st.path("COM1")));
+        d.lstDevices->clearSelection();
+        row(one.slavePath())->setSelected(true);
+        d.cmbCH->setEditText("COM1");
+        {
+            ModalWatcher none;
+            d.comSet->click();
+        }
+        QCOMPARE(QFile::symLinkTarget(st.path("COM1")), st.path("hop"));
+        d.show();
 
         d.lstDevices->clearSelection();
         row(seven.slavePath())->setSelected(true);

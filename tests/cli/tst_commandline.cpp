@@ -1734,6 +1734,8 @@ private slots:
         QCOMPARE(doc.value("reason").toString(), reason);
         if (how != "in use") // where to look, and no usage line: the command was right
             QVERIFY2(doc.value("message").toString().endsWith("see: qmlsetup ports"), r.out.constData());
+        else // said as the window says it, then why
+            QVERIFY2(doc.value("message").toString().startsWith("The serial port could not be opened.\n"), r.out.constData());
     }
 
     // A disk that takes no more: the backup cannot be written, nothing is

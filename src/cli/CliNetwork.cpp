@@ -24,17 +24,6 @@ namespace Cli {
 namespace NetworkShared {
 
 // The fields `meant` names whose value the unit holds otherwise.
-QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds)
-{
-    QList<Difference> differences;
-    const auto held = RecordFields(holds);
-    for (const auto &[key, value] : RecordFields(meant))
-        for (const auto &[heldKey, heldValue] : held)
-            if (heldKey == key && heldValue != value)
-                differences << Difference{key, value, heldValue};
-    return differences;
-}
-
 // The device a port reaches, whatever name leads to it.
 QString deviceOf(const QString &port)
 {

@@ -10,8 +10,6 @@
 
 namespace Cli::NetworkShared {
 
-// The fields `meant` names whose value the unit holds otherwise.
-QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds);
 // The device a port names, links resolved as an open would.
 QString deviceOf(const QString &port);
 // Each plan unit's port for this run (--ports over the plan's); false,

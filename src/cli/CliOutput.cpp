@@ -159,15 +159,15 @@ QString withAdvice(const QString &text, int reason)
 
 } // namespace
 
-QStringList ChangedFields(const UnitRecord &before, const UnitRecord &after)
+QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds)
 {
-    QStringList lines;
-    const auto was = RecordFields(before);
-    for (const auto &[key, value] : RecordFields(after))
-        for (const auto &[oldKey, oldValue] : was)
-            if (oldKey == key && oldValue != value)
-                lines << QStringLiteral("%1: %2 \u2192 %3").arg(key, oldValue, value);
-    return lines;
+    QList<Difference> differences;
+    const auto held = RecordFields(holds);
+    for (const auto &[key, value] : RecordFields(meant))
+        for (const auto &[heldKey, heldValue] : held)
+            if (heldKey == key && heldValue != value)
+                differences << Difference{key, value, heldValue};
+    return differences;
 }
 
 int Output::exchangeFailed(int reason, const QString &what)
@@ -229,7 +229,10 @@ int Output::applied(const ApplyResult &result, bool describeInFull, bool preset,
     QString verified = describeInFull ? text : Message(CliMessages::WrittenVerified);
     // A write by keys says what it changed, and where the unit was kept.
     if (!describeInFull && result.after && !result.backupPath.isEmpty()) {
-        const QStringList changed = ChangedFields(result.before.record, *result.after);
+        // What the unit holds now against what it held before.
+        QStringList changed;
+        for (const Difference &d : RecordDifferences(*result.after, result.before.record))
+            changed << QStringLiteral("%1: %2 \u2192 %3").arg(d.what, d.holds, d.meant);
         verified += QLatin1Char('\n') + (changed.isEmpty() ? Message(CliMessages::AlreadyHeld) : changed.join(QLatin1Char('\n')))
             + QLatin1Char('\n') + Message(ConfigMessages::Backup) + QLatin1Char(' ')
             + QDir::toNativeSeparators(result.backupPath);

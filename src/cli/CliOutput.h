@@ -38,8 +38,8 @@ QString ReasonCode(int reason);
 // came where an answer did not fit.
 QString FailureAdvice(int reason);
 void WatchLastLines();
-// Each field of the record that `after` changed: "channel: 11 → 12".
-QStringList ChangedFields(const UnitRecord &before, const UnitRecord &after);
+// The fields `meant` names whose value the unit holds otherwise.
+QList<Difference> RecordDifferences(const UnitRecord &meant, const UnitRecord &holds);
 
 // One type a field: band, channel and the bit rate numbers, the other list
 // settings text; a list position no item names is in "raw" instead.

@@ -114,7 +114,8 @@ void keepPendingEntry()
     const size_t size = g_pendingSize.load();
     if (size == 0)
         return;
-    const int fd = ::open(g_pending, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // Read and write: its last byte is read to end a line an earlier run left torn.
+    const int fd = ::open(g_pending, O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return;
     for (int tries = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0 && tries < 100; ++tries) {

@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
+#include <QSplitter>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
@@ -258,6 +259,10 @@ private slots:
         QVERIFY(settle(w));
         frmSiteBookEntry *d = openDetails(w, 0);
         QVERIFY(d);
+        // The settings beside the texts, half each; the backup, the longer text, three times the detail's height.
+        const QList<int> halves = d->findChild<QSplitter *>()->sizes();
+        QVERIFY2(qAbs(halves.value(0) - halves.value(1)) <= 2, qPrintable(QString::number(halves.value(0))));
+        QVERIFY(qAbs(d->txtBackup->height() - 3 * d->txtDetail->height()) <= 6);
         QCOMPARE(d->tblSettings->rowCount(), SettingNames(json(before), json(after)).size());
         QStringList names, shownMarked;
         for (int row = 0; row < d->tblSettings->rowCount(); ++row) {

@@ -175,6 +175,8 @@ private slots:
                          + QDate::currentDate().toString("yyyy-MM-dd"));
             QVERIFY(lines.value(1).contains("@KZ9V") || lines.value(2).contains("@KZ9V"));
         }
+        if (sent.startsWith("@REG")) // the register and its value, not the line again
+            QCOMPARE(t->shownRowText(0).section('\t', 3).section(' ', 1), sent.mid(4, 2) + sent.mid(6, 3).replace(':', ' '));
         if (says.startsWith("m189"))
             QVERIFY(rowsFrom(*t, 0).contains(says.endsWith("34H") ? "← m169" : says.endsWith("P0") ? "← m165" : says.endsWith("N") ? "← m166" : says.endsWith("$") ? "← m164" : "← m168"));
     }

@@ -754,7 +754,8 @@ private slots:
         QTimer look;
         connect(&look, &QTimer::timeout, &w, [&] {
             auto *progress = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-            if (!progressShown && progress && progress->isVisible() && progress->value() <= 0) {
+            if (!progressShown && progress && progress->isVisible() && progress->value() == 0
+                && progress->labelText().endsWith(QString(" 1 / %1").arg(progress->maximum()))) { // the first of N, none done
                 progressShown = true;
                 ApplySimCommand(peer, "delay 0"); // seen: the rest at full speed
             }

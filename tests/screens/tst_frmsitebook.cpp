@@ -14,6 +14,7 @@
 #include "support/GuiSupport.h"
 #include "support/TestSupport.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QCheckBox>
 #include <QDateEdit>
@@ -221,6 +222,8 @@ private slots:
         QCOMPARE(lines.size(), 1 + 1234 + 1);
         QCOMPARE(lines.first() + '\n', SiteBookCsvHeader());
         QVERIFY(b.st.read("book.csv").contains(",\"'=HYPERLINK(\"\"x\"\")\","));
+        // Qt's own checks of a model's answers, page after page.
+        QAbstractItemModelTester checked(w.model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         w.lstEntries->scrollToBottom();
         QVERIFY(waitUntil([&] { return w.model()->rowCount() == 1234 && w.settled(); }));
         QSet<QString> shown;

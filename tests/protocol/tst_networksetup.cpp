@@ -8,9 +8,12 @@
 #include "sim/SimPeer.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QScopeGuard>
+#include <QThread>
 #include <QTest>
 #include <csignal>
+#include <memory>
 
 class TestNetworkSetup : public QObject {
     Q_OBJECT
@@ -41,6 +44,7 @@ private slots:
         QTest::newRow("started again while under way") << "start" << 1 << "verified verified verified";
         QTest::newRow("a run killed after its backup") << "kill" << 1 << "failed verified verified";
         QTest::newRow("a port held under another name") << "held" << 1 << "failed verified verified";
+        QTest::newRow("dropped under way: its runs stopped at once") << "drop" << 1 << "verified verified verified";
     }
     void runs()
     {
@@ -83,6 +87,25 @@ private slots:
             QVERIFY(QFile(held).open(QIODevice::WriteOnly) && coverWith(held, units[0].slavePath()));
             start(holder, plan.section("[node u1]", 0, 0).replace(units[0].slavePath(), held));
             QVERIFY(waitUntil([&] { return holder.report().units.first().steps > 0; }, 10000));
+        }
+        if (act == "drop") { // as when its window closes: each run told to stop at once, not left to go on
+            QThread serving; // a unit that answers while the setup waits for its runs to end
+            QObject there;
+            there.moveToThread(&serving);
+            serving.start();
+            std::unique_ptr<SimPeer> far;
+            const auto inThread = [&](auto f) { QMetaObject::invokeMethod(&there, f, Qt::BlockingQueuedConnection); };
+            inThread([&] { far = std::make_unique<SimPeer>(); ApplySimCommand(*far, "delay 40"); });
+            QFile::setPermissions(far->slavePath(), QFile::Permissions(0x6666));
+            auto dropped = std::make_unique<NetworkSetup>(m_program, m_options);
+            start(*dropped, QString(plan).replace(units[0].slavePath(), far->slavePath()));
+            QList<QByteArray> sent;
+            QVERIFY(waitUntil([&] { inThread([&] { sent = far->receivedLines(); }); return sent.join().contains("@KZ9F05"); }, 10000));
+            dropped.reset();
+            inThread([&] { sent = far->receivedLines(); far.reset(); });
+            serving.quit();
+            serving.wait();
+            QVERIFY2(!sent.join(' ').contains("@KZ9D"), sent.join(' ').constData()); // stopped in its backup, nothing written
         }
         for (int time = 0; time < times; ++time) {
             got.clear();

@@ -69,6 +69,9 @@ echo "Seed: $seed (bash scripts/mutate.sh -s $seed ... draws this sample again)"
 
 root=$(git -C "$(dirname "$0")/.." rev-parse --show-toplevel) || fail "not in a git tree"
 work=$(mktemp -d /tmp/mutate.XXXXXX)
+# Open to others for reading: the tests that run the program as nobody skip
+# themselves where nobody cannot reach it, and would count for nothing.
+chmod 755 "$work"
 cleanup() { if [ "$keep" = 1 ]; then echo "work folder kept: $work"; else rm -rf "$work"; fi; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
@@ -211,6 +214,7 @@ if [ -f "$root/scripts/mutate-equivalent.txt" ]; then
   while IFS= read -r entry; do
     IFS=$'\x1f' read -r efile ebefore eafter etext ereason <<< "${entry//$'\t'/$'\x1f'}"
     [[ -z $efile || $efile == \#* ]] && continue
+    etext=${etext#"${etext%%[![:space:]]*}"}   # matched as the mutants are listed: without leading blanks
     equivalent["$efile"$'\x1f'"$ebefore"$'\x1f'"$eafter"$'\x1f'"$etext"]=$ereason
   done < "$root/scripts/mutate-equivalent.txt"
 fi

@@ -122,6 +122,7 @@ private slots:
             QVERIFY(waitUntil([&] { return !setup.running(); }, 15000, 20));
             QCOMPARE(got, QStringList({first, "verified verified verified"}));
         }
+        QCOMPARE(u0.role, QString("master"));
         QVERIFY2(act != "held" || u0.message.contains(": qmlsetup (pid "), qPrintable(u0.message));
         if (act == "kill") { // the backup it made, found by its process id and port
             QVERIFY2(u0.backup.contains(QStringLiteral("-%1-").arg(killed)) && QFile::exists(u0.backup), qPrintable(u0.backup));

@@ -90,6 +90,12 @@ private slots:
         UnitConfig recordOnly; // no register section for no register
         recordOnly.record = parsed->record;
         QVERIFY(!WriteConfigText(recordOnly, "COM1", QDateTime()).contains("[registers]"));
+        UnitConfig mirrors; // their lines say how they follow the record
+        mirrors.registers[6] = "E5";
+        mirrors.registers[27] = "03";
+        const QString written = WriteConfigText(mirrors, "COM1", QDateTime());
+        QVERIFY2(written.contains("\n06 = E5         # mirrors channel: E0 + channel\n"
+                                  "27 = 03         # mirrors band: 01 03 04 05 06 for bands 0 to 4\n"), qPrintable(written));
     }
 
     // A file that does not parse completely is refused with its line.

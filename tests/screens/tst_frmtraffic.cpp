@@ -189,6 +189,10 @@ private slots:
         frmTraffic *t = trafficWindow();
         frmSet *s = rig.openLinked();
         QVERIFY(t->model()->rowCount() > 0);
+        delete new frmTraffic(rig.main->MSComm1(), rig.main->Timer1()); // another listener come and gone
+        t->model()->clear();
+        click(s->Command_R);
+        QVERIFY(rig.idleUntil([&] { return rowsFrom(*t, 0).contains("→ m173"); })); // still heard
         bool cleared = false, editorOpen = false;
         QTimer::singleShot(100, t, [&] {
             editorOpen = QApplication::activeModalWidget() != nullptr;

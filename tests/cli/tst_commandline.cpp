@@ -466,6 +466,10 @@ private slots:
                 QVERIFY2(line.match(l).hasMatch(), qPrintable(l));
             // Several at once, and the last taken off the terminal at the end.
             QVERIFY(!terminal || (err.contains("\x1b[2A") && err.endsWith("\x1b[1A\x1b[J")));
+            if (terminal) { // without --json, each unit's result printed above the live lines as it ends
+                const QString plain = QString::fromUtf8(runOnTerminal(f, args, "0.01").err);
+                QVERIFY2(plain.contains("\rtank-2: verified\x1b[K\n"), qPrintable(plain));
+            }
         } else { // without the option, what scripts read there is as it was
             QVERIFY2(!r.err.contains("(exchange "), r.err.constData());
         }
@@ -1172,6 +1176,7 @@ private slots:
         QTest::newRow("CliMessages::OutputFailed") << CliMessages::OutputFailed << "the output could not be written";
         QTest::newRow("CliMessages::NotSerialPort") << CliMessages::NotSerialPort << "The device is not a serial port.";
         QTest::newRow("CliMessages::RecordNeedsWiredPath") << CliMessages::RecordNeedsWiredPath << "this file holds a settings record, which is";
+        QTest::newRow("CliMessages::ReportKept") << CliMessages::ReportKept << "the report is in$";
         QTest::newRow("CliMessages::SeePorts") << CliMessages::SeePorts << "see: qmlsetup ports";
         QTest::newRow("CliMessages::FileExists") << CliMessages::FileExists << "the file is there; --force replaces it";
         QTest::newRow("CliMessages::ResetUnderWay") << CliMessages::ResetUnderWay << "The reset was under way when it stopped:";

@@ -100,6 +100,12 @@ void seed(TextFolderChoice &choice, const QString &program, const QString &user)
             || file.write(*bytes) != bytes->size() || !file.flush()) {
             if (choice.problem.isEmpty())
                 choice.problem = mine;
+            // Not left empty or cut short, where the next start would take it
+            // for the user's own and never seed it again.
+            if (file.isOpen()) { // made here by this start: opened by descriptor, so removed by name
+                file.close();
+                QFile::remove(mine);
+            }
         }
     }
 }

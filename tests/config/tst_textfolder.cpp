@@ -14,6 +14,7 @@
 #include <QTextStream>
 
 #include <pwd.h>
+#include <sys/mount.h>
 
 namespace {
 void put(const QString &path, const QByteArray &bytes)
@@ -74,6 +75,8 @@ private slots:
             << "{U}|{U}||1|1" << "shipped debug.ini only";
         QTest::newRow("installed, run by root: root's own, seeded")
             << "root" << "installed" << "writable" << "" << "{U}|{U}||1|1" << "shipped";
+        QTest::newRow("installed, run by root, its own folder on a full disk: said, no file left half made")
+            << "root" << "installed" << "full" << "" << "{U}|{U}|{U}setcom.ini|1|1" << "none";
         QTest::newRow("root's build folder, run by root: beside the program")
             << "root" << "mine" << "writable" << "" << "{P}|{P}||0|1" << "edited";
         QTest::newRow("root, HOME another user's who ran it before: root's own home")
@@ -159,6 +162,8 @@ private slots:
             env.remove("XDG_DATA_HOME");
             env.insert("HOME", "/root");
         }
+        if (home == "full")
+            env.insert("QML_FULL", userHome + ".local/share");
         if (home.startsWith("another user's") || home.startsWith("root's"))
             env.insert("QML_COVER_ROOT", home == "root's read-only" ? "read-only" : "empty");
         QString namedFolder;
@@ -218,12 +223,12 @@ private slots:
         QByteArray held;
         for (const char *name : {"setcom.ini", "FRH10.ini", "debug.ini"})
             held += QByteArray(name) + "="
-                + (files == "edited" || (files == "shipped debug.ini only" && name != QByteArray("debug.ini"))
+                + (files == "edited" || files == "none" || (files == "shipped debug.ini only" && name != QByteArray("debug.ini"))
                        ? (files == "edited" ? QByteArray("edited ") + name : QByteArray("-"))
                        : QByteArray("shipped ") + name)
                 + ";";
         QCOMPARE(QString::fromUtf8(first), line + "\n" + QString::fromLatin1(held) + "\n");
-        if (expect.startsWith("{U}|{U}")) {
+        if (expect.startsWith("{U}|{U}||")) {
             QVERIFY(!QFileInfo::exists(mine + "message.ini")); // the language stays free
             // The user's own files are never overwritten by a later start.
             put(mine + "setcom.ini", "\"3\"\r\n");
@@ -299,6 +304,16 @@ int main(int argc, char *argv[])
                 QTextStream(stdout) << "SKIP " << (why.isEmpty() ? QString("cannot cover /root") : why);
                 return 0;
             }
+        }
+        if (const QString full = qEnvironmentVariable("QML_FULL"); !full.isEmpty()) { // 4 KiB, filled
+            if (!privateMounts().isEmpty() || !QDir().mkpath(full)
+                || ::mount("none", QFile::encodeName(full).constData(), "tmpfs", 0, "size=4k") != 0) {
+                QTextStream(stdout) << "SKIP cannot mount a small file system";
+                return 0;
+            }
+            QFile filler(full + "/filler");
+            filler.open(QIODevice::WriteOnly);
+            filler.write(QByteArray(64 * 1024, 'x'));
         }
         const TextFolderChoice c =
             ChooseTextFolder(qEnvironmentVariable("QML_CHOOSE"), qEnvironmentVariable("QML47210_FILES"));

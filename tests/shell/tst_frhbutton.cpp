@@ -114,7 +114,11 @@ private slots:
         QTimer::singleShot(60, rig.w.get(), [&] { QTest::mouseClick(rig.w->Cmd_Wireless, Qt::LeftButton); });
         QTest::mouseClick(rig.w->Cmd_FRH, Qt::LeftButton);
         QTest::qWait(50);
-        QCOMPARE(rig.peer.receivedLines().size(), 85);
+        // One preset (each register written once, one reset) and no unit button's line; a
+        // read retried when a slow build misses its time-out may add a line.
+        const QByteArray all = rig.peer.receivedLines().join(' ');
+        QVERIFY2(all.count("@REG00:") == 1 && all.count("@REG27:") == 1 && all.count("@RST") == 1 && !all.contains("@KZ9")
+                     && rig.peer.receivedLines().size() >= 85, all.constData());
         QCOMPARE(app().UnitMode, qint16(4));
     }
 

@@ -14,7 +14,6 @@
 #include <QTextStream>
 
 #include <pwd.h>
-#include <sys/mount.h>
 
 namespace {
 void put(const QString &path, const QByteArray &bytes)
@@ -305,15 +304,10 @@ int main(int argc, char *argv[])
                 return 0;
             }
         }
-        if (const QString full = qEnvironmentVariable("QML_FULL"); !full.isEmpty()) { // 4 KiB, filled
-            if (!privateMounts().isEmpty() || !QDir().mkpath(full)
-                || ::mount("none", QFile::encodeName(full).constData(), "tmpfs", 0, "size=4k") != 0) {
-                QTextStream(stdout) << "SKIP cannot mount a small file system";
-                return 0;
-            }
-            QFile filler(full + "/filler");
-            filler.open(QIODevice::WriteOnly);
-            filler.write(QByteArray(64 * 1024, 'x'));
+        if (const QString full = qEnvironmentVariable("QML_FULL"); !full.isEmpty()
+            && (!privateMounts().isEmpty() || !QDir().mkpath(full) || !coverWithFullDisk(full))) {
+            QTextStream(stdout) << "SKIP cannot mount a small file system";
+            return 0;
         }
         const TextFolderChoice c =
             ChooseTextFolder(qEnvironmentVariable("QML_CHOOSE"), qEnvironmentVariable("QML47210_FILES"));

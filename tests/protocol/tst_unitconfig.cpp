@@ -19,7 +19,6 @@
 #include <QScopeGuard>
 
 #include <cstring>
-#include <sys/mount.h>
 #include <unistd.h>
 
 namespace {
@@ -503,12 +502,8 @@ private slots:
         FreshState st;
         const QString full = st.path("full");
         QVERIFY(QDir().mkdir(full));
-        QCOMPARE(::mount("none", QFile::encodeName(full).constData(), "tmpfs", 0, "size=4k,mode=0700"), 0);
         const auto unmount = qScopeGuard([&] { uncover(full); });
-        QFile filler(full + "/filler");
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        filler.write(QByteArray(64 * 1024, 'x')); // as much as fits
-        filler.close();
+        QVERIFY(coverWithFullDisk(full));
         QString error;
         QVERIFY(!WriteConfigFile(full + "/unit.ini", QString(4096, u'x'), WriteMode::Replace, &error));
         QVERIFY2(error.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))), qPrintable(error));

@@ -208,6 +208,17 @@ bool coverWithEmptyFolder(const QString &path, bool readOnly, int mode)
         == 0;
 }
 
+bool coverWithFullDisk(const QString &path)
+{
+    if (::mount("none", QFile::encodeName(path).constData(), "tmpfs", 0, "size=4k,mode=0700") != 0)
+        return false;
+    QFile filler(path + QStringLiteral("/filler"));
+    if (!filler.open(QIODevice::WriteOnly))
+        return false;
+    filler.write(QByteArray(64 * 1024, 'x')); // as much as fits
+    return true;
+}
+
 void uncover(const QString &path)
 {
     ::umount2(QFile::encodeName(path).constData(), MNT_DETACH);

@@ -88,6 +88,9 @@ QString privateMounts();
 // An empty folder of root's (mode 0700, or `mode`) over `path` in those
 // mounts; `readOnly`: one where nothing can be made, not even by root.
 bool coverWithEmptyFolder(const QString &path, bool readOnly = false, int mode = 0700);
+// A 4 KiB file system of root's over `path` in those mounts, already filled
+// (a file "filler"): whatever else is written there finds the disk full.
+bool coverWithFullDisk(const QString &path);
 // Takes the last such folder off `path` again.
 void uncover(const QString &path);
 // Puts the file or device `what` in the place of `path` in those mounts.

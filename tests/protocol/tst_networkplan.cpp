@@ -1,6 +1,7 @@
 // Network plans: what each unit is to hold, and every plan refused with its
 // line and reason before anything could be sent.
 
+#include "config/modFile.h"
 #include "protocol/NetworkPlan.h"
 #include "protocol/NetworkSetup.h"
 #include "support/TestSupport.h"
@@ -118,31 +119,35 @@ private slots:
         QTest::addColumn<QStringList>("units"); // "exit band channel type" each, in the plan's order
         QTest::addColumn<int>("code");
         QTest::addColumn<QList<int>>("across");
-        QTest::newRow("all verified") << QStringList{"0 2 11 master", "0 2 11 slave"} << 0 << QList<int>();
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("all verified") << QStringList{"0 2 11 master", "0 2 11 slave"} << 0 << QList<int>() << "2 units: 2 verified";
         QTest::newRow("no answer over a refusal") << QStringList{"0 2 11 master", "5 - - -", "4 - - -"} << 4
-                                                  << QList<int>();
+                                                  << QList<int>() << "3 units: 1 verified, 1 refused, 1 no answer";
         QTest::newRow("a refusal over a difference") << QStringList{"0 2 11 master", "6 2 11 slave", "5 - - -"} << 5
-                                                     << QList<int>();
+                                                     << QList<int>() << "3 units: 1 verified, 1 differ, 1 refused";
         QTest::newRow("a stop is the least") << QStringList{"0 2 11 master", "130 - - -", "6 2 11 slave"} << 6
-                                             << QList<int>();
+                                             << QList<int>() << "3 units: 1 verified, 1 stopped, 1 differ";
         QTest::newRow("the master's unit set up again as a slave") << QStringList{"X 2 11 master", "0 2 11 slave"} << 1
-                                                                   << QList<int>{NetworkMessages::NotOneMaster};
+                                                                   << QList<int>{NetworkMessages::NotOneMaster} << "2 units: 1 verified, 1 failed";
         QTest::newRow("a failed unit that holds master too") << QStringList{"0 2 11 master", "5 2 11 master"} << 5
-                                                             << QList<int>{NetworkMessages::NotOneMaster};
+                                                             << QList<int>{NetworkMessages::NotOneMaster} << "2 units: 1 verified, 1 refused";
         QTest::newRow("the master failed") << QStringList{"5 - - -", "0 2 11 slave"} << 5
-                                           << QList<int>{NetworkMessages::NotOneMaster};
+                                           << QList<int>{NetworkMessages::NotOneMaster} << "2 units: 1 verified, 1 refused";
         QTest::newRow("verified units that disagree") << QStringList{"0 2 11 master", "0 3 10 slave"} << 6
                                                       << QList<int>{NetworkMessages::BandsDiffer,
-                                                                    NetworkMessages::ChannelsDiffer};
+                                                                    NetworkMessages::ChannelsDiffer} << "2 units: 2 verified";
         QTest::newRow("two masters verified") << QStringList{"0 2 11 master", "0 2 11 master"} << 6
-                                              << QList<int>{NetworkMessages::NotOneMaster};
+                                              << QList<int>{NetworkMessages::NotOneMaster} << "2 units: 2 verified";
     }
     void report()
     {
         QFETCH(QStringList, units);
         QFETCH(int, code);
         QFETCH(QList<int>, across);
+        QFETCH(QString, summary);
         FreshState st;
+        QVERIFY(QFile::copy(qEnvironmentVariable("QML_DIST") + "/lang/en/message.ini", st.path("message.ini")));
+        ReadMessageIni();
         NetworkReport r;
         for (const QString &u : units) {
             const QStringList f = u.split(' ');
@@ -159,6 +164,7 @@ private slots:
         r.checkAcrossUnits();
         QCOMPARE(r.exitCode(), code);
         QCOMPARE(r.disagreements, across);
+        QCOMPARE(r.summary(), summary);
         // Read back as kept, and as a spreadsheet reads it: one row a unit.
         const auto again = NetworkReport::fromJson(r.toJson());
         QVERIFY(again);

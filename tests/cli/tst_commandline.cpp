@@ -1177,6 +1177,7 @@ private slots:
         QTest::newRow("CliMessages::NotSerialPort") << CliMessages::NotSerialPort << "The device is not a serial port.";
         QTest::newRow("CliMessages::RecordNeedsWiredPath") << CliMessages::RecordNeedsWiredPath << "this file holds a settings record, which is";
         QTest::newRow("CliMessages::ReportKept") << CliMessages::ReportKept << "the report is in$";
+        QTest::newRow("CliMessages::PortsDiffer") << CliMessages::PortsDiffer << "the units name different ports";
         QTest::newRow("CliMessages::SeePorts") << CliMessages::SeePorts << "see: qmlsetup ports";
         QTest::newRow("CliMessages::FileExists") << CliMessages::FileExists << "the file is there; --force replaces it";
         QTest::newRow("CliMessages::ResetUnderWay") << CliMessages::ResetUnderWay << "The reset was under way when it stopped:";

@@ -125,6 +125,8 @@ private slots:
                                         << int(ConfigMessages::BadValue) << 2;
         QTest::newRow("before any section") << QByteArray("band = 1\n")
                                             << int(ConfigMessages::OutsideSection) << 1;
+        QTest::newRow("a byte order mark, then the file") << QByteArray("\xEF\xBB\xBF[unit]\nformat = 2\n")
+                                                       << int(ConfigMessages::BadValue) << 2;
     }
 
     // Every value at its bounds: taken just inside, refused just outside.

@@ -94,8 +94,9 @@ private slots:
         click(s->Command_R);
         QTest::qWait(30);
         QStringList got = rowsFrom(*t, from);
-        // A poll's late answer on a loaded machine is dropped before the read, rightly.
-        while (fault != "late" && !got.isEmpty() && got.first().startsWith("↚"))
+        // A poll's late answer on a loaded machine is dropped before the read, rightly:
+        // one dropped row is left for the late line's own.
+        while (!got.isEmpty() && got.first().startsWith("↚") && (fault != "late" || got.value(1).startsWith("↚")))
             got.removeFirst();
         QCOMPARE(got.join('|'), rows);
         // The link poll's rows were there, hidden.

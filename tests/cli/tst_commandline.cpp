@@ -1492,9 +1492,12 @@ private slots:
         r = run(f, import);
         QCOMPARE(r.out, QByteArray("Entries taken into the site book: 0; already there: 4\n"));
         f.write("backups/backup-zz.ini", "[unit]\nformat = 9\n");
+        // A byte too many, though what fits would read as a file.
+        f.write("backups/backup-zzz.ini", "[unit]\nformat = 1\n#" + QByteArray(ConfigFileLimit, ' '));
         r = run(f, import);
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.endsWith("Entries taken into the site book: 0; "
+        QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.contains("backup-zzz.ini: not taken in: too large")
+                     && r.err.endsWith("Entries taken into the site book: 0; "
                                                                                     "already there: 4\n"),
                  r.err.constData());
 

@@ -77,6 +77,8 @@ private slots:
                                                                    << "not-set-up differs" << "";
         QTest::newRow("a later compare waiting to go in")
             << QStringList{"tank-1 network verified 11", "tank-1 compare differs 12 pending"} << "not-set-up differs" << "";
+        QTest::newRow("the plan's first unit set up, waiting to go in")
+            << QStringList{"tank-1 read read 11", "pump network verified 11 pending"} << "verified not-set-up" << "";
         QTest::newRow("a compare alone is no set-up") << QStringList{"tank-1 compare verified 11"}
                                                       << "not-set-up not-set-up" << "";
         QTest::newRow("the site in another case") << QStringList{"tank-1 network verified 11 site=north"}

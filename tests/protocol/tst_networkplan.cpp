@@ -127,6 +127,8 @@ private slots:
                                                      << QList<int>() << "3 units: 1 verified, 1 differ, 1 refused";
         QTest::newRow("a stop is the least") << QStringList{"0 2 11 master", "130 - - -", "6 2 11 slave"} << 6
                                              << QList<int>() << "3 units: 1 verified, 1 stopped, 1 differ";
+        QTest::newRow("a unit skipped") << QStringList{"0 2 11 master", "skipped - - -"} << 130 << QList<int>()
+                                        << "2 units: 1 verified, 1 stopped";
         QTest::newRow("the master's unit set up again as a slave") << QStringList{"X 2 11 master", "0 2 11 slave"} << 1
                                                                    << QList<int>{NetworkMessages::NotOneMaster} << "2 units: 1 verified, 1 failed";
         QTest::newRow("a failed unit that holds master too") << QStringList{"0 2 11 master", "5 2 11 master"} << 5
@@ -155,6 +157,11 @@ private slots:
             result.name = "unit, \"quoted\"";
             result.takeResult(QJsonObject{{"exit", f[0].toInt()}, {"message", "first\rsecond"}});
             result.port = "@COM1";
+            if (f[0] == "skipped") { // as the one-adapter window marks it
+                result.state = NetworkUnitResult::Stopped;
+                result.exitCode = 1;
+                result.reason = "skipped";
+            }
             if (f[1] != "-")
                 result.after = QJsonObject{{"band", f[1].toInt()}, {"channel", f[2].toInt()}, {"type", f[3]}};
             if (f[0] == "X") // verified, then its unit set up as another

@@ -89,6 +89,9 @@ private slots:
         UnitConfig recordOnly; // no register section for no register
         recordOnly.record = parsed->record;
         QVERIFY(!WriteConfigText(recordOnly, "COM1", QDateTime()).contains("[registers]"));
+        // A control character in a unit text is never written raw, the last of them neither.
+        const QString odd = WriteConfigText(recordOnly, "a\x1F", QDateTime());
+        QVERIFY2(odd.contains("= \"a\\x1F\"\n"), qPrintable(odd));
         UnitConfig mirrors; // their lines say how they follow the record
         mirrors.registers[6] = "E5";
         mirrors.registers[27] = "03";

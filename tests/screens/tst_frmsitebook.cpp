@@ -331,15 +331,18 @@ private slots:
     void handover_data()
     {
         QTest::addColumn<QString>("how");
-        QTest::newRow("the selected entry's plan, opened in the browser") << "open";
-        QTest::newRow("saved as, .html added") << "save";
-        QTest::newRow("the entry's plan gone: one asked for; no browser") << "no browser";
-        QTest::newRow("no folder of this user's own") << "no work folder";
-        QTest::newRow("the plan refused") << "refused";
+        QTest::addColumn<QString>("said"); // how the window's line begins
+        QTest::newRow("the selected entry's plan, opened in the browser")
+            << "open" << "The handover document was written and";
+        QTest::newRow("saved as, .html added") << "save" << "The handover document was written to";
+        QTest::newRow("the entry's plan gone: one asked for; no browser") << "no browser" << "No browser could";
+        QTest::newRow("no folder of this user's own") << "no work folder" << "There is no folder";
+        QTest::newRow("the plan refused") << "refused" << "";
     }
     void handover()
     {
         QFETCH(QString, how);
+        QFETCH(QString, said);
         Book b;
         b.st.write("plan.ini", (how == "refused" ? QString(Plan).replace("type = slave", "type = master") : Plan).toUtf8());
         addSetUps(b, b.st.path(how == "no browser" ? "gone.ini" : "plan.ini"));
@@ -377,6 +380,7 @@ private slots:
                          : how == "open" ? HandoverWindow::Handed
                          : how == "no browser" ? HandoverWindow::NoBrowser : HandoverWindow::NoOwnFolder;
         QCOMPARE(h.TextMess->text(), app().message(says) + (file.isEmpty() ? "" : " " + file));
+        QVERIFY2(h.TextMess->text().startsWith(said), qPrintable(h.TextMess->text()));
         QVERIFY(h.TextMess->isReadOnly()); // what the window says, not a field to type in
         QCOMPARE(browser.opened, how == "open" ? QList<QUrl>{QUrl::fromLocalFile(file)} : QList<QUrl>());
         QCOMPARE(QDir(b.st.dir()).entryList({"handover*", "doc*"}).isEmpty(), file.isEmpty());

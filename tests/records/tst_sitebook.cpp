@@ -9,10 +9,13 @@
 #include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QThread>
 #include <QTest>
 #include <csignal>
 #include <cstdio>
+#include <sys/file.h>
 #include <sys/mount.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -267,7 +270,13 @@ private slots:
         QVERIFY(book.open());
         QCOMPARE(book.count(), 1);
         QString reason;
-        QVERIFY(KeepPending(pending, entry("b"), &reason));
+        // Another writer holds the file a moment: this one waits its turn.
+        QFile held(pending);
+        QVERIFY(held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0);
+        std::thread release([&] { QThread::msleep(200); held.close(); });
+        const bool kept = KeepPending(pending, entry("b"), &reason);
+        release.join();
+        QVERIFY2(kept, qPrintable(reason));
         QFile f(pending);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = f.readAll().split('\n');

@@ -40,6 +40,7 @@ private slots:
         frmSet *s = rig.openLinked();
         withEditor(s, [](frmReg *r) {
             QCOMPARE(r->windowTitle(), QString("d17"));
+            QVERIFY(!(r->windowFlags() & Qt::WindowMinimizeButtonHint)); // a fixed dialog box, as the ports'
             QCOMPARE(r->Cmb_C->currentText(), QString("  00"));
             QCOMPARE(r->Text1->text(), QString("00"));
             QCOMPARE(r->TextMess->text(), QString());

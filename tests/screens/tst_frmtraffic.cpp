@@ -220,6 +220,7 @@ private slots:
                 TrafficEvent{QDateTime::currentMSecsSinceEpoch(), TrafficEvent::Received, QString("KZ90F05%1").arg(n)});
         QTest::qWait(20);
         QCOMPARE(t.model()->rowCount(), TrafficModel::Limit);
+        QCOMPARE(t.model()->headerData(3, Qt::Horizontal, Qt::DisplayRole).toString(), QString("d80")); // the meaning's caption
         QVERIFY(t.model()->rowText(TrafficModel::Limit - 1).contains("KZ90F0519999"));
         QVERIFY(t.model()->rowText(0).contains("KZ90F0510000"));
         // Paused, rows are collected; shown when the pause ends.

@@ -17,8 +17,9 @@
 # ignored ones not) is copied to a temporary folder and built there once; the
 # suite must pass on it. Then, per mutant: change the line, rebuild
 # incrementally, run ctest, put the line back. A mutant is killed when a test
-# fails or runs out of time, survives when the suite passes, and is not
-# counted when it does not compile. A mutant listed in
+# fails or runs out of time (the test and its first failing check are
+# named, so that a test failing for another reason shows), survives when the
+# suite passes, and is not counted when it does not compile. A mutant listed in
 # scripts/mutate-equivalent.txt (file, before, after and the line's text, with
 # the reason it cannot change what the program does) is not built: it is
 # shown with its reason and left out of the score, as an equivalent mutant.
@@ -267,6 +268,9 @@ while IFS=$'\x1f' read -r -u 3 file line col before after text mutated; do
     result="killed ($(grep -m1 -oE '[^ ]+ \((Failed|Timeout|SEGFAULT|Subprocess aborted|Child aborted)[^)]*\)' \
       "$work/test.log" || echo 'suite failed'))"
     killed=$((killed + 1))
+    # Which check failed, to tell a real kill from a test that failed for another reason.
+    failed=$(grep -m1 '^FAIL!' "$tree/build/Testing/Temporary/LastTest.log" 2> /dev/null | cut -c1-160 || true)
+    [ -n "$failed" ] && result="$result; first failure: ${failed#FAIL!  : }"
   fi
   cp "$work/original" "$tree/$file"   # a fresh time stamp, so the next build recompiles it
   restore_guarded

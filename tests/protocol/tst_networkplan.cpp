@@ -127,6 +127,8 @@ private slots:
                                                      << QList<int>() << "3 units: 1 verified, 1 differ, 1 refused";
         QTest::newRow("a stop is the least") << QStringList{"0 2 11 master", "130 - - -", "6 2 11 slave"} << 6
                                              << QList<int>() << "3 units: 1 verified, 1 stopped, 1 differ";
+        QTest::newRow("an answer that does not fit") << QStringList{"0 2 11 master", "8 - - -"} << 8 << QList<int>()
+                                                     << "2 units: 1 verified, 1 answers that do not fit";
         QTest::newRow("a unit skipped") << QStringList{"0 2 11 master", "skipped - - -"} << 130 << QList<int>()
                                         << "2 units: 1 verified, 1 stopped";
         QTest::newRow("the master's unit set up again as a slave") << QStringList{"X 2 11 master", "0 2 11 slave"} << 1

@@ -1178,6 +1178,14 @@ private slots:
         QTest::newRow("CliMessages::RecordNeedsWiredPath") << CliMessages::RecordNeedsWiredPath << "this file holds a settings record, which is";
         QTest::newRow("CliMessages::ReportKept") << CliMessages::ReportKept << "the report is in$";
         QTest::newRow("CliMessages::PortsDiffer") << CliMessages::PortsDiffer << "the units name different ports";
+        QTest::newRow("CliMessages::Unplug") << CliMessages::Unplug << "done; unplug it and plug in the next";
+        QTest::newRow("CliMessages::NoUnitAnswered") << CliMessages::NoUnitAnswered << "no unit answered on the port in time";
+        QTest::newRow("CliMessages::AllMatch") << CliMessages::AllMatch << "the unit holds what the file says";
+        QTest::newRow("CliMessages::StoppedBySignal") << CliMessages::StoppedBySignal << "Stopped by a signal once the exchange";
+        QTest::newRow("CliMessages::CheckUnit") << CliMessages::CheckUnit << "Nothing came back.";
+        QTest::newRow("CliMessages::CheckCable") << CliMessages::CheckCable << "The line was lost:";
+        QTest::newRow("CliMessages::SeeTrace") << CliMessages::SeeTrace << "Run it again with --trace";
+        QTest::newRow("CliMessages::AlreadyHeld") << CliMessages::AlreadyHeld << "the unit already held these values";
         QTest::newRow("CliMessages::SeePorts") << CliMessages::SeePorts << "see: qmlsetup ports";
         QTest::newRow("CliMessages::FileExists") << CliMessages::FileExists << "the file is there; --force replaces it";
         QTest::newRow("CliMessages::ResetUnderWay") << CliMessages::ResetUnderWay << "The reset was under way when it stopped:";

@@ -1505,8 +1505,7 @@ private slots:
         r = run(f, import);
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("backup-zz.ini: not taken in: ") && r.err.contains("backup-zzz.ini: not taken in: too large")
-                     && r.err.endsWith("Entries taken into the site book: 0; "
-                                                                                    "already there: 4\n"),
+                     && r.err.endsWith("Entries taken into the site book: 0; already there: 4\n"),
                  r.err.constData());
 
         const QJsonArray entries = run(f, book + QStringList{"history", "--json"})

@@ -105,6 +105,14 @@ Result finish(QProcess &p)
     return r;
 }
 
+SiteBookPlace fileBook(const QString &path)
+{
+    SiteBookPlace place;
+    place.kind = SiteBookPlace::File;
+    place.path = path;
+    return place;
+}
+
 // What a run that reached the unit left in the site book beside backups/:
 // exactly one entry, its action, outcome and backup as the run said them;
 // nothing from a run that never reached it.
@@ -116,10 +124,7 @@ void checkBookEntry(const Folder &f, QStringList args, const QJsonObject &doc, b
     static const QStringList recorded{"info", "read", "save", "compare", "write", "reg set", "apply", "preset"};
     const int code = doc.value("exit").toInt();
     const bool reached = recorded.contains(command) && sent;
-    SiteBookPlace place;
-    place.kind = SiteBookPlace::File;
-    place.path = f.path("sitebook.sqlite");
-    SiteBook book(place);
+    SiteBook book(fileBook(f.path("sitebook.sqlite")));
     QString error;
     const auto all = book.entries({}, &error, true);
     QCOMPARE(all ? all->size() : 0, reached ? 1 : 0);
@@ -171,10 +176,7 @@ Result runOnTerminal(const Folder &f, const QStringList &args, const char *timeS
 // A site book of four entries, e0 the oldest; each id "0000000N-..." so a row can name it.
 bool seedBook(const QString &path)
 {
-    SiteBookPlace place;
-    place.kind = SiteBookPlace::File;
-    place.path = path;
-    SiteBook book(place);
+    SiteBook book(fileBook(path));
     struct Seed {
         const char *time, *site, *unit, *port, *adapter, *action, *result, *detail;
     };
@@ -352,9 +354,7 @@ private slots:
         for (SimPeer &unit : units)
             unit.clearReceived();
         const int reports = QDir(f.path("backups")).entryList({"network-*"}).size();
-        SiteBookPlace place;
-        place.kind = SiteBookPlace::File;
-        place.path = f.path("sitebook.sqlite");
+        const SiteBookPlace place = fileBook(f.path("sitebook.sqlite"));
         SiteBook book(place);
         const qint64 entriesBefore = qMax(book.count(), qint64(0));
         const bool terminal = args.removeAll("TERMINAL");
@@ -884,9 +884,7 @@ private slots:
         QSqlDatabase holder;
         if (bookLocked) {
             at = at.mid(5);
-            SiteBookPlace place;
-            place.kind = SiteBookPlace::File;
-            place.path = f.path("sitebook.sqlite");
+            const SiteBookPlace place = fileBook(f.path("sitebook.sqlite"));
             QVERIFY(SiteBook(place).record(SiteBookEntry::begin("read")).recorded);
             holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
             holder.setDatabaseName(place.path);
@@ -1484,15 +1482,12 @@ private slots:
         report.units[0].backup.clear();
         f.write("backups/network-20240302-100000-1.json", report.toJson());
         // Its unit's run recorded itself a minute after the report's end, the latest that counts as during it.
-        SiteBookPlace place;
-        place.kind = SiteBookPlace::File;
-        place.path = f.path("book.sqlite");
         SiteBookEntry live = SiteBookEntry::begin("network");
         live.time = report.finished.addSecs(60);
         live.site = "North";
         live.unit = "pump";
         live.planSha256 = report.planSha256;
-        QVERIFY(SiteBook(place).record(live).recorded);
+        QVERIFY(SiteBook(fileBook(f.path("book.sqlite"))).record(live).recorded);
         const QStringList import = book + QStringList{"history", "import", "backups"};
         Result r = run(f, import);
         QCOMPARE(r.code, 0);
